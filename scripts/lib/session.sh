@@ -1,0 +1,69 @@
+# Shared shell functions: package installation and a private headless desktop session.
+# Sourced by scripts/demo, scripts/test and scripts/with-session.
+
+GLIMRA_BUILD_PACKAGES="cmake g++ ninja-build pkg-config git qt6-base-dev qt6-base-dev-tools qt6-tools-dev
+  qt6-l10n-tools libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-keysyms1-dev
+  libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xtest0-dev libxcb-xkb-dev libx11-xcb-dev libcanberra-dev
+  libdeflate-dev libpng-dev libgtest-dev libgmock-dev"
+GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils xdotool trayer imagemagick
+  xauth xdg-utils desktop-file-utils libglib2.0-bin"
+
+# Installs whatever of the named packages is missing, with one apt-get run (through sudo when not root).
+glimra_install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+glimra_build() {
+  local preset="${1:-default}"
+  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
+}
+
+GLIMRA_SESSION_PIDS=()
+GLIMRA_SESSION_DIR=""
+
+# Starts Xvfb (its own display number), a private session bus and openbox, and exports DISPLAY and
+# DBUS_SESSION_BUS_ADDRESS. Everything started is remembered by PID and stopped by glimra_session_stop.
+glimra_session_start() {
+  local geometry="${1:-1920x1080x24}"
+  GLIMRA_SESSION_DIR=$(mktemp -d /tmp/glimra-session.XXXXXX)
+  local d="$GLIMRA_SESSION_DIR"
+  Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -noreset +extension XTEST \
+    3>"$d/display" >"$d/xvfb.log" 2>&1 &
+  GLIMRA_SESSION_PIDS+=($!)
+  local i
+  for i in $(seq 1 100); do [ -s "$d/display" ] && break; sleep 0.05; done
+  [ -s "$d/display" ] || { echo "Xvfb did not start" >&2; cat "$d/xvfb.log" >&2; return 1; }
+  export DISPLAY=":$(head -n1 "$d/display")"
+  dbus-daemon --session --fork --nosyslog --address="unix:path=$d/bus" \
+    --print-address=4 --print-pid=5 4>"$d/bus-address" 5>"$d/bus-pid"
+  GLIMRA_SESSION_PIDS+=($(cat "$d/bus-pid"))
+  export DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$d/bus-address")"
+  openbox --sm-disable >"$d/openbox.log" 2>&1 &
+  GLIMRA_SESSION_PIDS+=($!)
+  for i in $(seq 1 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.05
+  done
+  export GLIMRA_SESSION_DIR
+}
+
+glimra_session_stop() {
+  local pid
+  for pid in "${GLIMRA_SESSION_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${GLIMRA_SESSION_PIDS[@]}"; do
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$pid" 2>/dev/null
+  done
+  GLIMRA_SESSION_PIDS=()
+  [ -n "$GLIMRA_SESSION_DIR" ] && rm -rf "$GLIMRA_SESSION_DIR"
+  GLIMRA_SESSION_DIR=""
+}

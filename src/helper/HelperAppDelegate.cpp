@@ -1,0 +1,106 @@
+#include "HelperAppDelegate.h"
+
+#include "DistributedNotificationCenter.h"
+#include "Log.h"
+#include "Preferences_Mac.h"
+#include "PropertyList.h"
+#include "SharedHelperCommunication.h"
+#include "UserDefaults.h"
+#include "Workspace.h"
+
+#include <QCoreApplication>
+
+using glimra::Bundle;
+
+HelperAppDelegate::HelperAppDelegate(QObject* parent) : QObject(parent) {}
+
+HelperAppDelegate::~HelperAppDelegate() = default;
+
+void HelperAppDelegate::initialize() {
+    const QString path =
+        Bundle::mainBundle().pathForResource(QStringLiteral("HelperUserDefaults"), QStringLiteral("plist"));
+    // A missing or unreadable resource registers nothing: settings then read as false or 0.
+    if (path.isEmpty())
+        return;
+    if (auto defaults = glimra::readPropertyListDictionary(path))
+        glimra::UserDefaults::standardUserDefaults().registerDefaults(*defaults);
+}
+
+void HelperAppDelegate::applicationWillFinishLaunching() {}
+
+void HelperAppDelegate::applicationDidFinishLaunching() {
+    NSLog("Finished launching %@ at path %@", bundleDisplayNameAndVersion(),
+          Bundle::mainBundle().bundlePath());
+
+    const bool startAtLogin = glimra::UserDefaults::standardUserDefaults().boolForKey(
+        QString::fromLatin1(kStartHelperAtLoginPrefsKey));
+    const bool mainAppRunning = isMainAppRunning();
+    if (!mainAppRunning && !startAtLogin) {
+        terminate();
+        return;
+    }
+
+    // One helper per session: the bus name is the service name, and only one process can hold it.
+    if (!glimra::Workspace::sharedWorkspace().registerApplication(Bundle::mainBundle().bundleIdentifier())) {
+        NSLog("Another Glimra Helper already runs in this session; this one quits.");
+        terminate();
+        return;
+    }
+
+    QString bookmarkError;
+    bundleURLBookmarkData = glimra::BundleBookmark::bookmarkOfMainBundle(&bookmarkError);
+    if (!bundleURLBookmarkData)
+        NSLog("Error creating bookmark of bundle URL: %@", bookmarkError);
+
+    startXPCListener();
+
+    glimra::DistributedNotificationCenter::defaultCenter().addObserver(
+        QString::fromLatin1(kHelperAppTerminateNotification),
+        [this](const QString&, const QString&) { terminateHelperApplication(); });
+
+    connect(&glimra::Workspace::sharedWorkspace(), &glimra::Workspace::applicationDidTerminate, this,
+            &HelperAppDelegate::didTerminateApplication);
+
+    showStatusItem();
+    installHotKeys();
+}
+
+void HelperAppDelegate::applicationWillTerminate() {
+    hideStatusItem();
+}
+
+void HelperAppDelegate::didTerminateApplication(const QString& bundleIdentifier) {
+    if (bundleIdentifier == mainAppBundleIdentifier() && !_keepHelperRunning.load())
+        terminate();
+}
+
+void HelperAppDelegate::terminateHelperApplication() {
+    terminate();
+}
+
+QString HelperAppDelegate::bundleDisplayNameAndVersion() const {
+    const Bundle& bundle = Bundle::mainBundle();
+    const QString name = bundle.localizedString("Glimra Helper");
+    const QString build = bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleVersion")).toString();
+    const QString shortVersion =
+        bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")).toString();
+    return bundle.localizedStringWithFormat("%@ version %@ (%@)", name, shortVersion, build);
+}
+
+QString HelperAppDelegate::mainAppBundleIdentifier() {
+    return QStringLiteral("app.glimra.Glimra");
+}
+
+bool HelperAppDelegate::isMainAppRunning() const {
+    return glimra::Workspace::sharedWorkspace().isApplicationRunning(mainAppBundleIdentifier());
+}
+
+void HelperAppDelegate::terminate() {
+    QCoreApplication::quit();
+}
+
+// Filled by the XPC link, the status item and the hot keys.
+void HelperAppDelegate::startXPCListener() {}
+void HelperAppDelegate::showStatusItem() {}
+void HelperAppDelegate::hideStatusItem() {}
+void HelperAppDelegate::installHotKeys() {}

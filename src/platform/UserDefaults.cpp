@@ -1,0 +1,117 @@
+#include "UserDefaults.h"
+
+#include "Bundle.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace glimra {
+namespace {
+
+bool variantToBool(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return v.toBool();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        return v.toDouble() != 0.0;
+    case QMetaType::QString: {
+        // INI files give strings back; accept the spellings a person editing the file would use.
+        const QString s = v.toString().trimmed().toLower();
+        if (s == u"true" || s == u"yes")
+            return true;
+        bool ok = false;
+        const double d = s.toDouble(&ok);
+        return ok && d != 0.0;
+    }
+    default:
+        return false;
+    }
+}
+
+qint64 variantToInteger(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return v.toBool() ? 1 : 0;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        return v.toLongLong();
+    case QMetaType::Double:
+        return qint64(v.toDouble());
+    case QMetaType::QString: {
+        const QString s = v.toString().trimmed();
+        bool ok = false;
+        const qint64 n = s.toLongLong(&ok);
+        if (ok)
+            return n;
+        const double d = s.toDouble(&ok);
+        return ok ? qint64(d) : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+UserDefaults& UserDefaults::standardUserDefaults() {
+    static UserDefaults defaults([] {
+        QString domain = Bundle::mainBundle().bundleIdentifier();
+        return domain.isEmpty() ? QCoreApplication::applicationName() : domain;
+    }());
+    return defaults;
+}
+
+UserDefaults::UserDefaults(const QString& domain) {
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    settings_ = std::make_unique<QSettings>(
+        dir + QStringLiteral("/glimra/") + domain + QStringLiteral(".conf"), QSettings::IniFormat);
+}
+
+UserDefaults::~UserDefaults() = default;
+
+QString UserDefaults::filePath() const {
+    return settings_->fileName();
+}
+
+void UserDefaults::registerDefaults(const QVariantMap& defaults) {
+    std::lock_guard lock(mutex_);
+    for (auto it = defaults.begin(); it != defaults.end(); ++it)
+        registered_.insert(it.key(), it.value());
+}
+
+QVariant UserDefaults::objectForKey(const QString& key) const {
+    std::lock_guard lock(mutex_);
+    // Another process (a second helper, the user) may have written the file since.
+    settings_->sync();
+    const QVariant stored = settings_->value(key);
+    return stored.isValid() ? stored : registered_.value(key);
+}
+
+bool UserDefaults::boolForKey(const QString& key) const {
+    return variantToBool(objectForKey(key));
+}
+
+qint64 UserDefaults::integerForKey(const QString& key) const {
+    return variantToInteger(objectForKey(key));
+}
+
+void UserDefaults::setBool(bool value, const QString& key) {
+    std::lock_guard lock(mutex_);
+    settings_->setValue(key, value);
+    settings_->sync();
+}
+
+void UserDefaults::setInteger(qint64 value, const QString& key) {
+    std::lock_guard lock(mutex_);
+    settings_->setValue(key, value);
+    settings_->sync();
+}
+
+} // namespace glimra

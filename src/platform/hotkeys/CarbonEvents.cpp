@@ -1,0 +1,91 @@
+#include "CarbonEvents.h"
+
+#include "HotKeyCenter.h"
+
+#include <QLoggingCategory>
+
+#include <cstring>
+
+Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
+
+namespace carbon {
+
+namespace {
+
+HotKeyCenter* centerOf(EventTargetRef target, const char* call) {
+    if (!target || !target->center)
+        qCWarning(lcHotKeys, "%s: no event target", call);
+    return target ? target->center : nullptr;
+}
+
+} // namespace
+
+EventTargetRef GetApplicationEventTarget() {
+    return HotKeyCenter::application().target();
+}
+
+OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
+                             const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef) {
+    HotKeyCenter* center = centerOf(inTarget, "InstallEventHandler");
+    return center ? center->installHandler(inHandler, inNumTypes, inList, inUserData, outRef) : paramErr;
+}
+
+OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef) {
+    if (!inHandlerRef || !inHandlerRef->center) {
+        qCWarning(lcHotKeys, "RemoveEventHandler: no handler");
+        return paramErr;
+    }
+    return inHandlerRef->center->removeHandler(inHandlerRef);
+}
+
+OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
+                             EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef* outRef) {
+    HotKeyCenter* center = centerOf(inTarget, "RegisterEventHotKey");
+    return center ? center->registerHotKey(inHotKeyCode, inHotKeyModifiers, inHotKeyID, inOptions, outRef)
+                  : paramErr;
+}
+
+OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey) {
+    if (!inHotKey || !inHotKey->center) {
+        qCWarning(lcHotKeys, "UnregisterEventHotKey: no hot key");
+        return paramErr;
+    }
+    return inHotKey->center->unregisterHotKey(inHotKey);
+}
+
+OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType,
+                           EventParamType* outActualType, ByteCount inBufferSize, ByteCount* outActualSize,
+                           void* outData) {
+    if (!inEvent) {
+        qCWarning(lcHotKeys, "GetEventParameter: no event");
+        return paramErr;
+    }
+    if (inName != kEventParamDirectObject)
+        return eventParameterNotFoundErr;
+    if (inDesiredType != typeEventHotKeyID && inDesiredType != typeWildCard)
+        return errAECoercionFail;
+    if (outActualType)
+        *outActualType = typeEventHotKeyID;
+    if (outActualSize)
+        *outActualSize = sizeof(EventHotKeyID);
+    // Without a buffer the call only reports type and size.
+    if (!outData)
+        return noErr;
+    if (inBufferSize < sizeof(EventHotKeyID)) {
+        qCWarning(lcHotKeys, "GetEventParameter: a buffer of %zu bytes cannot hold a hot key id",
+                  inBufferSize);
+        return paramErr;
+    }
+    std::memcpy(outData, &inEvent->hotKeyID, sizeof(EventHotKeyID));
+    return noErr;
+}
+
+OSType GetEventClass(EventRef inEvent) {
+    return inEvent ? inEvent->eventClass : 0;
+}
+
+UInt32 GetEventKind(EventRef inEvent) {
+    return inEvent ? inEvent->eventKind : 0;
+}
+
+} // namespace carbon

@@ -1,0 +1,104 @@
+#pragma once
+// The window server as the capture code sees it: images of the desktop, of a rectangle and of one
+// window, the list of windows front to back, and where each screen lies. X11 through an xcb
+// connection of its own (Qt's connection is not touched), for use on the Qt main thread.
+//
+// Coordinates: "global display coordinates" are points (Qt's device-independent pixels) with the
+// primary screen's top-left corner at (0, 0), y downwards; a screen left of or above the primary has
+// negative coordinates. Images are in device pixels: on a screen of scale 2 a rectangle of 10 x 10
+// points gives 20 x 20 pixels. DisplayGeometry.h has the arithmetic.
+
+#include "x11/DisplayGeometry.h"
+
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QScreen;
+
+namespace glimra::x11 {
+
+// One window of the window list.
+struct WindowInfo {
+    // The client's own X window id: the id its application, _NET_ACTIVE_WINDOW, QWidget::winId() and
+    // xdotool know, which stays the same when the window manager re-frames it. Windows that no window
+    // manager frames (override-redirect menus, overlays) are listed under their own id.
+    uint32_t number = 0;
+    // The outer frame (decorations included) in global display coordinates, points.
+    QRectF bounds;
+    QString name;        // _NET_WM_NAME, else WM_NAME; empty when neither is set
+    qint64 ownerPid = 0; // _NET_WM_PID, 0 when not set
+    float alpha = 1.0f;  // _NET_WM_WINDOW_OPACITY / 0xffffffff; 1.0 when not set
+    enum class Kind { Normal, Dock, Desktop, Other } kind = Kind::Normal; // from _NET_WM_WINDOW_TYPE
+    bool onScreen = false;                                                // mapped and not hidden
+};
+
+class WindowServer {
+public:
+    struct Options {
+        // MIT-SHM grabs; off makes every grab a plain GetImage. The environment variable
+        // GLIMRA_X11_NO_SHM=1 turns it off as well.
+        bool useSharedMemory = true;
+    };
+
+    // A connection to $DISPLAY; nullptr (with a log line) when there is no display to talk to.
+    static std::unique_ptr<WindowServer> connect();
+    static std::unique_ptr<WindowServer> connect(const Options& options);
+    ~WindowServer();
+    WindowServer(const WindowServer&) = delete;
+    WindowServer& operator=(const WindowServer&) = delete;
+
+    // Images are QImage::Format_RGB32 (opaque) in device pixels; null (with a log line) on failure.
+    // They may be kept, copied and released on any thread; later grabs never overwrite them.
+    // Whatever lies outside all screens is black.
+
+    // Everything on screen inside the rectangle (global display coordinates), at the highest scale of
+    // the screens it touches.
+    QImage createImage(const QRectF& rectInGlobalDisplayPoints);
+    // A whole screen: createImage(displayBounds(screen)).
+    QImage createImageOfScreen(const QScreen* screen);
+    // The bounding box of all screens.
+    QImage createImageOfAllScreens();
+    // The window's frame rectangle as it shows on screen, pixel for pixel (windows above it included:
+    // without a compositor nothing else is there to read). Null when the window does not exist or is
+    // not mapped. Takes a client id, a frame id or an override-redirect window's id.
+    QImage createImageOfWindow(uint32_t windowNumber);
+
+    // The windows front to back. onScreenOnly drops unmapped and hidden (minimised) windows;
+    // excludeDesktopElements drops desktop-type windows. nullopt (with a log line) when the server
+    // gives no list. With a window manager: its clients (_NET_CLIENT_LIST_STACKING) plus the mapped
+    // windows it does not manage (menus, overlays). Without one: the root's mapped children.
+    std::optional<std::vector<WindowInfo>> copyWindowInfo(bool onScreenOnly, bool excludeDesktopElements);
+
+    // The screen in global display coordinates (points); empty (with a log line) for an unknown
+    // screen.
+    QRectF displayBounds(const QScreen* screen) const;
+
+    // All screens as the grabs see them, the primary first.
+    std::vector<ScreenGeometry> screens() const;
+
+    // The primary screen's top-left corner in Qt's global coordinates: subtract it from a Qt position
+    // to get global display coordinates.
+    static QPointF globalDisplayOrigin();
+
+    bool usesSharedMemory() const;
+
+    // Prepares the shared memory segment and a pixel buffer for a grab of all screens, so that the
+    // first real grab is as fast as later ones. Takes a few milliseconds here; the X server spends
+    // about 100 ms (4K) faulting the segment in afterwards, so call it well before a capture, e.g.
+    // shortly after start-up. Without it the first grab reads through plain GetImage.
+    void warmUp();
+
+private:
+    struct Private;
+    explicit WindowServer(std::unique_ptr<Private> d);
+    std::unique_ptr<Private> d;
+};
+
+} // namespace glimra::x11

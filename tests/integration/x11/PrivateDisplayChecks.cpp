@@ -1,0 +1,210 @@
+// Checks that run inside a private display set up by PrivateDisplayTests.cpp (two RandR monitors,
+// LEFT at native x 0 and the primary RIGHT at native x 1920, no window manager).
+
+#include "TestWindows.h"
+#include "x11/WindowServer.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using glimra::x11::WindowInfo;
+using glimra::x11::WindowServer;
+using namespace x11test;
+
+namespace {
+
+class Scenario : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qgetenv("GLIMRA_X11_PRIVATE_DISPLAY") != "1")
+            GTEST_SKIP() << "runs inside a private display started by x11_integration_tests";
+        display.emplace();
+        server = WindowServer::connect();
+        ASSERT_TRUE(server);
+        left = screenNamed("LEFT");
+        right = screenNamed("RIGHT");
+        ASSERT_TRUE(left && right);
+        ASSERT_EQ(QGuiApplication::primaryScreen(), right);
+    }
+
+    static QScreen* screenNamed(const QString& name) {
+        for (QScreen* s : QGuiApplication::screens())
+            if (s->name() == name)
+                return s;
+        return nullptr;
+    }
+
+    xcb_window_t show(const TestDisplay::WindowSpec& spec) {
+        const xcb_window_t w = display->create(spec);
+        display->map(w);
+        return w;
+    }
+
+    const WindowInfo* listed(uint32_t w, bool onScreenOnly = true) {
+        list = server->copyWindowInfo(onScreenOnly, true).value_or(std::vector<WindowInfo>());
+        for (const WindowInfo& info : list)
+            if (info.number == w)
+                return &info;
+        return nullptr;
+    }
+
+    int position(uint32_t w) {
+        listed(w);
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i].number == w)
+                return int(i);
+        return -1;
+    }
+
+    std::optional<TestDisplay> display;
+    std::unique_ptr<WindowServer> server;
+    std::vector<WindowInfo> list;
+    QScreen* left = nullptr;
+    QScreen* right = nullptr;
+};
+
+uint32_t black(int, int) {
+    return 0;
+}
+
+} // namespace
+
+TEST_F(Scenario, PrimaryRightOfAnotherScreen) {
+    EXPECT_EQ(server->displayBounds(left), QRectF(-1920, 0, 1920, 1080));
+    EXPECT_EQ(server->displayBounds(right), QRectF(0, 0, 1920, 1080));
+    const auto screens = server->screens();
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_TRUE(screens[0].primary);
+    EXPECT_EQ(screens[0].native, QRect(1920, 0, 1920, 1080));
+
+    // Straddling the two screens: x from -120 to 120 in global display coordinates.
+    const QRect native(1800, 100, 240, 60);
+    const xcb_window_t w = show({native, 0, true});
+    QString first;
+    const QImage image = server->createImage(QRectF(-120, 100, 240, 60));
+    ASSERT_EQ(image.size(), native.size());
+    EXPECT_EQ(countMismatches(image, image.rect(), patternPixel, &first), 0) << first.toStdString();
+
+    const QImage all = server->createImageOfAllScreens();
+    ASSERT_EQ(all.size(), QSize(3840, 1080));
+    EXPECT_EQ(countMismatches(all, native, patternPixel, &first), 0) << first.toStdString();
+
+    const QImage leftImage = server->createImageOfScreen(left);
+    ASSERT_EQ(leftImage.size(), QSize(1920, 1080));
+    EXPECT_EQ(countMismatches(leftImage, QRect(1800, 100, 120, 60), patternPixel, &first), 0)
+        << first.toStdString();
+
+    const WindowInfo* info = listed(w);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->bounds, QRectF(-120, 100, 240, 60));
+    const QImage windowImage = server->createImageOfWindow(w);
+    ASSERT_EQ(windowImage.size(), native.size());
+    EXPECT_EQ(countMismatches(windowImage, windowImage.rect(), patternPixel, &first), 0)
+        << first.toStdString();
+}
+
+TEST_F(Scenario, NoWindowManager) {
+    const xcb_window_t one = show({QRect(10, 10, 100, 100), 0xff0000, false, false});
+    const xcb_window_t two = show({QRect(50, 50, 100, 100), 0x0000ff, false, false});
+    display->setString(two, "_NET_WM_NAME", "UTF8_STRING", "two");
+    display->setCardinal(two, "_NET_WM_PID", 77);
+    display->setCardinal(two, "_NET_WM_WINDOW_OPACITY", 0x80000000u);
+    const xcb_window_t inputOnly = show({QRect(0, 0, 500, 500), 0, false, true, true});
+    const xcb_window_t unmapped = display->create({QRect(0, 0, 500, 500), 0x00ff00, false, false});
+    display->sync();
+
+    EXPECT_EQ(position(two), 0);
+    EXPECT_EQ(position(one), 1);
+    EXPECT_FALSE(listed(inputOnly));
+    EXPECT_FALSE(listed(unmapped, false));
+    const WindowInfo* info = listed(two);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->name, "two");
+    EXPECT_EQ(info->ownerPid, 77);
+    EXPECT_NEAR(info->alpha, 0.5f, 1e-6);
+    EXPECT_EQ(info->kind, WindowInfo::Kind::Normal);
+    EXPECT_EQ(info->bounds, QRectF(50 - 1920, 50, 100, 100));
+
+    display->raise(one);
+    EXPECT_LT(position(one), position(two));
+    const QImage image = server->createImageOfWindow(one);
+    ASSERT_EQ(image.size(), QSize(100, 100));
+    EXPECT_EQ(countMismatches(image, image.rect(), [](int, int) { return 0xff0000u; }), 0);
+}
+
+TEST_F(Scenario, LeftScreenAtScale2) {
+    ASSERT_EQ(left->devicePixelRatio(), 2.0);
+    ASSERT_EQ(right->devicePixelRatio(), 1.0);
+    // Qt keeps the screen's corner and halves its size: the left screen spans -1920 to -960 in points.
+    EXPECT_EQ(server->displayBounds(left), QRectF(-1920, 0, 960, 540));
+    EXPECT_EQ(server->displayBounds(right), QRectF(0, 0, 1920, 1080));
+    show({QRect(0, 0, 1920, 1080), 0, true});
+    show({QRect(1920, 0, 1920, 1080), 0x00ff00});
+    QString first;
+
+    const QImage whole = server->createImageOfScreen(left); // every device pixel of the screen
+    ASSERT_EQ(whole.size(), QSize(1920, 1080));
+    EXPECT_EQ(countMismatches(whole, whole.rect(), patternPixel, &first), 0) << first.toStdString();
+
+    const QImage part = server->createImage(QRectF(-1910, 20, 30, 40));
+    ASSERT_EQ(part.size(), QSize(60, 80));
+    EXPECT_EQ(countMismatches(
+                  part, part.rect(), [](int x, int y) { return patternPixel(20 + x, 40 + y); }, &first),
+              0)
+        << first.toStdString();
+
+    // From the left screen across the gap onto the primary: scale 2 throughout, the gap black, the
+    // primary's pixels doubled.
+    const QImage across = server->createImage(QRectF(-970, 0, 980, 5));
+    ASSERT_EQ(across.size(), QSize(1960, 10));
+    EXPECT_EQ(
+        countMismatches(
+            across, QRect(0, 0, 20, 10), [](int x, int y) { return patternPixel(1900 + x, y); }, &first),
+        0)
+        << first.toStdString();
+    EXPECT_EQ(countMismatches(across, QRect(20, 0, 1920, 10), black, &first), 0) << first.toStdString();
+    EXPECT_EQ(countMismatches(
+                  across, QRect(1940, 0, 20, 10), [](int, int) { return 0x00ff00u; }, &first),
+              0)
+        << first.toStdString();
+
+    const QImage primary = server->createImageOfScreen(right);
+    ASSERT_EQ(primary.size(), QSize(1920, 1080));
+    EXPECT_EQ(countMismatches(
+                  primary, primary.rect(), [](int, int) { return 0x00ff00u; }, &first),
+              0)
+        << first.toStdString();
+
+    // A window on the scaled screen: its bounds in points, its image in device pixels.
+    const xcb_window_t w = show({QRect(100, 100, 200, 100), 0xff0000});
+    const WindowInfo* info = listed(w);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->bounds, QRectF(-1870, 50, 100, 50));
+    const QImage image = server->createImageOfWindow(w);
+    ASSERT_EQ(image.size(), QSize(200, 100));
+    EXPECT_EQ(countMismatches(image, image.rect(), [](int, int) { return 0xff0000u; }), 0);
+}
+
+TEST_F(Scenario, EveryScreenAtScale2) {
+    ASSERT_EQ(left->devicePixelRatio(), 2.0);
+    ASSERT_EQ(right->devicePixelRatio(), 2.0);
+    EXPECT_EQ(server->displayBounds(left), QRectF(-1920, 0, 960, 540));
+    EXPECT_EQ(server->displayBounds(right), QRectF(0, 0, 960, 540));
+    show({QRect(1920, 0, 1920, 1080), 0, true});
+    QString first;
+    const QImage whole = server->createImageOfScreen(right);
+    ASSERT_EQ(whole.size(), QSize(1920, 1080));
+    EXPECT_EQ(countMismatches(whole, whole.rect(), patternPixel, &first), 0) << first.toStdString();
+    const QImage part = server->createImage(QRectF(100, 10, 20, 20));
+    ASSERT_EQ(part.size(), QSize(40, 40));
+    EXPECT_EQ(countMismatches(
+                  part, part.rect(), [](int x, int y) { return patternPixel(200 + x, 20 + y); }, &first),
+              0)
+        << first.toStdString();
+    const QImage all = server->createImageOfAllScreens();
+    EXPECT_EQ(all.size(), QSize(2 * (1920 + 960), 1080)); // the gap between the screens included
+}

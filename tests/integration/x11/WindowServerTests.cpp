@@ -1,0 +1,221 @@
+// The window server against the shared headless session (one 1920 x 1080 screen, openbox).
+
+#include "TestWindows.h"
+#include "x11/WindowServer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using glimra::x11::WindowInfo;
+using glimra::x11::WindowServer;
+using namespace x11test;
+
+namespace {
+
+const WindowInfo* find(const std::vector<WindowInfo>& list, uint32_t number, int* index = nullptr) {
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].number == number) {
+            if (index)
+                *index = int(i);
+            return &list[i];
+        }
+    return nullptr;
+}
+
+int indexOf(const std::vector<WindowInfo>& list, uint32_t number) {
+    int i = -1;
+    find(list, number, &i);
+    return i;
+}
+
+class SharedSession : public ::testing::Test {
+protected:
+    TestDisplay display;
+    std::vector<xcb_window_t> windows;
+
+    xcb_window_t make(const TestDisplay::WindowSpec& spec) {
+        windows.push_back(display.create(spec));
+        return windows.back();
+    }
+    void TearDown() override {
+        for (xcb_window_t w : windows)
+            xcb_destroy_window(display.connection(), w);
+        display.sync();
+    }
+};
+
+} // namespace
+
+TEST_F(SharedSession, GrabsAreExactWithAndWithoutSharedMemory) {
+    const QRect patternRect(37, 53, 301, 207);
+    const QRect cornerRect(1800, 1000, 120, 80); // reaches the root's bottom-right corner
+    display.map(make({patternRect, 0, true}));
+    display.map(make({cornerRect, 0, true}));
+
+    for (const bool shm : {true, false}) {
+        SCOPED_TRACE(shm ? "MIT-SHM" : "plain GetImage");
+        auto server = WindowServer::connect({shm});
+        ASSERT_TRUE(server);
+        EXPECT_EQ(server->usesSharedMemory(), shm);
+        if (shm)
+            server->warmUp(); // without it the first grab reads plainly while the segment is prepared
+        for (int round = 0; round < 2; ++round) { // the second time on the warm segment and buffers
+            const QImage image = server->createImage(QRectF(patternRect));
+            ASSERT_EQ(image.size(), patternRect.size());
+            EXPECT_EQ(image.format(), QImage::Format_RGB32);
+            QString first;
+            EXPECT_EQ(countMismatches(image, image.rect(), patternPixel, &first), 0) << first.toStdString();
+            EXPECT_EQ(qAlpha(image.pixel(0, 0)), 255);
+        }
+        // Half of this rectangle lies beyond the root window: that half is black.
+        const QImage edge = server->createImage(QRectF(1800, 1000, 240, 160));
+        ASSERT_EQ(edge.size(), QSize(240, 160));
+        QString first;
+        EXPECT_EQ(countMismatches(edge, QRect(0, 0, 120, 80), patternPixel, &first), 0)
+            << first.toStdString();
+        EXPECT_EQ(countMismatches(
+                      edge, QRect(120, 0, 120, 160), [](int, int) { return 0u; }, &first),
+                  0)
+            << first.toStdString();
+        EXPECT_EQ(countMismatches(
+                      edge, QRect(0, 80, 120, 80), [](int, int) { return 0u; }, &first),
+                  0)
+            << first.toStdString();
+
+        const QImage all = server->createImageOfAllScreens();
+        ASSERT_EQ(all.size(), QSize(1920, 1080));
+        EXPECT_EQ(countMismatches(all, patternRect, patternPixel, &first), 0) << first.toStdString();
+        EXPECT_EQ(server->usesSharedMemory(), shm); // no silent fallback on the way
+    }
+}
+
+TEST_F(SharedSession, KeptImagesAreNeverOverwritten) {
+    const QRect rect(400, 300, 64, 48);
+    const xcb_window_t w = make({rect, 0, true});
+    display.map(w);
+    auto server = WindowServer::connect();
+    ASSERT_TRUE(server);
+    const QImage kept = server->createImage(QRectF(rect));
+    display.setColour(w, 0x336699);
+    for (int i = 0; i < 3; ++i) { // enough grabs to cycle through every pooled buffer
+        const QImage later = server->createImage(QRectF(rect));
+        EXPECT_EQ(later.pixel(10, 10) & 0xffffff, 0x336699u);
+    }
+    server.reset(); // the image also outlives the connection and its pool
+    EXPECT_EQ(countMismatches(kept, kept.rect(), patternPixel), 0);
+}
+
+TEST_F(SharedSession, BadRequestsGiveNothingAndNeverCrash) {
+    auto server = WindowServer::connect();
+    ASSERT_TRUE(server);
+    EXPECT_TRUE(server->createImage(QRectF()).isNull());
+    EXPECT_TRUE(server->createImage(QRectF(qQNaN(), 0, 10, 10)).isNull());
+    EXPECT_TRUE(server->createImage(QRectF(0, 0, 1e9, 1e9)).isNull());
+    EXPECT_TRUE(server->createImageOfWindow(0).isNull());
+    EXPECT_TRUE(server->createImageOfWindow(0x7ffffff0).isNull());
+    EXPECT_TRUE(server->displayBounds(nullptr).isEmpty());
+
+    const xcb_window_t hidden = make({QRect(10, 10, 50, 50), 0xff0000});
+    EXPECT_TRUE(server->createImageOfWindow(hidden).isNull()); // never mapped
+    display.destroy(hidden);
+    EXPECT_TRUE(server->createImageOfWindow(hidden).isNull());
+
+    // Windows coming and going on another connection while the list and window images are read.
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> latest{0};
+    std::thread churn([&] {
+        TestDisplay other;
+        while (!stop) {
+            const xcb_window_t w = other.create({QRect(5, 5, 40, 40), 0x00ff00});
+            latest = w;
+            xcb_map_window(other.connection(), w);
+            xcb_destroy_window(other.connection(), w);
+            other.sync();
+        }
+    });
+    for (int i = 0; i < 150; ++i) {
+        EXPECT_TRUE(server->copyWindowInfo(true, true).has_value());
+        const QImage image = server->createImageOfWindow(latest);
+        EXPECT_TRUE(image.isNull() || image.size() == QSize(40, 40));
+    }
+    stop = true;
+    churn.join();
+}
+
+TEST_F(SharedSession, WindowListUnderAWindowManager) {
+    auto server = WindowServer::connect();
+    ASSERT_TRUE(server);
+    const xcb_window_t a = make({QRect(100, 100, 300, 200), 0xff0000, false, false});
+    display.setString(a, "_NET_WM_NAME", "UTF8_STRING", "Grüße ✓ A");
+    display.setCardinal(a, "_NET_WM_PID", 4242);
+    const xcb_window_t b = make({QRect(150, 150, 300, 200), 0x00ff00, false, false});
+    display.setString(b, "WM_NAME", "STRING", "plain b");
+    display.setCardinal(b, "_NET_WM_WINDOW_OPACITY", 0);
+    const xcb_window_t dock = make({QRect(0, 1040, 1920, 40), 0x0000ff, false, false});
+    display.setAtoms(dock, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DOCK"});
+    const xcb_window_t desktop = make({QRect(0, 0, 1920, 1080), 0x202020, false, false});
+    display.setAtoms(desktop, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DESKTOP"});
+    for (xcb_window_t w : {desktop, dock, a, b})
+        display.map(w);
+    const auto listed = [&](bool onScreenOnly, std::initializer_list<xcb_window_t> ws) {
+        const auto list = server->copyWindowInfo(onScreenOnly, false);
+        return list && std::all_of(ws.begin(), ws.end(), [&](xcb_window_t w) { return find(*list, w); });
+    };
+    ASSERT_TRUE(waitUntil([&] { return listed(true, {a, b, dock, desktop}); }));
+    ASSERT_TRUE(waitUntil([&] { return display.frameRect(b) != QRect(150, 150, 300, 200); }));
+
+    auto list = *server->copyWindowInfo(true, false);
+    const WindowInfo* ia = find(list, a);
+    const WindowInfo* ib = find(list, b);
+    ASSERT_TRUE(ia && ib);
+    EXPECT_EQ(ia->name, QString::fromUtf8("Grüße ✓ A"));
+    EXPECT_EQ(ia->ownerPid, 4242);
+    EXPECT_FLOAT_EQ(ia->alpha, 1.0f);
+    EXPECT_EQ(ia->kind, WindowInfo::Kind::Normal);
+    EXPECT_EQ(ia->bounds, QRectF(display.frameRect(a))); // the frame, decorations included
+    EXPECT_GT(ia->bounds.height(), 200);
+    EXPECT_EQ(ib->name, "plain b");
+    EXPECT_EQ(ib->ownerPid, 0);
+    EXPECT_FLOAT_EQ(ib->alpha, 0.0f);
+    EXPECT_EQ(find(list, dock)->kind, WindowInfo::Kind::Dock);
+    EXPECT_EQ(find(list, desktop)->kind, WindowInfo::Kind::Desktop);
+    // Front to back: the dock above the normal windows, the last mapped above the first, the desktop
+    // below everything.
+    EXPECT_LT(indexOf(list, dock), indexOf(list, b));
+    EXPECT_LT(indexOf(list, b), indexOf(list, a));
+    EXPECT_EQ(indexOf(list, desktop), int(list.size()) - 1);
+    EXPECT_FALSE(find(*server->copyWindowInfo(true, true), desktop));
+
+    // A menu-like window outside the window manager's care lists under its own id, in front.
+    const xcb_window_t menu = make({QRect(500, 500, 80, 120), 0xffff00});
+    display.map(menu);
+    list = *server->copyWindowInfo(true, true);
+    EXPECT_EQ(indexOf(list, menu), 0);
+    EXPECT_EQ(find(list, menu)->kind, WindowInfo::Kind::Other);
+    EXPECT_EQ(find(list, menu)->bounds, QRectF(500, 500, 80, 120));
+
+    // Raised through the window manager, a comes to the front of b.
+    display.sendToWindowManager(a, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0});
+    EXPECT_TRUE(waitUntil([&] {
+        const auto l = *server->copyWindowInfo(true, true);
+        return indexOf(l, a) >= 0 && indexOf(l, a) < indexOf(l, b);
+    }));
+
+    // The window's image is its frame as it shows on screen, the client's colour inside.
+    const QRect frame = display.frameRect(a);
+    const QImage image = server->createImageOfWindow(a);
+    ASSERT_EQ(image.size(), frame.size());
+    const QImage sameRect = server->createImage(QRectF(frame));
+    EXPECT_EQ(countMismatches(image, image.rect(), [&](int x, int y) { return sameRect.pixel(x, y); }), 0);
+    EXPECT_EQ(image.pixel(image.width() / 2, image.height() / 2) & 0xffffff, 0xff0000u);
+
+    // Minimised, b leaves the screen but stays in the full list.
+    display.sendToWindowManager(b, "WM_CHANGE_STATE", {3});
+    EXPECT_TRUE(waitUntil([&] { return !find(*server->copyWindowInfo(true, true), b); }));
+    list = *server->copyWindowInfo(false, false);
+    ASSERT_TRUE(find(list, b));
+    EXPECT_FALSE(find(list, b)->onScreen);
+    EXPECT_TRUE(server->createImageOfWindow(b).isNull());
+}

@@ -1,0 +1,98 @@
+#pragma once
+// The bus side of XPC connections. One thread of the library's own owns every D-Bus object involved
+// (the /xpc object, the name watcher, pending calls) and all connection state, so nothing of it needs a
+// lock; the public calls hand it jobs from any thread.
+
+#include "xpc/XpcObjects.h"
+
+#include <QDBusConnection>
+#include <QDBusVirtualObject>
+#include <QVariantMap>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QDBusServiceWatcher;
+
+namespace xpc {
+
+// A reply handler waiting for its answer; completed exactly once, on the bus thread.
+struct PendingReply {
+    xpc_handler_t handler;
+    dispatch::QueuePtr queue;
+    bool done = false;
+    void complete(xpc_object_t result);
+};
+
+class BusAgent final : public QDBusVirtualObject {
+public:
+    explicit BusAgent(bool fdPassing);
+    ~BusAgent() override;
+
+    bool event(QEvent* event) override;
+    QString introspect(const QString& path) const override;
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+
+    bool startListener(const std::shared_ptr<Connection>& listener);
+    void addClient(std::shared_ptr<Connection> client);
+    void resumeClient(const std::shared_ptr<Connection>& client);
+    // reply null: a message without reply.
+    void send(const std::shared_ptr<Connection>& connection, QVariantMap message,
+              std::shared_ptr<PendingReply> reply);
+    // reply nullopt: the reply could not be encoded; the caller gets an error instead.
+    void answer(const std::shared_ptr<ReplyContext>& context, std::optional<QVariantMap> reply);
+    void cancel(const std::shared_ptr<Connection>& connection);
+    void shutdown();
+
+private:
+    // The bus-side state of one connection, on either side.
+    struct Link {
+        std::shared_ptr<Connection> connection;
+        QString remote; // unique name of the other side; empty while a client is not connected
+        uint64_t id = 0;
+        bool watching = false; // its end follows the remote name's
+        enum class State { Idle, Connecting, Open } state = State::Idle;
+        std::vector<std::function<void(Link&)>> waiting; // a client's sends until Connect returns
+        std::vector<std::shared_ptr<ReplyContext>> unanswered;
+        std::vector<std::shared_ptr<PendingReply>> pending;
+    };
+
+    void handleListenerCall(const QDBusMessage& message);
+    void handlePeerCall(const QDBusMessage& message);
+    Link* findPeer(const QDBusMessage& message);
+    void probeClient(Link& link);
+    Link* findLink(const Connection* key, const std::weak_ptr<Connection>& expected);
+    void deliverMessage(Link& link, const QDBusMessage& message, bool withReply);
+    void connectClient(Link& link);
+    void sendOnLink(Link& link, const QVariantMap& message, const std::shared_ptr<PendingReply>& reply);
+    void endLink(const Connection* key, bool tellService);
+    void interruptClient(Link& link);
+    void failRequests(Link& link, const xpc_object_t& error);
+    void nameVanished(const QString& name);
+    void watch(const QString& name);
+    void unwatch(const QString& name);
+    void replyError(const QDBusMessage& message, const QString& name, const QString& text);
+
+    QDBusConnection bus_;
+    const bool fdPassing_;
+    QDBusServiceWatcher* watcher_; // child
+    std::shared_ptr<Connection> listener_;
+    bool ownsName_ = false;
+    uint64_t lastId_ = 0;
+    std::map<const Connection*, Link> links_;
+    std::map<uint64_t, const Connection*> peersById_;
+    std::map<QString, int> watched_;
+};
+
+namespace bus {
+
+// Runs job on the bus thread, starting it on first use; false when there is no bus to run it on (no
+// application object or session bus, or after the application object is gone).
+bool post(std::function<void(BusAgent&)> job);
+// Runs job on the bus thread and waits for it.
+bool run(const std::function<void(BusAgent&)>& job);
+bool fdPassing();
+
+} // namespace bus
+} // namespace xpc

@@ -87,20 +87,13 @@ QString HelperAppDelegate::bundleDisplayNameAndVersion() const {
     return bundle.localizedStringWithFormat("%@ version %@ (%@)", name, shortVersion, build);
 }
 
-QString HelperAppDelegate::mainAppBundleIdentifier() {
-    return QStringLiteral("app.glimra.Glimra");
-}
-
-bool HelperAppDelegate::isMainAppRunning() const {
-    return glimra::Workspace::sharedWorkspace().isApplicationRunning(mainAppBundleIdentifier());
-}
-
 void HelperAppDelegate::terminate() {
     QCoreApplication::quit();
 }
 
-// Filled by the XPC link, the status item and the hot keys.
-void HelperAppDelegate::startXPCListener() {}
-void HelperAppDelegate::showStatusItem() {}
-void HelperAppDelegate::hideStatusItem() {}
-void HelperAppDelegate::installHotKeys() {}
+QString HelperAppDelegate::currentBundlePath() const {
+    if (bundleURLBookmarkData)
+        if (auto path = bundleURLBookmarkData->resolve())
+            return *path;
+    return Bundle::mainBundle().bundlePath();
+}

@@ -1,17 +1,34 @@
 #pragma once
-// The helper's one application object: start-up and settings, the ways the process ends, and (in
-// the files beside this one) the XPC link, launching the main application, the capture commands,
-// the status item and the hot keys.
+// The helper's one application object. Its operations live in files by concern:
+//   HelperAppDelegate.cpp             start-up, settings, quitting
+//   HelperAppDelegate+XPC.cpp         the listener, the peer, replies, screenshot delivery
+//   HelperAppDelegate+Launching.cpp   finding, starting, showing and ending the main application
+//   HelperAppDelegate+Capture.cpp     the capture commands
+//   HelperAppDelegate+StatusItem.cpp  the tray item and its menu
+//   HelperAppDelegate+HotKeys.cpp     the global hot keys
+//
+// It is always owned by a std::shared_ptr: the XPC handlers hold it strongly, work queued for later
+// holds it weakly and skips itself when it is gone.
 
 #include "Bundle.h"
+#include "ScreensnapCompletionBlock.h"
+#include "dispatch/Dispatch.h"
+#include "png/PngEncoder.h"
+#include "xpc/Xpc.h"
 
+#include <QImage>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 
-class HelperAppDelegate : public QObject {
+class ScreensnapManager;
+
+class HelperAppDelegate : public QObject, public std::enable_shared_from_this<HelperAppDelegate> {
     Q_OBJECT
 public:
     explicit HelperAppDelegate(QObject* parent = nullptr);
@@ -31,9 +48,31 @@ public:
     // The main application.
     static QString mainAppBundleIdentifier();
     bool isMainAppRunning() const;
+    QString mainAppBundleURL() const;
+    void launchMainApp();
+    void showGlimraAppByLaunching(bool launch, bool bringToFront);
+    void terminateGlimraAndHelperApp();
+    bool isHelperAppLoginItemEnabled() const;
 
     // The XPC link.
     void startXPCListener();
+    void processXPCConnection(const xpc::xpc_connection_t& connection);
+    void processXPCMessage(const xpc::xpc_object_t& message);
+    void processXPCError(const xpc::xpc_object_t& error);
+    bool addPeerConnection(const xpc::xpc_connection_t& connection);
+    bool removePeerConnection(const xpc::xpc_connection_t& connection);
+
+    // Screenshot delivery: false when the image cannot be encoded (nothing is sent or started).
+    bool sendScreenshot(const QImage& image, uint64_t width, uint64_t height,
+                        const std::optional<QString>& docTitle);
+
+    // Capture commands.
+    void crosshairSnapshot();
+    void timedSnapshot();
+    void crosshairSnapshotAsTimed(bool timed);
+    void previousCrosshairSnapshot();
+    void fullscreenSnapshot();
+    void allScreenSnapshot();
 
     // The status item.
     void showStatusItem();
@@ -42,13 +81,38 @@ public:
     // The global hot keys.
     void installHotKeys();
 
+    // Sends what the private queue still holds; called once the event loop has ended.
+    void flushOutgoingMessages();
+
     bool keepHelperRunning() const { return _keepHelperRunning.load(); }
+    // The bundle's path now: where the bookmark resolves, else the path at start.
+    QString currentBundlePath() const;
 
 private:
+    using Perform = std::function<void(ScreensnapManager&, ScreensnapCompletionBlock)>;
+
     // Ends the process through the event loop, so applicationWillTerminate runs.
     void terminate();
+    // One event of the listener (peer null) or of a peer connection, to its handler.
+    void routeXPCEvent(const xpc::xpc_object_t& event, const xpc::xpc_connection_t& peer);
+    void startCapture(const Perform& perform, ScreensnapCompletionBlock block);
+    ScreensnapCompletionBlock completionBlock(bool fullScreen);
+    // Queues message for the current peer on the private queue; dropped when there is none then.
+    void sendToPeer(xpc::xpc_object_t message);
+    xpc::xpc_connection_t peerConnection() const;
+    void replyToMessage(const xpc::xpc_object_t& message);
 
     // Written by XPC delivery, read on the main thread.
     std::atomic<bool> _keepHelperRunning{false};
     std::optional<glimra::BundleBookmark> bundleURLBookmarkData;
+
+    dispatch::QueuePtr _xpc_dispatch_queue;
+    xpc::xpc_connection_t _xpc_connection;
+    // The peer and the held-back screenshot are shared by the main thread, the XPC delivery queue and
+    // the private queue: peerMutex_ guards both.
+    mutable std::mutex peerMutex_;
+    xpc::xpc_connection_t _peer_xpc_connection;
+    xpc::xpc_object_t _xpc_screen_snap_message;
+
+    glimra::png::PngEncoder pngEncoder_;
 };

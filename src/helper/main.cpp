@@ -11,10 +11,14 @@ int main(int argc, char* argv[]) {
     glimra::quitApplicationOnTerminationSignals();
 
     HelperAppDelegate::initialize();
-    HelperAppDelegate delegate;
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+    auto delegate = std::make_shared<HelperAppDelegate>();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, delegate.get(),
                      &HelperAppDelegate::applicationWillTerminate);
-    delegate.applicationWillFinishLaunching();
-    QTimer::singleShot(0, &delegate, &HelperAppDelegate::applicationDidFinishLaunching);
-    return QApplication::exec();
+    delegate->applicationWillFinishLaunching();
+    QTimer::singleShot(0, delegate.get(), &HelperAppDelegate::applicationDidFinishLaunching);
+    const int status = QApplication::exec();
+    // Messages queued just before quitting (the terminate message of "Quit Glimra and Helper") still
+    // leave before the process ends.
+    delegate->flushOutgoingMessages();
+    return status;
 }

@@ -35,6 +35,8 @@ void quitApplicationOnTerminationSignals() {
     action.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         sigaction(sig, &action, nullptr);
+    // A log reader that went away must not take the process with it.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace glimra

@@ -53,6 +53,9 @@ bool Workspace::openURL(const QUrl& url, QString* error) {
         if (program.isEmpty())
             continue;
         QProcess process;
+        // The launched application inherits these channels: forwarding them (rather than reading
+        // them through pipes that close when we are done) keeps its output alive and in our log.
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
         const QStringList args = tool == u"gio" ? QStringList{QStringLiteral("open"), url.toString()}
                                                 : QStringList{url.toString()};
         process.start(program, args);
@@ -66,7 +69,7 @@ bool Workspace::openURL(const QUrl& url, QString* error) {
         if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
             return true;
         if (error)
-            *error = QString::fromUtf8(process.readAllStandardError()).trimmed();
+            *error = tool + QStringLiteral(" exited with status %1").arg(process.exitCode());
         return false;
     }
     if (error)

@@ -1,24 +1,55 @@
-// The reference main application: claims the main application's bus name and stays running.
+// The reference main application. Usage:
+//   Glimra [--output DIR] [--answer allow|refuse|nokey|error|ignore] [--no-connect] [--send KIND]...
+//   [glimra:///...]
 
-#include "Bundle.h"
-#include "Log.h"
+#include "ReferenceMainApp.h"
 #include "UnixSignals.h"
-#include "Workspace.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QStandardPaths>
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Glimra"));
     glimra::quitApplicationOnTerminationSignals();
 
-    QString identifier = glimra::Bundle::mainBundle().bundleIdentifier();
-    if (identifier.isEmpty())
-        identifier = QStringLiteral("app.glimra.Glimra");
-    if (!glimra::Workspace::sharedWorkspace().registerApplication(identifier)) {
-        NSLog("Glimra already runs in this session.");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Reference main application for Glimra Helper"));
+    parser.addHelpOption();
+    const QCommandLineOption output(QStringLiteral("output"), QStringLiteral("Folder for screenshots."),
+                                    QStringLiteral("dir"));
+    const QCommandLineOption answer(
+        QStringLiteral("answer"),
+        QStringLiteral("Answer to capture requests: allow, refuse, nokey, error, ignore."),
+        QStringLiteral("answer"), QStringLiteral("allow"));
+    const QCommandLineOption noConnect(QStringLiteral("no-connect"),
+                                       QStringLiteral("Never connect to the helper."));
+    const QCommandLineOption send(QStringLiteral("send"),
+                                  QStringLiteral("Message kind to send once connected (repeatable), e.g. 6."),
+                                  QStringLiteral("kind"));
+    parser.addOptions({output, answer, noConnect, send});
+    parser.addPositionalArgument(QStringLiteral("url"),
+                                 QStringLiteral("The glimra:/// URL it was opened with."));
+    parser.process(app);
+
+    ReferenceMainApp::Options options;
+    options.outputDirectory =
+        parser.isSet(output)
+            ? parser.value(output)
+            : QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/Glimra");
+    const QString a = parser.value(answer);
+    options.answer = a == u"refuse"   ? ReferenceMainApp::Answer::Refuse
+                     : a == u"nokey"  ? ReferenceMainApp::Answer::RefuseWithoutKey
+                     : a == u"error"  ? ReferenceMainApp::Answer::RefuseWithError
+                     : a == u"ignore" ? ReferenceMainApp::Answer::Ignore
+                                      : ReferenceMainApp::Answer::Allow;
+    options.connect = !parser.isSet(noConnect);
+    for (const QString& kind : parser.values(send))
+        options.sendOnConnect.append(kind.toULongLong());
+
+    ReferenceMainApp mainApp(options);
+    if (!mainApp.start())
         return 0;
-    }
-    NSLog("Glimra is running as %@", identifier);
     return QCoreApplication::exec();
 }

@@ -1,0 +1,5 @@
+// The five global hot keys.
+
+#include "HelperAppDelegate.h"
+
+void HelperAppDelegate::installHotKeys() {}

@@ -1,0 +1,6 @@
+// The tray item and its menu.
+
+#include "HelperAppDelegate.h"
+
+void HelperAppDelegate::showStatusItem() {}
+void HelperAppDelegate::hideStatusItem() {}

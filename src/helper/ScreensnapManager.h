@@ -1,0 +1,71 @@
+#pragma once
+// The one process-wide entry point for screen images: the four kinds of capture, the flag that says
+// one is in progress, and the image primitives of the window server.
+
+#include "ScreensnapCompletionBlock.h"
+#include "x11/WindowServer.h"
+
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class ImageCaptureCrosshairWindowController;
+class QScreen;
+
+class ScreensnapManager {
+public:
+    // Created on first use, once, thread-safely.
+    static ScreensnapManager& sharedManager();
+
+    ScreensnapManager();
+    ~ScreensnapManager();
+    ScreensnapManager(const ScreensnapManager&) = delete;
+    ScreensnapManager& operator=(const ScreensnapManager&) = delete;
+
+    ImageCaptureCrosshairWindowController& crosshairWindowController() { return *crosshairWindowController_; }
+    void setCrosshairWindowController(std::unique_ptr<ImageCaptureCrosshairWindowController> controller);
+
+    // Read from the XPC queue while the main thread writes it.
+    bool isSnapping() const { return snapping_.load(); }
+    void setSnapping(bool snapping) { snapping_.store(snapping); }
+
+    bool canSnapPreviousArea() const;
+
+    // The frontmost window under point (screen coordinates) that is visible, not the ignored window and
+    // not a dock; nullopt when there is none or no window list.
+    std::optional<glimra::x11::WindowInfo> windowInformationForLocation(QPointF point,
+                                                                        uint32_t ignoringWindowNumber);
+
+    // Images owned by the caller; null when the display server gives none.
+    QImage createCGImageOfRect(const QRectF& rectInGlobalDisplayCoordinates);
+    QImage createCGImageOfScreen(const QScreen* screen);
+    QImage createCGImageOfAllScreens();
+    QImage createCGImageOfWindow(uint32_t windowNumber);
+
+    // The screen under the mouse; the primary screen when none contains it.
+    QScreen* screenContainingMouse() const;
+
+    void performCrosshairSnapshotWithCompletionBlock(ScreensnapCompletionBlock block);
+    void performTimedCrosshairSnapshotWithCompletionBlock(ScreensnapCompletionBlock block);
+    void performCrosshairSnapshotOfPreviousAreaWithCompletionBlock(ScreensnapCompletionBlock block);
+    void performFullScreenSnapshotWithCompletionBlock(const ScreensnapCompletionBlock& block);
+
+    // Connects to the window server and readies its grab buffers, so the first capture is as fast as
+    // later ones.
+    void warmUp();
+
+private:
+    glimra::x11::WindowServer* windowServer();
+
+    std::unique_ptr<ImageCaptureCrosshairWindowController> crosshairWindowController_;
+    std::atomic<bool> snapping_{false};
+    std::unique_ptr<glimra::x11::WindowServer> windowServer_;
+    bool triedWindowServer_ = false;
+};
+
+// "%@" of a capture title: now, in the locale's short date and short time styles.
+QString shortDateTimeString();

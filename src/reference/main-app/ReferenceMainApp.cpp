@@ -1,0 +1,148 @@
+#include "ReferenceMainApp.h"
+
+#include "DistributedNotificationCenter.h"
+#include "Log.h"
+#include "SharedHelperCommunication.h"
+#include "Workspace.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QSaveFile>
+
+using namespace xpc;
+
+namespace {
+const char kHelperService[] = "app.glimra.GlimraHelper";
+} // namespace
+
+ReferenceMainApp::ReferenceMainApp(Options options, QObject* parent)
+    : QObject(parent), options_(std::move(options)) {}
+
+bool ReferenceMainApp::start() {
+    if (!glimra::Workspace::sharedWorkspace().registerApplication(QStringLiteral("app.glimra.Glimra"))) {
+        NSLog("Glimra already runs in this session.");
+        return false;
+    }
+    QDir().mkpath(options_.outputDirectory);
+    NSLog("Glimra is running; screenshots go to %@", options_.outputDirectory);
+    if (!options_.connect)
+        return true;
+    glimra::DistributedNotificationCenter::defaultCenter().addObserver(
+        QString::fromLatin1(kXPCHelperAppIsReadyNotification),
+        [this](const QString&, const QString&) { connectToHelper(); });
+    // A helper that started first has announced itself already.
+    if (glimra::Workspace::sharedWorkspace().isApplicationRunning(QString::fromLatin1(kHelperService)))
+        connectToHelper();
+    return true;
+}
+
+void ReferenceMainApp::connectToHelper() {
+    if (connection_)
+        xpc_connection_cancel(connection_);
+    xpc_connection_t connection =
+        xpc_connection_create_mach_service(kHelperService, dispatch::dispatch_get_main_queue(), 0);
+    if (!connection)
+        return;
+    connection_ = connection;
+    std::weak_ptr<Object> weak = connection;
+    xpc_connection_set_event_handler(connection, [this, weak](xpc_object_t event) {
+        if (auto c = weak.lock())
+            handleEvent(c, event);
+    });
+    xpc_connection_resume(connection);
+    NSLog("Connected to the helper");
+    if (!sentOnConnect_) {
+        sentOnConnect_ = true;
+        for (const quint64 kind : options_.sendOnConnect) {
+            xpc_object_t message = xpc_dictionary_create();
+            xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kind);
+            xpc_connection_send_message(connection, message);
+        }
+    }
+}
+
+void ReferenceMainApp::handleEvent(const xpc_connection_t& connection, const xpc_object_t& event) {
+    if (xpc_get_type(event) == xpc_type_t::Error) {
+        if (connection != connection_)
+            return;
+        NSLog("Connection to the helper ended: %s", xpc_copy_description(event));
+        connection_ = nullptr;
+        // Reconnect while a helper is there; otherwise its ready notification brings us back.
+        if (glimra::Workspace::sharedWorkspace().isApplicationRunning(QString::fromLatin1(kHelperService)))
+            connectToHelper();
+        return;
+    }
+    if (xpc_get_type(event) != xpc_type_t::Dictionary)
+        return;
+    switch (xpc_dictionary_get_uint64(event, kXPCMessageIdentifierKey)) {
+    case kXPCMessageRequestScreenSnap: {
+        NSLog("Capture requested");
+        xpc_object_t reply = xpc_dictionary_create_reply(event);
+        if (!reply)
+            return;
+        switch (options_.answer) {
+        case Answer::Allow:
+            xpc_dictionary_set_bool(reply, kXPCBooleanKey, true);
+            break;
+        case Answer::Refuse:
+            xpc_dictionary_set_bool(reply, kXPCBooleanKey, false);
+            break;
+        case Answer::RefuseWithoutKey:
+            break;
+        case Answer::RefuseWithError:
+            // Dropping the connection makes the pending request fail with an error.
+            xpc_connection_cancel(connection);
+            return;
+        case Answer::Ignore:
+            return;
+        }
+        xpc_connection_send_message(xpc_dictionary_get_remote_connection(event), reply);
+        break;
+    }
+    case kXPCMessageScreenshot:
+        saveScreenshot(event);
+        break;
+    case kXPCMessageShowMainApp:
+        NSLog("Show Glimra (bring to front: %@)", xpc_dictionary_get_bool(event, kXPCBooleanKey)
+                                                      ? QStringLiteral("true")
+                                                      : QStringLiteral("false"));
+        break;
+    case kXPCMessageTerminateMainApp:
+        NSLog("Quitting at the helper's request");
+        QCoreApplication::quit();
+        break;
+    default:
+        break;
+    }
+}
+
+QString ReferenceMainApp::uniqueFilePath(const QDir& directory, const QString& title) {
+    QString base = title;
+    // A title is a name, never a path.
+    base.replace(u'/', u'-').replace(QChar(0), u' ');
+    base = base.trimmed();
+    if (base.isEmpty() || base == u"." || base == u"..")
+        base = QStringLiteral("Untitled");
+    if (base.size() > 200)
+        base.truncate(200);
+    QString path = directory.filePath(base + QStringLiteral(".png"));
+    for (int n = 2; QFile::exists(path); ++n)
+        path = directory.filePath(base + QStringLiteral(" %1.png").arg(n));
+    return path;
+}
+
+void ReferenceMainApp::saveScreenshot(const xpc_object_t& message) {
+    const QByteArray png = xpc_dictionary_get_data(message, kXPCPNGDataKey);
+    const QString title = QString::fromStdString(xpc_dictionary_get_string(message, kXPCTitleKey));
+    const QString path = uniqueFilePath(QDir(options_.outputDirectory), title);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
+        NSLog("Could not save the screenshot %@: %@", path, file.errorString());
+        return;
+    }
+    NSLog("Saved screenshot %@ (width %@, height %@, %@ bytes, sha256 %@, title \"%@\")", path,
+          xpc_dictionary_get_uint64(message, kXPCWidthKey), xpc_dictionary_get_uint64(message, kXPCHeightKey),
+          png.size(), QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()),
+          title);
+}

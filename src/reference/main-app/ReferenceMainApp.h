@@ -1,0 +1,43 @@
+#pragma once
+// The reference main application: keeps every promise the helper relies on. It owns the main
+// application's bus name, connects to the helper whenever the helper announces itself (and again
+// after every connection error), answers capture requests, saves each screenshot it receives as
+// <title>.png in its folder, and quits when the helper asks it to.
+
+#include "xpc/Xpc.h"
+
+#include <QDir>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class ReferenceMainApp : public QObject {
+    Q_OBJECT
+public:
+    enum class Answer { Allow, Refuse, RefuseWithoutKey, RefuseWithError, Ignore };
+
+    struct Options {
+        QString outputDirectory; // where screenshots go
+        Answer answer = Answer::Allow;
+        bool connect = true; // false: runs without ever connecting (a main application that never does)
+        // Message kinds to send on the first connection, e.g. 6 for a full-screen capture.
+        QList<quint64> sendOnConnect;
+    };
+
+    explicit ReferenceMainApp(Options options, QObject* parent = nullptr);
+
+    // Claims the bus name and starts listening; false when another main application runs.
+    bool start();
+
+    // The path a screenshot titled title is saved at: <title>.png, made unique with " 2", " 3", ...
+    static QString uniqueFilePath(const QDir& directory, const QString& title);
+
+private:
+    void connectToHelper();
+    void handleEvent(const xpc::xpc_connection_t& connection, const xpc::xpc_object_t& event);
+    void saveScreenshot(const xpc::xpc_object_t& message);
+
+    Options options_;
+    xpc::xpc_connection_t connection_;
+    bool sentOnConnect_ = false;
+};

@@ -1,0 +1,108 @@
+#pragma once
+// The test process in the main application's place: it can own app.glimra.Glimra, runs the real
+// helper, and talks to it through the XPC binding on the private session bus.
+
+#include "TestSupport.h"
+#include "xpc/Xpc.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace glimra::test {
+
+// Events of one XPC connection, recorded from whatever queue they arrive on.
+class EventLog {
+public:
+    xpc::xpc_handler_t handler();
+    std::vector<xpc::xpc_object_t> events();
+    // Messages with this "id", in arrival order.
+    std::vector<xpc::xpc_object_t> messages(uint64_t kind);
+    bool waitForMessages(uint64_t kind, size_t count, int timeoutMs = 10000);
+    bool waitForEvent(const xpc::xpc_object_t& event, int timeoutMs = 10000);
+
+private:
+    std::mutex mutex_;
+    std::vector<xpc::xpc_object_t> events_;
+};
+
+// One client connection to the helper, answering its capture requests as told.
+class HelperConnection {
+public:
+    enum class Answer { Allow, Refuse, NoKey, Ignore };
+    explicit HelperConnection(Answer answer = Answer::Allow);
+    ~HelperConnection();
+
+    void send(const xpc::xpc_object_t& message);
+    void send(std::initializer_list<std::pair<const char*, uint64_t>> values);
+    // The reply, or null after timeoutMs.
+    xpc::xpc_object_t sendWithReply(const xpc::xpc_object_t& message, int timeoutMs = 10000);
+    xpc::xpc_object_t sendWithReply(uint64_t kind, int timeoutMs = 10000);
+    void cancel();
+
+    xpc::xpc_connection_t connection;
+    // Shared with the connection's handler, which may still run after this object is gone.
+    std::shared_ptr<EventLog> events = std::make_shared<EventLog>();
+    EventLog& log = *events;
+    std::shared_ptr<std::atomic<Answer>> answer;
+};
+
+xpc::xpc_object_t message(uint64_t kind);
+
+// An override-redirect window above every other window, covering the whole screen with a picture
+// (or a solid colour): what a full-screen grab must see, whatever else other tests left on screen.
+class ScreenCover {
+public:
+    explicit ScreenCover(const QImage& image);
+    explicit ScreenCover(const QColor& colour);
+    ~ScreenCover();
+    void show(const QImage& image);
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+    uint32_t window_ = 0;
+};
+// A busy, non-repeating picture of size: gradients, noise and lines, like real screen content.
+QImage testPattern(QSize size, int seed);
+
+// Counts "Posted" broadcasts of one notification name on the session bus.
+class NotificationCounter : public QObject {
+    Q_OBJECT
+public:
+    explicit NotificationCounter(const QString& name);
+    int count() const { return count_; }
+private slots:
+    void posted(const QString& name, const QString& object);
+
+private:
+    QString name_;
+    int count_ = 0;
+};
+
+// Runs the real helper for one test, in a home of its own, optionally with the main application's
+// bus name owned by the test.
+class HelperTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Starts the helper (from the built bundle unless executable is given) and waits until it
+    // announced readiness; false when it did not.
+    bool startHelper(const QString& executable = QString());
+    void stopHelper();
+    QString helperOutput() { return helper ? helper->output() : QString(); }
+
+    IsolatedHome home;
+    BusClient mainApp;
+    std::unique_ptr<Program> helper;
+    std::unique_ptr<NotificationCounter> ready;
+};
+
+} // namespace glimra::test

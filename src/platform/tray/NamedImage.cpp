@@ -1,0 +1,43 @@
+#include "NamedImage.h"
+
+#include <QDir>
+#include <QImageReader>
+#include <QLoggingCategory>
+#include <QPixmap>
+#include <QRegularExpression>
+
+Q_DECLARE_LOGGING_CATEGORY(lcTray)
+
+namespace glimra {
+
+QIcon loadNamedImage(const QString& resourcesDir, const QString& name) {
+    if (name.isEmpty() || name.contains(QLatin1Char('/'))) {
+        qCWarning(lcTray, "Not an image name: \"%s\"", qPrintable(name));
+        return {};
+    }
+    // NAME.png, NAME@2x.png, NAME-16.png, NAME-16@2x.png
+    const QRegularExpression pattern(
+        QStringLiteral("^%1(-[0-9]{1,4})?(@[1-9]x)?\\.png$").arg(QRegularExpression::escape(name)));
+    const QDir dir(resourcesDir);
+    QIcon icon;
+    const QStringList files =
+        dir.entryList({name + QStringLiteral("*.png")}, QDir::Files | QDir::Readable, QDir::Name);
+    for (const QString& file : files) {
+        if (!pattern.match(file).hasMatch())
+            continue;
+        QImageReader reader(dir.filePath(file), "png");
+        const QImage image = reader.read();
+        if (image.isNull()) {
+            qCWarning(lcTray, "Skipping image %s: %s", qPrintable(dir.filePath(file)),
+                      qPrintable(reader.errorString()));
+            continue;
+        }
+        // The icon picks variants by pixel size, which also serves a @2x file to a 2x screen.
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    if (icon.isNull())
+        qCWarning(lcTray, "No image named \"%s\" in %s", qPrintable(name), qPrintable(resourcesDir));
+    return icon;
+}
+
+} // namespace glimra

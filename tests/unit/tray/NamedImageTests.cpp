@@ -1,0 +1,78 @@
+#include "tray/NamedImage.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kImages = QStringLiteral(GLIMRA_TRAY_IMAGES_DIR);
+
+QImage solid(int size, QColor color) {
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(color);
+    return image;
+}
+
+TEST(NamedImage, LoadsEveryVariantOfTheArtworkAndServesTheRightOneForEachScale) {
+    const QIcon icon = glimra::loadNamedImage(kImages, QStringLiteral("HelperMenu"));
+    ASSERT_FALSE(icon.isNull());
+    const QList<QSize> sizes = icon.availableSizes();
+    for (int side : {16, 22, 24, 32, 44, 48})
+        EXPECT_TRUE(sizes.contains(QSize(side, side))) << side;
+    // "HelperMenuPressed*" shares the prefix but is another image.
+    EXPECT_EQ(sizes.size(), 6);
+
+    const QImage at2x = icon.pixmap(QSize(22, 22), 2.0).toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(at2x.size(), QSize(44, 44));
+    EXPECT_EQ(at2x,
+              QImage(kImages + QStringLiteral("/HelperMenu@2x.png")).convertToFormat(QImage::Format_ARGB32));
+}
+
+TEST(NamedImage, TheArtworkHasEverySizeAndThePressedLookDiffers) {
+    for (const QString& name : {QStringLiteral("HelperMenu"), QStringLiteral("HelperMenuPressed")}) {
+        EXPECT_EQ(QImage(kImages + u'/' + name + QStringLiteral(".png")).size(), QSize(22, 22))
+            << name.toStdString();
+        EXPECT_EQ(QImage(kImages + u'/' + name + QStringLiteral("@2x.png")).size(), QSize(44, 44));
+        for (int side : {16, 24, 32, 48})
+            EXPECT_EQ(QImage(QStringLiteral("%1/%2-%3.png").arg(kImages, name).arg(side)).size(),
+                      QSize(side, side));
+    }
+    const QImage normal(kImages + QStringLiteral("/HelperMenu.png"));
+    const QImage pressed(kImages + QStringLiteral("/HelperMenuPressed.png"));
+    // At rest the corners are see-through and the middle is drawn; pressed, the plate fills the square.
+    EXPECT_EQ(qAlpha(normal.pixel(0, 0)), 0);
+    EXPECT_GT(qAlpha(normal.pixel(11, 11)), 0);
+    EXPECT_EQ(qAlpha(pressed.pixel(11, 1)), 255);
+    EXPECT_NE(normal, pressed);
+}
+
+TEST(NamedImage, MissingOrBrokenImagesGiveANullIconOrAreSkipped) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    EXPECT_TRUE(glimra::loadNamedImage(dir.path(), QStringLiteral("HelperMenu")).isNull());
+    EXPECT_TRUE(glimra::loadNamedImage(dir.path() + QStringLiteral("/absent"), QStringLiteral("X")).isNull());
+    EXPECT_TRUE(glimra::loadNamedImage(kImages, QString()).isNull());
+    EXPECT_TRUE(glimra::loadNamedImage(kImages, QStringLiteral("../images/HelperMenu")).isNull());
+
+    QFile broken(dir.filePath(QStringLiteral("Broken.png")));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\x89PNG\r\n\x1a\n not really");
+    broken.close();
+    EXPECT_TRUE(glimra::loadNamedImage(dir.path(), QStringLiteral("Broken")).isNull());
+
+    // A broken 1x next to a good 2x: the 2x still makes an icon.
+    ASSERT_TRUE(solid(44, Qt::red).save(dir.filePath(QStringLiteral("Broken@2x.png"))));
+    const QIcon icon = glimra::loadNamedImage(dir.path(), QStringLiteral("Broken"));
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.availableSizes(), QList<QSize>{QSize(44, 44)});
+
+    // Names that only look like variants are other images.
+    ASSERT_TRUE(solid(22, Qt::blue).save(dir.filePath(QStringLiteral("Broken-extra.png"))));
+    ASSERT_TRUE(solid(22, Qt::blue).save(dir.filePath(QStringLiteral("Broken.png.png"))));
+    EXPECT_EQ(glimra::loadNamedImage(dir.path(), QStringLiteral("Broken")).availableSizes().size(), 1);
+}
+
+} // namespace

@@ -1,6 +1,82 @@
 // The tray item and its menu.
 
+#include "Bundle.h"
 #include "HelperAppDelegate.h"
+#include "ScreensnapManager.h"
+#include "StatusMenu.h"
+#include "tray/ModifierState.h"
+#include "tray/NSStatusBar.h"
+#include "tray/NamedImage.h"
 
-void HelperAppDelegate::showStatusItem() {}
-void HelperAppDelegate::hideStatusItem() {}
+using dispatch::dispatch_async;
+using dispatch::dispatch_get_main_queue;
+
+void HelperAppDelegate::showStatusItem() {
+    if (statusItem)
+        return;
+    versionMenuItem->setText(bundleDisplayNameAndVersion());
+    statusItem =
+        glimra::NSStatusBar::systemStatusBar().statusItemWithLength(glimra::NSVariableStatusItemLength);
+    statusItem->setMenu(statusMenu.get());
+    const QString images = glimra::Bundle::mainBundle().resourcePath() + QStringLiteral("/images");
+    statusItem->setImage(glimra::loadNamedImage(images, QStringLiteral("HelperMenu")));
+    statusItem->setAlternateImage(glimra::loadNamedImage(images, QStringLiteral("HelperMenuPressed")));
+    statusItem->setHighlightMode(true);
+    statusItem->setToolTip(glimra::Bundle::mainBundle().localizedString("Glimra Helper"));
+    connect(statusItem.get(), &glimra::NSStatusItem::menuWillOpen, this,
+            [this] { menuWillOpen(statusMenu.get()); });
+}
+
+void HelperAppDelegate::hideStatusItem() {
+    if (!statusItem)
+        return;
+    glimra::NSStatusBar::systemStatusBar().removeStatusItem(statusItem.get());
+    statusItem.reset();
+}
+
+void HelperAppDelegate::menuWillOpen(QMenu* menu) {
+    const bool option = modifierState_->isOptionKeyDown();
+    for (QAction* item : menu->actions()) {
+        if (menuItemTag(item) == kOptionKeyItemTag)
+            item->setVisible(option);
+        item->setEnabled(validateMenuItem(item));
+    }
+    hotKeyStatusItem->setText(glimra::Bundle::mainBundle().localizedStringWithFormat(
+        "Global hot keys: %d of %d active", registeredHotKeys_, 5));
+    if (option) {
+        std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
+        dispatch_async(dispatch_get_main_queue(), [weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            // Set once and kept: later openings without Alt still show it.
+            self->versionMenuItem->setToolTip(glimra::Bundle::mainBundle().localizedStringWithFormat(
+                "Path of the helper app:\n\n%@", self->currentBundlePath()));
+        });
+    }
+}
+
+bool HelperAppDelegate::validateMenuItem(const QAction* item) const {
+    switch (menuItemAction(item)) {
+    case StatusMenuAction::CrosshairSnapshot:
+    case StatusMenuAction::TimedSnapshot:
+    case StatusMenuAction::FullscreenSnapshot:
+    case StatusMenuAction::ShowGlimra:
+    case StatusMenuAction::TerminateGlimraAndHelperApp:
+        return true;
+    case StatusMenuAction::PreviousCrosshairSnapshot:
+        return ScreensnapManager::sharedManager().canSnapPreviousArea();
+    case StatusMenuAction::AllScreenSnapshot:
+    case StatusMenuAction::None:
+        return false;
+    }
+    return false;
+}
+
+void HelperAppDelegate::showGlimra() {
+    showGlimraAppByLaunching(true, true);
+}
+
+void HelperAppDelegate::setModifierStateForTesting(std::unique_ptr<glimra::ModifierState> state) {
+    modifierState_ = std::move(state);
+}

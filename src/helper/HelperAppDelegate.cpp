@@ -5,16 +5,27 @@
 #include "Preferences_Mac.h"
 #include "PropertyList.h"
 #include "SharedHelperCommunication.h"
+#include "StatusMenu.h"
+#include "tray/ModifierState.h"
+#include "tray/NSStatusBar.h"
+
 #include "UserDefaults.h"
 #include "Workspace.h"
+#include <QMenu>
 
 #include <QCoreApplication>
 
 using glimra::Bundle;
 
-HelperAppDelegate::HelperAppDelegate(QObject* parent) : QObject(parent) {}
+HelperAppDelegate::HelperAppDelegate(QObject* parent)
+    : QObject(parent), modifierState_(std::make_unique<glimra::ModifierState>()) {
+    StatusMenu status = buildStatusMenu(*this);
+    statusMenu = std::move(status.menu);
+    versionMenuItem = status.versionMenuItem;
+    hotKeyStatusItem = status.hotKeyStatusItem;
+}
 
-HelperAppDelegate::~HelperAppDelegate() = default;
+HelperAppDelegate::~HelperAppDelegate() = default; // where the menu and tray types are complete
 
 void HelperAppDelegate::initialize() {
     const QString path =

@@ -26,7 +26,13 @@
 #include <mutex>
 #include <optional>
 
+class QAction;
+class QMenu;
 class ScreensnapManager;
+namespace glimra {
+class ModifierState;
+class NSStatusItem;
+} // namespace glimra
 
 class HelperAppDelegate : public QObject, public std::enable_shared_from_this<HelperAppDelegate> {
     Q_OBJECT
@@ -74,9 +80,16 @@ public:
     void fullscreenSnapshot();
     void allScreenSnapshot();
 
-    // The status item.
+    // The status item and its menu.
     void showStatusItem();
     void hideStatusItem();
+    void menuWillOpen(QMenu* menu);
+    bool validateMenuItem(const QAction* item) const;
+    void showGlimra();
+    QMenu* menu() const { return statusMenu.get(); }
+    QAction* versionItem() const { return versionMenuItem; }
+    glimra::NSStatusItem* currentStatusItem() const { return statusItem.get(); }
+    void setModifierStateForTesting(std::unique_ptr<glimra::ModifierState> state);
 
     // The global hot keys.
     void installHotKeys();
@@ -115,4 +128,12 @@ private:
     xpc::xpc_object_t _xpc_screen_snap_message;
 
     glimra::png::PngEncoder pngEncoder_;
+
+    // The menu and its outlets, made with the delegate as a nib would make them.
+    std::unique_ptr<QMenu> statusMenu;
+    QAction* versionMenuItem = nullptr;
+    QAction* hotKeyStatusItem = nullptr;
+    std::unique_ptr<glimra::NSStatusItem> statusItem;
+    std::unique_ptr<glimra::ModifierState> modifierState_;
+    int registeredHotKeys_ = 0;
 };

@@ -270,6 +270,7 @@ bool HelperAppDelegate::sendScreenshot(const QImage& image, uint64_t width, uint
 void HelperAppDelegate::flushOutgoingMessages() {
     if (!_xpc_dispatch_queue)
         return;
+    // Once the private queue has handed its messages to the bus thread, that thread sends them
+    // before it stops with the application object.
     dispatch::dispatch_sync(_xpc_dispatch_queue, [] {});
-    // xpc_flush pending
 }

@@ -133,7 +133,10 @@ QString ReferenceMainApp::uniqueFilePath(const QDir& directory, const QString& t
 }
 
 void ReferenceMainApp::saveScreenshot(const xpc_object_t& message) {
-    const QByteArray png = xpc_dictionary_get_data(message, kXPCPNGDataKey);
+    // Large data arrives mapped from a memfd: read it in place rather than copying 30 MB.
+    size_t length = 0;
+    const void* bytes = xpc_dictionary_get_data(message, kXPCPNGDataKey, &length);
+    const QByteArray png = QByteArray::fromRawData(static_cast<const char*>(bytes), qsizetype(length));
     const QString title = QString::fromStdString(xpc_dictionary_get_string(message, kXPCTitleKey));
     const QString path = uniqueFilePath(QDir(options_.outputDirectory), title);
     QSaveFile file(path);

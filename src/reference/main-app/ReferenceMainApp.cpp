@@ -6,9 +6,7 @@
 #include "Workspace.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QFile>
-#include <QSaveFile>
 
 using namespace xpc;
 
@@ -139,13 +137,17 @@ void ReferenceMainApp::saveScreenshot(const xpc_object_t& message) {
     const QByteArray png = QByteArray::fromRawData(static_cast<const char*>(bytes), qsizetype(length));
     const QString title = QString::fromStdString(xpc_dictionary_get_string(message, kXPCTitleKey));
     const QString path = uniqueFilePath(QDir(options_.outputDirectory), title);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
+    // Written beside its final name and renamed into place, so nobody sees half a file. No fsync:
+    // a screenshot is not worth stalling the application for the disk.
+    const QString partial = path + QStringLiteral(".part");
+    QFile file(partial);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.flush() ||
+        !QFile::rename(partial, path)) {
         NSLog("Could not save the screenshot %@: %@", path, file.errorString());
+        QFile::remove(partial);
         return;
     }
-    NSLog("Saved screenshot %@ (width %@, height %@, %@ bytes, sha256 %@, title \"%@\")", path,
+    NSLog("Saved screenshot %@ (width %@, height %@, %@ bytes, title \"%@\")", path,
           xpc_dictionary_get_uint64(message, kXPCWidthKey), xpc_dictionary_get_uint64(message, kXPCHeightKey),
-          png.size(), QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex()),
-          title);
+          png.size(), title);
 }

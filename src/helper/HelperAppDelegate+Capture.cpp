@@ -4,6 +4,7 @@
 #include "Bundle.h"
 #include "HelperAppDelegate.h"
 #include "Log.h"
+#include "ScreenshotMessage.h"
 #include "ScreensnapManager.h"
 #include "SharedHelperCommunication.h"
 #include "sound/NSBeep.h"
@@ -112,13 +113,8 @@ ScreensnapCompletionBlock HelperAppDelegate::completionBlock(bool fullScreen) {
         if (!docTitle && !fullScreen)
             docTitle = glimra::Bundle::mainBundle().localizedStringWithFormat("Screenshot %@",
                                                                               shortDateTimeString());
-        uint64_t width = uint64_t(std::max(0, image.width()));
-        uint64_t height = uint64_t(std::max(0, image.height()));
-        if (isHighResolution) {
-            width >>= 1;
-            height >>= 1;
-        }
-        self->sendScreenshot(image, width, height, docTitle);
+        const PointSize size = screenshotPointSize(image.size(), isHighResolution);
+        self->sendScreenshot(image, size.width, size.height, docTitle);
         manager.setSnapping(false);
     };
 }

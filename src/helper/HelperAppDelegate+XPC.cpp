@@ -4,6 +4,7 @@
 #include "HelperAppDelegate.h"
 #include "Log.h"
 #include "Preferences_Mac.h"
+#include "ScreenshotMessage.h"
 #include "ScreensnapManager.h"
 #include "SharedHelperCommunication.h"
 #include "UserDefaults.h"
@@ -242,12 +243,7 @@ bool HelperAppDelegate::sendScreenshot(const QImage& image, uint64_t width, uint
     QByteArray png;
     if (!pngEncoder_.encode(image, png))
         return false;
-    xpc_object_t message = xpc_dictionary_create();
-    xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kXPCMessageScreenshot);
-    xpc_dictionary_set_data(message, kXPCPNGDataKey, std::move(png));
-    xpc_dictionary_set_uint64(message, kXPCWidthKey, width);
-    xpc_dictionary_set_uint64(message, kXPCHeightKey, height);
-    xpc_dictionary_set_string(message, kXPCTitleKey, docTitle.value_or(QString()).toStdString());
+    xpc_object_t message = makeScreenshotMessage(std::move(png), width, height, docTitle);
 
     if (isMainAppRunning()) {
         // No retry: a main application that runs but has not connected misses this screenshot.

@@ -92,8 +92,7 @@ void PendingReply::complete(xpc_object_t result) {
     });
 }
 
-BusAgent::BusAgent(bool fdPassing)
-    : bus_(QDBusConnection::sessionBus()), fdPassing_(fdPassing), watcher_(new QDBusServiceWatcher(this)) {
+BusAgent::BusAgent() : bus_(QDBusConnection::sessionBus()), watcher_(new QDBusServiceWatcher(this)) {
     watcher_->setConnection(bus_);
     watcher_->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
     QObject::connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this,
@@ -594,7 +593,7 @@ Host* ensureHost() {
     host->fdPassing = bus.connectionCapabilities().testFlag(QDBusConnection::UnixFileDescriptorPassing);
     if (!host->fdPassing)
         NSLog("xpc: the session bus cannot pass file descriptors; large data travels inline");
-    host->agent = std::make_unique<BusAgent>(host->fdPassing);
+    host->agent = std::make_unique<BusAgent>();
     host->thread.setObjectName("xpc-bus");
     host->agent->moveToThread(&host->thread);
     host->thread.start();

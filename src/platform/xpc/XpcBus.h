@@ -27,7 +27,7 @@ struct PendingReply {
 
 class BusAgent final : public QDBusVirtualObject {
 public:
-    explicit BusAgent(bool fdPassing);
+    BusAgent();
     ~BusAgent() override;
 
     bool event(QEvent* event) override;
@@ -75,7 +75,6 @@ private:
     void replyError(const QDBusMessage& message, const QString& name, const QString& text);
 
     QDBusConnection bus_;
-    const bool fdPassing_;
     QDBusServiceWatcher* watcher_; // child
     std::shared_ptr<Connection> listener_;
     bool ownsName_ = false;

@@ -10,11 +10,15 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 using namespace xpc;
-using glimra::test::Program;
 using glimra::test::waitUntil;
 
 namespace {
@@ -57,16 +61,87 @@ private:
     std::vector<xpc_object_t> events_;
 };
 
+// A program run for a test, output collected. Started with posix_spawn rather than QProcess, whose
+// child runs Qt code in the parent's memory before exec, which ThreadSanitizer cannot follow.
+class Child {
+public:
+    Child(const QString& program, const QStringList& arguments) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+        std::vector<QByteArray> storage{program.toLocal8Bit()};
+        for (const QString& a : arguments)
+            storage.push_back(a.toLocal8Bit());
+        std::vector<char*> argv;
+        for (QByteArray& a : storage)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        out_ = fds[0];
+        fcntl(out_, F_SETFL, O_NONBLOCK);
+    }
+    ~Child() {
+        if (pid_ > 0 && status_ < 0) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0)
+            close(out_);
+    }
+    qint64 pid() const { return pid_; }
+    QString output() {
+        char buffer[4096];
+        ssize_t n;
+        while (out_ >= 0 && (n = read(out_, buffer, sizeof buffer)) > 0)
+            output_ += QString::fromUtf8(buffer, n);
+        return output_;
+    }
+    bool waitForLogLine(const QString& text, int timeoutMs = 10000) {
+        return waitUntil([&] { return output().contains(text); }, timeoutMs);
+    }
+    bool waitForExit(int timeoutMs = 10000) {
+        const bool exited = waitUntil(
+            [&] {
+                int status = 0;
+                if (status_ < 0 && pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+                    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+                return status_ >= 0;
+            },
+            timeoutMs);
+        output();
+        return exited;
+    }
+    int exitCode() const { return status_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int status_ = -1;
+    QString output_;
+};
+
+// The other process runs under the same sanitizers; its reports would otherwise go unseen.
+bool hasSanitizerReport(const QString& output) {
+    return output.contains("WARNING: ThreadSanitizer") || output.contains("ERROR: AddressSanitizer") ||
+           output.contains("runtime error:");
+}
+
 struct GdbusResult {
     int exitCode = -1;
     QString output;
 };
 
 GdbusResult gdbus(const QString& dest, const QStringList& methodAndArgs) {
-    Program program("gdbus",
-                    QStringList{"call", "--session", "--dest", dest, "--object-path", "/xpc", "--method"} +
-                        methodAndArgs,
-                    QProcessEnvironment::systemEnvironment());
+    Child program("gdbus",
+                  QStringList{"call", "--session", "--dest", dest, "--object-path", "/xpc", "--method"} +
+                      methodAndArgs);
     program.waitForExit(20000);
     return {program.exitCode(), program.output()};
 }
@@ -181,19 +256,15 @@ TEST(XpcService, DrivenByStockGdbusAsDocumented) {
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(r.output.contains("app.glimra.xpc.Error.ConnectionInvalid")) << r.output.toStdString();
     // gdbus checks arguments against the introspection data, dbus-send does not.
-    Program wrongType("dbus-send",
-                      {"--session", "--print-reply", "--dest=" + name, "/xpc", "app.glimra.xpc.Listener.Send",
-                       "uint64:1", "string:not a dictionary"},
-                      QProcessEnvironment::systemEnvironment());
+    Child wrongType("dbus-send", {"--session", "--print-reply", "--dest=" + name, "/xpc",
+                                  "app.glimra.xpc.Listener.Send", "uint64:1", "string:not a dictionary"});
     ASSERT_TRUE(wrongType.waitForExit(10000));
     EXPECT_TRUE(wrongType.output().contains("org.freedesktop.DBus.Error.InvalidArgs"))
         << wrongType.output().toStdString();
 
     // A request still unanswered when its connection is cancelled fails as interrupted.
-    Program waiting("gdbus",
-                    {"call", "--session", "--dest", name, "--object-path", "/xpc", "--method",
-                     "app.glimra.xpc.Listener.SendWithReply", "1", "{'id': <uint64 99>}"},
-                    QProcessEnvironment::systemEnvironment());
+    Child waiting("gdbus", {"call", "--session", "--dest", name, "--object-path", "/xpc", "--method",
+                            "app.glimra.xpc.Listener.SendWithReply", "1", "{'id': <uint64 99>}"});
     ASSERT_TRUE(events->waitFor(3));
     r = gdbus(name, {"app.glimra.xpc.Listener.Cancel", "1"});
     EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
@@ -221,7 +292,7 @@ TEST(XpcService, AKilledClientEndsItsConnectionsAndPendingReplies) {
     const QString name = serviceName("death");
     RecordingService service(name);
     ASSERT_TRUE(service.listener);
-    Program client(XPC_TEST_PEER, {"client", name}, QProcessEnvironment::systemEnvironment());
+    Child client(XPC_TEST_PEER, {"client", name});
     ASSERT_TRUE(client.waitForLogLine("connected", 10000)) << client.output().toStdString();
     auto [connection, events] = service.connection(0);
     ASSERT_TRUE(connection);
@@ -237,6 +308,7 @@ TEST(XpcService, AKilledClientEndsItsConnectionsAndPendingReplies) {
     xpc_dictionary_set_data(big, "data", pattern(8 * 1024 * 1024, 1));
     for (int i = 0; i < 3; ++i)
         xpc_connection_send_message(connection, big);
+    EXPECT_FALSE(hasSanitizerReport(client.output())) << client.output().toStdString();
     ::kill(pid_t(client.pid()), SIGKILL);
 
     EXPECT_TRUE(events->waitForEvent(XPC_ERROR_CONNECTION_INVALID));
@@ -250,8 +322,7 @@ class XpcClient : public ::testing::Test {
 protected:
     void SetUp() override {
         name = serviceName("echo");
-        service = std::make_unique<Program>(XPC_TEST_PEER, QStringList{"service", name},
-                                            QProcessEnvironment::systemEnvironment());
+        service = std::make_unique<Child>(XPC_TEST_PEER, QStringList{"service", name});
         ASSERT_TRUE(service->waitForLogLine("listening")) << service->output().toStdString();
         connection = xpc_connection_create_mach_service(name.toUtf8().constData(), nullptr, 0);
         xpc_connection_set_event_handler(connection, events.handler());
@@ -261,10 +332,11 @@ protected:
         // The handler records into this fixture: nothing may arrive after it is gone.
         xpc_connection_cancel(connection);
         EXPECT_TRUE(events.waitForEvent(XPC_ERROR_CONNECTION_INVALID));
+        EXPECT_FALSE(hasSanitizerReport(service->output())) << service->output().toStdString();
     }
 
     QString name;
-    std::unique_ptr<Program> service;
+    std::unique_ptr<Child> service;
     xpc_connection_t connection;
     Recorder events;
 };
@@ -350,14 +422,14 @@ TEST_F(XpcClient, ServiceCancelDeathAndAbsenceReachTheClient) {
     xpc_dictionary_set_string(hold, "cmd", "hold");
     xpc_connection_send_message_with_reply(other, hold, nullptr, held.handler());
     ASSERT_TRUE(service->waitForLogLine("holding"));
+    EXPECT_FALSE(hasSanitizerReport(service->output())) << service->output().toStdString();
     ::kill(pid_t(service->pid()), SIGKILL);
     EXPECT_TRUE(second.waitForEvent(XPC_ERROR_CONNECTION_INTERRUPTED));
     ASSERT_TRUE(held.waitFor(1));
     EXPECT_EQ(held.last(), XPC_ERROR_CONNECTION_INTERRUPTED);
 
     // Interrupted is not the end: a new service under the name is reached by the next message.
-    service = std::make_unique<Program>(XPC_TEST_PEER, QStringList{"service", name},
-                                        QProcessEnvironment::systemEnvironment());
+    service = std::make_unique<Child>(XPC_TEST_PEER, QStringList{"service", name});
     ASSERT_TRUE(service->waitForLogLine("listening"));
     EXPECT_EQ(xpc_get_type(sendAndWait(other, hello)), xpc_type_t::Dictionary);
     xpc_connection_cancel(other);

@@ -2,14 +2,13 @@
 
 #include "HelperAppDelegate.h"
 #include "Log.h"
+#include "LoginItems.h"
 #include "SharedHelperCommunication.h"
 #include "Workspace.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QUrl>
 
 using namespace xpc;
@@ -65,12 +64,6 @@ void HelperAppDelegate::terminateGlimraAndHelperApp() {
 
 bool HelperAppDelegate::isHelperAppLoginItemEnabled() const {
     // The login job is the XDG autostart entry named by the helper's bundle identifier.
-    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                         QStringLiteral("/autostart/") + glimra::Bundle::mainBundle().bundleIdentifier() +
-                         QStringLiteral(".desktop");
-    if (!QFileInfo::exists(path))
-        return false;
-    QSettings entry(path, QSettings::IniFormat);
-    entry.beginGroup(QStringLiteral("Desktop Entry"));
-    return entry.value(QStringLiteral("Hidden")).toString().trimmed().toLower() != u"true";
+    return glimra::isAutostartEntryEnabled(
+        glimra::autostartEntryPath(glimra::Bundle::mainBundle().bundleIdentifier()));
 }

@@ -1,4 +1,5 @@
 #include "Bundle.h"
+#include "LoginItems.h"
 #include "ObjCFormat.h"
 #include "PropertyList.h"
 #include "UserDefaults.h"
@@ -114,4 +115,21 @@ TEST(Bundle, FindsTheBundleOfAnExecutable) {
               QStringLiteral("/a/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app"));
     EXPECT_FALSE(Bundle::bundlePathForExecutable("/usr/bin/GlimraHelper"));
     EXPECT_FALSE(Bundle::bundlePathForExecutable("/x/MacOS/GlimraHelper"));
+}
+
+TEST(LoginItems, AnAutostartEntryIsEnabledUnlessHidden) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/app.glimra.GlimraHelper.desktop";
+    EXPECT_FALSE(isAutostartEntryEnabled(path));
+    writeFile(path, "[Desktop Entry]\nType=Application\nExec=GlimraHelper\n");
+    EXPECT_TRUE(isAutostartEntryEnabled(path));
+    writeFile(path, "[Desktop Entry]\nHidden = true\n");
+    EXPECT_FALSE(isAutostartEntryEnabled(path));
+    writeFile(path, "[Desktop Entry]\nHidden=false\n[Desktop Action x]\nHidden=true\n");
+    EXPECT_TRUE(isAutostartEntryEnabled(path));
+    writeFile(path, "[Desktop Entry]\nHiddenX=true\n");
+    EXPECT_TRUE(isAutostartEntryEnabled(path));
+    qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+    EXPECT_EQ(autostartEntryPath("app.glimra.GlimraHelper"),
+              dir.path() + "/autostart/app.glimra.GlimraHelper.desktop");
 }

@@ -1,8 +1,11 @@
 #include "HelperLink.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QThread>
 
 #include <csignal>
 #include <unistd.h>
@@ -204,19 +207,38 @@ void ScreenCover::show(const QImage& source) {
 
 namespace glimra::test {
 
+namespace {
+
+// A main application the helper launched (through gio or directly) is not a child of the test and
+// may claim its name a moment after the helper is gone: end any owner that is not this process,
+// for as long as one may still appear.
+void endStrayMainApplications(int settleMs) {
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        const QDBusReply<uint> pid =
+            QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("app.glimra.Glimra"));
+        if (pid.isValid() && pid.value() != uint(getpid())) {
+            ::kill(pid_t(pid.value()), SIGTERM);
+            waitUntil([] { return !nameHasOwner(QStringLiteral("app.glimra.Glimra")); }, 5000);
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    } while (timer.elapsed() < settleMs);
+}
+
+} // namespace
+
 void HelperTest::SetUp() {
+    endStrayMainApplications(0);
     ASSERT_FALSE(nameHasOwner("app.glimra.GlimraHelper")) << "a helper from elsewhere is running";
     ready = std::make_unique<NotificationCounter>("GlimraHelperAppIsReady");
 }
 
 void HelperTest::TearDown() {
+    mainApp.releaseName(QStringLiteral("app.glimra.Glimra"));
     stopHelper();
-    // A main application the helper launched is not a child of this test.
-    const QDBusReply<uint> pid =
-        QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("app.glimra.Glimra"));
-    if (pid.isValid() && pid.value() != uint(getpid()))
-        ::kill(pid_t(pid.value()), SIGTERM);
-    waitUntil([] { return !nameHasOwner(QStringLiteral("app.glimra.Glimra")); }, 5000);
+    endStrayMainApplications(1500);
     waitUntil([] { return !nameHasOwner(QStringLiteral("app.glimra.GlimraHelper")); }, 5000);
 }
 

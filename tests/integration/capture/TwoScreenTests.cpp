@@ -1,0 +1,158 @@
+// The full-screen capture on a desktop of two screens: the real helper on an X server of the test's
+// own, split into two RandR monitors, images the screen under the pointer and nothing else.
+
+#include "HelperLink.h"
+#include "XTestKit.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+using namespace xpc;
+using namespace glimra::test;
+using capturetest::XClient;
+
+namespace {
+
+// An Xvfb of the test's own, stopped by its PID.
+class PrivateDisplay {
+public:
+    explicit PrivateDisplay(QSize size) {
+        const QString displayFile = dir_.filePath("display");
+        xvfb_.setStandardOutputFile(QProcess::nullDevice());
+        xvfb_.setStandardErrorFile(QProcess::nullDevice());
+        // bash opens descriptor 3 for -displayfd; exec leaves Xvfb under QProcess's own PID.
+        xvfb_.start("bash", {"-c", QStringLiteral("exec Xvfb -displayfd 3 -screen 0 %1x%2x24 -nolisten tcp "
+                                                  "-noreset 3>'%3'")
+                                       .arg(size.width())
+                                       .arg(size.height())
+                                       .arg(displayFile)});
+        waitUntil(
+            [&] {
+                QFile f(displayFile);
+                if (f.open(QIODevice::ReadOnly))
+                    if (const QByteArray n = f.readAll().trimmed(); !n.isEmpty())
+                        name_ = u':' + QString::fromLatin1(n);
+                return !name_.isEmpty();
+            },
+            10000);
+    }
+    ~PrivateDisplay() {
+        xvfb_.terminate();
+        if (!xvfb_.waitForFinished(5000))
+            xvfb_.kill();
+    }
+    const QString& name() const { return name_; }
+
+    QProcessEnvironment environment(QProcessEnvironment env) const {
+        for (const char* scaling : {"QT_SCREEN_SCALE_FACTORS", "QT_SCALE_FACTOR", "QT_QPA_PLATFORM"})
+            env.remove(scaling);
+        env.insert("DISPLAY", name_);
+        return env;
+    }
+    bool xrandr(const QStringList& arguments) {
+        QProcess p;
+        p.setProcessEnvironment(environment(QProcessEnvironment::systemEnvironment()));
+        p.start("xrandr", arguments);
+        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess xvfb_;
+    QString name_;
+};
+
+struct Monitor {
+    const char* name; // a leading * makes it the primary
+    QRect rect;       // root pixels
+};
+
+struct Layout {
+    const char* name;
+    QSize root;
+    Monitor first, second;
+    // Where the pointer goes, and the monitor (0 first, 1 second) whose pixels the capture must show.
+    std::vector<std::pair<QPoint, int>> probes;
+};
+
+void PrintTo(const Layout& layout, std::ostream* os) {
+    *os << layout.name;
+}
+
+QStringList setMonitor(const Monitor& m, const char* output) {
+    const QString size = QStringLiteral("%1/508x%2/286+%3+%4")
+                             .arg(m.rect.width())
+                             .arg(m.rect.height())
+                             .arg(m.rect.x())
+                             .arg(m.rect.y());
+    return {"--setmonitor", QString::fromLatin1(m.name), size, QString::fromLatin1(output)};
+}
+
+class TwoScreens : public HelperTest, public ::testing::WithParamInterface<Layout> {
+protected:
+    void TearDown() override {
+        mainApp.releaseName(QStringLiteral("app.glimra.Glimra"));
+        HelperTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_P(TwoScreens, FullScreenCaptureImagesTheScreenUnderThePointer) {
+    const Layout& layout = GetParam();
+    PrivateDisplay display(layout.root);
+    ASSERT_FALSE(display.name().isEmpty()) << "Xvfb did not start";
+    // The first monitor takes the output, or the automatic whole-screen monitor becomes a third screen.
+    ASSERT_TRUE(display.xrandr(setMonitor(layout.first, "screen")));
+    ASSERT_TRUE(display.xrandr(setMonitor(layout.second, "none")));
+
+    XClient x(display.name());
+    ASSERT_TRUE(x.ok());
+    const QImage desktop = testPattern(layout.root, 11);
+    x.cover(desktop);
+
+    ASSERT_TRUE(mainApp.ownName(QStringLiteral("app.glimra.Glimra")));
+    helper =
+        std::make_unique<Program>(helperExecutable(), QStringList{}, display.environment(home.environment()));
+    ASSERT_TRUE(waitUntil([&] { return ready->count() > 0; }, 10000)) << helperOutput().toStdString();
+    HelperConnection main(HelperConnection::Answer::Allow);
+    ASSERT_TRUE(main.sendWithReply(12));
+
+    for (const auto& [pointer, monitor] : layout.probes) {
+        x.warpPointer(pointer.x(), pointer.y());
+        const QRect expected = monitor == 0 ? layout.first.rect : layout.second.rect;
+        const size_t before = main.log.messages(8).size();
+        main.send({{"id", 6}});
+        ASSERT_TRUE(main.log.waitForMessages(8, before + 1)) << helperOutput().toStdString();
+        const xpc_object_t shot = main.log.messages(8).back();
+        EXPECT_EQ(xpc_dictionary_get_uint64(shot, "width"), uint64_t(expected.width()));
+        EXPECT_EQ(xpc_dictionary_get_uint64(shot, "height"), uint64_t(expected.height()));
+        QImage image;
+        image.loadFromData(xpc_dictionary_get_data(shot, "PNGData"), "PNG");
+        EXPECT_TRUE(image.convertToFormat(QImage::Format_RGB32) == desktop.copy(expected))
+            << "pointer at " << pointer.x() << "," << pointer.y() << " should capture monitor " << monitor;
+    }
+}
+
+// The left and bottom edges of a screen belong to it in screen coordinates (y up); in root pixels
+// that makes x = 1920 the right screen, and row 1080, the bottom edge of the upper screen, the upper one.
+INSTANTIATE_TEST_SUITE_P(
+    Capture, TwoScreens,
+    ::testing::Values(Layout{"PrimaryLeft",
+                             {3840, 1080},
+                             {"*LEFT", {0, 0, 1920, 1080}},
+                             {"RIGHT", {1920, 0, 1920, 1080}},
+                             {{{5, 540}, 0}, {{1919, 540}, 0}, {{1920, 540}, 1}, {{3839, 1079}, 1}}},
+                      // The left screen lies at negative x in global display coordinates.
+                      Layout{"PrimaryRight",
+                             {3840, 1080},
+                             {"LEFT", {0, 0, 1920, 1080}},
+                             {"*RIGHT", {1920, 0, 1920, 1080}},
+                             {{{1919, 540}, 0}, {{1920, 540}, 1}, {{0, 1079}, 0}, {{2500, 1079}, 1}}},
+                      Layout{"Stacked",
+                             {1920, 2160},
+                             {"*TOP", {0, 0, 1920, 1080}},
+                             {"BOTTOM", {0, 1080, 1920, 1080}},
+                             {{{960, 1079}, 0}, {{960, 1080}, 0}, {{960, 1081}, 1}, {{0, 2159}, 1}}}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -125,9 +125,9 @@ void NotificationCounter::posted(const QString& name, const QString&) {
         ++count_;
 }
 
-QImage testPattern(QSize size, int seed) {
+QImage testPattern(QSize size, int variant) {
     QImage image(size, QImage::Format_RGB32);
-    uint32_t state = 2463534242u + uint32_t(seed);
+    uint32_t state = 2463534242u + uint32_t(variant);
     for (int y = 0; y < size.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
@@ -135,10 +135,10 @@ QImage testPattern(QSize size, int seed) {
             state ^= state >> 17;
             state ^= state << 5;
             const int noise = int(state & 31);
-            const bool line = (x + seed) % 97 == 0 || (y * 3 + x) % 211 == 0;
+            const bool line = (x + variant) % 97 == 0 || (y * 3 + x) % 211 == 0;
             row[x] = line ? qRgb(20, 20, 20)
                           : qRgb((x * 255 / size.width() + noise) & 255, (y * 255 / size.height()) & 255,
-                                 ((x ^ y) + seed) & 255);
+                                 ((x ^ y) + variant) & 255);
         }
     }
     return image;

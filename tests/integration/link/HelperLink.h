@@ -71,7 +71,7 @@ private:
     uint32_t window_ = 0;
 };
 // A busy, non-repeating picture of size: gradients, noise and lines, like real screen content.
-QImage testPattern(QSize size, int seed);
+QImage testPattern(QSize size, int variant);
 
 // Counts "Posted" broadcasts of one notification name on the session bus.
 class NotificationCounter : public QObject {

@@ -38,8 +38,8 @@ protected:
         return nullptr;
     }
 
-    xcb_window_t show(const TestDisplay::WindowSpec& spec) {
-        const xcb_window_t w = display->create(spec);
+    xcb_window_t show(const TestDisplay::WindowSpec& request) {
+        const xcb_window_t w = display->create(request);
         display->map(w);
         return w;
     }

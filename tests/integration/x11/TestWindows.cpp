@@ -24,22 +24,22 @@ TestDisplay::~TestDisplay() {
     xcb_disconnect(c_);
 }
 
-xcb_window_t TestDisplay::create(const WindowSpec& spec) {
+xcb_window_t TestDisplay::create(const WindowSpec& request) {
     const xcb_window_t w = xcb_generate_id(c_);
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-    if (spec.inputOnly) {
-        const uint32_t values[] = {spec.overrideRedirect ? 1u : 0u};
-        xcb_create_window(c_, 0, w, root_, int16_t(spec.rect.x()), int16_t(spec.rect.y()),
-                          uint16_t(spec.rect.width()), uint16_t(spec.rect.height()), 0,
+    if (request.inputOnly) {
+        const uint32_t values[] = {request.overrideRedirect ? 1u : 0u};
+        xcb_create_window(c_, 0, w, root_, int16_t(request.rect.x()), int16_t(request.rect.y()),
+                          uint16_t(request.rect.width()), uint16_t(request.rect.height()), 0,
                           XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT,
                           values);
         return w;
     }
-    uint32_t background = spec.colour;
+    uint32_t background = request.colour;
     uint32_t mask = XCB_CW_BACK_PIXEL;
     xcb_pixmap_t pixmap = XCB_NONE;
-    if (spec.pattern) {
-        const int width = spec.rect.width(), height = spec.rect.height();
+    if (request.pattern) {
+        const int width = request.rect.width(), height = request.rect.height();
         pixmap = xcb_generate_id(c_);
         xcb_create_pixmap(c_, depth_, pixmap, root_, uint16_t(width), uint16_t(height));
         const xcb_gcontext_t gc = xcb_generate_id(c_);
@@ -60,9 +60,9 @@ xcb_window_t TestDisplay::create(const WindowSpec& spec) {
         background = pixmap;
         mask = XCB_CW_BACK_PIXMAP;
     }
-    const uint32_t values[] = {background, spec.overrideRedirect ? 1u : 0u};
-    xcb_create_window(c_, depth_, w, root_, int16_t(spec.rect.x()), int16_t(spec.rect.y()),
-                      uint16_t(spec.rect.width()), uint16_t(spec.rect.height()), 0,
+    const uint32_t values[] = {background, request.overrideRedirect ? 1u : 0u};
+    xcb_create_window(c_, depth_, w, root_, int16_t(request.rect.x()), int16_t(request.rect.y()),
+                      uint16_t(request.rect.width()), uint16_t(request.rect.height()), 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, mask | XCB_CW_OVERRIDE_REDIRECT,
                       values);
     if (pixmap)

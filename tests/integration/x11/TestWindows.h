@@ -36,7 +36,7 @@ public:
         bool overrideRedirect = true;
         bool inputOnly = false;
     };
-    xcb_window_t create(const WindowSpec& spec);
+    xcb_window_t create(const WindowSpec& request);
     void map(xcb_window_t w);
     void unmap(xcb_window_t w);
     void destroy(xcb_window_t w);

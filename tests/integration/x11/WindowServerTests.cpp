@@ -35,8 +35,8 @@ protected:
     TestDisplay display;
     std::vector<xcb_window_t> windows;
 
-    xcb_window_t make(const TestDisplay::WindowSpec& spec) {
-        windows.push_back(display.create(spec));
+    xcb_window_t make(const TestDisplay::WindowSpec& request) {
+        windows.push_back(display.create(request));
         return windows.back();
     }
     void TearDown() override {

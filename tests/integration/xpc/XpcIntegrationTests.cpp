@@ -199,10 +199,10 @@ private:
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
-QByteArray pattern(qsizetype size, int seed) {
+QByteArray pattern(qsizetype size, int variant) {
     QByteArray bytes(size, Qt::Uninitialized);
     for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 2654435761u + seed) >> 13);
+        bytes[i] = char((i * 2654435761u + variant) >> 13);
     return bytes;
 }
 

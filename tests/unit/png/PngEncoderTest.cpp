@@ -19,9 +19,9 @@ using glimra::png::PngEncoder;
 
 namespace {
 
-QImage photoLike(int width, int height, unsigned seed) {
+QImage photoLike(int width, int height, unsigned variant) {
     QImage image(width, height, QImage::Format_RGB32);
-    std::mt19937 rng(seed);
+    std::mt19937 rng(variant);
     std::uniform_int_distribution<int> grain(-9, 9);
     for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
@@ -34,10 +34,10 @@ QImage photoLike(int width, int height, unsigned seed) {
 }
 
 // Dark glyph-like marks with grey edges on white, in lines, under a coloured bar.
-QImage textLike(int width, int height, unsigned seed) {
+QImage textLike(int width, int height, unsigned variant) {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
-    std::mt19937 rng(seed);
+    std::mt19937 rng(variant);
     QPainter p(&image);
     p.fillRect(0, 0, width, std::min(height, 12), QColor(40, 90, 200));
     for (int y = 16; y + 9 < height; y += 14) {

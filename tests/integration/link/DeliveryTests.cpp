@@ -25,31 +25,6 @@ QImage decodePng(const xpc_object_t& screenshot) {
 
 class Delivery : public HelperTest {
 protected:
-    // Registers the reference main application as the handler of glimra:/// in this test's home;
-    // launchDelayMs delays its start, as a slow disk would.
-    void registerUrlHandler(int launchDelayMs = 0) {
-        // A launcher script keeps the desktop entry's quoting simple.
-        const QString launcher = home.path("launch-glimra.sh");
-        QFile script(launcher);
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QStringLiteral("#!/bin/sh\nsleep %1\nexec '%2' --output '%3' \"$@\"\n")
-                         .arg(launchDelayMs / 1000.0)
-                         .arg(mainAppExecutable(), shotsDir())
-                         .toUtf8());
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir().mkpath(home.dataHome() + "/applications");
-        QFile entry(home.dataHome() + "/applications/app.glimra.Glimra.desktop");
-        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
-        entry.write(("[Desktop Entry]\nType=Application\nName=Glimra\nExec=\"" + launcher +
-                     "\" %u\nMimeType=x-scheme-handler/glimra;\nNoDisplay=true\n")
-                        .toUtf8());
-        QFile mimeapps(home.configHome() + "/mimeapps.list");
-        ASSERT_TRUE(mimeapps.open(QIODevice::WriteOnly));
-        mimeapps.write("[Default Applications]\nx-scheme-handler/glimra=app.glimra.Glimra.desktop\n");
-    }
-    QString shotsDir() { return home.path("shots"); }
-
     QStringList shots() { return QDir(shotsDir()).entryList({"*.png"}, QDir::Files); }
 };
 

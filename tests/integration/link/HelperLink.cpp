@@ -4,7 +4,9 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 
 #include <csignal>
@@ -240,6 +242,28 @@ void HelperTest::TearDown() {
     stopHelper();
     endStrayMainApplications(1500);
     waitUntil([] { return !nameHasOwner(QStringLiteral("app.glimra.GlimraHelper")); }, 5000);
+}
+
+void HelperTest::registerUrlHandler(int launchDelayMs) {
+    // A launcher script keeps the desktop entry's quoting simple.
+    const QString launcher = home.path("launch-glimra.sh");
+    QFile script(launcher);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\nsleep %1\nexec '%2' --output '%3' \"$@\"\n")
+                     .arg(launchDelayMs / 1000.0)
+                     .arg(mainAppExecutable(), shotsDir())
+                     .toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir().mkpath(home.dataHome() + "/applications");
+    QFile entry(home.dataHome() + "/applications/app.glimra.Glimra.desktop");
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write(("[Desktop Entry]\nType=Application\nName=Glimra\nExec=\"" + launcher +
+                 "\" %u\nMimeType=x-scheme-handler/glimra;\nNoDisplay=true\n")
+                    .toUtf8());
+    QFile mimeapps(home.configHome() + "/mimeapps.list");
+    ASSERT_TRUE(mimeapps.open(QIODevice::WriteOnly));
+    mimeapps.write("[Default Applications]\nx-scheme-handler/glimra=app.glimra.Glimra.desktop\n");
 }
 
 bool HelperTest::startHelper(const QString& executable) {

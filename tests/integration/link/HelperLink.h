@@ -98,6 +98,10 @@ protected:
     bool startHelper(const QString& executable = QString());
     void stopHelper();
     QString helperOutput() { return helper ? helper->output() : QString(); }
+    // Registers the reference main application, saving into shotsDir(), as the handler of
+    // glimra:/// in this test's home; launchDelayMs delays its start, as a slow disk would.
+    void registerUrlHandler(int launchDelayMs = 0);
+    QString shotsDir() const { return home.path("shots"); }
 
     IsolatedHome home;
     BusClient mainApp;

@@ -205,27 +205,6 @@ protected:
     }
     size_t count(uint64_t kind) const { return main->log.messages(kind).size(); }
 
-    // Registers the reference main application as the handler of glimra:/// in this test's home.
-    void registerUrlHandler() {
-        const QString launcher = home.path("launch-glimra.sh");
-        QFile script(launcher);
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QStringLiteral("#!/bin/sh\nexec '%1' --output '%2' \"$@\"\n")
-                         .arg(mainAppExecutable(), home.path("shots"))
-                         .toUtf8());
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir().mkpath(home.dataHome() + "/applications");
-        QFile entry(home.dataHome() + "/applications/app.glimra.Glimra.desktop");
-        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
-        entry.write(("[Desktop Entry]\nType=Application\nName=Glimra\nExec=\"" + launcher +
-                     "\" %u\nMimeType=x-scheme-handler/glimra;\nNoDisplay=true\n")
-                        .toUtf8());
-        QFile mimeapps(home.configHome() + "/mimeapps.list");
-        ASSERT_TRUE(mimeapps.open(QIODevice::WriteOnly));
-        mimeapps.write("[Default Applications]\nx-scheme-handler/glimra=app.glimra.Glimra.desktop\n");
-    }
-
     XClient keyboard;
     std::unique_ptr<HelperConnection> main;
 };

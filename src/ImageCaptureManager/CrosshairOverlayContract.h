@@ -1,0 +1,87 @@
+#pragma once
+// What the crosshair capture's logic (the session controller and the overlay view's selection,
+// mouse and panel rules) and its windows (the overlay's X11 windows, their painting and the cursor)
+// exchange. The logic never touches a widget and the windows know nothing of the selection rules, so
+// each side is tested alone and a later Wayland backend replaces only the window side.
+//
+// Every point and rectangle here is in the overlay view's coordinates: points (Qt's
+// device-independent pixels), origin at the bottom-left corner of the bounding box of all screens,
+// y growing upwards. Screen coordinates are y-up too, origin at the main screen's bottom-left.
+
+#include "CGGeometry.h"
+
+#include <QImage>
+
+#include <cstdint>
+
+// One frame of the overlay as the drawing needs it.
+struct OverlayDrawState {
+    enum class Mode {
+        Idle,      // hunting: full dimming, crosshair lines and the badge at the pointer
+        FirstDrag, // dimming with the selection's hole, the badge at the pointer
+        Refining,  // dimming with the hole, the four handles
+        Countdown, // dimming with the hole, the countdown digit
+    };
+    Mode mode = Mode::Idle;
+    CGRect selection;           // the hole: selectionRect while first dragging, else sanitizedSelectionRect
+    uint64_t topNumber = 0;     // the badge's numbers, fractions already dropped
+    uint64_t bottomNumber = 0;
+    double cropHandleSize = 0;  // side of a handle square
+    double cropHandleCenter = 0;
+    QImage timerImage;          // the countdown digit (device pixel ratio set), or null
+    CGRect timerDisplayRect;    // where it goes
+};
+
+enum class CursorShape { Arrow, OpenHand, ClosedHand };
+
+// The view's side: events in, the frame out. Locations are untruncated view coordinates.
+class OverlayContentView {
+public:
+    virtual ~OverlayContentView() = default;
+    virtual void mouseDown(CGPoint locationInWindow) = 0;
+    // Dropped by the view when both deltas are exactly 0.
+    virtual void mouseDragged(CGPoint locationInWindow, double deltaX, double deltaY) = 0;
+    virtual void mouseUp(CGPoint locationInWindow) = 0;
+    virtual void mouseMoved(CGPoint locationInWindow) = 0;
+    virtual OverlayDrawState drawState() const = 0;
+};
+
+// The window's side, as the controller and the view use it.
+class OverlayWindow {
+public:
+    virtual ~OverlayWindow() = default;
+
+    // The view receives the window's mouse events and paints through it; not owned.
+    virtual void setContentView(OverlayContentView* view) = 0;
+
+    // The top-left corner of the bounding box of all screens in global display coordinates (points,
+    // y down, origin at the main screen's top-left): negative where a screen lies left of or above
+    // the main one.
+    virtual CGPoint displayOffset() const = 0;
+    // The view's bounds: the size of that bounding box.
+    virtual CGSize boundsSize() const = 0;
+
+    // Shows the overlay above every other window (full-screen ones too) without activating the
+    // helper, and gives it the keyboard so that Escape's release reaches it.
+    virtual void orderFrontRegardless() = 0;
+    virtual void makeKeyWindow() = 0;
+    // Hidden at once: nothing of it may show in a grab that follows.
+    virtual void orderOut() = 0;
+    // While counting down the overlay lets the desktop show and receive clicks (all but the digit).
+    virtual void setIgnoresMouseEvents(bool ignores) = 0;
+    // While the resize panel exists the overlay cannot take keys (the panel's fields keep them).
+    virtual void setCanBecomeKeyWindow(bool can) = 0;
+
+    // Repaint the frame: the window works out what changed since the last painted frame.
+    virtual void setNeedsDisplay() = 0;
+    virtual void setNeedsDisplayInRect(const CGRect& rect) = 0;
+
+    virtual CGPoint convertPointToScreen(CGPoint viewPoint) const = 0;
+    virtual CGPoint convertPointFromScreen(CGPoint screenPoint) const = 0;
+    // The pointer now, in view coordinates.
+    virtual CGPoint mouseLocationOutsideOfEventStream() const = 0;
+    // The X window to leave out of window lookups.
+    virtual uint32_t windowNumber() const = 0;
+    // The cursor shown over the overlay (and the resize panel) while the system cursor is visible.
+    virtual void setCursor(CursorShape shape) = 0;
+};

@@ -1,7 +1,8 @@
 #pragma once
 // The window server as the capture code sees it: images of the desktop, of a rectangle and of one
 // window, the list of windows front to back, and where each screen lies. X11 through an xcb
-// connection of its own (Qt's connection is not touched), for use on the Qt main thread.
+// connection of its own (Qt's connection is not touched), for use on the Qt main thread. The work is
+// done by XcbConnection, ScreenList, ScreenGrabber and WindowList; this class ties them together.
 //
 // Coordinates: "global display coordinates" are points (Qt's device-independent pixels) with the
 // primary screen's top-left corner at (0, 0), y downwards; a screen left of or above the primary has
@@ -9,6 +10,7 @@
 // points gives 20 x 20 pixels. DisplayGeometry.h has the arithmetic.
 
 #include "x11/DisplayGeometry.h"
+#include "x11/WindowList.h"
 
 #include <QImage>
 #include <QPointF>
@@ -23,21 +25,6 @@
 class QScreen;
 
 namespace glimra::x11 {
-
-// One window of the window list.
-struct WindowInfo {
-    // The client's own X window id: the id its application, _NET_ACTIVE_WINDOW, QWidget::winId() and
-    // xdotool know, which stays the same when the window manager re-frames it. Windows that no window
-    // manager frames (override-redirect menus, overlays) are listed under their own id.
-    uint32_t number = 0;
-    // The outer frame (decorations included) in global display coordinates, points.
-    QRectF bounds;
-    QString name;        // _NET_WM_NAME, else WM_NAME; empty when neither is set
-    qint64 ownerPid = 0; // _NET_WM_PID, 0 when not set
-    float alpha = 1.0f;  // _NET_WM_WINDOW_OPACITY / 0xffffffff; 1.0 when not set
-    enum class Kind { Normal, Dock, Desktop, Other } kind = Kind::Normal; // from _NET_WM_WINDOW_TYPE
-    bool onScreen = false;                                                // mapped and not hidden
-};
 
 class WindowServer {
 public:

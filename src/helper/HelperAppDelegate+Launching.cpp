@@ -33,12 +33,17 @@ void HelperAppDelegate::launchMainApp() {
     if (isMainAppRunning())
         return;
     const QString url = QString::fromLatin1(kMainAppCustomURLSchemeString);
-    if (glimra::Workspace::sharedWorkspace().openURL(QUrl(url)))
-        return;
-    NSLog("Failed to launch main app with URL %@", url);
-    QString error;
-    if (!glimra::Workspace::sharedWorkspace().launchApplicationAtURL(mainAppBundleURL(), &error))
-        NSLog("launch main app error %@", error);
+    // The URL tool may take seconds; this runs on the main thread from the menu and the hot keys, so
+    // its result is taken when it reports rather than waited for.
+    glimra::Workspace::sharedWorkspace().openURL(
+        QUrl(url), [url, bundlePath = mainAppBundleURL()](bool opened, const QString&) {
+            if (opened)
+                return;
+            NSLog("Failed to launch main app with URL %@", url);
+            QString error;
+            if (!glimra::Workspace::sharedWorkspace().launchApplicationAtURL(bundlePath, &error))
+                NSLog("launch main app error %@", error);
+        });
 }
 
 void HelperAppDelegate::showGlimraAppByLaunching(bool launch, bool bringToFront) {

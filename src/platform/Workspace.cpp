@@ -8,8 +8,16 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
+
+#include <utility>
 
 namespace glimra {
+
+namespace {
+// gio and xdg-open return once the handler is started; one that hangs is given up on.
+constexpr int kOpenURLTimeoutMs = 10000;
+} // namespace
 
 Workspace& Workspace::sharedWorkspace() {
     static Workspace* workspace = new Workspace(QDBusConnection::sessionBus(), QCoreApplication::instance());
@@ -20,6 +28,14 @@ Workspace::Workspace(QDBusConnection bus, QObject* parent) : QObject(parent), bu
     bus_.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                  QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
                  SLOT(nameOwnerChanged(QString, QString, QString)));
+}
+
+bool Workspace::isConnected(QString* error) const {
+    if (bus_.isConnected())
+        return true;
+    if (error)
+        *error = bus_.lastError().message();
+    return false;
 }
 
 bool Workspace::isApplicationRunning(const QString& bundleIdentifier) const {
@@ -45,36 +61,59 @@ void Workspace::nameOwnerChanged(const QString& name, const QString& oldOwner, c
     emit applicationDidTerminate(name);
 }
 
-bool Workspace::openURL(const QUrl& url, QString* error) {
+void Workspace::openURL(const QUrl& url, OpenCompletion completion) {
+    // The tool's end is reported through the event loop of the thread its QProcess lives on; callers
+    // on worker queues have none, so it always starts on the workspace's own thread.
+    QMetaObject::invokeMethod(this, [this, url, completion = std::move(completion)]() mutable {
+        startOpening(url, std::move(completion));
+    });
+}
+
+void Workspace::startOpening(const QUrl& url, OpenCompletion completion) {
     // gio asks the desktop's MIME associations (x-scheme-handler/...) and fails fast when none
     // exists; xdg-open is the fallback on desktops without GLib's tools.
-    for (const QString& tool : {QStringLiteral("gio"), QStringLiteral("xdg-open")}) {
-        const QString program = QStandardPaths::findExecutable(tool);
-        if (program.isEmpty())
-            continue;
-        QProcess process;
-        // The launched application inherits these channels: forwarding them (rather than reading
-        // them through pipes that close when we are done) keeps its output alive and in our log.
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        const QStringList args = tool == u"gio" ? QStringList{QStringLiteral("open"), url.toString()}
-                                                : QStringList{url.toString()};
-        process.start(program, args);
-        if (!process.waitForFinished(10000)) {
-            process.kill();
-            process.waitForFinished();
-            if (error)
-                *error = tool + QStringLiteral(" did not finish");
-            return false;
+    QString tool, program;
+    for (const QString& candidate : {QStringLiteral("gio"), QStringLiteral("xdg-open")}) {
+        program = QStandardPaths::findExecutable(candidate);
+        if (!program.isEmpty()) {
+            tool = candidate;
+            break;
         }
-        if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-            return true;
-        if (error)
-            *error = tool + QStringLiteral(" exited with status %1").arg(process.exitCode());
-        return false;
     }
-    if (error)
-        *error = QStringLiteral("no URL handler tool (gio, xdg-open) is installed");
-    return false;
+    if (program.isEmpty()) {
+        completion(false, QStringLiteral("no URL handler tool (gio, xdg-open) is installed"));
+        return;
+    }
+    // Owned by the workspace until it has reported; the guard makes the report happen once whichever
+    // of exit, start failure and time-out comes first.
+    auto* process = new QProcess(this);
+    auto pending = std::make_shared<OpenCompletion>(std::move(completion));
+    auto report = [process, pending](bool opened, const QString& error) {
+        if (!*pending)
+            return;
+        const OpenCompletion done = std::exchange(*pending, nullptr);
+        process->deleteLater();
+        done(opened, error);
+    };
+    connect(process, &QProcess::finished, process, [report, tool](int code, QProcess::ExitStatus status) {
+        if (status == QProcess::NormalExit && code == 0)
+            report(true, QString());
+        else
+            report(false, tool + QStringLiteral(" exited with status %1").arg(code));
+    });
+    connect(process, &QProcess::errorOccurred, process, [report, tool](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            report(false, tool + QStringLiteral(" could not be started"));
+    });
+    QTimer::singleShot(kOpenURLTimeoutMs, process, [process, report, tool] {
+        process->kill();
+        report(false, tool + QStringLiteral(" did not finish"));
+    });
+    // The launched application inherits these channels: forwarding them (rather than reading them
+    // through pipes that close when we are done) keeps its output alive and in our log.
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(program, tool == u"gio" ? QStringList{QStringLiteral("open"), url.toString()}
+                                           : QStringList{url.toString()});
 }
 
 bool Workspace::launchApplicationAtURL(const QString& bundlePath, QString* error) {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 namespace glimra {
 
 class Workspace : public QObject {
@@ -17,14 +19,21 @@ public:
 
     explicit Workspace(QDBusConnection bus, QObject* parent = nullptr);
 
+    // Whether the session bus could be reached; *error says why not.
+    bool isConnected(QString* error = nullptr) const;
+
     // At least one running application has this bundle identifier.
     bool isApplicationRunning(const QString& bundleIdentifier) const;
 
     // Claims bundleIdentifier as this process's well-known name; false when another process holds it.
     bool registerApplication(const QString& bundleIdentifier);
 
-    // Opens url with the desktop's handler for its scheme; false when none could be started.
-    bool openURL(const QUrl& url, QString* error = nullptr);
+    // Opens url with the desktop's handler for its scheme without waiting for it: the URL tool runs
+    // on the workspace's (main) thread's event loop, and completion is called there exactly once when
+    // it has finished, with opened false and the reason when no handler could be started (also when
+    // the tool did not finish within 10 s). May be called from any thread.
+    using OpenCompletion = std::function<void(bool opened, const QString& error)>;
+    void openURL(const QUrl& url, OpenCompletion completion);
 
     // Starts the executable that the bundle's Info.plist names, detached; false with *error when it
     // cannot be started.
@@ -38,6 +47,8 @@ private slots:
     void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
 private:
+    void startOpening(const QUrl& url, OpenCompletion completion);
+
     QDBusConnection bus_;
 };
 

@@ -57,6 +57,19 @@ void IsolatedHome::writeHelperSetting(const QString& key, const QString& value) 
     }
 }
 
+void IsolatedHome::installTool(const QString& name, const QString& script) {
+    const QString bin = path(QStringLiteral("bin"));
+    QDir().mkpath(bin);
+    QFile file(bin + u'/' + name);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(("#!/bin/sh\n" + script + u'\n').toUtf8());
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString path = env_.value(QStringLiteral("PATH"));
+    if (!path.startsWith(bin + u':'))
+        env_.insert(QStringLiteral("PATH"), bin + u':' + path);
+}
+
 Program::Program(const QString& executable, const QStringList& arguments, const QProcessEnvironment& env)
     : process_(std::make_unique<QProcess>()) {
     process_->setProcessEnvironment(env);

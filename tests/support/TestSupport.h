@@ -29,6 +29,8 @@ public:
     QString dataHome() const { return path(QStringLiteral("data")); }
     // Writes the helper's settings file directly, as a previous run would have left it.
     void writeHelperSetting(const QString& key, const QString& value) const;
+    // Puts a shell script under this name first on the environment's PATH, in a desktop tool's place.
+    void installTool(const QString& name, const QString& script);
 
 private:
     QTemporaryDir dir_;

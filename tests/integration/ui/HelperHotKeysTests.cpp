@@ -261,6 +261,24 @@ TEST_F(HelperHotKeys, ShowGlimraShortcutLaunchesTheMainApplication) {
               QFileInfo(mainAppExecutable()).canonicalFilePath());
 }
 
+TEST_F(HelperHotKeys, ShowGlimraShortcutLeavesTheHelperAnsweringWhileTheUrlToolWorks) {
+    // A URL tool that takes its time and then finds no handler.
+    const QString started = home.path("gio-started");
+    home.installTool("gio", QStringLiteral("touch '%1'\nsleep 4\nexit 2").arg(started));
+    home.writeHelperSetting("StartHelperAtLogin", "true");
+    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    HelperConnection client;
+    ASSERT_TRUE(client.sendWithReply(12)) << helperOutput().toStdString();
+
+    keyboard.type({XK_Control_L, XK_Shift_L, XK_Alt_L}, XK_1);
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(started); })) << helperOutput().toStdString();
+    // The link, the tray and the hot keys share the main thread with the shortcut's handler.
+    EXPECT_TRUE(client.sendWithReply(12, 2000)) << helperOutput().toStdString();
+    ASSERT_TRUE(helper->waitForLogLine("Failed to launch main app with URL glimra:///", 10000))
+        << helperOutput().toStdString();
+    EXPECT_TRUE(waitUntil([] { return nameHasOwner(kMainName); }, 10000)) << helperOutput().toStdString();
+}
+
 TEST_F(HelperHotKeys, ShowGlimraShortcutAsksARunningMainApplicationToComeToFront) {
     ASSERT_NO_FATAL_FAILURE(startWithMainApp());
     keyboard.type({XK_Control_L, XK_Shift_L, XK_Alt_L}, XK_1);

@@ -42,20 +42,32 @@ void HelperAppDelegate::initialize() {
 void HelperAppDelegate::applicationWillFinishLaunching() {}
 
 void HelperAppDelegate::applicationDidFinishLaunching() {
-    NSLog("Finished launching %@ at path %@", bundleDisplayNameAndVersion(),
-          Bundle::mainBundle().bundlePath());
+    // Everything the helper does goes over the session bus; without one it cannot even tell whether
+    // another helper runs.
+    glimra::Workspace& workspace = glimra::Workspace::sharedWorkspace();
+    QString busError;
+    if (!workspace.isConnected(&busError)) {
+        NSLog("No session bus to join (%@); Glimra Helper cannot run without one and quits.", busError);
+        QCoreApplication::exit(1);
+        return;
+    }
 
     const bool startAtLogin = glimra::UserDefaults::standardUserDefaults().boolForKey(
         QString::fromLatin1(kStartHelperAtLoginPrefsKey));
-    const bool mainAppRunning = isMainAppRunning();
-    if (!mainAppRunning && !startAtLogin) {
+    const bool stays = isMainAppRunning() || startAtLogin;
+
+    // One helper per session: the bus name is the service name, and only one process can hold it. A
+    // helper that will stay claims it before saying anything, so a second one only says that it
+    // quits; one that quits at once never offers the service.
+    if (stays && !workspace.registerApplication(Bundle::mainBundle().bundleIdentifier())) {
+        NSLog("Another Glimra Helper already runs in this session; this one quits.");
         terminate();
         return;
     }
 
-    // One helper per session: the bus name is the service name, and only one process can hold it.
-    if (!glimra::Workspace::sharedWorkspace().registerApplication(Bundle::mainBundle().bundleIdentifier())) {
-        NSLog("Another Glimra Helper already runs in this session; this one quits.");
+    NSLog("Finished launching %@ at path %@", bundleDisplayNameAndVersion(),
+          Bundle::mainBundle().bundlePath());
+    if (!stays) {
         terminate();
         return;
     }
@@ -71,7 +83,7 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
         QString::fromLatin1(kHelperAppTerminateNotification),
         [this](const QString&, const QString&) { terminateHelperApplication(); });
 
-    connect(&glimra::Workspace::sharedWorkspace(), &glimra::Workspace::applicationDidTerminate, this,
+    connect(&workspace, &glimra::Workspace::applicationDidTerminate, this,
             &HelperAppDelegate::didTerminateApplication);
 
     showStatusItem();

@@ -111,8 +111,20 @@ TEST_F(Lifecycle, ASecondHelperExitsAtOnce) {
     ASSERT_TRUE(second->waitForExit(5000));
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(second->output().contains("already runs in this session")) << second->output().toStdString();
+    EXPECT_FALSE(second->output().contains("Finished launching")) << second->output().toStdString();
     EXPECT_TRUE(first->isRunning());
     EXPECT_TRUE(nameHasOwner(kHelperName));
+}
+
+TEST_F(Lifecycle, WithoutASessionBusItSaysSoAndFails) {
+    home.writeHelperSetting("StartHelperAtLogin", "true");
+    QProcessEnvironment env = home.environment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.path("no-bus"));
+    Program helper(helperExecutable(), {}, env);
+    ASSERT_TRUE(helper.waitForExit(5000));
+    EXPECT_NE(helper.exitCode(), 0);
+    EXPECT_TRUE(helper.output().contains("No session bus to join")) << helper.output().toStdString();
+    EXPECT_FALSE(helper.output().contains("already runs")) << helper.output().toStdString();
 }
 
 TEST_F(Lifecycle, TerminationSignalQuitsCleanly) {

@@ -262,9 +262,9 @@ TEST_F(HelperHotKeys, ShowGlimraShortcutLaunchesTheMainApplication) {
 }
 
 TEST_F(HelperHotKeys, ShowGlimraShortcutLeavesTheHelperAnsweringWhileTheUrlToolWorks) {
-    // A URL tool that takes its time and then finds no handler.
+    // A URL tool that takes 3 s and then finds no handler: longer than the wait for the reply below.
     const QString started = home.path("gio-started");
-    home.installTool("gio", QStringLiteral("touch '%1'\nsleep 4\nexit 2").arg(started));
+    home.installTool("gio", QStringLiteral("touch '%1'\nsleep 3\nexit 2").arg(started));
     home.writeHelperSetting("StartHelperAtLogin", "true");
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
     HelperConnection client;

@@ -36,14 +36,15 @@ void HelperAppDelegate::routeXPCEvent(const xpc_object_t& event, const xpc_conne
     }
 }
 
-void HelperAppDelegate::startXPCListener() {
+bool HelperAppDelegate::startXPCListener() {
     const std::string name = glimra::Bundle::mainBundle().bundleIdentifier().toStdString();
     _xpc_connection = xpc_connection_create_mach_service(name.c_str(), dispatch_get_main_queue(),
                                                          XPC_CONNECTION_MACH_SERVICE_LISTENER);
-    if (!_xpc_connection) {
-        NSLog("Could not create the XPC listener %s", name);
-        return;
-    }
+    if (!_xpc_connection)
+        return false;
+    // Only the main application's connections become the peer; scripts and stock tools are served
+    // through the listener's handler.
+    xpc_listener_set_peer_bus_name(_xpc_connection, mainAppBundleIdentifier().toUtf8().constData());
     auto self = shared_from_this();
     xpc_connection_set_event_handler(_xpc_connection,
                                      [self](xpc_object_t event) { self->routeXPCEvent(event, nullptr); });
@@ -56,6 +57,7 @@ void HelperAppDelegate::startXPCListener() {
                 QString::fromLatin1(kXPCHelperAppIsReadyNotification));
         });
     });
+    return true;
 }
 
 void HelperAppDelegate::processXPCConnection(const xpc_connection_t& connection) {

@@ -56,10 +56,10 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
         QString::fromLatin1(kStartHelperAtLoginPrefsKey));
     const bool stays = isMainAppRunning() || startAtLogin;
 
-    // One helper per session: the bus name is the service name, and only one process can hold it. A
-    // helper that will stay claims it before saying anything, so a second one only says that it
-    // quits; one that quits at once never offers the service.
-    if (stays && !workspace.registerApplication(Bundle::mainBundle().bundleIdentifier())) {
+    // One helper per session: the listener holds the bus name that is the service name, and only
+    // one process can hold it. A helper that will stay claims it before saying anything, so a second
+    // one only says that it quits; one that quits at once never offers the service.
+    if (stays && !startXPCListener()) {
         NSLog("Another Glimra Helper already runs in this session; this one quits.");
         terminate();
         return;
@@ -76,8 +76,6 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
     bundleURLBookmarkData = glimra::BundleBookmark::bookmarkOfMainBundle(&bookmarkError);
     if (!bundleURLBookmarkData)
         NSLog("Error creating bookmark of bundle URL: %@", bookmarkError);
-
-    startXPCListener();
 
     glimra::DistributedNotificationCenter::defaultCenter().addObserver(
         QString::fromLatin1(kHelperAppTerminateNotification),

@@ -61,7 +61,8 @@ public:
     bool isHelperAppLoginItemEnabled() const;
 
     // The XPC link.
-    void startXPCListener();
+    // False when the service name could not be claimed.
+    bool startXPCListener();
     void processXPCConnection(const xpc::xpc_connection_t& connection);
     void processXPCMessage(const xpc::xpc_object_t& message);
     void processXPCError(const xpc::xpc_object_t& error);

@@ -3,6 +3,8 @@
 #include "Bundle.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -69,9 +71,20 @@ UserDefaults& UserDefaults::standardUserDefaults() {
 }
 
 UserDefaults::UserDefaults(const QString& domain) {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    settings_ = std::make_unique<QSettings>(
-        dir + QStringLiteral("/glimra/") + domain + QStringLiteral(".conf"), QSettings::IniFormat);
+    const QString dir =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/glimra");
+    // The settings are the user's alone whatever the umask: a folder nobody else may enter hides the
+    // file even before its own mode is tightened after a write.
+    QDir().mkpath(dir);
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    settings_ =
+        std::make_unique<QSettings>(dir + u'/' + domain + QStringLiteral(".conf"), QSettings::IniFormat);
+    restrictFile();
+}
+
+void UserDefaults::restrictFile() {
+    if (QFile::exists(settings_->fileName()))
+        QFile::setPermissions(settings_->fileName(), QFile::ReadOwner | QFile::WriteOwner);
 }
 
 UserDefaults::~UserDefaults() = default;
@@ -106,12 +119,14 @@ void UserDefaults::setBool(bool value, const QString& key) {
     std::lock_guard lock(mutex_);
     settings_->setValue(key, value);
     settings_->sync();
+    restrictFile();
 }
 
 void UserDefaults::setInteger(qint64 value, const QString& key) {
     std::lock_guard lock(mutex_);
     settings_->setValue(key, value);
     settings_->sync();
+    restrictFile();
 }
 
 } // namespace glimra

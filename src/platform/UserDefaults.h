@@ -38,6 +38,9 @@ public:
     void setInteger(qint64 value, const QString& key);
 
 private:
+    // Owner read and write only.
+    void restrictFile();
+
     mutable std::mutex mutex_; // written from XPC delivery threads, read on the main thread
     std::unique_ptr<QSettings> settings_;
     QVariantMap registered_;

@@ -104,12 +104,14 @@ void Program::terminate() {
     process_->terminate();
 }
 
-BusClient::BusClient()
-    : name_(QStringLiteral("test-") + QUuid::createUuid().toString(QUuid::Id128)),
-      connection_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name_)) {}
+BusClient::BusClient(Kind kind)
+    : name_(kind == Own ? QStringLiteral("test-") + QUuid::createUuid().toString(QUuid::Id128) : QString()),
+      connection_(kind == Own ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, name_)
+                              : QDBusConnection::sessionBus()) {}
 
 BusClient::~BusClient() {
-    QDBusConnection::disconnectFromBus(name_);
+    if (!name_.isEmpty())
+        QDBusConnection::disconnectFromBus(name_);
 }
 
 bool BusClient::ownName(const QString& name) {

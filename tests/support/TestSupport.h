@@ -56,10 +56,12 @@ private:
     QString output_;
 };
 
-// A connection of its own to the session bus, dropped (with the names it owns) on destruction.
+// A connection of its own to the session bus, dropped (with the names it owns) on destruction; or,
+// made with Shared, the process's session connection, the one its XPC connections use.
 class BusClient {
 public:
-    BusClient();
+    enum Kind { Own, Shared };
+    explicit BusClient(Kind kind = Own);
     ~BusClient();
     QDBusConnection& connection() { return connection_; }
     bool ownName(const QString& name);

@@ -4,6 +4,9 @@
 #include "xpc/XpcBus.h"
 #include "xpc/XpcWire.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+
 #include <cstring>
 
 namespace xpc {
@@ -137,6 +140,12 @@ xpc_connection_t xpc_connection_create_mach_service(const char* name, dispatch::
     return client;
 }
 
+void xpc_listener_set_peer_bus_name(const xpc_connection_t& listener, const char* name) {
+    auto c = asConnection(listener);
+    if (c && name && c->kind() == Connection::Kind::Listener)
+        bus::run([&](BusAgent& agent) { agent.requirePeerBusName(c, QString::fromUtf8(name)); });
+}
+
 void xpc_connection_set_event_handler(const xpc_connection_t& connection, xpc_handler_t handler) {
     if (auto c = asConnection(connection))
         c->setHandler(std::move(handler));
@@ -171,7 +180,8 @@ void xpc_connection_send_message(const xpc_connection_t& connection, const xpc_o
               xpc_copy_description(message));
         return;
     }
-    if (std::shared_ptr<ReplyContext> context = dictionary->answers) {
+    if (std::shared_ptr<ReplyContext> context =
+            dictionary->answers ? dictionary->answers->context : nullptr) {
         std::optional<QVariantMap> encoded = wire::encode(*dictionary, bus::fdPassing());
         bus::post(
             [context, encoded = std::move(encoded)](BusAgent& agent) { agent.answer(context, encoded); });
@@ -205,6 +215,39 @@ void xpc_connection_send_message_with_reply(const xpc_connection_t& connection, 
     if (!bus::post(
             [c, reply, encoded = std::move(*encoded)](BusAgent& agent) { agent.send(c, encoded, reply); }))
         reply->complete(XPC_ERROR_CONNECTION_INVALID);
+}
+
+} // namespace xpc
+
+namespace xpc {
+
+xpc_object_t xpc_send_once(const char* name, const xpc_object_t& message, bool wantReply, int timeoutMs) {
+    auto dictionary = asDictionary(message);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!dictionary || !name || !bus.isConnected())
+        return XPC_ERROR_CONNECTION_INVALID;
+    std::optional<QVariantMap> encoded = wire::encode(*dictionary, bus::fdPassing());
+    if (!encoded)
+        return XPC_ERROR_CONNECTION_INVALID;
+    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromUtf8(name), QStringLiteral("/xpc"),
+                                                       QStringLiteral("app.glimra.xpc.Listener"),
+                                                       wantReply ? "SendWithReply" : "Send");
+    call.setAutoStartService(false);
+    call.setArguments({QVariant::fromValue<qulonglong>(0), QVariant::fromValue(*encoded)});
+    const QDBusMessage answer = bus.call(call, QDBus::Block, timeoutMs);
+    if (answer.type() != QDBusMessage::ReplyMessage) {
+        if (answer.errorName() != QLatin1String("org.freedesktop.DBus.Error.NoReply"))
+            NSLog("xpc: %@: %@", answer.errorName(), answer.errorMessage());
+        return answer.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+                       answer.errorName() == QLatin1String(XPC_DBUS_ERROR_CONNECTION_INTERRUPTED) ||
+                       answer.errorName() == QLatin1String(XPC_DBUS_ERROR_NO_REPLY)
+                   ? XPC_ERROR_CONNECTION_INTERRUPTED
+                   : XPC_ERROR_CONNECTION_INVALID;
+    }
+    auto reply = std::make_shared<Dictionary>();
+    if (wantReply)
+        wire::decode(answer.arguments().value(0), *reply);
+    return reply;
 }
 
 } // namespace xpc

@@ -48,6 +48,7 @@ inline constexpr uint64_t XPC_CONNECTION_MACH_SERVICE_LISTENER = 1;
 inline constexpr const char* XPC_DBUS_ERROR_CONNECTION_INVALID = "app.glimra.xpc.Error.ConnectionInvalid";
 inline constexpr const char* XPC_DBUS_ERROR_CONNECTION_INTERRUPTED =
     "app.glimra.xpc.Error.ConnectionInterrupted";
+inline constexpr const char* XPC_DBUS_ERROR_NO_REPLY = "app.glimra.xpc.Error.NoReply";
 
 xpc_type_t xpc_get_type(const xpc_object_t& object);
 std::string xpc_copy_description(const xpc_object_t& object);
@@ -80,11 +81,16 @@ xpc_object_t xpc_dictionary_create_reply(const xpc_object_t& request);
 // The connection a received message (or a reply made from one) belongs to; null otherwise.
 xpc_connection_t xpc_dictionary_get_remote_connection(const xpc_object_t& message);
 
-// With XPC_CONNECTION_MACH_SERVICE_LISTENER: the service side; claims the bus name (null, with a log
-// line, when another process owns it). Without: a client of the service named name. Connections start
-// suspended; nothing is delivered before xpc_connection_resume.
+// With XPC_CONNECTION_MACH_SERVICE_LISTENER: the service side; claims the bus name on a bus connection
+// of its own (null when another process owns it, or with a log line when there is no bus). Without: a client
+// of the service named name. Connections start suspended; nothing is delivered before xpc_connection_resume.
 xpc_connection_t xpc_connection_create_mach_service(const char* name, dispatch::QueuePtr targetq,
                                                     uint64_t flags);
+// Linux: only the connections of the client that owns the bus name `name` when it connects reach the
+// listener's handler as connections. Any other client is served through the listener's handler
+// itself, which receives its messages (replies go back to it), and is never sent anything unasked.
+// Without it, every connection reaches the handler. Call before resuming the listener.
+void xpc_listener_set_peer_bus_name(const xpc_connection_t& listener, const char* name);
 void xpc_connection_set_event_handler(const xpc_connection_t& connection, xpc_handler_t handler);
 // Without a target queue, events are delivered on the XPC default target queue (one serial queue).
 void xpc_connection_set_target_queue(const xpc_connection_t& connection, dispatch::QueuePtr targetq);
@@ -97,5 +103,12 @@ void xpc_connection_send_message(const xpc_connection_t& connection, const xpc_o
 // queue when replyq is null).
 void xpc_connection_send_message_with_reply(const xpc_connection_t& connection, const xpc_object_t& message,
                                             dispatch::QueuePtr replyq, xpc_handler_t handler);
+
+// Linux: one message to the service named name on a connection of its own for this call alone
+// (connection 0), waiting at most timeoutMs. The reply (with a reply wanted), an empty dictionary
+// once the service took the message (without), or an error object: XPC_ERROR_CONNECTION_INVALID
+// when the service is not there or refused the message, XPC_ERROR_CONNECTION_INTERRUPTED when no
+// answer came in time. Blocks the calling thread; for command-line clients.
+xpc_object_t xpc_send_once(const char* name, const xpc_object_t& message, bool wantReply, int timeoutMs);
 
 } // namespace xpc

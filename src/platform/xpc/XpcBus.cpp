@@ -28,28 +28,8 @@ const QString kUnknownMethod = QStringLiteral("org.freedesktop.DBus.Error.Unknow
 
 // XPC waits for a reply as long as the connection lives; so do we (libdbus's infinite timeout).
 constexpr int kNoTimeout = INT_MAX;
-constexpr uint kDoNotQueue = 4;
-constexpr uint kPrimaryOwner = 1;
-constexpr uint kAlreadyOwner = 4;
 
-const char* const kIntrospection = R"(  <interface name="app.glimra.xpc.Listener">
-    <method name="Connect">
-      <arg name="connection" type="t" direction="out"/>
-    </method>
-    <method name="Send">
-      <arg name="connection" type="t" direction="in"/>
-      <arg name="message" type="a{sv}" direction="in"/>
-    </method>
-    <method name="SendWithReply">
-      <arg name="connection" type="t" direction="in"/>
-      <arg name="message" type="a{sv}" direction="in"/>
-      <arg name="reply" type="a{sv}" direction="out"/>
-    </method>
-    <method name="Cancel">
-      <arg name="connection" type="t" direction="in"/>
-    </method>
-  </interface>
-  <interface name="app.glimra.xpc.Peer">
+const char* const kIntrospection = R"(  <interface name="app.glimra.xpc.Peer">
     <method name="Receive">
       <arg name="connection" type="t" direction="in"/>
       <arg name="message" type="a{sv}" direction="in"/>
@@ -61,11 +41,6 @@ const char* const kIntrospection = R"(  <interface name="app.glimra.xpc.Listener
     </method>
   </interface>
 )";
-
-const QStringList& listenerMembers() {
-    static const QStringList members{"Connect", "Send", "SendWithReply", "Cancel"};
-    return members;
-}
 
 const QStringList& peerMembers() {
     static const QStringList members{"Receive", "ReceiveWithReply"};
@@ -81,16 +56,6 @@ QDBusMessage methodCall(const QString& destination, const QString& interface, co
 }
 
 } // namespace
-
-void PendingReply::complete(xpc_object_t result) {
-    if (done)
-        return;
-    done = true;
-    queue->async([handler = std::move(handler), result = std::move(result)] {
-        if (handler)
-            handler(result);
-    });
-}
 
 BusAgent::BusAgent() : bus_(QDBusConnection::sessionBus()), watcher_(new QDBusServiceWatcher(this)) {
     watcher_->setConnection(bus_);
@@ -114,10 +79,10 @@ bool BusAgent::handleMessage(const QDBusMessage& message, const QDBusConnection&
         return false;
     const QString interface = message.interface();
     const QString member = message.member();
-    if (interface == kListener || (interface.isEmpty() && listenerMembers().contains(member)))
-        handleListenerCall(message);
-    else if (interface == kPeer || (interface.isEmpty() && peerMembers().contains(member)))
+    if (interface == kPeer || (interface.isEmpty() && peerMembers().contains(member)))
         handlePeerCall(message);
+    else if (interface == kListener)
+        replyError(message, kInvalid, "No service listens here"); // the listener has a connection of its own
     else
         return false; // introspection and friends are QtDBus's
     return true;
@@ -126,53 +91,6 @@ bool BusAgent::handleMessage(const QDBusMessage& message, const QDBusConnection&
 void BusAgent::replyError(const QDBusMessage& message, const QString& name, const QString& text) {
     if (message.isReplyRequired())
         bus_.send(message.createErrorReply(name, text));
-}
-
-void BusAgent::handleListenerCall(const QDBusMessage& message) {
-    const QString member = message.member();
-    const QString signature = message.signature();
-    const QString expected = member == "Connect" ? "" : member == "Cancel" ? "t" : "ta{sv}";
-    if (!listenerMembers().contains(member)) {
-        replyError(message, kUnknownMethod, "No method " + member + " in " + kListener);
-        return;
-    }
-    if (signature != expected) {
-        replyError(message, kInvalidArgs,
-                   QString("%1 takes (%2), not (%3)").arg(member, expected, signature));
-        return;
-    }
-    if (member == "Connect") {
-        if (!listener_) {
-            replyError(message, kInvalid, "No service listens here");
-            return;
-        }
-        auto connection = std::make_shared<Connection>(Connection::Kind::Peer, listener_->name(), nullptr);
-        const uint64_t id = ++lastId_;
-        Link& link = links_[connection.get()];
-        link.connection = connection;
-        link.remote = message.service();
-        link.id = id;
-        link.state = Link::State::Open;
-        peersById_[id] = connection.get();
-        if (message.isReplyRequired())
-            bus_.send(message.createReply(QVariant::fromValue<qulonglong>(id)));
-        probeClient(link);
-        listener_->deliver(connection);
-        return;
-    }
-    Link* link = findPeer(message);
-    if (!link) {
-        replyError(message, kInvalid,
-                   QString("No open connection %1").arg(message.arguments().value(0).toULongLong()));
-        return;
-    }
-    if (member == "Cancel") {
-        if (message.isReplyRequired())
-            bus_.send(message.createReply());
-        endLink(link->connection.get(), false);
-        return;
-    }
-    deliverMessage(*link, message, member == "SendWithReply");
 }
 
 void BusAgent::handlePeerCall(const QDBusMessage& message) {
@@ -197,33 +115,6 @@ void BusAgent::handlePeerCall(const QDBusMessage& message) {
     replyError(message, kInvalid, QString("No open connection %1 to %2").arg(id).arg(message.service()));
 }
 
-BusAgent::Link* BusAgent::findPeer(const QDBusMessage& message) {
-    // Any caller may name an open connection: a stock tool makes each call from a new unique name.
-    const auto id = peersById_.find(message.arguments().value(0).toULongLong());
-    return id == peersById_.end() ? nullptr : &links_.at(id->second);
-}
-
-void BusAgent::probeClient(Link& link) {
-    // Only a client that exports its peer object can receive, so only such a client owns its
-    // connections: they end when it leaves the bus. A stock tool's Connect exits at once, and the
-    // connection it made must stay usable for the calls that follow from other processes.
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        link.remote, kPath, "org.freedesktop.DBus.Introspectable", "Introspect");
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-    const Connection* key = link.connection.get();
-    std::weak_ptr<Connection> weak = link.connection;
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, key, weak, watcher] {
-        watcher->deleteLater();
-        const QDBusMessage reply = watcher->reply();
-        Link* link = findLink(key, weak);
-        if (link && !link->watching && reply.type() == QDBusMessage::ReplyMessage &&
-            reply.arguments().value(0).toString().contains(kPeer)) {
-            link->watching = true;
-            watch(link->remote);
-        }
-    });
-}
-
 BusAgent::Link* BusAgent::findLink(const Connection* key, const std::weak_ptr<Connection>& expected) {
     const auto it = links_.find(key);
     // The address alone could belong to a newer connection.
@@ -241,7 +132,7 @@ void BusAgent::deliverMessage(Link& link, const QDBusMessage& message, bool with
         auto context = std::make_shared<ReplyContext>();
         context->request = message;
         context->connection = link.connection;
-        dictionary->awaitingReply = context;
+        dictionary->awaitingReply = std::make_shared<ReplyTicket>(context, nullptr);
         link.unanswered.push_back(std::move(context));
     } else if (message.isReplyRequired()) {
         bus_.send(message.createReply());
@@ -250,27 +141,24 @@ void BusAgent::deliverMessage(Link& link, const QDBusMessage& message, bool with
 }
 
 bool BusAgent::startListener(const std::shared_ptr<Connection>& listener) {
-    const QString name = QString::fromStdString(listener->name());
-    if (listener_) {
-        NSLog("xpc: this process already listens as %s; no second listener for %@", listener_->name(), name);
+    if (service_) {
+        NSLog("xpc: this process already listens as %s; no second listener for %s",
+              service_->listener()->name(), listener->name());
         return false;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                       "org.freedesktop.DBus", "RequestName");
-    call.setArguments({name, kDoNotQueue});
-    const QDBusMessage reply = bus_.call(call);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        NSLog("xpc: cannot claim the bus name %@: %@", name, reply.errorMessage());
-        return false;
-    }
-    const uint result = reply.arguments().value(0).toUInt();
-    if (result != kPrimaryOwner && result != kAlreadyOwner) {
-        NSLog("xpc: the bus name %@ belongs to another process", name);
-        return false;
-    }
-    ownsName_ = result == kPrimaryOwner;
-    listener_ = listener;
-    return true;
+    // Learnt on any thread, acted on here.
+    service_ = Service::start(listener, [](const std::shared_ptr<ReplyContext>& context) {
+        bus::post([context](BusAgent& agent) {
+            if (agent.service_)
+                agent.service_->abandoned(context);
+        });
+    });
+    return service_ != nullptr;
+}
+
+void BusAgent::requirePeerBusName(const std::shared_ptr<Connection>& listener, const QString& name) {
+    if (service_ && service_->listener() == listener)
+        service_->requirePeerBusName(name);
 }
 
 void BusAgent::addClient(std::shared_ptr<Connection> client) {
@@ -326,6 +214,13 @@ void BusAgent::connectClient(Link& link) {
 
 void BusAgent::send(const std::shared_ptr<Connection>& connection, QVariantMap message,
                     std::shared_ptr<PendingReply> reply) {
+    if (connection->kind() == Connection::Kind::Peer) {
+        if (service_)
+            service_->send(connection, message, reply);
+        else if (reply)
+            reply->complete(XPC_ERROR_CONNECTION_INVALID);
+        return;
+    }
     Link* link = findLink(connection.get(), connection);
     if (!link) {
         if (connection->kind() == Connection::Kind::Listener)
@@ -349,14 +244,7 @@ void BusAgent::send(const std::shared_ptr<Connection>& connection, QVariantMap m
 void BusAgent::sendOnLink(Link& link, const QVariantMap& message,
                           const std::shared_ptr<PendingReply>& reply) {
     const QVariantList arguments{QVariant::fromValue<qulonglong>(link.id), QVariant::fromValue(message)};
-    const bool toService = link.connection->kind() == Connection::Kind::Client;
-    const QString member =
-        toService ? (reply ? "SendWithReply" : "Send") : (reply ? "ReceiveWithReply" : "Receive");
-    const QDBusMessage call = methodCall(link.remote, toService ? kListener : kPeer, member, arguments);
-    if (!toService && !reply) {
-        bus_.send(call); // NO_REPLY_EXPECTED
-        return;
-    }
+    const QDBusMessage call = methodCall(link.remote, kListener, reply ? "SendWithReply" : "Send", arguments);
     // A client waits even for Send's empty return: its error is how a connection the service has
     // forgotten (cancelled on that side) is noticed.
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, kNoTimeout), this);
@@ -372,7 +260,7 @@ void BusAgent::sendOnLink(Link& link, const QVariantMap& message,
             const bool invalid = answer.errorName() == kInvalid;
             if (reply)
                 reply->complete(invalid ? XPC_ERROR_CONNECTION_INVALID : XPC_ERROR_CONNECTION_INTERRUPTED);
-            if (invalid && link && link->connection->kind() == Connection::Kind::Client)
+            if (invalid && link)
                 endLink(key, false);
             return;
         }
@@ -391,6 +279,11 @@ void BusAgent::sendOnLink(Link& link, const QVariantMap& message,
 }
 
 void BusAgent::answer(const std::shared_ptr<ReplyContext>& context, std::optional<QVariantMap> reply) {
+    if (context->serial != 0) {
+        if (service_)
+            service_->answer(context, reply);
+        return;
+    }
     // A reply after its connection ended is dropped, as the request was already failed then.
     if (context->answered)
         return;
@@ -406,22 +299,16 @@ void BusAgent::answer(const std::shared_ptr<ReplyContext>& context, std::optiona
 
 void BusAgent::cancel(const std::shared_ptr<Connection>& connection) {
     if (connection->kind() == Connection::Kind::Listener) {
-        if (connection == listener_) {
-            std::vector<const Connection*> peers;
-            for (const auto& [id, key] : peersById_)
-                peers.push_back(key);
-            for (const Connection* key : peers)
-                endLink(key, false);
-            if (ownsName_) {
-                QDBusMessage call = QDBusMessage::createMethodCall(
-                    "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName");
-                call.setArguments({QString::fromStdString(connection->name())});
-                bus_.send(call);
-            }
-            listener_.reset();
-            ownsName_ = false;
-        }
+        if (service_ && service_->listener() == connection)
+            service_.reset();
         connection->deliver(XPC_ERROR_CONNECTION_INVALID);
+        return;
+    }
+    if (connection->kind() == Connection::Kind::Peer) {
+        if (service_)
+            service_->cancel(connection);
+        else
+            connection->deliver(XPC_ERROR_CONNECTION_INVALID);
         return;
     }
     if (findLink(connection.get(), connection))
@@ -436,16 +323,10 @@ void BusAgent::endLink(const Connection* key, bool tellService) {
         return;
     Link link = std::move(it->second);
     links_.erase(it);
-    const bool client = link.connection->kind() == Connection::Kind::Client;
-    if (!client)
-        peersById_.erase(link.id);
     if (link.watching)
         unwatch(link.remote);
-    if (!link.remote.isEmpty()) {
-        if (client && tellService && link.state == Link::State::Open)
-            bus_.send(
-                methodCall(link.remote, kListener, "Cancel", {QVariant::fromValue<qulonglong>(link.id)}));
-    }
+    if (tellService && link.state == Link::State::Open)
+        bus_.send(methodCall(link.remote, kListener, "Cancel", {QVariant::fromValue<qulonglong>(link.id)}));
     failRequests(link, XPC_ERROR_CONNECTION_INVALID);
     link.connection->deliver(XPC_ERROR_CONNECTION_INVALID);
 }
@@ -476,15 +357,9 @@ void BusAgent::failRequests(Link& link, const xpc_object_t& error) {
 }
 
 void BusAgent::nameVanished(const QString& name) {
-    std::vector<const Connection*> peers;
-    std::vector<const Connection*> clients;
-    for (const auto& [key, link] : links_)
+    for (auto& [key, link] : links_)
         if (link.watching && link.remote == name)
-            (link.connection->kind() == Connection::Kind::Client ? clients : peers).push_back(key);
-    for (const Connection* key : peers)
-        endLink(key, false);
-    for (const Connection* key : clients)
-        interruptClient(links_.at(key));
+            interruptClient(link);
 }
 
 void BusAgent::watch(const QString& name) {
@@ -515,8 +390,7 @@ void BusAgent::unwatch(const QString& name) {
 void BusAgent::shutdown() {
     bus_.unregisterObject(kPath);
     links_.clear();
-    peersById_.clear();
-    listener_.reset();
+    service_.reset(); // requests still waiting fail as interrupted
 }
 
 namespace bus {

@@ -1,9 +1,11 @@
 #pragma once
 // The bus side of XPC connections. One thread of the library's own owns every D-Bus object involved
-// (the /xpc object, the name watcher, pending calls) and all connection state, so nothing of it needs a
-// lock; the public calls hand it jobs from any thread.
+// (the /xpc object, the name watcher, pending calls, the listener's own bus connection) and all
+// connection state, so nothing of it needs a lock; the public calls hand it jobs from any thread.
+// Clients talk through QtDBus's session connection; the listener is a Service of its own.
 
 #include "xpc/XpcObjects.h"
+#include "xpc/XpcService.h"
 
 #include <QDBusConnection>
 #include <QDBusVirtualObject>
@@ -17,14 +19,6 @@ class QDBusServiceWatcher;
 
 namespace xpc {
 
-// A reply handler waiting for its answer; completed exactly once, on the bus thread.
-struct PendingReply {
-    xpc_handler_t handler;
-    dispatch::QueuePtr queue;
-    bool done = false;
-    void complete(xpc_object_t result);
-};
-
 class BusAgent final : public QDBusVirtualObject {
 public:
     BusAgent();
@@ -35,6 +29,7 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
     bool startListener(const std::shared_ptr<Connection>& listener);
+    void requirePeerBusName(const std::shared_ptr<Connection>& listener, const QString& name);
     void addClient(std::shared_ptr<Connection> client);
     void resumeClient(const std::shared_ptr<Connection>& client);
     // reply null: a message without reply.
@@ -46,22 +41,19 @@ public:
     void shutdown();
 
 private:
-    // The bus-side state of one connection, on either side.
+    // The bus-side state of one client connection.
     struct Link {
         std::shared_ptr<Connection> connection;
-        QString remote; // unique name of the other side; empty while a client is not connected
+        QString remote; // unique name of the service; empty while not connected
         uint64_t id = 0;
         bool watching = false; // its end follows the remote name's
         enum class State { Idle, Connecting, Open } state = State::Idle;
-        std::vector<std::function<void(Link&)>> waiting; // a client's sends until Connect returns
+        std::vector<std::function<void(Link&)>> waiting; // sends until Connect returns
         std::vector<std::shared_ptr<ReplyContext>> unanswered;
         std::vector<std::shared_ptr<PendingReply>> pending;
     };
 
-    void handleListenerCall(const QDBusMessage& message);
     void handlePeerCall(const QDBusMessage& message);
-    Link* findPeer(const QDBusMessage& message);
-    void probeClient(Link& link);
     Link* findLink(const Connection* key, const std::weak_ptr<Connection>& expected);
     void deliverMessage(Link& link, const QDBusMessage& message, bool withReply);
     void connectClient(Link& link);
@@ -76,11 +68,8 @@ private:
 
     QDBusConnection bus_;
     QDBusServiceWatcher* watcher_; // child
-    std::shared_ptr<Connection> listener_;
-    bool ownsName_ = false;
-    uint64_t lastId_ = 0;
+    std::unique_ptr<Service> service_;
     std::map<const Connection*, Link> links_;
-    std::map<uint64_t, const Connection*> peersById_;
     std::map<QString, int> watched_;
 };
 

@@ -77,11 +77,8 @@ const void* Dictionary::dataPointer(const std::string& key, size_t* length) cons
 }
 
 std::shared_ptr<const MappedFile> MappedFile::map(int fd, size_t size) {
-    constexpr int kRequiredSeals = F_SEAL_SHRINK | F_SEAL_WRITE;
-    const int seals = ::fcntl(fd, F_GET_SEALS);
-    if (size == 0 || seals < 0 || (seals & kRequiredSeals) != kRequiredSeals)
-        return nullptr;
-    void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
+    // No MAP_POPULATE: a page costs something only once somebody reads it.
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED)
         return nullptr;
     return std::shared_ptr<const MappedFile>(new MappedFile(address, size));
@@ -99,6 +96,16 @@ Dictionary::Entries Dictionary::entries() const {
 size_t Dictionary::count() const {
     std::lock_guard lock(mutex_);
     return entries_.size();
+}
+
+void PendingReply::complete(xpc_object_t result) {
+    if (done)
+        return;
+    done = true;
+    queue->async([handler = std::move(handler), result = std::move(result)] {
+        if (handler)
+            handler(result);
+    });
 }
 
 std::string Error::description() const {

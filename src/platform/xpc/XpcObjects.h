@@ -17,15 +17,48 @@ class Connection;
 
 // A request that came with a reply expected. Touched only on the bus thread once delivered.
 struct ReplyContext {
-    QDBusMessage request;
+    QDBusMessage request; // a request to a client, as QtDBus delivered it
+    // A request to the service: all that addresses its answer, and nothing of its body.
+    QString caller;
+    uint32_t serial = 0;
     std::weak_ptr<Connection> connection;
     bool answered = false;
+    bool abandoned = false; // nobody can answer it any more
+};
+
+// Keeps a request answerable: held by the request as delivered and by any reply made from it. When
+// the last holder goes and no answer was sent, nobody can answer the request any more: onAbandoned
+// learns of it (on whatever thread that happens).
+class ReplyTicket {
+public:
+    using Abandoned = std::function<void(const std::shared_ptr<ReplyContext>&)>;
+    ReplyTicket(std::shared_ptr<ReplyContext> context, Abandoned onAbandoned)
+        : context(std::move(context)), onAbandoned_(std::move(onAbandoned)) {}
+    ~ReplyTicket() {
+        if (onAbandoned_)
+            onAbandoned_(context);
+    }
+    ReplyTicket(const ReplyTicket&) = delete;
+    ReplyTicket& operator=(const ReplyTicket&) = delete;
+
+    const std::shared_ptr<ReplyContext> context;
+
+private:
+    Abandoned onAbandoned_;
+};
+
+// A reply handler waiting for its answer; completed exactly once, on the bus thread.
+struct PendingReply {
+    xpc_handler_t handler;
+    dispatch::QueuePtr queue;
+    bool done = false;
+    void complete(xpc_object_t result);
 };
 
 // A read-only mapping of a sealed memfd: nobody can shrink or change it while it is mapped.
 class MappedFile {
 public:
-    // Null when fd is not a sealed file or cannot be mapped.
+    // Null when fd cannot be mapped; the caller has checked the seals and the size.
     static std::shared_ptr<const MappedFile> map(int fd, size_t size);
     ~MappedFile();
     MappedFile(const MappedFile&) = delete;
@@ -72,8 +105,8 @@ public:
 
     // Set before the dictionary is handed to anyone, then never changed.
     std::shared_ptr<Connection> remoteConnection;
-    std::shared_ptr<ReplyContext> awaitingReply; // a received request that wants a reply
-    std::shared_ptr<ReplyContext> answers;       // a reply: the request it completes
+    std::shared_ptr<ReplyTicket> awaitingReply; // a received request that wants a reply
+    std::shared_ptr<ReplyTicket> answers;       // a reply: the request it completes
 
 private:
     mutable std::mutex mutex_;

@@ -41,7 +41,7 @@ QString describeType(const QVariant& value) {
 }
 
 // Empty when the value was taken, else why it was not.
-QString decodeEntry(const QString& keyString, QVariant value, Dictionary& dictionary) {
+QString decodeEntry(const QString& keyString, QVariant value, Dictionary& dictionary, DataBudget& budget) {
     if (value.metaType() == QMetaType::fromType<QDBusVariant>())
         value = value.value<QDBusVariant>().variant();
     std::string key = keyString.toStdString();
@@ -61,23 +61,30 @@ QString decodeEntry(const QString& keyString, QVariant value, Dictionary& dictio
     case QMetaType::QString:
         dictionary.set(std::move(key), value.toString().toStdString());
         return {};
-    case QMetaType::QByteArray:
-        dictionary.setData(std::move(key), value.toByteArray());
+    case QMetaType::QByteArray: {
+        std::optional<Data> data = budget.admit(value.toByteArray());
+        if (!data)
+            return '"' + keyString.left(64) + "\" (over the data limit of a message)";
+        dictionary.set(std::move(key), std::move(*data));
         return {};
+    }
     default:
         break;
     }
     if (value.metaType() == QMetaType::fromType<QDBusUnixFileDescriptor>()) {
-        std::optional<Data> data = readFileData(value.value<QDBusUnixFileDescriptor>().fileDescriptor());
+        QString why;
+        std::optional<Data> data =
+            budget.admitDescriptor(value.value<QDBusUnixFileDescriptor>().fileDescriptor(), &why);
         if (!data)
-            return '"' + keyString.left(64) + "\" (unreadable file descriptor)";
+            return '"' + keyString.left(64) + "\" (" + why + ')';
         dictionary.set(std::move(key), std::move(*data));
         return {};
     }
     return '"' + keyString.left(64) + "\" (D-Bus type " + describeType(value) + ')';
 }
 
-// One line per message however many values a hostile sender spoils.
+} // namespace
+
 void logDropped(const QStringList& dropped) {
     if (dropped.isEmpty())
         return;
@@ -86,8 +93,6 @@ void logDropped(const QStringList& dropped) {
           QStringList(dropped.mid(0, kNamed)).join(QStringLiteral(", ")),
           dropped.size() > kNamed ? QStringLiteral(", ...") : QString());
 }
-
-} // namespace
 
 std::optional<QVariantMap> encode(const Dictionary& dictionary, bool fdPassing) {
     QVariantMap map;
@@ -139,6 +144,7 @@ void decode(const QVariant& argument, Dictionary& dictionary) {
             return;
         }
         QStringList dropped;
+        DataBudget budget;
         arg.beginMap();
         while (!arg.atEnd()) {
             QString key;
@@ -146,7 +152,7 @@ void decode(const QVariant& argument, Dictionary& dictionary) {
             arg.beginMapEntry();
             arg >> key >> value;
             arg.endMapEntry();
-            if (QString reason = decodeEntry(key, value.variant(), dictionary); !reason.isEmpty())
+            if (QString reason = decodeEntry(key, value.variant(), dictionary, budget); !reason.isEmpty())
                 dropped.append(reason);
         }
         arg.endMap();
@@ -156,8 +162,9 @@ void decode(const QVariant& argument, Dictionary& dictionary) {
     if (argument.metaType() == QMetaType::fromType<QVariantMap>()) {
         const QVariantMap map = argument.toMap();
         QStringList dropped;
+        DataBudget budget;
         for (auto it = map.cbegin(); it != map.cend(); ++it)
-            if (QString reason = decodeEntry(it.key(), it.value(), dictionary); !reason.isEmpty())
+            if (QString reason = decodeEntry(it.key(), it.value(), dictionary, budget); !reason.isEmpty())
                 dropped.append(reason);
         logDropped(dropped);
         return;
@@ -181,24 +188,40 @@ QDBusUnixFileDescriptor makeSealedMemfd(const QByteArray& bytes) {
     return result;
 }
 
-std::optional<Data> readFileData(int fd) {
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileData)
+std::optional<Data> DataBudget::admit(QByteArray bytes) {
+    if (bytes.size() > left_)
         return std::nullopt;
-    // A sealed memfd is mapped rather than copied: the pages are the sender's, no copy, no faults.
-    if (auto mapping = MappedFile::map(fd, size_t(st.st_size)))
-        return Data{QByteArray::fromRawData(mapping->data(), qsizetype(st.st_size)), std::move(mapping)};
-    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
-    qint64 done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pread(fd, data.data() + done, size_t(data.size() - done), off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return std::nullopt;
-        done += n;
+    left_ -= bytes.size();
+    return Data{std::move(bytes), nullptr};
+}
+
+std::optional<Data> DataBudget::admitDescriptor(int fd, QString* why) {
+    constexpr int kRequiredSeals = F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW;
+    // Only memfds (and other shared memory) carry seals; asking never touches a file system, so a
+    // FIFO, a socket or a file whose reads never finish is turned away right here.
+    const int seals = ::fcntl(fd, F_GET_SEALS);
+    if (seals < 0 || (seals & kRequiredSeals) != kRequiredSeals) {
+        *why = QStringLiteral("not a sealed memfd");
+        return std::nullopt;
     }
-    return Data{std::move(data), nullptr};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = QStringLiteral("not a sealed memfd");
+        return std::nullopt;
+    }
+    if (st.st_size > left_) {
+        *why = QStringLiteral("%1 bytes, over the data limit of a message").arg(qint64(st.st_size));
+        return std::nullopt;
+    }
+    if (st.st_size == 0)
+        return Data{};
+    auto mapping = MappedFile::map(fd, size_t(st.st_size));
+    if (!mapping) {
+        *why = QStringLiteral("cannot be mapped: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return std::nullopt;
+    }
+    left_ -= st.st_size;
+    return Data{QByteArray::fromRawData(mapping->data(), qsizetype(st.st_size)), std::move(mapping)};
 }
 
 } // namespace xpc::wire

@@ -1,4 +1,4 @@
-// Sends one message to the helper and prints the reply. Usage:
+// Sends one message to the helper, as a one-shot call (connection 0), and prints the reply. Usage:
 //   glimra-xpc-send [--reply] [--timeout MS] KEY=TYPE:VALUE ...
 // TYPE is u (uint64), i (int64), b (bool: true/false), d (double), s (string) or f (data read from a
 // file). Example: glimra-xpc-send --reply id=u:12
@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -76,32 +75,16 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    xpc_connection_t connection =
-        xpc_connection_create_mach_service("app.glimra.GlimraHelper", dispatch::dispatch_get_main_queue(), 0);
-    if (!connection)
-        return 2;
-    xpc_connection_set_event_handler(connection, [](xpc_object_t event) {
-        if (xpc_get_type(event) == xpc_type_t::Error) {
-            std::fprintf(stderr, "glimra-xpc-send: %s\n", xpc_copy_description(event).c_str());
-            QCoreApplication::exit(2);
-        }
-    });
-    xpc_connection_resume(connection);
-    QTimer::singleShot(timeoutMs, [] {
-        std::fprintf(stderr, "glimra-xpc-send: no reply\n");
-        QCoreApplication::exit(3);
-    });
-    if (!wantReply) {
-        xpc_connection_send_message(connection, message);
-        // Let the message leave before the connection goes.
-        QTimer::singleShot(200, [] { QCoreApplication::exit(0); });
-        return QCoreApplication::exec();
+    // A connection of its own would make nothing better: the helper sends nothing unasked to a
+    // client that is not the main application, and the connection would end with this process.
+    const xpc_object_t reply = xpc_send_once("app.glimra.GlimraHelper", message, wantReply, timeoutMs);
+    if (xpc_get_type(reply) != xpc_type_t::Dictionary) {
+        const bool late = reply == XPC_ERROR_CONNECTION_INTERRUPTED;
+        std::fprintf(stderr, "glimra-xpc-send: %s\n",
+                     late ? "no reply" : xpc_copy_description(reply).c_str());
+        return late ? 3 : 2;
     }
-    xpc_connection_send_message_with_reply(
-        connection, message, dispatch::dispatch_get_main_queue(), [](xpc_object_t reply) {
-            std::printf("%s\n", xpc_copy_description(reply).c_str());
-            std::fflush(stdout);
-            QCoreApplication::exit(xpc_get_type(reply) == xpc_type_t::Dictionary ? 0 : 2);
-        });
-    return QCoreApplication::exec();
+    if (wantReply)
+        std::printf("%s\n", xpc_copy_description(reply).c_str());
+    return 0;
 }

@@ -7,11 +7,16 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 using namespace xpc;
 
 namespace {
 const char kHelperService[] = "app.glimra.GlimraHelper";
+constexpr QFile::Permissions kFilePermissions =
+    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+constexpr QFile::Permissions kFolderPermissions =
+    kFilePermissions | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
 } // namespace
 
 ReferenceMainApp::ReferenceMainApp(Options options, QObject* parent)
@@ -22,7 +27,9 @@ bool ReferenceMainApp::start() {
         NSLog("Glimra already runs in this session.");
         return false;
     }
-    QDir().mkpath(options_.outputDirectory);
+    // Screenshots are never anybody else's to change, whatever the umask.
+    if (!QFileInfo::exists(options_.outputDirectory) && QDir().mkpath(options_.outputDirectory))
+        QFile::setPermissions(options_.outputDirectory, kFolderPermissions);
     NSLog("Glimra is running; screenshots go to %@", options_.outputDirectory);
     if (!options_.connect)
         return true;
@@ -141,8 +148,8 @@ void ReferenceMainApp::saveScreenshot(const xpc_object_t& message) {
     // a screenshot is not worth stalling the application for the disk.
     const QString partial = path + QStringLiteral(".part");
     QFile file(partial);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.flush() ||
-        !QFile::rename(partial, path)) {
+    if (!file.open(QIODevice::WriteOnly, kFilePermissions) || file.write(png) != png.size() ||
+        !file.flush() || !QFile::rename(partial, path)) {
         NSLog("Could not save the screenshot %@: %@", path, file.errorString());
         QFile::remove(partial);
         return;

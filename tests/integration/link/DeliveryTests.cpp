@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace xpc;
 using namespace glimra::test;
@@ -65,9 +66,9 @@ TEST_F(Delivery, HighResolutionScreensReportHalfThePixelSize) {
     ScreenCover cover(QColor(10, 200, 30));
     helper = std::make_unique<Program>(helperExecutable(), QStringList{}, env);
     ASSERT_TRUE(waitUntil([&] { return ready->count() > 0; }, 10000)) << helperOutput().toStdString();
+    ASSERT_TRUE(mainApp.ownName(kMainName));
     HelperConnection client;
     ASSERT_TRUE(client.sendWithReply(12));
-    ASSERT_TRUE(mainApp.ownName(kMainName));
     client.send({{"id", 6}});
     ASSERT_TRUE(client.log.waitForMessages(8, 1)) << helperOutput().toStdString();
     const xpc_object_t shot = client.log.messages(8).back();
@@ -82,7 +83,9 @@ TEST_F(Delivery, WithoutTheMainApplicationTheScreenshotWaitsAndLaunchesIt) {
     registerUrlHandler();
     home.writeHelperSetting("StartHelperAtLogin", "true");
     ScreenCover cover(QColor(200, 40, 40));
+    const mode_t umaskBefore = umask(0); // the helper, and the main application it starts, inherit it
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    umask(umaskBefore);
     HelperConnection client(HelperConnection::Answer::Allow);
     ASSERT_TRUE(client.sendWithReply(12));
     client.send({{"id", 6}});
@@ -95,6 +98,8 @@ TEST_F(Delivery, WithoutTheMainApplicationTheScreenshotWaitsAndLaunchesIt) {
     QImage saved(shotsDir() + "/" + shots().first());
     EXPECT_EQ(saved.pixel(100, 100), qRgb(200, 40, 40));
     EXPECT_TRUE(shots().first().startsWith("Fullscreen "));
+    EXPECT_FALSE(QFile::permissions(shotsDir() + "/" + shots().first()) &
+                 (QFile::WriteGroup | QFile::WriteOther));
 }
 
 TEST_F(Delivery, OfTwoWaitingScreenshotsOnlyTheSecondArrives) {

@@ -104,7 +104,8 @@ protected:
     QString shotsDir() const { return home.path("shots"); }
 
     IsolatedHome home;
-    BusClient mainApp;
+    // The main application's name, owned by the connection this process's XPC clients use.
+    BusClient mainApp{BusClient::Shared};
     std::unique_ptr<Program> helper;
     std::unique_ptr<NotificationCounter> ready;
 };

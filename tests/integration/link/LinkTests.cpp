@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace xpc;
 using namespace glimra::test;
@@ -83,12 +84,8 @@ TEST_F(Link, VersionReplyNamesTheBundleAlsoAfterItWasRenamed) {
         xpc_dictionary_get_string(reply, "bundlePath"),
         (home.path("Moved Apps/Glimra.app") + "/Contents/Library/LoginItems/GlimraHelper.app").toStdString());
 
-    // Stock tools speak the same binding: a connection made by one gdbus, used by the next.
-    const QString connect = runGdbus({"app.glimra.xpc.Listener.Connect"});
-    ASSERT_TRUE(connect.startsWith("(uint64 ")) << connect.toStdString();
-    const QString number = connect.mid(8, connect.indexOf(',') - 8);
-    const QString version =
-        runGdbus({"app.glimra.xpc.Listener.SendWithReply", number, "{'id': <uint64 12>}"});
+    // Stock tools speak the same binding, in one-shot calls.
+    const QString version = runGdbus({"app.glimra.xpc.Listener.SendWithReply", "0", "{'id': <uint64 12>}"});
     EXPECT_TRUE(version.contains("'bundleVersion': <'100'>")) << version.toStdString();
     EXPECT_TRUE(version.contains("Moved Apps/Glimra.app")) << version.toStdString();
 }
@@ -96,7 +93,9 @@ TEST_F(Link, VersionReplyNamesTheBundleAlsoAfterItWasRenamed) {
 TEST_F(Link, SettingsMessagesAreStoredAndTheDelayIsRounded) {
     home.writeHelperSetting("StartHelperAtLogin", "false");
     ASSERT_TRUE(mainApp.ownName(kMainName));
+    const mode_t umaskBefore = umask(0); // the helper inherits it
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    umask(umaskBefore);
     HelperConnection client;
 
     xpc_object_t reply = client.sendWithReply(15);
@@ -110,6 +109,13 @@ TEST_F(Link, SettingsMessagesAreStoredAndTheDelayIsRounded) {
     EXPECT_EQ(storeDelay(client, std::nullopt, -2.5), -3);
     EXPECT_EQ(storeDelay(client, std::nullopt, 1e300), INT64_MAX);
     EXPECT_EQ(storeDelay(client, std::nullopt, std::nullopt), 0);
+
+    // The user's alone whatever the umask.
+    EXPECT_EQ(QFile::permissions(home.configHome() + "/glimra"), QFile::ReadOwner | QFile::WriteOwner |
+                                                                     QFile::ExeOwner | QFile::ReadUser |
+                                                                     QFile::WriteUser | QFile::ExeUser);
+    EXPECT_EQ(QFile::permissions(home.configHome() + "/glimra/app.glimra.GlimraHelper.conf"),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 
     xpc_object_t startAtLogin = message(13);
     xpc_dictionary_set_bool(startAtLogin, "bool", true);

@@ -146,8 +146,8 @@ GdbusResult gdbus(const QString& dest, const QStringList& methodAndArgs) {
     return {program.exitCode(), program.output()};
 }
 
-// A service whose handler records its connections and answers each request with id + 1, except
-// requests with id 99, which it keeps unanswered.
+// A service whose handler records its connections and the messages served through the listener,
+// and answers each request with id + 1, except requests with id 99, which it keeps unanswered.
 class RecordingService {
 public:
     using Entry = std::pair<xpc_connection_t, std::shared_ptr<Recorder>>;
@@ -158,24 +158,30 @@ public:
                                                XPC_CONNECTION_MACH_SERVICE_LISTENER);
         if (!listener)
             return;
-        xpc_connection_set_event_handler(listener, [state = state_](xpc_object_t event) {
-            if (xpc_get_type(event) != xpc_type_t::Connection)
-                return;
-            auto recorder = std::make_shared<Recorder>();
-            {
-                std::lock_guard lock(state->mutex);
-                state->connections.emplace_back(event, recorder);
-            }
-            xpc_connection_set_event_handler(event, [recorder](xpc_object_t e) {
+        auto answer = [](const std::shared_ptr<Recorder>& recorder) {
+            return [recorder](xpc_object_t e) {
                 recorder->handler()(e);
                 xpc_object_t reply = xpc_dictionary_create_reply(e);
                 if (!reply || xpc_dictionary_get_uint64(e, "id") == 99)
                     return;
                 xpc_dictionary_set_uint64(reply, "id", xpc_dictionary_get_uint64(e, "id") + 1);
                 xpc_connection_send_message(xpc_dictionary_get_remote_connection(e), reply);
+            };
+        };
+        xpc_connection_set_event_handler(
+            listener, [state = state_, answer, servedHere = answer(served)](xpc_object_t event) {
+                if (xpc_get_type(event) == xpc_type_t::Dictionary)
+                    servedHere(event);
+                if (xpc_get_type(event) != xpc_type_t::Connection)
+                    return;
+                auto recorder = std::make_shared<Recorder>();
+                {
+                    std::lock_guard lock(state->mutex);
+                    state->connections.emplace_back(event, recorder);
+                }
+                xpc_connection_set_event_handler(event, answer(recorder));
+                xpc_connection_resume(event);
             });
-            xpc_connection_resume(event);
-        });
         xpc_connection_resume(listener);
     }
     ~RecordingService() { xpc_connection_cancel(listener); }
@@ -190,6 +196,7 @@ public:
     }
 
     xpc_connection_t listener;
+    std::shared_ptr<Recorder> served = std::make_shared<Recorder>(); // through the listener
 
 private:
     struct State {
@@ -223,21 +230,24 @@ TEST(XpcService, DrivenByStockGdbusAsDocumented) {
     ASSERT_TRUE(service.listener);
     EXPECT_EQ(xpc_connection_get_name(service.listener), name.toStdString());
 
+    // A connection belongs to the process that made it and ends with it: nobody else may use it.
     GdbusResult r = gdbus(name, {"app.glimra.xpc.Listener.Connect"});
     ASSERT_EQ(r.exitCode, 0) << r.output.toStdString();
     EXPECT_EQ(r.output.trimmed(), "(uint64 1,)");
+    ASSERT_TRUE(waitUntil([&] { return service.connectionCount() == 1; }));
+    EXPECT_TRUE(service.connection(0).second->waitForEvent(XPC_ERROR_CONNECTION_INVALID));
+    r = gdbus(name, {"app.glimra.xpc.Listener.Send", "1", "{}"});
+    EXPECT_TRUE(r.output.contains("app.glimra.xpc.Error.ConnectionInvalid")) << r.output.toStdString();
 
-    // A second process uses the connection the first made; every supported type arrives intact,
-    // an unsupported one is dropped from the dictionary.
-    r = gdbus(name, {"app.glimra.xpc.Listener.SendWithReply", "1",
+    // One-shot calls are served through the listener; every supported type arrives intact, an
+    // unsupported one is dropped from the dictionary.
+    r = gdbus(name, {"app.glimra.xpc.Listener.SendWithReply", "0",
                      "{'id': <uint64 12>, 'n': <int64 -3>, 'bad': <int32 5>, 'title': <'Grüße'>, "
                      "'d': <[byte 0x01, 0x00, 0xff]>, 'flag': <true>, 'x': <2.5>}"});
     ASSERT_EQ(r.exitCode, 0) << r.output.toStdString();
     EXPECT_EQ(r.output.trimmed(), "({'id': <uint64 13>},)");
-    ASSERT_TRUE(waitUntil([&] { return service.connectionCount() == 1; }));
-    auto [connection, events] = service.connection(0);
-    ASSERT_TRUE(events->waitFor(1));
-    const xpc_object_t m = events->events()[0];
+    ASSERT_TRUE(service.served->waitFor(1));
+    const xpc_object_t m = service.served->events()[0];
     EXPECT_EQ(xpc_dictionary_get_uint64(m, "id"), 12u);
     EXPECT_EQ(xpc_dictionary_get_int64(m, "n"), -3);
     EXPECT_EQ(xpc_dictionary_get_uint64(m, "n"), 0u);
@@ -246,10 +256,11 @@ TEST(XpcService, DrivenByStockGdbusAsDocumented) {
     EXPECT_TRUE(xpc_dictionary_get_bool(m, "flag"));
     EXPECT_EQ(xpc_dictionary_get_double(m, "x"), 2.5);
     EXPECT_EQ(xpc_dictionary_get_count(m), 6u);
-    EXPECT_EQ(xpc_dictionary_get_remote_connection(m), connection);
+    EXPECT_EQ(xpc_get_type(xpc_dictionary_get_remote_connection(m)), xpc_type_t::Connection);
+    EXPECT_EQ(service.connectionCount(), 1u);
 
     // An empty dictionary is a message like any other; its reply says id 1.
-    r = gdbus(name, {"app.glimra.xpc.Listener.SendWithReply", "1", "{}"});
+    r = gdbus(name, {"app.glimra.xpc.Listener.SendWithReply", "0", "{}"});
     EXPECT_EQ(r.output.trimmed(), "({'id': <uint64 1>},)");
 
     r = gdbus(name, {"app.glimra.xpc.Listener.Send", "18446744073709551615", "{'id': <uint64 2>}"});
@@ -261,22 +272,17 @@ TEST(XpcService, DrivenByStockGdbusAsDocumented) {
     ASSERT_TRUE(wrongType.waitForExit(10000));
     EXPECT_TRUE(wrongType.output().contains("org.freedesktop.DBus.Error.InvalidArgs"))
         << wrongType.output().toStdString();
+    // Connection numbers are never reused, one-shot connections included.
+    EXPECT_EQ(gdbus(name, {"app.glimra.xpc.Listener.Connect"}).output.trimmed(), "(uint64 4,)");
 
-    // A request still unanswered when its connection is cancelled fails as interrupted.
+    // A request still unanswered when the service goes fails as interrupted.
     Child waiting("gdbus", {"call", "--session", "--dest", name, "--object-path", "/xpc", "--method",
-                            "app.glimra.xpc.Listener.SendWithReply", "1", "{'id': <uint64 99>}"});
-    ASSERT_TRUE(events->waitFor(3));
-    r = gdbus(name, {"app.glimra.xpc.Listener.Cancel", "1"});
-    EXPECT_EQ(r.exitCode, 0) << r.output.toStdString();
+                            "app.glimra.xpc.Listener.SendWithReply", "0", "{'id': <uint64 99>}"});
+    ASSERT_TRUE(service.served->waitFor(3));
+    xpc_connection_cancel(service.listener);
     ASSERT_TRUE(waiting.waitForExit(10000));
     EXPECT_TRUE(waiting.output().contains("app.glimra.xpc.Error.ConnectionInterrupted"))
         << waiting.output().toStdString();
-    EXPECT_TRUE(events->waitForEvent(XPC_ERROR_CONNECTION_INVALID));
-    r = gdbus(name, {"app.glimra.xpc.Listener.Send", "1", "{}"});
-    EXPECT_TRUE(r.output.contains("app.glimra.xpc.Error.ConnectionInvalid"));
-
-    // Connection numbers are never reused.
-    EXPECT_EQ(gdbus(name, {"app.glimra.xpc.Listener.Connect"}).output.trimmed(), "(uint64 2,)");
 }
 
 TEST(XpcService, SecondListenerForAnOwnedNameIsRefused) {

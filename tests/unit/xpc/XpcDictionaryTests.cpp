@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -183,29 +184,48 @@ TEST(XpcWire, WhatCannotTravelIsDroppedNotSent) {
     EXPECT_FALSE(wire::encode(tooLarge, true));
 }
 
-TEST(XpcWire, DecodingDropsUnsupportedValuesAndUnreadableDescriptors) {
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const int memfd = memfd_create("test", MFD_CLOEXEC);
-    ASSERT_EQ(write(memfd, "abc", 3), 3);
+// A memfd of size bytes (sparse: free to make) with the given seals.
+static int sparseMemfd(off_t size, int seals) {
+    const int fd = memfd_create("test", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    EXPECT_EQ(ftruncate(fd, size), 0);
+    EXPECT_EQ(fcntl(fd, F_ADD_SEALS, seals), 0);
+    return fd;
+}
+
+TEST(XpcWire, DecodingTakesOnlySealedMemfdsAndAtMost256MiBOfData) {
+    const char* fifo = "/tmp/glimra-xpc-wire-test.fifo";
+    unlink(fifo);
+    ASSERT_EQ(mkfifo(fifo, 0600), 0);
+    const int stalled = open(fifo, O_RDWR); // reads of it would wait for ever
+    unlink(fifo);
+    const int sealedAll = F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW;
+    const int unsealed = sparseMemfd(3, 0);
+    const int writable = sparseMemfd(3, F_SEAL_SHRINK | F_SEAL_GROW);
+    const int sealed = sparseMemfd(200 << 20, sealedAll);
+    const int gigabyte = sparseMemfd(off_t(1) << 30, sealedAll);
     QVariantMap map;
     map.insert("id", QVariant::fromValue<qulonglong>(4));
     map.insert("int32", QVariant::fromValue<int>(5));
-    map.insert("uint32", QVariant::fromValue<uint>(5));
     map.insert("list", QStringList{"a"});
-    map.insert("pipe", QVariant::fromValue(QDBusUnixFileDescriptor(pipeFds[0])));
-    map.insert("unsealed", QVariant::fromValue(QDBusUnixFileDescriptor(memfd)));
+    map.insert("fifo", QVariant::fromValue(QDBusUnixFileDescriptor(stalled)));
+    map.insert("unsealed", QVariant::fromValue(QDBusUnixFileDescriptor(unsealed)));
+    map.insert("writable", QVariant::fromValue(QDBusUnixFileDescriptor(writable)));
+    map.insert("gigabyte", QVariant::fromValue(QDBusUnixFileDescriptor(gigabyte)));
+    map.insert("a sealed", QVariant::fromValue(QDBusUnixFileDescriptor(sealed)));
+    map.insert("b inline", QByteArray(40 << 20, 'b'));
+    map.insert("c inline", QByteArray(40 << 20, 'c')); // 280 MiB with the others: over the limit
     Dictionary d;
     wire::decode(QVariant::fromValue(map), d);
     EXPECT_EQ(d.getAs<uint64_t>("id"), 4u);
-    EXPECT_EQ(d.data("unsealed"), QByteArray("abc"));         // whole content, from its start
-    EXPECT_FALSE(std::get<Data>(*d.get("unsealed")).mapping); // could shrink under a mapping: copied
-    EXPECT_EQ(d.count(), 2u);
+    ASSERT_TRUE(d.get("a sealed"));
+    EXPECT_TRUE(std::get<Data>(*d.get("a sealed")).mapping);
+    EXPECT_EQ(std::get<Data>(*d.get("a sealed")).bytes.size(), 200 << 20);
+    EXPECT_EQ(d.data("b inline").size(), 40 << 20);
+    EXPECT_EQ(d.count(), 3u) << d.description();
     wire::decode(QVariant::fromValue<int>(3), d); // not a dictionary at all
-    EXPECT_EQ(d.count(), 2u);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    close(memfd);
+    EXPECT_EQ(d.count(), 3u);
+    for (int fd : {stalled, unsealed, writable, sealed, gigabyte})
+        close(fd);
 }
 
 TEST(XpcConnection, EventsWaitForResumeAndInvalidIsLastAndReleasesTheHandler) {

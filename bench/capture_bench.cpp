@@ -12,6 +12,7 @@
 #include "DistributedNotificationCenter.h"
 #include "ReferenceMainApp.h"
 #include "SharedHelperCommunication.h"
+#include "Spin.h"
 #include "Workspace.h"
 #include "png/PngEncoder.h"
 #include "x11/WindowServer.h"
@@ -54,19 +55,6 @@ double ms(const QElapsedTimer& t) {
     return double(t.nsecsElapsed()) / 1e6;
 }
 
-// Spins the event loop until done() or timeoutMs.
-bool spin(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        // Sleeps until something happens: a busy loop here would take a core from the helper.
-        QTimer::singleShot(20, [] {});
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // A desktop as people have it: a photo wallpaper with grain, a document window full of text, a dark
 // terminal, and a photo in the document. Sizes follow the height, so 4K looks like a 2x screen.

@@ -14,7 +14,6 @@
 #include <QString>
 #include <QVariantMap>
 
-#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -54,8 +53,8 @@ private:
         QString owner;     // unique name of the client
         bool peer = false; // handed to the listener's handler
         bool oneShot = false;
-        std::deque<std::shared_ptr<ReplyContext>> unanswered; // in the order they came
-        size_t abandoned = 0;                                 // of them
+        std::vector<std::shared_ptr<ReplyContext>> unanswered; // in the order they came
+        size_t abandoned = 0;                                  // of them
         std::vector<std::pair<std::shared_ptr<PendingReply>, DBusPendingCall*>> pending;
     };
 

@@ -1,6 +1,7 @@
 #include "NamedImage.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QLoggingCategory>
 #include <QPixmap>
@@ -38,6 +39,40 @@ QIcon loadNamedImage(const QString& resourcesDir, const QString& name) {
     if (icon.isNull())
         qCWarning(lcTray, "No image named \"%s\" in %s", qPrintable(name), qPrintable(resourcesDir));
     return icon;
+}
+
+QImage loadNamedImageForScale(const QString& resourcesDir, const QString& name, qreal devicePixelRatio) {
+    if (name.isEmpty() || name.contains(QLatin1Char('/'))) {
+        qCWarning(lcTray, "Not an image name: \"%s\"", qPrintable(name));
+        return {};
+    }
+    const QDir dir(resourcesDir);
+    const auto fileFor = [&](int scale) {
+        return dir.filePath(scale == 1 ? name + QStringLiteral(".png")
+                                       : QStringLiteral("%1@%2x.png").arg(name).arg(scale));
+    };
+    int best = 0;
+    for (int scale = 1; scale <= 9; ++scale) {
+        if (!QFileInfo::exists(fileFor(scale)))
+            continue;
+        // The first at least as fine as the screen wins; until then the finest so far.
+        best = scale;
+        if (scale >= devicePixelRatio)
+            break;
+    }
+    if (best == 0) {
+        qCWarning(lcTray, "No image named \"%s\" in %s", qPrintable(name), qPrintable(resourcesDir));
+        return {};
+    }
+    QImageReader reader(fileFor(best), "png");
+    QImage image = reader.read();
+    if (image.isNull()) {
+        qCWarning(lcTray, "Skipping image %s: %s", qPrintable(fileFor(best)),
+                  qPrintable(reader.errorString()));
+        return {};
+    }
+    image.setDevicePixelRatio(best);
+    return image;
 }
 
 } // namespace glimra

@@ -1,0 +1,53 @@
+#pragma once
+// What a full-desktop overlay needs from the display server, kept apart from the overlay itself so
+// that another display server brings only this: where the screens are, whether translucent windows
+// show the live desktop, the frozen picture of the desktop where they do not, and how the overlay's
+// windows are shown (above everything, passing clicks through, showing only a part of themselves).
+
+#include "overlay/DesktopSnapshot.h"
+#include "x11/DisplayGeometry.h"
+
+#include <QRegion>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QWindow;
+
+namespace glimra {
+
+namespace x11 {
+class WindowServer;
+}
+
+class OverlayDesktop {
+public:
+    virtual ~OverlayDesktop() = default;
+
+    // Every screen, the primary first, in global display coordinates and native pixels.
+    virtual std::vector<x11::ScreenGeometry> screens() = 0;
+
+    // Whether the transparent pixels of a translucent window show the live desktop beneath it.
+    virtual bool showsDesktopThroughTranslucentWindows() = 0;
+
+    // The whole desktop now; null (with a log line) when it cannot be read.
+    virtual std::shared_ptr<const DesktopSnapshot> takeSnapshot() = 0;
+
+    // Before a window is first shown: no frame, above every other window (full-screen ones too),
+    // untouched by the window manager.
+    virtual void prepareOverlayWindow(QWindow& window) = 0;
+    // Whether clicks go through the window to whatever lies beneath it.
+    virtual void setPassesClicksThrough(QWindow& window, bool passes) = 0;
+    // Only this part of the window shows (native pixels of the window); nullopt shows all of it.
+    virtual void setVisibleRegion(QWindow& window, const std::optional<QRegion>& nativeRegion) = 0;
+    // Returns once the display server has carried out every request so far: a window hidden before
+    // is off the screen.
+    virtual void sync() = 0;
+};
+
+// The X11 desktop: screens and snapshots through the window server (which must outlive it), the
+// windows through Qt's own connection. nullptr when Qt does not talk to an X server.
+std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(x11::WindowServer& windowServer);
+
+} // namespace glimra

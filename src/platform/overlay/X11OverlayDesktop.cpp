@@ -1,0 +1,87 @@
+#include "overlay/OverlayDesktop.h"
+
+#include "Log.h"
+#include "x11/Compositor.h"
+#include "x11/WindowServer.h"
+#include "x11/WindowShape.h"
+
+#include <QGuiApplication>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+namespace glimra {
+
+namespace {
+
+class X11OverlayDesktop final : public OverlayDesktop {
+public:
+    X11OverlayDesktop(x11::WindowServer& server, xcb_connection_t* c) : server_(server), c_(c) {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    }
+
+    std::vector<x11::ScreenGeometry> screens() override { return server_.screens(); }
+
+    bool showsDesktopThroughTranslucentWindows() override {
+        // Qt talks to one screen of the display: the default one.
+        const QByteArray display = qgetenv("DISPLAY");
+        const int dot = display.lastIndexOf('.');
+        const int colon = display.lastIndexOf(':');
+        const int screenNumber = dot > colon ? display.mid(dot + 1).toInt() : 0;
+        return x11::compositingManagerRuns(c_, screenNumber);
+    }
+
+    std::shared_ptr<const DesktopSnapshot> takeSnapshot() override {
+        // The root window pixel for pixel: every screen at its own scale, in one warm grab.
+        QImage pixels = server_.createImageOfWindow(root_);
+        if (pixels.isNull()) {
+            writeLogLine(QStringLiteral("The overlay has no picture of the desktop to show"));
+            return nullptr;
+        }
+        return std::make_shared<const DesktopSnapshot>(std::move(pixels), QPoint(0, 0), server_.screens());
+    }
+
+    void prepareOverlayWindow(QWindow& window) override {
+        // Override-redirect: no frame, no placement, above managed windows (full-screen ones too) once
+        // mapped. The window still takes the keyboard focus when asked (requestActivate).
+        window.setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                        Qt::X11BypassWindowManagerHint | Qt::NoDropShadowWindowHint);
+    }
+
+    void setPassesClicksThrough(QWindow& window, bool passes) override {
+        x11::setInputShape(c_, xcb_window_t(window.winId()),
+                           passes ? std::optional<QRegion>(QRegion()) : std::nullopt);
+        xcb_flush(c_);
+    }
+
+    void setVisibleRegion(QWindow& window, const std::optional<QRegion>& region) override {
+        x11::setBoundingShape(c_, xcb_window_t(window.winId()), region);
+        xcb_flush(c_);
+    }
+
+    void sync() override { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
+
+private:
+    x11::WindowServer& server_;
+    xcb_connection_t* c_;
+    xcb_window_t root_ = XCB_NONE;
+};
+
+} // namespace
+
+std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(x11::WindowServer& server) {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c) {
+        writeLogLine(QStringLiteral("The overlay needs an X11 desktop; this one is \"%1\"")
+                         .arg(qGuiApp ? QGuiApplication::platformName() : QString()));
+        return nullptr;
+    }
+    if (!x11::shapeExtensionPresent(c))
+        writeLogLine(QStringLiteral("The X server has no SHAPE extension: a countdown covers the desktop"));
+    return std::make_unique<X11OverlayDesktop>(server, c);
+}
+
+} // namespace glimra

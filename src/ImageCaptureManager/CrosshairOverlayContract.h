@@ -11,8 +11,10 @@
 #include "CGGeometry.h"
 
 #include <QImage>
+#include <QRectF>
 
 #include <cstdint>
+#include <functional>
 
 // One frame of the overlay as the drawing needs it.
 struct OverlayDrawState {
@@ -23,18 +25,19 @@ struct OverlayDrawState {
         Countdown, // dimming with the hole, the countdown digit
     };
     Mode mode = Mode::Idle;
-    CGRect selection;           // the hole: selectionRect while first dragging, else sanitizedSelectionRect
-    uint64_t topNumber = 0;     // the badge's numbers, fractions already dropped
+    CGRect selection;       // the hole: selectionRect while first dragging, else sanitizedSelectionRect
+    uint64_t topNumber = 0; // the badge's numbers, fractions already dropped
     uint64_t bottomNumber = 0;
-    double cropHandleSize = 0;  // side of a handle square
+    double cropHandleSize = 0; // side of a handle square
     double cropHandleCenter = 0;
-    QImage timerImage;          // the countdown digit (device pixel ratio set), or null
-    CGRect timerDisplayRect;    // where it goes
+    QImage timerImage;       // the countdown digit (device pixel ratio set), or null
+    CGRect timerDisplayRect; // where it goes
 };
 
 enum class CursorShape { Arrow, OpenHand, ClosedHand };
 
-// The view's side: events in, the frame out. Locations are untruncated view coordinates.
+// The view's side: events in, the frame out. Locations are untruncated view coordinates. Drag deltas
+// are the pointer's movement since the previous mouse event, deltaY positive downwards.
 class OverlayContentView {
 public:
     virtual ~OverlayContentView() = default;
@@ -84,4 +87,19 @@ public:
     virtual uint32_t windowNumber() const = 0;
     // The cursor shown over the overlay (and the resize panel) while the system cursor is visible.
     virtual void setCursor(CursorShape shape) = 0;
+
+    // Called when Escape is released while the overlay has the keyboard (never while it may not take
+    // keys); the controller cancels the capture. The window may be destroyed inside the call.
+    virtual void setEscapeKeyUpHandler(std::function<void()> handler) { (void)handler; }
+    // Whether an X window is one of the overlay's (it may have one per screen); window lookups leave
+    // all of them out.
+    virtual bool ownsWindowNumber(uint32_t number) const { return number == windowNumber(); }
+    // Where the desktop cannot show through the overlay, it shows a picture of the desktop taken as it
+    // was first ordered front: this cuts a rectangle (global display coordinates, points, y down) out
+    // of that picture, at the highest scale of the screens it touches, exactly as the user saw it.
+    // Null when the overlay shows the live desktop (then grab the screen after hiding the overlay).
+    virtual QImage createImageOfRectAsShown(const QRectF& rectInGlobalDisplayPoints) const {
+        (void)rectInGlobalDisplayPoints;
+        return QImage();
+    }
 };

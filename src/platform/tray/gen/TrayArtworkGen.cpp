@@ -9,6 +9,8 @@
 // The shapes are laid out on the pixel grid of every size separately, so straight edges stay sharp
 // where a scaled drawing would smear them across two pixels.
 
+#include "gen/ArtworkOutput.h"
+
 #include <QColor>
 #include <QDir>
 #include <QImage>
@@ -115,25 +117,13 @@ QImage drawPressed(int size) {
     return image;
 }
 
-bool write(const QImage& image, const QString& path) {
-    if (image.save(path, "PNG"))
-        return true;
-    std::fprintf(stderr, "Cannot write %s\n", qPrintable(path));
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
-        return 2;
-    }
-    const QDir out(QString::fromLocal8Bit(argv[1]));
-    if (!QDir().mkpath(out.path())) {
-        std::fprintf(stderr, "Cannot create %s\n", argv[1]);
-        return 1;
-    }
+    int status = 0;
+    const std::optional<QDir> out = glimra::artwork::outputDirectory(argc, argv, &status);
+    if (!out)
+        return status;
     struct Variant {
         const char* name;
         QImage (*draw)(int);
@@ -142,10 +132,12 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (const Variant& v : variants) {
         const QString name = QString::fromLatin1(v.name);
-        ok &= write(v.draw(kDesignSize), out.filePath(name + QStringLiteral(".png")));
-        ok &= write(v.draw(2 * kDesignSize), out.filePath(name + QStringLiteral("@2x.png")));
+        ok &= glimra::artwork::writePng(v.draw(kDesignSize), out->filePath(name + QStringLiteral(".png")));
+        ok &= glimra::artwork::writePng(v.draw(2 * kDesignSize),
+                                        out->filePath(name + QStringLiteral("@2x.png")));
         for (int size : {16, 24, 32, 48})
-            ok &= write(v.draw(size), out.filePath(QStringLiteral("%1-%2.png").arg(name).arg(size)));
+            ok &= glimra::artwork::writePng(v.draw(size),
+                                            out->filePath(QStringLiteral("%1-%2.png").arg(name).arg(size)));
     }
     return ok ? 0 : 1;
 }

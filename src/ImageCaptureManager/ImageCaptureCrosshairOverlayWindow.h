@@ -1,0 +1,107 @@
+#pragma once
+// The crosshair capture's overlay: windows over the bounding box of all screens, above every other
+// window, that take the keyboard without activating the helper, turn mouse events into the view's
+// y-up coordinates, and paint the view's frames.
+//
+// Where a compositing manager runs the windows are translucent over the live desktop. Without one
+// they show a picture of the desktop taken as the overlay is first ordered front, and while they
+// ignore the mouse (a countdown) they show only the countdown digit and an outline of the selection,
+// so that the live desktop shows and takes clicks everywhere else.
+
+#include "CrosshairOverlayContract.h"
+#include "CrosshairOverlayGeometry.h"
+#include "CrosshairOverlayRenderer.h"
+
+#include <QImage>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QWindow;
+class QMouseEvent;
+class QKeyEvent;
+
+namespace glimra {
+class DesktopSnapshot;
+class OverlayDesktop;
+} // namespace glimra
+
+class ImageCaptureCrosshairOverlayWindow final : public OverlayWindow {
+public:
+    // desktop must outlive the window; imagesDir holds "screenshot_crosshair" and "capture_blue_handle".
+    // The windows are made here (hidden); the screens' layout is read once and not followed.
+    ImageCaptureCrosshairOverlayWindow(glimra::OverlayDesktop& desktop, QString imagesDir);
+    ~ImageCaptureCrosshairOverlayWindow() override;
+    ImageCaptureCrosshairOverlayWindow(const ImageCaptureCrosshairOverlayWindow&) = delete;
+    ImageCaptureCrosshairOverlayWindow& operator=(const ImageCaptureCrosshairOverlayWindow&) = delete;
+
+    void setContentView(OverlayContentView* view) override;
+    CGPoint displayOffset() const override { return geometry_.displayOffset(); }
+    CGSize boundsSize() const override { return geometry_.boundsSize(); }
+    void orderFrontRegardless() override;
+    void makeKeyWindow() override;
+    void orderOut() override;
+    void setIgnoresMouseEvents(bool ignores) override;
+    void setCanBecomeKeyWindow(bool can) override;
+    void setNeedsDisplay() override;
+    void setNeedsDisplayInRect(const CGRect& rect) override;
+    CGPoint convertPointToScreen(CGPoint viewPoint) const override;
+    CGPoint convertPointFromScreen(CGPoint screenPoint) const override;
+    CGPoint mouseLocationOutsideOfEventStream() const override;
+    uint32_t windowNumber() const override;
+    void setCursor(CursorShape shape) override;
+    void setEscapeKeyUpHandler(std::function<void()> handler) override;
+    bool ownsWindowNumber(uint32_t number) const override;
+    QImage createImageOfRectAsShown(const QRectF& rectInGlobalDisplayPoints) const override;
+
+    // Whether the live desktop shows through (a compositing manager runs).
+    bool showsLiveDesktop() const { return translucent_; }
+    // The picture the overlay shows; null on the live road and before the first ordering front.
+    std::shared_ptr<const glimra::DesktopSnapshot> backdropSnapshot() const { return snapshot_; }
+    const CrosshairOverlayGeometry& geometry() const { return geometry_; }
+    // One window per part of the geometry.
+    std::vector<QWindow*> windows() const;
+    bool isVisible() const { return visible_; }
+    // Paints the pending changes now rather than when the event loop comes round.
+    void displayIfNeeded();
+
+private:
+    class PartWindow;
+    friend class PartWindow;
+    struct PartWindowDeleter {
+        void operator()(PartWindow* w) const;
+    };
+
+    void scheduleDisplay();
+    void paintPart(std::size_t part, const std::vector<QRectF>& overlayRects);
+    void exposed(std::size_t part);
+    void mouseEvent(std::size_t part, QMouseEvent* event);
+    void keyReleased(QKeyEvent* event);
+    void updateVisibleRegions();
+
+    glimra::OverlayDesktop& desktop_;
+    CrosshairOverlayGeometry geometry_;
+    CrosshairOverlayRenderer renderer_;
+    QSizeF badgeSize_;
+    bool translucent_ = false;
+    std::shared_ptr<const glimra::DesktopSnapshot> snapshot_;
+    std::vector<QImage> backdrops_; // per part, on the snapshot road
+    std::vector<std::unique_ptr<PartWindow, PartWindowDeleter>> windows_;
+
+    OverlayContentView* view_ = nullptr;
+    std::function<void()> escapeHandler_;
+    bool visible_ = false;
+    bool ignoresMouse_ = false;
+    bool canBecomeKey_ = true;
+    CGPoint lastMouse_;
+
+    std::optional<OverlayFrame> painted_;
+    std::vector<QRectF> pendingRects_;
+    bool displayScheduled_ = false;
+    std::vector<std::optional<QRegion>> visibleRegions_;
+    // Cleared when the window goes, so a posted repaint finds nothing to do.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -245,8 +245,9 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
                                           : std::vector<QRectF>{QRectF(QPointF(0, 0), next.bounds)};
     damage.insert(damage.end(), pendingRects_.begin(), pendingRects_.end());
     pendingRects_.clear();
-    const bool shapeChanged = painted_ && !translucent_ && ignoresMouse_ &&
-                              (painted_->timerRect != next.timerRect || painted_->hole != next.hole ||
+    const bool shapeChanged = !translucent_ && ignoresMouse_ &&
+                              (!painted_ || painted_->outline != next.outline ||
+                               painted_->hole != next.hole || painted_->timerRect != next.timerRect ||
                                painted_->timerImage.cacheKey() != next.timerImage.cacheKey());
     painted_ = std::move(next);
     for (std::size_t i = 0; i < windows_.size(); ++i) {

@@ -2,6 +2,7 @@
 // own, split into two RandR monitors, images the screen under the pointer and nothing else.
 
 #include "HelperLink.h"
+#include "PrivateDisplay.h"
 #include "XTestKit.h"
 
 #include <QFile>
@@ -11,57 +12,9 @@
 using namespace xpc;
 using namespace glimra::test;
 using capturetest::XClient;
+using glimra::test::PrivateDisplay;
 
 namespace {
-
-// An Xvfb of the test's own, stopped by its PID.
-class PrivateDisplay {
-public:
-    explicit PrivateDisplay(QSize size) {
-        const QString displayFile = dir_.filePath("display");
-        xvfb_.setStandardOutputFile(QProcess::nullDevice());
-        xvfb_.setStandardErrorFile(QProcess::nullDevice());
-        // bash opens descriptor 3 for -displayfd; exec leaves Xvfb under QProcess's own PID.
-        xvfb_.start("bash", {"-c", QStringLiteral("exec Xvfb -displayfd 3 -screen 0 %1x%2x24 -nolisten tcp "
-                                                  "-noreset 3>'%3'")
-                                       .arg(size.width())
-                                       .arg(size.height())
-                                       .arg(displayFile)});
-        waitUntil(
-            [&] {
-                QFile f(displayFile);
-                if (f.open(QIODevice::ReadOnly))
-                    if (const QByteArray n = f.readAll().trimmed(); !n.isEmpty())
-                        name_ = u':' + QString::fromLatin1(n);
-                return !name_.isEmpty();
-            },
-            10000);
-    }
-    ~PrivateDisplay() {
-        xvfb_.terminate();
-        if (!xvfb_.waitForFinished(5000))
-            xvfb_.kill();
-    }
-    const QString& name() const { return name_; }
-
-    QProcessEnvironment environment(QProcessEnvironment env) const {
-        for (const char* scaling : {"QT_SCREEN_SCALE_FACTORS", "QT_SCALE_FACTOR", "QT_QPA_PLATFORM"})
-            env.remove(scaling);
-        env.insert("DISPLAY", name_);
-        return env;
-    }
-    bool xrandr(const QStringList& arguments) {
-        QProcess p;
-        p.setProcessEnvironment(environment(QProcessEnvironment::systemEnvironment()));
-        p.start("xrandr", arguments);
-        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
-
-private:
-    QTemporaryDir dir_;
-    QProcess xvfb_;
-    QString name_;
-};
 
 struct Monitor {
     const char* name; // a leading * makes it the primary

@@ -20,7 +20,7 @@ namespace {
 class Scenario : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (qgetenv("GLIMRA_X11_PRIVATE_DISPLAY") != "1")
+        if (qgetenv("GLIMRA_PRIVATE_DISPLAY") != "1")
             GTEST_SKIP() << "runs inside a private display started by x11_integration_tests";
         display.emplace();
         server = WindowServer::connect();

@@ -70,6 +70,17 @@ public:
         sync();
     }
 
+    // The pointer through XTest, as a real mouse moves it (warpPointer only teleports it).
+    void motion(int x, int y) {
+        xcb_test_fake_input(c_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_, int16_t(x), int16_t(y), 0);
+        sync();
+    }
+    void button(uint8_t number, bool press) {
+        xcb_test_fake_input(c_, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, number, XCB_CURRENT_TIME,
+                            XCB_NONE, 0, 0, 0);
+        sync();
+    }
+
     xcb_keycode_t keycode(xcb_keysym_t keysym) {
         if (!symbols_)
             symbols_ = xcb_key_symbols_alloc(c_);

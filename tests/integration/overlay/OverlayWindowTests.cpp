@@ -1,0 +1,511 @@
+// The overlay window on a real X server: where it lies and stacks, what its events say in the view's
+// y-up coordinates, what it paints, how it lets the desktop through during a countdown, the pointer
+// hidden and shown, and the translucent road under a compositing manager.
+
+#include "ImageCaptureCrosshairOverlayWindow.h"
+#include "PrivateDisplay.h"
+#include "TestWindows.h"
+#include "XTestKit.h"
+#include "cursor/NSCursor.h"
+#include "overlay/DesktopSnapshot.h"
+#include "overlay/OverlayDesktop.h"
+#include "x11/WindowServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QThread>
+#include <QWindow>
+
+#include <xcb/xcb_keysyms.h>
+
+#include <gtest/gtest.h>
+
+#include <X11/keysym.h>
+
+#include <cmath>
+#include <optional>
+
+using glimra::test::PrivateDisplay;
+using x11test::patternPixel;
+using Mode = OverlayDrawState::Mode;
+
+namespace {
+
+// The view's side, scripted: it records the events and shows whatever frame the test sets.
+class ScriptedView : public OverlayContentView {
+public:
+    struct Event {
+        char kind; // d down, g dragged, u up, m moved
+        CGPoint at;
+        double dx = 0, dy = 0;
+    };
+    void mouseDown(CGPoint p) override { events.push_back({'d', p}); }
+    void mouseDragged(CGPoint p, double dx, double dy) override { events.push_back({'g', p, dx, dy}); }
+    void mouseUp(CGPoint p) override { events.push_back({'u', p}); }
+    void mouseMoved(CGPoint p) override { events.push_back({'m', p}); }
+    OverlayDrawState drawState() const override { return state; }
+
+    const Event* last(char kind) const {
+        for (auto it = events.rbegin(); it != events.rend(); ++it)
+            if (it->kind == kind)
+                return &*it;
+        return nullptr;
+    }
+    std::vector<Event> events;
+    OverlayDrawState state;
+};
+
+void settle(int ms = 150) {
+    x11test::waitUntil([] { return false; }, ms);
+}
+
+// Dimming and line colours over a pixel, as the overlay blends them.
+int dimmed(int c) {
+    return int(std::lround(0.33 * 255 * 0.65 + c * 0.35));
+}
+int lined(int c) {
+    return int(std::lround(255 * 0.65 + c * 0.35));
+}
+QRgb map(QRgb p, int (*f)(int)) {
+    return qRgb(f(qRed(p)), f(qGreen(p)), f(qBlue(p)));
+}
+::testing::AssertionResult near(QRgb actual, QRgb expected, const char* where) {
+    const int d =
+        std::max({std::abs(qRed(actual) - qRed(expected)), std::abs(qGreen(actual) - qGreen(expected)),
+                  std::abs(qBlue(actual) - qBlue(expected))});
+    if (d <= 3)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << where << ": got " << std::hex << actual << ", expected " << expected;
+}
+
+class Overlay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = glimra::x11::WindowServer::connect();
+        ASSERT_TRUE(server);
+        desktop = glimra::makeX11OverlayDesktop(*server);
+        ASSERT_TRUE(desktop);
+        ASSERT_TRUE(x.ok());
+    }
+    void TearDown() override {
+        overlay.reset();
+        settle(50);
+    }
+
+    void open(const OverlayDrawState& state = {}) {
+        view.state = state;
+        overlay = std::make_unique<ImageCaptureCrosshairOverlayWindow>(
+            *desktop, QStringLiteral(GLIMRA_CROSSHAIR_IMAGES_DIR));
+        overlay->setContentView(&view);
+        overlay->setEscapeKeyUpHandler([this] { ++escapes; });
+        overlay->orderFrontRegardless();
+        overlay->makeKeyWindow();
+        for (QWindow* w : overlay->windows())
+            ASSERT_TRUE(x11test::waitUntil([&] { return w->isExposed(); }));
+        settle();
+    }
+    void show(const OverlayDrawState& state) {
+        view.state = state;
+        overlay->setNeedsDisplay();
+        settle();
+    }
+    // Root pixels now, as the X server shows them.
+    QImage screen() { return server->createImageOfWindow(x.root()); }
+    // A patterned override-redirect window under everything the overlay will show.
+    xcb_window_t patterned(const QRect& rect) {
+        const xcb_window_t w = display.create({rect, 0, true});
+        display.map(w);
+        return w;
+    }
+
+    std::unique_ptr<glimra::x11::WindowServer> server;
+    std::unique_ptr<glimra::OverlayDesktop> desktop;
+    capturetest::XClient x;
+    x11test::TestDisplay display;
+    ScriptedView view;
+    std::unique_ptr<ImageCaptureCrosshairOverlayWindow> overlay;
+    int escapes = 0;
+};
+
+OverlayDrawState selecting(Mode mode, CGRect selection) {
+    OverlayDrawState s;
+    s.mode = mode;
+    s.selection = selection;
+    s.cropHandleSize = 13;
+    s.cropHandleCenter = 6;
+    return s;
+}
+
+xcb_window_t topLevel(xcb_connection_t* c, xcb_window_t w) {
+    for (;;) {
+        xcb_query_tree_reply_t* t = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
+        const xcb_window_t parent = t ? t->parent : XCB_NONE, root = t ? t->root : XCB_NONE;
+        std::free(t);
+        if (parent == XCB_NONE || parent == root)
+            return w;
+        w = parent;
+    }
+}
+
+int stackingIndex(xcb_connection_t* c, xcb_window_t root, xcb_window_t w) {
+    xcb_query_tree_reply_t* t = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+    int index = -1;
+    for (int i = 0; t && i < xcb_query_tree_children_length(t); ++i)
+        if (xcb_query_tree_children(t)[i] == w)
+            index = i;
+    std::free(t);
+    return index;
+}
+
+} // namespace
+
+TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
+    const xcb_window_t full = display.create({QRect(100, 100, 400, 300), 0x336699, false, false});
+    display.map(full);
+    display.sendToWindowManager(full, "_NET_WM_STATE", {1, display.atom("_NET_WM_STATE_FULLSCREEN"), 0, 1});
+    ASSERT_TRUE(x11test::waitUntil([&] { return display.frameRect(full) == QRect(0, 0, 1920, 1080); }));
+
+    open();
+    ASSERT_EQ(overlay->windows().size(), 1u);
+    EXPECT_FALSE(overlay->showsLiveDesktop());
+    ASSERT_TRUE(overlay->backdropSnapshot());
+    const xcb_window_t w = overlay->windowNumber();
+    EXPECT_TRUE(overlay->ownsWindowNumber(w));
+    EXPECT_GT(stackingIndex(x.connection(), x.root(), w),
+              stackingIndex(x.connection(), x.root(), topLevel(x.connection(), full)));
+    EXPECT_EQ(display.frameRect(w), QRect(0, 0, 1920, 1080));
+    xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(
+        x.connection(), xcb_get_window_attributes(x.connection(), w), nullptr);
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(a->override_redirect);
+    std::free(a);
+    xcb_get_input_focus_reply_t* focus =
+        xcb_get_input_focus_reply(x.connection(), xcb_get_input_focus(x.connection()), nullptr);
+    ASSERT_TRUE(focus);
+    EXPECT_EQ(focus->focus, w);
+    std::free(focus);
+    EXPECT_EQ(overlay->displayOffset(), (CGPoint{0, 0}));
+    EXPECT_EQ(overlay->boundsSize(), (CGSize{1920, 1080}));
+
+    overlay->orderOut();
+    EXPECT_FALSE(display.viewable(w));
+    display.destroy(full);
+}
+
+TEST_F(Overlay, MouseEventsArriveInViewCoordinatesAndEscapeReleaseCancels) {
+    open();
+    x.motion(100, 100);
+    settle(50);
+    ASSERT_TRUE(view.last('m'));
+    EXPECT_EQ(view.last('m')->at, (CGPoint{100, 980}));
+    x.button(1, true);
+    x.motion(250, 200);
+    x.motion(400, 300);
+    x.button(1, false);
+    x.button(3, true); // a right click is not the view's
+    x.button(3, false);
+    settle();
+    ASSERT_TRUE(view.last('d') && view.last('g') && view.last('u'));
+    EXPECT_EQ(view.last('d')->at, (CGPoint{100, 980}));
+    EXPECT_EQ(view.last('g')->at, (CGPoint{400, 780}));
+    // However the server and Qt group the motion, the deltas add up to it, y positive downwards.
+    double dx = 0, dy = 0;
+    for (const auto& e : view.events)
+        if (e.kind == 'g') {
+            dx += e.dx;
+            dy += e.dy;
+        }
+    EXPECT_EQ(dx, 300);
+    EXPECT_EQ(dy, 200);
+    EXPECT_EQ(view.last('u')->at, (CGPoint{400, 780}));
+    EXPECT_EQ(std::count_if(view.events.begin(), view.events.end(), [](auto& e) { return e.kind == 'd'; }),
+              1);
+    EXPECT_EQ(overlay->mouseLocationOutsideOfEventStream(), (CGPoint{400, 780}));
+
+    x.key(XK_Escape, true);
+    x.sync();
+    settle(50);
+    EXPECT_EQ(escapes, 0); // not on the press
+    x.key(XK_Escape, false);
+    x.key(XK_a, true);
+    x.key(XK_a, false);
+    x.sync();
+    ASSERT_TRUE(x11test::waitUntil([&] { return escapes == 1; }));
+    overlay->setCanBecomeKeyWindow(false);
+    x.key(XK_Escape, true);
+    x.key(XK_Escape, false);
+    x.sync();
+    settle();
+    EXPECT_EQ(escapes, 1);
+}
+
+TEST_F(Overlay, PaintsDimmingHoleLinesAndBadgeOverWhatTheUserSaw) {
+    patterned(QRect(0, 0, 1920, 1080));
+    x.warpPointer(600, 500);
+    open();
+    QImage shot = screen();
+    // Hunting: dimmed everywhere; the lines at column 599 and row 498 (the pointer truncated).
+    EXPECT_TRUE(near(shot.pixel(1500, 900), map(patternPixel(1500, 900), dimmed), "dimming"));
+    EXPECT_TRUE(near(shot.pixel(599, 900), map(map(patternPixel(599, 900), dimmed), lined), "vertical line"));
+    EXPECT_TRUE(
+        near(shot.pixel(1500, 498), map(map(patternPixel(1500, 498), dimmed), lined), "horizontal line"));
+    EXPECT_TRUE(near(shot.pixel(600, 900), map(patternPixel(600, 900), dimmed), "beside the line"));
+    EXPECT_NE(shot.pixel(630, 500), map(patternPixel(630, 500), dimmed))
+        << "the badge is right of the pointer";
+
+    // Dragging out (100, 100, 300, 200) in overlay coordinates: y-up origin 1080 - 300.
+    show(selecting(Mode::FirstDrag, NSMakeRect(100, 780, 300, 200)));
+    shot = screen();
+    EXPECT_EQ(shot.pixel(101, 101) & 0xffffff, patternPixel(101, 101)) << "inside the hole";
+    EXPECT_EQ(shot.pixel(399, 299) & 0xffffff, patternPixel(399, 299));
+    EXPECT_TRUE(near(shot.pixel(99, 200), map(patternPixel(99, 200), dimmed), "left of the hole"));
+    EXPECT_TRUE(near(shot.pixel(250, 300), map(patternPixel(250, 300), dimmed), "below the hole"));
+    EXPECT_TRUE(near(shot.pixel(599, 900), map(patternPixel(599, 900), dimmed), "no more lines"));
+
+    // The selection cut from the overlay's snapshot is the desktop without the overlay.
+    const QImage cut = overlay->createImageOfRectAsShown(QRectF(100, 100, 300, 200));
+    ASSERT_EQ(cut.size(), QSize(300, 200));
+    QString first;
+    EXPECT_EQ(x11test::countMismatches(
+                  cut, cut.rect(), [](int x, int y) { return patternPixel(100 + x, 100 + y); }, &first),
+              0)
+        << first.toStdString();
+}
+
+TEST_F(Overlay, DuringACountdownTheDesktopShowsAndTakesClicksButTheDigitShows) {
+    patterned(QRect(0, 0, 1920, 1080));
+    const xcb_window_t target = display.create({QRect(1000, 600, 200, 200), 0x00aa00});
+    display.map(target);
+    const uint32_t mask = XCB_EVENT_MASK_BUTTON_PRESS;
+    xcb_change_window_attributes(display.connection(), target, XCB_CW_EVENT_MASK, &mask);
+    display.sync();
+
+    OverlayDrawState state = selecting(Mode::Countdown, NSMakeRect(100, 780, 300, 200));
+    QImage digit(45, 45, QImage::Format_ARGB32_Premultiplied);
+    digit.fill(QColor(200, 0, 0));
+    state.timerImage = digit;
+    state.timerDisplayRect = NSMakeRect(227, 715, 45, 45); // y-down 320..365
+    open(state);
+    overlay->setIgnoresMouseEvents(true);
+    settle();
+
+    x.motion(1100, 700);
+    x.button(1, true);
+    x.button(1, false);
+    bool pressed = false;
+    x11test::waitUntil(
+        [&] {
+            while (xcb_generic_event_t* e = xcb_poll_for_event(display.connection())) {
+                pressed |= (e->response_type & 0x7f) == XCB_BUTTON_PRESS;
+                std::free(e);
+            }
+            return pressed;
+        },
+        3000);
+    EXPECT_TRUE(pressed) << "the click went through to the window beneath";
+    EXPECT_FALSE(view.last('d'));
+
+    const QImage shot = screen();
+    EXPECT_EQ(shot.pixel(1100, 700) & 0xffffff, 0x00aa00u) << "the live desktop, undimmed";
+    EXPECT_EQ(shot.pixel(1500, 100) & 0xffffff, patternPixel(1500, 100));
+    EXPECT_EQ(shot.pixel(250, 340) & 0xffffff, 0xc80000u) << "the digit";
+    EXPECT_TRUE(near(shot.pixel(250, 99), map(map(patternPixel(250, 99), dimmed), lined), "the outline"));
+    display.destroy(target);
+}
+
+// ---- desktops of their own ----
+
+namespace {
+
+class InPrivateDisplay : public Overlay {
+protected:
+    void SetUp() override {
+        if (qgetenv("GLIMRA_PRIVATE_DISPLAY") != "1")
+            GTEST_SKIP() << "runs inside a private display started by the PrivateDisplays tests";
+        Overlay::SetUp();
+    }
+};
+
+QString self() {
+    return QCoreApplication::applicationFilePath();
+}
+
+} // namespace
+
+TEST_F(InPrivateDisplay, PrimaryOnTheRight) {
+    patterned(QRect(0, 0, 3840, 1080));
+    x.warpPointer(300, 400);
+    open();
+    ASSERT_EQ(overlay->windows().size(), 1u);
+    EXPECT_EQ(overlay->displayOffset(), (CGPoint{-1920, 0}));
+    EXPECT_EQ(overlay->boundsSize(), (CGSize{3840, 1080}));
+    EXPECT_EQ(overlay->convertPointToScreen({1920, 1080}), (CGPoint{0, 1080}));
+    x.motion(100, 100);
+    x.button(1, true);
+    x.motion(2000, 500);
+    x.button(1, false);
+    settle();
+    ASSERT_TRUE(view.last('d') && view.last('u'));
+    EXPECT_EQ(view.last('d')->at, (CGPoint{100, 980}));
+    EXPECT_EQ(view.last('u')->at, (CGPoint{2000, 580}));
+    const QImage shot = screen();
+    EXPECT_TRUE(near(shot.pixel(299, 800), map(map(patternPixel(299, 800), dimmed), lined), "line"));
+    EXPECT_TRUE(near(shot.pixel(3000, 800), map(patternPixel(3000, 800), dimmed), "right screen"));
+}
+
+TEST_F(InPrivateDisplay, MixedScalesDrawEachScreenAtItsOwnScale) {
+    patterned(QRect(0, 0, 3840, 1080));
+    x.warpPointer(600, 400); // LEFT, at scale 2: point (300, 200)
+    open();
+    ASSERT_EQ(overlay->windows().size(), 2u);
+    EXPECT_EQ(overlay->displayOffset(), (CGPoint{-1920, 0}));
+    QImage shot = screen();
+    // The vertical line at point 299 of LEFT is native columns 598 and 599; the horizontal one at
+    // point row 198 is native rows 396 and 397.
+    for (int column : {598, 599})
+        EXPECT_TRUE(
+            near(shot.pixel(column, 800), map(map(patternPixel(column, 800), dimmed), lined), "line"));
+    for (int column : {597, 600})
+        EXPECT_TRUE(near(shot.pixel(column, 800), map(patternPixel(column, 800), dimmed), "beside"));
+    for (int row : {396, 397})
+        EXPECT_TRUE(near(shot.pixel(1500, row), map(map(patternPixel(1500, row), dimmed), lined), "line"));
+    // Across the whole overlay, the other screen too: there point row 198 is native row 198.
+    EXPECT_TRUE(
+        near(shot.pixel(3000, 198), map(map(patternPixel(3000, 198), dimmed), lined), "line on RIGHT"));
+    EXPECT_TRUE(near(shot.pixel(3000, 199), map(patternPixel(3000, 199), dimmed), "beside on RIGHT"));
+
+    // A drag from LEFT onto RIGHT: native (200, 100) is point (100, 50) of LEFT; native (2000, 100)
+    // is point (80, 100) of RIGHT, 1920 + 80 from the overlay's left edge.
+    x.motion(200, 100);
+    x.button(1, true);
+    x.motion(1000, 100);
+    x.motion(2000, 100);
+    x.button(1, false);
+    settle();
+    ASSERT_TRUE(view.last('d') && view.last('u'));
+    EXPECT_EQ(view.last('d')->at, (CGPoint{100, 1030}));
+    EXPECT_EQ(view.last('u')->at, (CGPoint{2000, 980}));
+
+    // A selection across both screens: the hole shows both undimmed, each crisp.
+    show(selecting(Mode::Refining, NSMakeRect(100, 880, 1900, 100)));
+    shot = screen();
+    EXPECT_EQ(shot.pixel(300, 300) & 0xffffff, patternPixel(300, 300));
+    EXPECT_EQ(shot.pixel(1950, 150) & 0xffffff, patternPixel(1950, 150));
+    EXPECT_TRUE(near(shot.pixel(199, 250), map(patternPixel(199, 250), dimmed), "left of the hole"));
+}
+
+TEST_F(InPrivateDisplay, TranslucentOverTheLiveDesktopWithACompositor) {
+    const xcb_window_t w = display.create({QRect(0, 0, 1920, 1080), 0x2040c0});
+    display.map(w);
+    ASSERT_TRUE(x11test::waitUntil([&] { return desktop->showsDesktopThroughTranslucentWindows(); }, 10000));
+    x.warpPointer(600, 500);
+    open();
+    EXPECT_TRUE(overlay->showsLiveDesktop());
+    EXPECT_FALSE(overlay->backdropSnapshot());
+    EXPECT_TRUE(overlay->createImageOfRectAsShown(QRectF(0, 0, 10, 10)).isNull());
+    ASSERT_TRUE(
+        x11test::waitUntil([&] { return near(screen().pixel(1500, 900), map(0x2040c0, dimmed), ""); }, 5000));
+    // The desktop changes under the overlay and shows through it, dimmed.
+    display.setColour(w, 0xe0e000);
+    ASSERT_TRUE(
+        x11test::waitUntil([&] { return near(screen().pixel(1500, 900), map(0xe0e000, dimmed), ""); }, 5000))
+        << std::hex << screen().pixel(1500, 900);
+    EXPECT_TRUE(near(screen().pixel(599, 900), map(map(0xe0e000, dimmed), lined), "line"));
+}
+
+namespace {
+
+// The pixels around the pointer in Xvfb's framebuffer file (XWD), which, unlike GetImage, show the
+// pointer's image.
+QImage framebufferAround(const QString& dir, QPoint p) {
+    QFile f(dir + QStringLiteral("/Xvfb_screen0"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QImage();
+    const QByteArray d = f.readAll();
+    const auto field = [&](int i) {
+        const auto* b = reinterpret_cast<const uchar*>(d.constData()) + 4 * i;
+        return quint32(b[0]) << 24 | quint32(b[1]) << 16 | quint32(b[2]) << 8 | b[3];
+    };
+    const quint32 header = field(0), bytesPerLine = field(12), colours = field(19);
+    QImage out(32, 32, QImage::Format_RGB32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            out.setPixel(x, y,
+                         *reinterpret_cast<const quint32*>(d.constData() + header + colours * 12 +
+                                                           (p.y() + y) * bytesPerLine + (p.x() + x) * 4));
+    return out;
+}
+
+} // namespace
+
+TEST_F(InPrivateDisplay, HidingThePointerIsGlobalAndBalanced) {
+    // A window of ours under the pointer, showing Qt's arrow over a plain grey.
+    QRasterWindow grey;
+    grey.setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    grey.setGeometry(0, 0, 1920, 1080);
+    grey.setCursor(Qt::ArrowCursor);
+    grey.show();
+    ASSERT_TRUE(x11test::waitUntil([&] { return grey.isExposed(); }));
+    x.motion(400, 400);
+    x.motion(500, 500);
+    const QString dir = qEnvironmentVariable("GLIMRA_FRAMEBUFFER_DIR");
+    const auto pointerShows = [&] {
+        settle(100);
+        const QImage around = framebufferAround(dir, QPoint(490, 490));
+        for (int y = 0; y < around.height(); ++y)
+            for (int x = 0; x < around.width(); ++x)
+                if ((around.pixel(x, y) & 0xffffff) != (around.pixel(0, 0) & 0xffffff))
+                    return true;
+        return false;
+    };
+    ASSERT_TRUE(pointerShows());
+    glimra::NSCursor::hide();
+    glimra::NSCursor::hide();
+    EXPECT_FALSE(pointerShows());
+    glimra::NSCursor::unhide();
+    EXPECT_FALSE(pointerShows()) << "still hidden once more";
+    glimra::NSCursor::unhide();
+    EXPECT_TRUE(pointerShows());
+    glimra::NSCursor::unhide(); // nothing left to undo
+    EXPECT_EQ(glimra::NSCursor::hiddenCount(), 0);
+    EXPECT_TRUE(pointerShows());
+}
+
+TEST(PrivateDisplays, PrimaryOnTheRight) {
+    PrivateDisplay display(QSize(3840, 1080));
+    ASSERT_TRUE(display.ready() && display.twoMonitors());
+    display.expectChecksPass(self(), QStringLiteral("InPrivateDisplay.PrimaryOnTheRight"));
+}
+
+TEST(PrivateDisplays, MixedScales) {
+    PrivateDisplay display(QSize(3840, 1080));
+    ASSERT_TRUE(display.ready() && display.twoMonitors());
+    display.expectChecksPass(self(), QStringLiteral("InPrivateDisplay.MixedScales*"),
+                             {{"QT_SCREEN_SCALE_FACTORS", "LEFT=2;RIGHT=1"}});
+}
+
+TEST(PrivateDisplays, Compositor) {
+    PrivateDisplay display(QSize(1920, 1080));
+    ASSERT_TRUE(display.ready());
+    QProcess compositor;
+    compositor.setProcessEnvironment(display.environment());
+    compositor.start(QStringLiteral("xcompmgr"), {});
+    ASSERT_TRUE(compositor.waitForStarted());
+    display.expectChecksPass(self(), QStringLiteral("InPrivateDisplay.Translucent*"));
+    compositor.terminate();
+    compositor.waitForFinished(5000);
+}
+
+TEST(PrivateDisplays, PointerHiding) {
+    QTemporaryDir framebuffer;
+    PrivateDisplay display(QSize(1920, 1080), {QStringLiteral("-fbdir"), framebuffer.path()});
+    ASSERT_TRUE(display.ready());
+    display.expectChecksPass(self(), QStringLiteral("InPrivateDisplay.Hiding*"),
+                             {{"GLIMRA_FRAMEBUFFER_DIR", framebuffer.path()}});
+}

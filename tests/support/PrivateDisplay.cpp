@@ -1,0 +1,80 @@
+#include "PrivateDisplay.h"
+
+#include "TestSupport.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace glimra::test {
+
+PrivateDisplay::PrivateDisplay(QSize size, const QStringList& extraArguments) {
+    const QString displayFile = dir_.filePath(QStringLiteral("display"));
+    xvfb_.setStandardOutputFile(QProcess::nullDevice());
+    xvfb_.setStandardErrorFile(QProcess::nullDevice());
+    // bash opens descriptor 3 for -displayfd; exec leaves Xvfb under QProcess's own PID.
+    xvfb_.start(QStringLiteral("bash"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("exec Xvfb -displayfd 3 -screen 0 %1x%2x24 -nolisten tcp -noreset %3 3>'%4'")
+                     .arg(size.width())
+                     .arg(size.height())
+                     .arg(extraArguments.join(u' '), displayFile)});
+    waitUntil(
+        [&] {
+            QFile f(displayFile);
+            if (f.open(QIODevice::ReadOnly))
+                if (const QByteArray n = f.readAll().trimmed(); !n.isEmpty())
+                    name_ = u':' + QString::fromLatin1(n);
+            return !name_.isEmpty();
+        },
+        10000);
+}
+
+PrivateDisplay::~PrivateDisplay() {
+    xvfb_.terminate();
+    if (!xvfb_.waitForFinished(5000))
+        xvfb_.kill();
+}
+
+QProcessEnvironment PrivateDisplay::environment(QProcessEnvironment env) const {
+    for (const char* scaling : {"QT_SCREEN_SCALE_FACTORS", "QT_SCALE_FACTOR", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(scaling));
+    env.insert(QStringLiteral("DISPLAY"), name_);
+    return env;
+}
+
+int PrivateDisplay::run(const QString& program, const QStringList& arguments,
+                        const QMap<QString, QString>& env, QString* output, const QByteArray& input) {
+    QProcessEnvironment e = environment();
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    QProcess p;
+    p.setProcessEnvironment(e);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, arguments);
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    const bool finished = p.waitForFinished(180000);
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAll());
+    return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+bool PrivateDisplay::twoMonitors() {
+    return xrandr({"--setmonitor", "LEFT", "1920/508x1080/286+0+0", "screen"}) &&
+           xrandr({"--setmonitor", "*RIGHT", "1920/508x1080/286+1920+0", "none"});
+}
+
+void PrivateDisplay::expectChecksPass(const QString& program, const QString& filter,
+                                      const QMap<QString, QString>& env) {
+    QMap<QString, QString> all = env;
+    all.insert(QStringLiteral("GLIMRA_PRIVATE_DISPLAY"), QStringLiteral("1"));
+    QString output;
+    const int status = run(program, {QStringLiteral("--gtest_filter=") + filter}, all, &output);
+    EXPECT_EQ(status, 0) << output.toStdString();
+    EXPECT_FALSE(output.contains(QStringLiteral("[  SKIPPED ]"))) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ]"))) << output.toStdString();
+}
+
+} // namespace glimra::test

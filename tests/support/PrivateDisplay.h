@@ -1,0 +1,50 @@
+#pragma once
+// An X server of a test's own (Xvfb), for desktops that must not disturb the shared session: several
+// RandR monitors, scale factors, a compositing manager, a framebuffer file to look at. Stopped by its
+// PID when the object goes.
+
+#include <QMap>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace glimra::test {
+
+class PrivateDisplay {
+public:
+    // A root window of that size at depth 24; extraArguments go to Xvfb (e.g. -fbdir DIR).
+    explicit PrivateDisplay(QSize size, const QStringList& extraArguments = {});
+    ~PrivateDisplay();
+    PrivateDisplay(const PrivateDisplay&) = delete;
+    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+
+    bool ready() const { return !name_.isEmpty(); }
+    const QString& name() const { return name_; } // ":N"
+
+    // base with DISPLAY set to this display and Qt's scaling variables of the caller removed.
+    QProcessEnvironment
+    environment(QProcessEnvironment base = QProcessEnvironment::systemEnvironment()) const;
+
+    // Runs a program against this display; its exit status, -1 when it did not finish normally.
+    int run(const QString& program, const QStringList& arguments, const QMap<QString, QString>& env = {},
+            QString* output = nullptr, const QByteArray& input = {});
+    bool xrandr(const QStringList& arguments) { return run(QStringLiteral("xrandr"), arguments) == 0; }
+    // LEFT at native x 0 and the primary RIGHT at native x 1920, both 1920 x 1080, bound so that the
+    // automatic whole-screen monitor does not become a third screen.
+    bool twoMonitors();
+
+    // Runs the gtest program's tests matching filter inside this display, with GLIMRA_PRIVATE_DISPLAY=1
+    // (the checks skip without it), and expects them to run and pass.
+    void expectChecksPass(const QString& program, const QString& filter,
+                          const QMap<QString, QString>& env = {});
+
+private:
+    QTemporaryDir dir_;
+    QProcess xvfb_;
+    QString name_;
+};
+
+} // namespace glimra::test

@@ -25,19 +25,20 @@ struct OverlayDrawState {
         Countdown, // dimming with the hole, the countdown digit
     };
     Mode mode = Mode::Idle;
-    CGRect selection;       // the hole: selectionRect while first dragging, else sanitizedSelectionRect
-    uint64_t topNumber = 0; // the badge's numbers, fractions already dropped
+    CGRect selection;           // the hole: selectionRect while first dragging, else sanitizedSelectionRect
+    uint64_t topNumber = 0;     // the badge's numbers, fractions already dropped
     uint64_t bottomNumber = 0;
-    double cropHandleSize = 0; // side of a handle square
+    double cropHandleSize = 0;  // side of a handle square
     double cropHandleCenter = 0;
-    QImage timerImage;       // the countdown digit (device pixel ratio set), or null
-    CGRect timerDisplayRect; // where it goes
+    QImage timerImage;          // the countdown digit (device pixel ratio set), or null
+    CGRect timerDisplayRect;    // where it goes
 };
 
 enum class CursorShape { Arrow, OpenHand, ClosedHand };
 
-// The view's side: events in, the frame out. Locations are untruncated view coordinates. Drag deltas
-// are the pointer's movement since the previous mouse event, deltaY positive downwards.
+// The view's side: events in, the frame out. Locations are untruncated view coordinates.
+// (Drag deltas: the pointer's movement since the previous mouse event, deltaY positive downwards. A
+// timerImage made for another scale than a screen's is resampled there: load it for the finest.)
 class OverlayContentView {
 public:
     virtual ~OverlayContentView() = default;

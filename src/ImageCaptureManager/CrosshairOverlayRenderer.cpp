@@ -237,7 +237,11 @@ void CrosshairOverlayRenderer::paintRect(QPainter& p, const OverlayFrame& f, con
                 p.drawImage(h, handle);
         p.setOpacity(1.0);
     }
-    if (!f.timerImage.isNull() && f.timerRect.intersects(r))
+    if (!f.timerImage.isNull() && f.timerRect.intersects(r)) {
+        // A digit made for another scale is resampled rather than repeated pixel for pixel.
+        p.setRenderHint(QPainter::SmoothPixmapTransform, f.timerImage.devicePixelRatio() != scale);
         p.drawImage(f.timerRect, f.timerImage);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    }
     p.setClipping(false);
 }

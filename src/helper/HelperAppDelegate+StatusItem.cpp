@@ -6,7 +6,7 @@
 #include "StatusMenu.h"
 #include "tray/ModifierState.h"
 #include "tray/NSStatusBar.h"
-#include "tray/NamedImage.h"
+#include "ui/NamedImage.h"
 
 using dispatch::dispatch_async;
 using dispatch::dispatch_get_main_queue;

@@ -29,6 +29,11 @@ struct ScreenSpace {
         const QRectF d = displayRectFromQt(qt);
         return {d.x(), primary.height() - d.y() - d.height(), d.width(), d.height()};
     }
+    // The way back: a screen frame (y up) in Qt global coordinates.
+    QRectF qtRectFromScreenFrame(const QRectF& screen) const {
+        return {primary.left() + screen.x(), primary.top() + primary.height() - screen.y() - screen.height(),
+                screen.width(), screen.height()};
+    }
 };
 
 // A screen point in global display coordinates, flipped about a screen height h: (x, h - y).

@@ -4,7 +4,7 @@
 #include "TestSupport.h"
 #include "tray/ModifierState.h"
 #include "tray/NSStatusBar.h"
-#include "tray/NamedImage.h"
+#include "ui/NamedImage.h"
 
 #include <QApplication>
 #include <QDBusArgument>

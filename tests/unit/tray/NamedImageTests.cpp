@@ -1,4 +1,4 @@
-#include "tray/NamedImage.h"
+#include "ui/NamedImage.h"
 
 #include <QFile>
 #include <QImage>

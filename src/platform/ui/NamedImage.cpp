@@ -7,13 +7,13 @@
 #include <QPixmap>
 #include <QRegularExpression>
 
-Q_DECLARE_LOGGING_CATEGORY(lcTray)
+Q_LOGGING_CATEGORY(lcImages, "glimra.images")
 
 namespace glimra {
 
 QIcon loadNamedImage(const QString& resourcesDir, const QString& name) {
     if (name.isEmpty() || name.contains(QLatin1Char('/'))) {
-        qCWarning(lcTray, "Not an image name: \"%s\"", qPrintable(name));
+        qCWarning(lcImages, "Not an image name: \"%s\"", qPrintable(name));
         return {};
     }
     // NAME.png, NAME@2x.png, NAME-16.png, NAME-16@2x.png
@@ -29,7 +29,7 @@ QIcon loadNamedImage(const QString& resourcesDir, const QString& name) {
         QImageReader reader(dir.filePath(file), "png");
         const QImage image = reader.read();
         if (image.isNull()) {
-            qCWarning(lcTray, "Skipping image %s: %s", qPrintable(dir.filePath(file)),
+            qCWarning(lcImages, "Skipping image %s: %s", qPrintable(dir.filePath(file)),
                       qPrintable(reader.errorString()));
             continue;
         }
@@ -37,7 +37,7 @@ QIcon loadNamedImage(const QString& resourcesDir, const QString& name) {
         icon.addPixmap(QPixmap::fromImage(image));
     }
     if (icon.isNull())
-        qCWarning(lcTray, "No image named \"%s\" in %s", qPrintable(name), qPrintable(resourcesDir));
+        qCWarning(lcImages, "No image named \"%s\" in %s", qPrintable(name), qPrintable(resourcesDir));
     return icon;
 }
 

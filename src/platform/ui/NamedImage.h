@@ -1,5 +1,5 @@
 #pragma once
-// Named images from a bundle's resources folder: NAME.png at 1x, NAME@2x.png (and @3x ...) for
+// Named images from a resources folder: NAME.png at 1x, NAME@2x.png (and @3x ...) for
 // high-resolution screens, NAME-<pixels>.png for further sizes a tray host may ask for.
 
 #include <QIcon>

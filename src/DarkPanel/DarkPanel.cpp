@@ -1,0 +1,144 @@
+#include "DarkPanel.h"
+
+#include "NSDrawing.h"
+#include "ScreenCoordinates.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+using glimra::NSImage;
+using glimra::NSPoint;
+using glimra::NSRect;
+
+namespace {
+
+glimra::ScreenSpace mainScreenSpace() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return {screen ? QRectF(screen->geometry()) : QRectF()};
+}
+
+NSRect nsRect(const QRectF& r) {
+    return glimra::NSMakeRect(r.x(), r.y(), r.width(), r.height());
+}
+
+// The main screen's area without panels and docks, in screen coordinates; zero without a screen.
+NSRect mainScreenVisibleFrame() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return glimra::NSZeroRect;
+    return nsRect(mainScreenSpace().screenFrameFromQt(QRectF(screen->availableGeometry())));
+}
+
+} // namespace
+
+DarkPanelContentView::DarkPanelContentView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+void DarkPanelContentView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(event->rect(), Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (!_topLeft) {
+        const auto image = [](const char* name) { return NSImage::imageNamed(QString::fromLatin1(name)); };
+        _topLeft = image("dark_box_top_left");
+        _topMiddle = image("dark_box_top_middle");
+        _topRight = image("dark_box_top_right");
+        _middleLeft = image("dark_box_middle_left");
+        _middleMiddle = image("dark_box_middle_middle");
+        _middleRight = image("dark_box_middle_right");
+        _bottomLeft = image("dark_box_bottom_left");
+        _bottomMiddle = image("dark_box_bottom_middle");
+        _bottomRight = image("dark_box_bottom_right");
+    }
+    // The box is drawn in the view's own y-up coordinates.
+    painter.translate(0, height());
+    painter.scale(1, -1);
+    glimra::NSDrawNinePartImage(painter, QRectF(0, 0, width(), height()), _topLeft.get(), _topMiddle.get(),
+                                _topRight.get(), _middleLeft.get(), _middleMiddle.get(), _middleRight.get(),
+                                _bottomLeft.get(), _bottomMiddle.get(), _bottomRight.get(),
+                                QPainter::CompositionMode_SourceOver, double(0.95f), false);
+}
+
+DarkPanel::DarkPanel(const NSRect& contentRect, unsigned /*styleMask*/, QWidget* parent)
+    : QWidget(parent,
+              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint),
+      contentView_(new DarkPanelContentView(this)) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setGeometry(mainScreenSpace()
+                    .qtRectFromScreenFrame(QRectF(contentRect.origin.x, contentRect.origin.y,
+                                                  contentRect.size.width, contentRect.size.height))
+                    .toRect());
+    contentView_->setGeometry(rect());
+}
+
+void DarkPanel::makeKeyAndOrderFront() {
+    show();
+    raise();
+    activateWindow();
+    setFocus();
+}
+
+void DarkPanel::setAuxiliaryMouseMovedResponder(DarkPanelProtocol* responder) {
+    if (responder == _auxiliaryMouseMovedResponder)
+        return;
+    _auxiliaryMouseMovedResponder = responder;
+    setMouseTracking(responder != nullptr);
+}
+
+NSRect DarkPanel::frame() const {
+    return nsRect(mainScreenSpace().screenFrameFromQt(QRectF(geometry())));
+}
+
+void DarkPanel::setFrameOrigin(NSPoint origin) {
+    const QRectF qt = mainScreenSpace().qtRectFromScreenFrame(QRectF(origin.x, origin.y, width(), height()));
+    move(qt.topLeft().toPoint());
+}
+
+NSPoint DarkPanel::locationInWindow(const QMouseEvent* event) const {
+    const QPointF global = event->globalPosition();
+    const QRect g = geometry();
+    return {global.x() - g.x(), g.y() + g.height() - global.y()};
+}
+
+void DarkPanel::mouseDown(QMouseEvent* event) {
+    _initialLocation = locationInWindow(event);
+}
+
+void DarkPanel::mouseDragged(QMouseEvent* event) {
+    const NSRect visible = mainScreenVisibleFrame();
+    const NSRect f = frame();
+    const NSPoint location = locationInWindow(event);
+    NSPoint origin{f.origin.x + (location.x - _initialLocation.x),
+                   f.origin.y + (location.y - _initialLocation.y)};
+    if (origin.y + f.size.height > visible.origin.y + visible.size.height)
+        origin.y = visible.origin.y + (visible.size.height - f.size.height);
+    setFrameOrigin(origin);
+}
+
+void DarkPanel::mouseMoved(QMouseEvent* event) {
+    if (_auxiliaryMouseMovedResponder) {
+        _auxiliaryMouseMovedResponder->darkPanelWindowDidMouseMove(this, event);
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void DarkPanel::mousePressEvent(QMouseEvent* event) {
+    mouseDown(event);
+}
+
+void DarkPanel::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() & Qt::LeftButton)
+        mouseDragged(event);
+    else
+        mouseMoved(event);
+}
+
+void DarkPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    contentView_->setGeometry(rect());
+}

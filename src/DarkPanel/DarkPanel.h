@@ -1,0 +1,90 @@
+#pragma once
+// A small floating panel that shows a drawn dark box instead of a window frame. Whatever style is
+// asked for, it has no title bar and no window manager frame; it floats above other windows, is
+// dragged by its background (its top edge held below the top of the main screen's available area),
+// does not make the helper the active application when clicked, and still takes the keyboard so its
+// fields accept typing.
+//
+// Its mouse movements go to an auxiliary responder while one is set, and only then does it track the
+// pointer. The panel does not own the responder: whoever sets it clears it before it goes away.
+
+#include "DarkPanelProtocol.h"
+#include "NSGeometry.h"
+#include "NSImage.h"
+
+#include <QWidget>
+
+#include <memory>
+
+// Window styles a caller may ask for; the panel always is a non-activating utility panel.
+enum NSWindowStyleMask : unsigned {
+    NSBorderlessWindowMask = 0,
+    NSTitledWindowMask = 1 << 0,
+    NSClosableWindowMask = 1 << 1,
+    NSMiniaturizableWindowMask = 1 << 2,
+    NSResizableWindowMask = 1 << 3,
+    NSUtilityWindowMask = 1 << 4,
+    NSNonactivatingPanelMask = 1 << 7,
+};
+
+// Draws the panel's box: the dirty area cleared to transparent, then the nine "dark_box_" images at
+// 0.95 opacity over the whole view. The images are loaded at the first paint and kept.
+class DarkPanelContentView : public QWidget {
+    Q_OBJECT
+public:
+    explicit DarkPanelContentView(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::shared_ptr<glimra::NSImage> _topLeft;
+    std::shared_ptr<glimra::NSImage> _topMiddle;
+    std::shared_ptr<glimra::NSImage> _topRight;
+    std::shared_ptr<glimra::NSImage> _middleLeft;
+    std::shared_ptr<glimra::NSImage> _middleMiddle;
+    std::shared_ptr<glimra::NSImage> _middleRight;
+    std::shared_ptr<glimra::NSImage> _bottomLeft;
+    std::shared_ptr<glimra::NSImage> _bottomMiddle;
+    std::shared_ptr<glimra::NSImage> _bottomRight;
+};
+
+class DarkPanel : public QWidget {
+    Q_OBJECT
+public:
+    // contentRect in screen coordinates (y up); styleMask is ignored.
+    DarkPanel(const glimra::NSRect& contentRect, unsigned styleMask, QWidget* parent = nullptr);
+
+    unsigned styleMask() const { return NSUtilityWindowMask | NSNonactivatingPanelMask; }
+    bool canBecomeKeyWindow() const { return true; }
+    // Shows the panel above everything and gives it the keyboard.
+    void makeKeyAndOrderFront();
+
+    DarkPanelContentView* contentView() const { return contentView_; }
+
+    DarkPanelProtocol* auxiliaryMouseMovedResponder() const { return _auxiliaryMouseMovedResponder; }
+    void setAuxiliaryMouseMovedResponder(DarkPanelProtocol* responder);
+    bool acceptsMouseMovedEvents() const { return hasMouseTracking(); }
+
+    // The frame in screen coordinates (y up, origin at the main screen's bottom-left).
+    glimra::NSRect frame() const;
+    void setFrameOrigin(glimra::NSPoint origin);
+
+    void mouseDown(QMouseEvent* event);
+    void mouseDragged(QMouseEvent* event);
+    void mouseMoved(QMouseEvent* event);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // The pointer in the panel's own coordinates (y up), from its global position: the panel may have
+    // moved since the event was made.
+    glimra::NSPoint locationInWindow(const QMouseEvent* event) const;
+
+    glimra::NSPoint _initialLocation;
+    DarkPanelProtocol* _auxiliaryMouseMovedResponder = nullptr;
+    DarkPanelContentView* contentView_; // owned as a child widget
+};

@@ -111,8 +111,8 @@ ScreensnapCompletionBlock HelperAppDelegate::completionBlock(bool fullScreen) {
         });
         std::optional<QString> docTitle = title;
         if (!docTitle && !fullScreen)
-            docTitle = glimra::Bundle::mainBundle().localizedStringWithFormat("Screenshot %@",
-                                                                              shortDateTimeString());
+            docTitle = glimra::Bundle::mainBundle().localizedStringWithFormat(
+                QT_TRANSLATE_NOOP("Localizable", "Screenshot %@"), shortDateTimeString());
         const PointSize size = screenshotPointSize(image.size(), isHighResolution);
         self->sendScreenshot(image, size.width, size.height, docTitle);
         manager.setSnapping(false);

@@ -22,7 +22,8 @@ void HelperAppDelegate::showStatusItem() {
     statusItem->setImage(glimra::loadNamedImage(images, QStringLiteral("HelperMenu")));
     statusItem->setAlternateImage(glimra::loadNamedImage(images, QStringLiteral("HelperMenuPressed")));
     statusItem->setHighlightMode(true);
-    statusItem->setToolTip(glimra::Bundle::mainBundle().localizedString("Glimra Helper"));
+    statusItem->setToolTip(
+        glimra::Bundle::mainBundle().localizedString(QT_TRANSLATE_NOOP("Localizable", "Glimra Helper")));
     connect(statusItem.get(), &glimra::NSStatusItem::menuWillOpen, this,
             [this] { menuWillOpen(statusMenu.get()); });
 }
@@ -42,7 +43,7 @@ void HelperAppDelegate::menuWillOpen(QMenu* menu) {
         item->setEnabled(validateMenuItem(item));
     }
     hotKeyStatusItem->setText(glimra::Bundle::mainBundle().localizedStringWithFormat(
-        "Global hot keys: %d of %d active", registeredHotKeys_, 5));
+        QT_TRANSLATE_NOOP("Localizable", "Global hot keys: %d of %d active"), registeredHotKeys_, 5));
     if (option) {
         std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
         dispatch_async(dispatch_get_main_queue(), [weak] {
@@ -51,7 +52,8 @@ void HelperAppDelegate::menuWillOpen(QMenu* menu) {
                 return;
             // Set once and kept: later openings without Alt still show it.
             self->versionMenuItem->setToolTip(glimra::Bundle::mainBundle().localizedStringWithFormat(
-                "Path of the helper app:\n\n%@", self->currentBundlePath()));
+                QT_TRANSLATE_NOOP("Localizable", "Path of the helper app:\n\n%@"),
+                self->currentBundlePath()));
         });
     }
 }

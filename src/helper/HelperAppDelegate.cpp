@@ -107,11 +107,12 @@ void HelperAppDelegate::terminateHelperApplication() {
 
 QString HelperAppDelegate::bundleDisplayNameAndVersion() const {
     const Bundle& bundle = Bundle::mainBundle();
-    const QString name = bundle.localizedString("Glimra Helper");
+    const QString name = bundle.localizedString(QT_TRANSLATE_NOOP("Localizable", "Glimra Helper"));
     const QString build = bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleVersion")).toString();
     const QString shortVersion =
         bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleShortVersionString")).toString();
-    return bundle.localizedStringWithFormat("%@ version %@ (%@)", name, shortVersion, build);
+    return bundle.localizedStringWithFormat(QT_TRANSLATE_NOOP("Localizable", "%@ version %@ (%@)"), name,
+                                            shortVersion, build);
 }
 
 void HelperAppDelegate::terminate() {

@@ -134,8 +134,8 @@ void ScreensnapManager::performCrosshairSnapshotOfPreviousAreaWithCompletionBloc
 
 void ScreensnapManager::performFullScreenSnapshotWithCompletionBlock(const ScreensnapCompletionBlock& block) {
     setSnapping(true);
-    const QString title =
-        glimra::Bundle::mainBundle().localizedStringWithFormat("Fullscreen %@", shortDateTimeString());
+    const QString title = glimra::Bundle::mainBundle().localizedStringWithFormat(
+        QT_TRANSLATE_NOOP("Localizable", "Fullscreen %@"), shortDateTimeString());
     const QScreen* screen = screenContainingMouse();
     const double scale = screen ? screen->devicePixelRatio() : 1.0;
     const QImage image = createCGImageOfScreen(screen);

@@ -42,26 +42,31 @@ StatusMenu buildStatusMenu(HelperAppDelegate& delegate) {
     QMenu& menu = *status.menu;
     menu.setToolTipsVisible(true);
     // Command is Ctrl, Control is Super (Meta), Option is Alt, as the hot keys have them.
-    status.versionMenuItem = addItem(menu, delegate, "Glimra Helper", StatusMenuAction::None, nullptr);
+    status.versionMenuItem = addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Glimra Helper"),
+                                     StatusMenuAction::None, nullptr);
     menu.addSeparator();
-    addItem(menu, delegate, "Capture Region", StatusMenuAction::CrosshairSnapshot,
-            &HelperAppDelegate::crosshairSnapshot, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_5));
-    addItem(menu, delegate, "Capture Region with Timer", StatusMenuAction::TimedSnapshot,
-            &HelperAppDelegate::timedSnapshot, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::META | Qt::Key_5));
-    addItem(menu, delegate, "Capture Previous Area", StatusMenuAction::PreviousCrosshairSnapshot,
-            &HelperAppDelegate::previousCrosshairSnapshot,
+    addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Capture Region"),
+            StatusMenuAction::CrosshairSnapshot, &HelperAppDelegate::crosshairSnapshot,
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_5));
+    addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Capture Region with Timer"),
+            StatusMenuAction::TimedSnapshot, &HelperAppDelegate::timedSnapshot,
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::META | Qt::Key_5));
+    addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Capture Previous Area"),
+            StatusMenuAction::PreviousCrosshairSnapshot, &HelperAppDelegate::previousCrosshairSnapshot,
             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::ALT | Qt::Key_5));
-    addItem(menu, delegate, "Capture Full Screen", StatusMenuAction::FullscreenSnapshot,
-            &HelperAppDelegate::fullscreenSnapshot, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_6));
-    addItem(menu, delegate, "Capture All Screens", StatusMenuAction::AllScreenSnapshot,
-            &HelperAppDelegate::allScreenSnapshot, {}, kOptionKeyItemTag);
-    status.hotKeyStatusItem =
-        addItem(menu, delegate, "Global hot keys", StatusMenuAction::None, nullptr, {}, kOptionKeyItemTag);
+    addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Capture Full Screen"),
+            StatusMenuAction::FullscreenSnapshot, &HelperAppDelegate::fullscreenSnapshot,
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_6));
+    addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Capture All Screens"),
+            StatusMenuAction::AllScreenSnapshot, &HelperAppDelegate::allScreenSnapshot, {},
+            kOptionKeyItemTag);
+    status.hotKeyStatusItem = addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Global hot keys"),
+                                      StatusMenuAction::None, nullptr, {}, kOptionKeyItemTag);
     menu.addSeparator();
-    addItem(menu, delegate, "Show Glimra", StatusMenuAction::ShowGlimra, &HelperAppDelegate::showGlimra,
-            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::ALT | Qt::Key_1));
+    addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Show Glimra"), StatusMenuAction::ShowGlimra,
+            &HelperAppDelegate::showGlimra, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::ALT | Qt::Key_1));
     menu.addSeparator();
-    addItem(menu, delegate, "Quit Glimra and Helper", StatusMenuAction::TerminateGlimraAndHelperApp,
-            &HelperAppDelegate::terminateGlimraAndHelperApp);
+    addItem(menu, delegate, QT_TRANSLATE_NOOP("Localizable", "Quit Glimra and Helper"),
+            StatusMenuAction::TerminateGlimraAndHelperApp, &HelperAppDelegate::terminateGlimraAndHelperApp);
     return status;
 }

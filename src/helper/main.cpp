@@ -1,3 +1,4 @@
+#include "Bundle.h"
 #include "HelperAppDelegate.h"
 #include "UnixSignals.h"
 
@@ -9,6 +10,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("GlimraHelper"));
     QApplication::setQuitOnLastWindowClosed(false);
     glimra::quitApplicationOnTerminationSignals();
+    glimra::Bundle::mainBundle().loadLocalizations(app);
 
     HelperAppDelegate::initialize();
     auto delegate = std::make_shared<HelperAppDelegate>();

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTranslator>
 
 #include <memory>
 
@@ -73,6 +74,15 @@ QString Bundle::pathForResource(const QString& name, const QString& type) const 
 QString Bundle::localizedString(const char* key) const {
     // Translations are Qt catalogues keyed by the English text, in the context "Localizable".
     return QCoreApplication::translate("Localizable", key);
+}
+
+bool Bundle::loadLocalizations(QCoreApplication& app, const QLocale& locale) const {
+    auto translator = std::make_unique<QTranslator>(&app);
+    if (!translator->load(locale, QStringLiteral("GlimraHelper"), QStringLiteral("_"),
+                          resourcePath() + QStringLiteral("/translations")))
+        return false;
+    QCoreApplication::installTranslator(translator.release()); // owned by app
+    return true;
 }
 
 } // namespace glimra

@@ -4,6 +4,8 @@
 
 #include "ObjCFormat.h"
 
+#include <QCoreApplication>
+#include <QLocale>
 #include <QString>
 #include <QVariantMap>
 
@@ -37,7 +39,13 @@ public:
     QString pathForResource(const QString& name, const QString& type) const;
 
     // The translation of key (the English text) in the current locale; the key itself when there is none.
+    // Keys are marked where they are written with QT_TRANSLATE_NOOP("Localizable", key), so lupdate
+    // collects them into the catalogues under resources/translations.
     QString localizedString(const char* key) const;
+    // Installs in app the catalogue for the first of locale's languages that has one, from
+    // Contents/Resources/translations/GlimraHelper_<language>.qm. English, the keys' own language,
+    // needs none. Returns whether one was installed.
+    bool loadLocalizations(QCoreApplication& app, const QLocale& locale = QLocale()) const;
     template <typename... Args> QString localizedStringWithFormat(const char* key, Args&&... args) const {
         return formatObjC(localizedString(key), QStringList{formatArgument(std::forward<Args>(args))...});
     }

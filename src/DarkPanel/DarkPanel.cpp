@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 
 using glimra::NSImage;
 using glimra::NSPoint;
@@ -68,6 +69,9 @@ DarkPanel::DarkPanel(const NSRect& contentRect, unsigned /*styleMask*/, QWidget*
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint),
       contentView_(new DarkPanelContentView(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
+    // Widgets see moves only where they track the mouse; the window sees them all, as the panel must.
+    create();
+    windowHandle()->installEventFilter(this);
     setGeometry(mainScreenSpace()
                     .qtRectFromScreenFrame(QRectF(contentRect.origin.x, contentRect.origin.y,
                                                   contentRect.size.width, contentRect.size.height))
@@ -125,6 +129,17 @@ void DarkPanel::mouseMoved(QMouseEvent* event) {
         return;
     }
     QWidget::mouseMoveEvent(event);
+}
+
+bool DarkPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::MouseMove && acceptsMouseMovedEvents()) {
+        auto* move = static_cast<QMouseEvent*>(event);
+        if (move->buttons() == Qt::NoButton) {
+            mouseMoved(move);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void DarkPanel::mousePressEvent(QMouseEvent* event) {

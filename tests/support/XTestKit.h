@@ -1,6 +1,6 @@
 #pragma once
-// What the capture tests observe and do on an X server of their choice: bells, the pointer, keys,
-// and a cover window whose pixels are known.
+// What integration tests observe and do on an X server of their choice: bells, the pointer, keys,
+// mouse buttons, and a cover window whose pixels are known.
 
 #include <QCoreApplication>
 #include <QImage>

@@ -1,0 +1,183 @@
+// A dark panel on the X server, driven through XTest: no frame whatever style is asked for, dragging
+// held below the top of the available area, mouse movements handed to a responder, typing into its
+// field, and its box on screen as the artwork composes it.
+
+#include "DarkPanel.h"
+#include "ScreenCoordinates.h"
+#include "TestSupport.h"
+#include "ToolkitOnScreen.h"
+#include "XTestKit.h"
+
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+#include <X11/keysym.h>
+#include <xcb/xcb_ewmh.h>
+
+using glimra::test::waitUntil;
+
+namespace {
+
+struct Responder : DarkPanelProtocol {
+    void darkPanelWindowDidMouseMove(DarkPanel* panel, QMouseEvent* event) override {
+        lastPanel = panel;
+        lastPosition = event->position();
+        ++moves;
+    }
+    DarkPanel* lastPanel = nullptr;
+    QPointF lastPosition;
+    int moves = 0;
+};
+
+class DarkPanelTest : public testing::Test {
+protected:
+    // A panel at qt (Qt global coordinates), made with a titled, closable, resizable style.
+    std::unique_ptr<DarkPanel> makePanel(const QRect& qt) {
+        const glimra::ScreenSpace space{QRectF(QGuiApplication::primaryScreen()->geometry())};
+        const QRectF s = space.screenFrameFromQt(QRectF(qt));
+        auto panel =
+            std::make_unique<DarkPanel>(glimra::NSMakeRect(s.x(), s.y(), s.width(), s.height()),
+                                        NSTitledWindowMask | NSClosableWindowMask | NSResizableWindowMask);
+        panel->makeKeyAndOrderFront();
+        EXPECT_TRUE(waitUntil([&] { return panel->isVisible() && panel->geometry() == qt; }));
+        return panel;
+    }
+    void drag(QPoint from, QPoint by) {
+        x.motion(from.x(), from.y());
+        x.button(1, true);
+        for (int step = 1; step <= 10; ++step) {
+            x.motion(from.x() + by.x() * step / 10, from.y() + by.y() * step / 10);
+            waitUntil([] { return false; }, 20);
+        }
+        x.button(1, false);
+        waitUntil([] { return false; }, 100);
+    }
+
+    capturetest::XClient x;
+};
+
+TEST_F(DarkPanelTest, HasNoWindowManagerFrameWhateverStyleIsAsked) {
+    auto panel = makePanel({300, 300, 240, 120});
+    const auto window = xcb_window_t(panel->winId());
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+        x.connection(), xcb_get_window_attributes(x.connection(), window), nullptr);
+    ASSERT_NE(attributes, nullptr);
+    EXPECT_TRUE(attributes->override_redirect) << "the window manager would frame it";
+    std::free(attributes);
+    // Nothing reparented it into a frame.
+    xcb_query_tree_reply_t* tree =
+        xcb_query_tree_reply(x.connection(), xcb_query_tree(x.connection(), window), nullptr);
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->parent, x.root());
+    std::free(tree);
+    EXPECT_EQ(panel->styleMask(), unsigned(NSUtilityWindowMask | NSNonactivatingPanelMask));
+}
+
+TEST_F(DarkPanelTest, DraggingStopsAtTheTopOfTheAvailableAreaAndNowhereElse) {
+    // A dock along the top edge, as a desktop panel would be: the available area starts below it.
+    xcb_ewmh_connection_t ewmh;
+    xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(x.connection(), &ewmh), nullptr);
+    const xcb_window_t dock = xcb_generate_id(x.connection());
+    xcb_create_window(x.connection(), XCB_COPY_FROM_PARENT, dock, x.root(), 0, 0, 1920, 40, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_atom_t dockType = ewmh._NET_WM_WINDOW_TYPE_DOCK;
+    xcb_ewmh_set_wm_window_type(&ewmh, dock, 1, &dockType);
+    xcb_ewmh_set_wm_strut_partial(&ewmh, dock, {0, 0, 40, 0, 0, 0, 0, 0, 0, 1919, 0, 0});
+    xcb_map_window(x.connection(), dock);
+    x.sync();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(waitUntil([&] { return screen->availableGeometry().top() == 40; }))
+        << "available area " << screen->availableGeometry().top();
+
+    auto panel = makePanel({400, 300, 200, 100});
+    drag({500, 350}, {-30, -500});
+    EXPECT_EQ(panel->geometry(), QRect(370, 40, 200, 100));
+    drag({470, 90}, {-400, 700});
+    EXPECT_EQ(panel->geometry(), QRect(-30, 740, 200, 100)) << "past the left edge and down, unheld";
+
+    xcb_destroy_window(x.connection(), dock);
+    xcb_ewmh_connection_wipe(&ewmh);
+    x.sync();
+}
+
+TEST_F(DarkPanelTest, MouseMovementsReachTheResponderExactlyWhileOneIsSet) {
+    auto panel = makePanel({300, 300, 200, 100});
+    EXPECT_FALSE(panel->acceptsMouseMovedEvents());
+    Responder responder;
+    panel->setAuxiliaryMouseMovedResponder(&responder);
+    panel->setAuxiliaryMouseMovedResponder(&responder);
+    EXPECT_TRUE(panel->acceptsMouseMovedEvents());
+    x.motion(350, 340);
+    x.motion(360, 350);
+    ASSERT_TRUE(waitUntil([&] { return responder.moves > 0 && responder.lastPosition == QPointF(60, 50); }))
+        << responder.lastPosition.x() << "," << responder.lastPosition.y();
+    EXPECT_EQ(responder.lastPanel, panel.get());
+
+    panel->setAuxiliaryMouseMovedResponder(nullptr);
+    EXPECT_FALSE(panel->acceptsMouseMovedEvents());
+    const int moves = responder.moves;
+    x.motion(380, 360);
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(responder.moves, moves);
+}
+
+TEST_F(DarkPanelTest, TakesTypingWithoutBecomingTheActiveWindow) {
+    auto panel = makePanel({300, 300, 200, 100});
+    auto* field = new QLineEdit(panel->contentView());
+    field->setGeometry(20, 20, 100, 26);
+    field->show();
+    panel->makeKeyAndOrderFront();
+    field->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }));
+    for (xcb_keysym_t key : {XK_4, XK_2}) {
+        x.key(key, true);
+        x.key(key, false);
+    }
+    x.sync();
+    EXPECT_TRUE(waitUntil([&] { return field->text() == QStringLiteral("42"); }))
+        << field->text().toStdString();
+
+    xcb_ewmh_connection_t ewmh;
+    xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(x.connection(), &ewmh), nullptr);
+    xcb_window_t active = 0;
+    xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, 0), &active, nullptr);
+    EXPECT_NE(active, xcb_window_t(panel->winId()));
+    xcb_ewmh_connection_wipe(&ewmh);
+}
+
+TEST_F(DarkPanelTest, TheBoxIsTheNinePartArtworkAtNinetyFivePercentOverNothing) {
+    const QRect r(200, 200, 180, 90);
+    auto panel = makePanel(r);
+    // The artwork whole: corners of 12 points around one-point edges and centre.
+    QImage whole(25, 25, QImage::Format_ARGB32_Premultiplied);
+    whole.fill(Qt::transparent);
+    {
+        QPainter p(&whole);
+        const char* rows[] = {"top", "middle", "bottom"};
+        const char* columns[] = {"left", "middle", "right"};
+        for (int row = 0; row < 3; ++row)
+            for (int column = 0; column < 3; ++column)
+                p.drawImage(
+                    QPoint(column == 0   ? 0
+                           : column == 1 ? 12
+                                         : 13,
+                           row == 0   ? 0
+                           : row == 1 ? 12
+                                      : 13),
+                    toolkittest::artwork(QStringLiteral("dark_box_%1_%2").arg(rows[row], columns[column])));
+    }
+    // Without a compositor a translucent window shows its colours over black.
+    QImage reference(r.size(), QImage::Format_RGB32);
+    for (int y = 0; y < r.height(); ++y)
+        for (int x = 0; x < r.width(); ++x) {
+            const QRgb s = whole.pixel(toolkittest::partPixel(x, r.width(), 12, 12),
+                                       toolkittest::partPixel(y, r.height(), 12, 12));
+            const auto dim = [](int c) { return int(std::lround(c * 0.95)); };
+            reference.setPixel(x, y, qRgb(dim(qRed(s)), dim(qGreen(s)), dim(qBlue(s))));
+        }
+    EXPECT_LE(toolkittest::screenDifference(r, reference), 3);
+}
+
+} // namespace

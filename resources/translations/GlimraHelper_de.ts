@@ -21,7 +21,7 @@
     </message>
     <message>
         <source>Capture Full Screen</source>
-        <translation>Ganzen Bildschirm aufnehmen</translation>
+        <translation>Vollbild aufnehmen</translation>
     </message>
     <message>
         <source>Capture Previous Area</source>
@@ -37,11 +37,11 @@
     </message>
     <message>
         <source>Fullscreen</source>
-        <translation>Ganzer Bildschirm</translation>
+        <translation>Vollbild</translation>
     </message>
     <message>
         <source>Fullscreen %@</source>
-        <translation>Ganzer Bildschirm %@</translation>
+        <translation>Vollbild %@</translation>
     </message>
     <message>
         <source>Glimra Helper</source>

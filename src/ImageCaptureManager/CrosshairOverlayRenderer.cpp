@@ -1,6 +1,6 @@
 #include "CrosshairOverlayRenderer.h"
 
-#include "tray/NamedImage.h"
+#include "ui/NamedImage.h"
 
 #include <QFont>
 #include <QGuiApplication>

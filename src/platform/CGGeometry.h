@@ -31,23 +31,57 @@ using NSRect = CGRect;
 
 inline constexpr CGRect NSZeroRect{};
 
-inline CGPoint NSMakePoint(double x, double y) { return {x, y}; }
-inline CGSize NSMakeSize(double w, double h) { return {w, h}; }
-inline CGRect NSMakeRect(double x, double y, double w, double h) { return {{x, y}, {w, h}}; }
+inline CGPoint NSMakePoint(double x, double y) {
+    return {x, y};
+}
+inline CGSize NSMakeSize(double w, double h) {
+    return {w, h};
+}
+inline CGRect NSMakeRect(double x, double y, double w, double h) {
+    return {{x, y}, {w, h}};
+}
 
-inline double NSMinX(const CGRect& r) { return r.origin.x; }
-inline double NSMinY(const CGRect& r) { return r.origin.y; }
-inline double NSMaxX(const CGRect& r) { return r.origin.x + r.size.width; }
-inline double NSMaxY(const CGRect& r) { return r.origin.y + r.size.height; }
-inline double NSMidX(const CGRect& r) { return r.origin.x + r.size.width * 0.5; }
-inline double NSMidY(const CGRect& r) { return r.origin.y + r.size.height * 0.5; }
-inline double NSWidth(const CGRect& r) { return r.size.width; }
-inline double NSHeight(const CGRect& r) { return r.size.height; }
+inline double NSMinX(const CGRect& r) {
+    return r.origin.x;
+}
+inline double NSMinY(const CGRect& r) {
+    return r.origin.y;
+}
+inline double NSMaxX(const CGRect& r) {
+    return r.origin.x + r.size.width;
+}
+inline double NSMaxY(const CGRect& r) {
+    return r.origin.y + r.size.height;
+}
+inline double NSMidX(const CGRect& r) {
+    return r.origin.x + r.size.width * 0.5;
+}
+inline double NSMidY(const CGRect& r) {
+    return r.origin.y + r.size.height * 0.5;
+}
+inline double NSWidth(const CGRect& r) {
+    return r.size.width;
+}
+inline double NSHeight(const CGRect& r) {
+    return r.size.height;
+}
 
-inline bool NSEqualRects(const CGRect& a, const CGRect& b) { return a == b; }
+inline bool NSEqualRects(const CGRect& a, const CGRect& b) {
+    return a == b;
+}
+inline bool NSEqualSizes(const CGSize& a, const CGSize& b) {
+    return a == b;
+}
+inline bool NSEqualPoints(const CGPoint& a, const CGPoint& b) {
+    return a == b;
+}
+
+enum NSRectEdge { NSMinXEdge = 0, NSMinYEdge = 1, NSMaxXEdge = 2, NSMaxYEdge = 3 };
 
 // A rectangle with no positive area.
-inline bool NSIsEmptyRect(const CGRect& r) { return !(r.size.width > 0) || !(r.size.height > 0); }
+inline bool NSIsEmptyRect(const CGRect& r) {
+    return !(r.size.width > 0) || !(r.size.height > 0);
+}
 
 // Minimum edges inside, maximum edges outside; an empty rectangle holds nothing.
 inline bool NSPointInRect(const CGPoint& p, const CGRect& r) {
@@ -79,7 +113,9 @@ inline CGRect NSIntersectionRect(const CGRect& a, const CGRect& b) {
     return {{x0, y0}, {x1 - x0, y1 - y0}};
 }
 
-inline bool NSIntersectsRect(const CGRect& a, const CGRect& b) { return !NSIsEmptyRect(NSIntersectionRect(a, b)); }
+inline bool NSIntersectsRect(const CGRect& a, const CGRect& b) {
+    return !NSIsEmptyRect(NSIntersectionRect(a, b));
+}
 
 // Origin rounded down, far edges rounded up; an empty rectangle becomes NSZeroRect.
 inline CGRect NSIntegralRect(const CGRect& r) {

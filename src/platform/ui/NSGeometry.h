@@ -1,65 +1,33 @@
 #pragma once
-// Points, sizes and rectangles in y-up coordinates (origin at the bottom-left, "top" is the maximum
-// y), with the rectangle arithmetic layout code is written in. Qt's y-down rectangles meet them only
-// through flippedRect(), at the edge where a view's frame is read from or written to a widget.
+// The y-up geometry of CGGeometry.h as the interface toolkit spells it (inside namespace glimra), and
+// the one place where Qt's y-down rectangles meet it: flippedRect(), at the edge where a view's frame
+// is read from or written to a widget.
 
-#include <QPointF>
+#include "CGGeometry.h"
+
 #include <QRectF>
-#include <QSizeF>
 
 namespace glimra {
 
-struct NSPoint {
-    double x = 0;
-    double y = 0;
-    friend bool operator==(const NSPoint&, const NSPoint&) = default;
-};
-
-struct NSSize {
-    double width = 0;
-    double height = 0;
-    friend bool operator==(const NSSize&, const NSSize&) = default;
-};
-
-struct NSRect {
-    NSPoint origin;
-    NSSize size;
-    friend bool operator==(const NSRect&, const NSRect&) = default;
-};
-
-enum NSRectEdge { NSMinXEdge = 0, NSMinYEdge = 1, NSMaxXEdge = 2, NSMaxYEdge = 3 };
-
-inline constexpr NSRect NSZeroRect{};
-
-inline NSRect NSMakeRect(double x, double y, double w, double h) {
-    return {{x, y}, {w, h}};
-}
-inline double NSMinX(const NSRect& r) {
-    return r.origin.x;
-}
-inline double NSMinY(const NSRect& r) {
-    return r.origin.y;
-}
-inline double NSMaxX(const NSRect& r) {
-    return r.origin.x + r.size.width;
-}
-inline double NSMaxY(const NSRect& r) {
-    return r.origin.y + r.size.height;
-}
-inline bool NSIsEmptyRect(const NSRect& r) {
-    return !(r.size.width > 0 && r.size.height > 0);
-}
-inline bool NSEqualRects(const NSRect& a, const NSRect& b) {
-    return a == b;
-}
-inline bool NSEqualSizes(const NSSize& a, const NSSize& b) {
-    return a == b;
-}
-
-// The smallest rectangle holding both; an empty rectangle adds nothing.
-NSRect NSUnionRect(const NSRect& a, const NSRect& b);
-// Whole numbers: origin rounded down, far edges rounded up; an empty rectangle gives NSZeroRect.
-NSRect NSIntegralRect(const NSRect& r);
+using ::NSPoint;
+using ::NSRect;
+using ::NSSize;
+using ::NSRectEdge;
+using ::NSMinXEdge;
+using ::NSMinYEdge;
+using ::NSMaxXEdge;
+using ::NSMaxYEdge;
+using ::NSZeroRect;
+using ::NSMakeRect;
+using ::NSMinX;
+using ::NSMinY;
+using ::NSMaxX;
+using ::NSMaxY;
+using ::NSIsEmptyRect;
+using ::NSEqualRects;
+using ::NSEqualSizes;
+using ::NSUnionRect;
+using ::NSIntegralRect;
 
 // A rectangle of one space in the other, the two being y-up and y-down about the same height.
 // The same formula serves both directions.

@@ -43,7 +43,7 @@ QIcon loadNamedImage(const QString& resourcesDir, const QString& name) {
 
 QImage loadNamedImageForScale(const QString& resourcesDir, const QString& name, qreal devicePixelRatio) {
     if (name.isEmpty() || name.contains(QLatin1Char('/'))) {
-        qCWarning(lcTray, "Not an image name: \"%s\"", qPrintable(name));
+        qCWarning(lcImages, "Not an image name: \"%s\"", qPrintable(name));
         return {};
     }
     const QDir dir(resourcesDir);
@@ -61,13 +61,13 @@ QImage loadNamedImageForScale(const QString& resourcesDir, const QString& name, 
             break;
     }
     if (best == 0) {
-        qCWarning(lcTray, "No image named \"%s\" in %s", qPrintable(name), qPrintable(resourcesDir));
+        qCWarning(lcImages, "No image named \"%s\" in %s", qPrintable(name), qPrintable(resourcesDir));
         return {};
     }
     QImageReader reader(fileFor(best), "png");
     QImage image = reader.read();
     if (image.isNull()) {
-        qCWarning(lcTray, "Skipping image %s: %s", qPrintable(fileFor(best)),
+        qCWarning(lcImages, "Skipping image %s: %s", qPrintable(fileFor(best)),
                   qPrintable(reader.errorString()));
         return {};
     }

@@ -1,6 +1,7 @@
 #include "CarbonEvents.h"
 
 #include "HotKeyCenter.h"
+#include "MouseEventMonitor.h"
 
 #include <QLoggingCategory>
 
@@ -13,9 +14,9 @@ namespace carbon {
 namespace {
 
 HotKeyCenter* centerOf(EventTargetRef target, const char* call) {
-    if (!target || !target->center)
-        qCWarning(lcHotKeys, "%s: no event target", call);
-    return target ? target->center : nullptr;
+    if (!target || !target->hotKeys)
+        qCWarning(lcHotKeys, "%s: no hot-key event target", call);
+    return target ? target->hotKeys : nullptr;
 }
 
 } // namespace
@@ -24,18 +25,29 @@ EventTargetRef GetApplicationEventTarget() {
     return HotKeyCenter::application().target();
 }
 
+EventTargetRef GetEventMonitorTarget() {
+    return MouseEventMonitor::application().target();
+}
+
 OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
                              const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef) {
-    HotKeyCenter* center = centerOf(inTarget, "InstallEventHandler");
-    return center ? center->installHandler(inHandler, inNumTypes, inList, inUserData, outRef) : paramErr;
+    if (!inTarget || !inTarget->handlers) {
+        qCWarning(lcHotKeys, "InstallEventHandler: no event target");
+        return paramErr;
+    }
+    return inTarget->handlers->install(inHandler, inNumTypes, inList, inUserData, outRef);
 }
 
 OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef) {
-    if (!inHandlerRef || !inHandlerRef->center) {
+    if (!inHandlerRef || !inHandlerRef->table) {
         qCWarning(lcHotKeys, "RemoveEventHandler: no handler");
         return paramErr;
     }
-    return inHandlerRef->center->removeHandler(inHandlerRef);
+    return inHandlerRef->table->remove(inHandlerRef);
+}
+
+OSStatus CallNextEventHandler(EventHandlerCallRef inHandlerCallRef, EventRef inEvent) {
+    return EventHandlerTable::callNext(inHandlerCallRef, inEvent);
 }
 
 OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,

@@ -1,9 +1,13 @@
 #pragma once
-// The few Carbon Event Manager calls the helper needs for system-wide hot keys, over X11.
+// The few Carbon Event Manager calls the helper needs for system-wide hot keys and for following the
+// mouse over other applications, over X11.
 //
 // Hot keys are passive key grabs on the root window of a private xcb connection. Handlers run on the
-// Qt main thread from its event loop, one call per event, most recently installed first. Their return
-// status is ignored: every installed handler whose type list matches sees the event.
+// Qt main thread from its event loop, one call per event, most recently installed first. On the
+// application target their return status is ignored: every installed handler whose type list matches
+// sees the event. On the event monitor target (mouse events of the whole desktop, MouseEventMonitor.h)
+// events travel Carbon's chain: a handler that returns anything but eventNotHandledErr ends the
+// event's way, and CallNextEventHandler hands it on explicitly.
 //
 // Modifiers follow Qt's macOS convention: Command is Ctrl, Control is Super, Option is Alt. Virtual key
 // codes name physical keys by the character they carry on a US keyboard; they are resolved through the
@@ -52,6 +56,12 @@ struct EventTypeSpec {
 constexpr OSType kEventClassKeyboard = makeFourCharCode("keyb");
 constexpr UInt32 kEventHotKeyPressed = 5;
 constexpr UInt32 kEventHotKeyReleased = 6;
+
+constexpr OSType kEventClassMouse = makeFourCharCode("mous");
+constexpr UInt32 kEventMouseDown = 1;
+constexpr UInt32 kEventMouseUp = 2;
+constexpr UInt32 kEventMouseMoved = 5;
+constexpr UInt32 kEventMouseDragged = 6;
 
 constexpr EventParamName kEventParamDirectObject = makeFourCharCode("----");
 constexpr EventParamType typeEventHotKeyID = makeFourCharCode("hkid");
@@ -161,10 +171,15 @@ template <std::size_t N> constexpr ItemCount GetEventTypeCount(const EventTypeSp
 
 // The application's target lives until the QCoreApplication is destroyed. It needs one.
 EventTargetRef GetApplicationEventTarget();
+// The mouse of the whole desktop, whichever application it is over; the same lifetime. Installing a
+// handler on it fails with eventInternalErr where the X server cannot report that.
+EventTargetRef GetEventMonitorTarget();
 
 OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
                              const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);
 OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef);
+// Hands the event to the handlers after the caller's; eventNotHandledErr when none takes it.
+OSStatus CallNextEventHandler(EventHandlerCallRef inHandlerCallRef, EventRef inEvent);
 
 // Status eventHotKeyExistsErr when this or another X client already holds the combination (nothing
 // of it stays grabbed then); eventHotKeyInvalidErr for a key code or modifier without an X counterpart;

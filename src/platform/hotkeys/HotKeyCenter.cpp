@@ -12,22 +12,16 @@
 #undef explicit
 
 #include <algorithm>
-#include <cstdlib>
-#include <exception>
 
 Q_LOGGING_CATEGORY(lcHotKeys, "glimra.hotkeys")
 
 namespace carbon {
 
+using detail::MallocPtr;
 using glimra::hotkeys::Keycode;
 using glimra::hotkeys::Keysym;
 
 namespace {
-
-struct FreeMalloced {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T> using MallocPtr = std::unique_ptr<T, FreeMalloced>;
 
 QString describe(UInt32 keyCode, UInt32 modifiers) {
     QStringList parts;
@@ -58,10 +52,6 @@ void destroyApplicationCenter() {
 
 } // namespace
 
-void HotKeyCenter::Disconnect::operator()(xcb_connection_t* connection) const {
-    xcb_disconnect(connection);
-}
-
 void HotKeyCenter::FreeKeySymbols::operator()(_XCBKeySymbols* symbols) const {
     xcb_key_symbols_free(symbols);
 }
@@ -77,21 +67,10 @@ HotKeyCenter& HotKeyCenter::application() {
 }
 
 HotKeyCenter::HotKeyCenter(const QByteArray& displayName, QObject* parent) : QObject(parent) {
-    int screenNumber = 0;
-    xcb_connection_t* connection =
-        xcb_connect(displayName.isEmpty() ? nullptr : displayName.constData(), &screenNumber);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
-        qCWarning(lcHotKeys, "Hot keys are unavailable: cannot connect to the X display \"%s\"",
-                  displayName.isEmpty() ? qgetenv("DISPLAY").constData() : displayName.constData());
+    m_connection = detail::connectToDisplay(displayName, "Hot keys are unavailable", &m_root);
+    if (!m_connection)
         return;
-    }
-    m_connection.reset(connection);
-
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber && screens.rem > 1; ++i)
-        xcb_screen_next(&screens);
-    m_root = screens.data->root;
+    xcb_connection_t* connection = m_connection.get();
 
     // A held key should fire once. The core protocol reports it as release and press pairs; XKB can
     // report it as repeated presses instead, which is what the matcher expects.
@@ -149,35 +128,6 @@ HotKeyCenter::~HotKeyCenter() {
         xcb_ungrab_key(m_connection.get(), XCB_GRAB_ANY, m_root, XCB_MOD_MASK_ANY);
         xcb_flush(m_connection.get());
     }
-}
-
-OSStatus HotKeyCenter::installHandler(EventHandlerUPP handler, ItemCount numTypes, const EventTypeSpec* list,
-                                      void* userData, EventHandlerRef* outRef) {
-    if (!handler || numTypes == 0 || !list) {
-        qCWarning(lcHotKeys, "InstallEventHandler: refused a handler without a function or event types");
-        return paramErr;
-    }
-    auto record = std::make_unique<OpaqueEventHandlerRef>();
-    record->center = this;
-    record->handler = handler;
-    record->types.assign(list, list + numTypes);
-    record->userData = userData;
-    record->installed = true;
-    if (outRef)
-        *outRef = record.get();
-    m_handlers.push_back(std::move(record));
-    return noErr;
-}
-
-OSStatus HotKeyCenter::removeHandler(EventHandlerRef handlerRef) {
-    auto it = std::find_if(m_handlers.begin(), m_handlers.end(),
-                           [handlerRef](const auto& record) { return record.get() == handlerRef; });
-    if (it == m_handlers.end() || !(*it)->installed) {
-        qCWarning(lcHotKeys, "RemoveEventHandler: the handler is not installed");
-        return paramErr;
-    }
-    (*it)->installed = false;
-    return noErr;
 }
 
 OSStatus HotKeyCenter::registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHotKeyID hotKeyID,
@@ -432,30 +382,7 @@ void HotKeyCenter::dispatch(uint64_t token, UInt32 kind) {
     if (it == m_hotKeys.end() || !(*it)->registered)
         return;
     OpaqueEventRef event{kEventClassKeyboard, kind, (*it)->hotKeyID};
-
-    // Handlers installed or removed by a handler take effect from the next event on; the records
-    // themselves stay put while the center lives.
-    std::vector<OpaqueEventHandlerRef*> handlers;
-    for (auto record = m_handlers.rbegin(); record != m_handlers.rend(); ++record) {
-        const auto& types = (*record)->types;
-        if ((*record)->installed && std::any_of(types.begin(), types.end(), [&](const EventTypeSpec& type) {
-                return type.eventClass == event.eventClass && type.eventKind == event.eventKind;
-            }))
-            handlers.push_back(record->get());
-    }
-    for (OpaqueEventHandlerRef* handler : handlers) {
-        if (!handler->installed)
-            continue;
-        OpaqueEventHandlerCallRef call{handler};
-        // An exception must not unwind through the Qt event loop.
-        try {
-            handler->handler(&call, &event, handler->userData);
-        } catch (const std::exception& exception) {
-            qCWarning(lcHotKeys, "A hot key handler threw: %s", exception.what());
-        } catch (...) {
-            qCWarning(lcHotKeys, "A hot key handler threw");
-        }
-    }
+    m_handlers.dispatch(event);
 }
 
 void HotKeyCenter::connectionLost() {

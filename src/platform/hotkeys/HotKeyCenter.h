@@ -4,7 +4,9 @@
 // build more, each with a connection and grabs of its own.
 
 #include "CarbonEvents.h"
+#include "EventHandlers.h"
 #include "HotKeyLogic.h"
+#include "XConnection.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -19,23 +21,8 @@ struct _XCBKeySymbols;
 
 namespace carbon {
 
-class HotKeyCenter;
-
-// The records behind the opaque references. A center keeps them until it is destroyed, so a stale
-// reference to an unregistered hot key or removed handler is refused rather than followed into freed
-// memory.
-struct OpaqueEventTargetRef {
-    HotKeyCenter* center = nullptr;
-};
-
-struct OpaqueEventHandlerRef {
-    HotKeyCenter* center = nullptr;
-    EventHandlerUPP handler = nullptr;
-    std::vector<EventTypeSpec> types;
-    void* userData = nullptr;
-    bool installed = false;
-};
-
+// The record behind a hot-key reference. A center keeps them until it is destroyed, so a stale
+// reference to an unregistered hot key is refused rather than followed into freed memory.
 struct OpaqueEventHotKeyRef {
     HotKeyCenter* center = nullptr;
     UInt32 keyCode = 0;
@@ -46,16 +33,6 @@ struct OpaqueEventHotKeyRef {
     // What is grabbed right now; empty while the current keyboard mapping has no key for it.
     std::vector<glimra::hotkeys::Keycode> keycodes;
     uint16_t xModifiers = 0;
-};
-
-struct OpaqueEventRef {
-    OSType eventClass = 0;
-    UInt32 eventKind = 0;
-    EventHotKeyID hotKeyID{};
-};
-
-struct OpaqueEventHandlerCallRef {
-    EventHandlerRef handler = nullptr;
 };
 
 class HotKeyCenter : public QObject {
@@ -78,9 +55,6 @@ public:
     // Whether the server reports a held key as one press instead of press and release pairs.
     bool hasDetectableAutoRepeat() const { return m_detectableAutoRepeat; }
 
-    OSStatus installHandler(EventHandlerUPP handler, ItemCount numTypes, const EventTypeSpec* list,
-                            void* userData, EventHandlerRef* outRef);
-    OSStatus removeHandler(EventHandlerRef handlerRef);
     OSStatus registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHotKeyID hotKeyID, OptionBits options,
                             EventHotKeyRef* outRef);
     OSStatus unregisterHotKey(EventHotKeyRef hotKeyRef);
@@ -90,9 +64,6 @@ signals:
     void keyboardMappingApplied();
 
 private:
-    struct Disconnect {
-        void operator()(xcb_connection_t* connection) const;
-    };
     struct FreeKeySymbols {
         void operator()(_XCBKeySymbols* symbols) const;
     };
@@ -113,8 +84,9 @@ private:
     void dispatch(uint64_t token, UInt32 kind);
     void connectionLost();
 
-    OpaqueEventTargetRef m_target{this};
-    std::unique_ptr<xcb_connection_t, Disconnect> m_connection;
+    EventHandlerTable m_handlers{HandlerDelivery::Everyone};
+    OpaqueEventTargetRef m_target{&m_handlers, this};
+    detail::XConnection m_connection;
     std::unique_ptr<_XCBKeySymbols, FreeKeySymbols> m_keySymbols;
     std::unique_ptr<QSocketNotifier> m_notifier;
     uint32_t m_root = 0;
@@ -125,7 +97,6 @@ private:
     glimra::hotkeys::ModifierLayout m_layout;
     glimra::hotkeys::HotKeyMatcher m_matcher;
     uint64_t m_nextToken = 1;
-    std::vector<std::unique_ptr<OpaqueEventHandlerRef>> m_handlers;
     std::vector<std::unique_ptr<OpaqueEventHotKeyRef>> m_hotKeys;
     std::deque<Pending> m_pending;
 };

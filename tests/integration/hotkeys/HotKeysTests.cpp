@@ -99,6 +99,22 @@ public:
         owned(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
     }
 
+    // The pointer, the way a user moves it; XCB_MOTION_NOTIFY moves it to (x, y) of the root.
+    void pointer(uint8_t type, uint8_t button, int x = 0, int y = 0) {
+        xcb_test_fake_input(m_connection, type, button, XCB_CURRENT_TIME, m_root, int16_t(x), int16_t(y), 0);
+        sync();
+    }
+    // An active pointer grab, as a menu or a window manager's drag holds one.
+    bool grabPointer() {
+        auto reply = owned(xcb_grab_pointer_reply(
+            m_connection,
+            xcb_grab_pointer(m_connection, 0, m_root,
+                             XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
+                             XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+            nullptr));
+        return reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+    }
+
 private:
     void fake(uint8_t type, xcb_keycode_t keycode) {
         ASSERT_NE(keycode, 0);
@@ -426,6 +442,64 @@ TEST(ApplicationHotKeys, TheHelpersCombinationsRegisterAndFireOnRelease) {
     for (EventHotKeyRef ref : refs)
         EXPECT_EQ(UnregisterEventHotKey(ref), noErr);
     EXPECT_EQ(RemoveEventHandler(handler), noErr);
+}
+
+// The desktop's mouse reaches a monitor handler although another client has grabbed the pointer, and
+// stops reaching it once the handler is removed. Handlers after one that takes the event see nothing.
+TEST(MouseMonitor, SeesThePointerDuringAnotherClientsGrab) {
+    OtherClient other;
+    ASSERT_TRUE(other.ok());
+    ASSERT_TRUE(other.grabPointer());
+
+    struct Log {
+        std::vector<UInt32> kinds;
+        int passedOn = 0;
+    } log;
+    const auto record = [](EventHandlerCallRef next, EventRef event, void* userData) -> OSStatus {
+        auto* log = static_cast<Log*>(userData);
+        EXPECT_EQ(GetEventClass(event), kEventClassMouse);
+        log->kinds.push_back(GetEventKind(event));
+        // The down, up and dragged kinds go on to the rest; moves end here.
+        return GetEventKind(event) == kEventMouseMoved ? noErr : CallNextEventHandler(next, event);
+    };
+    const auto countPassedOn = [](EventHandlerCallRef, EventRef, void* userData) -> OSStatus {
+        ++static_cast<Log*>(userData)->passedOn;
+        return noErr;
+    };
+    const EventTypeSpec kinds[] = {{kEventClassMouse, kEventMouseDown},
+                                   {kEventClassMouse, kEventMouseUp},
+                                   {kEventClassMouse, kEventMouseMoved},
+                                   {kEventClassMouse, kEventMouseDragged}};
+    EventHandlerRef below = nullptr;
+    EventHandlerRef handler = nullptr;
+    ASSERT_EQ(InstallEventHandler(GetEventMonitorTarget(), countPassedOn, GetEventTypeCount(kinds), kinds,
+                                  &log, &below),
+              noErr);
+    ASSERT_EQ(
+        InstallEventHandler(GetEventMonitorTarget(), record, GetEventTypeCount(kinds), kinds, &log, &handler),
+        noErr);
+    QTest::qWait(100); // the selection reaches the server
+
+    const auto waitFor = [&](UInt32 kind) {
+        return QTest::qWaitFor([&] { return !log.kinds.empty() && log.kinds.back() == kind; }, 5000);
+    };
+    other.pointer(XCB_MOTION_NOTIFY, 0, 300, 200);
+    EXPECT_TRUE(waitFor(kEventMouseMoved));
+    other.pointer(XCB_BUTTON_PRESS, 1);
+    EXPECT_TRUE(waitFor(kEventMouseDown));
+    other.pointer(XCB_MOTION_NOTIFY, 0, 340, 260);
+    EXPECT_TRUE(waitFor(kEventMouseDragged));
+    other.pointer(XCB_BUTTON_RELEASE, 1);
+    EXPECT_TRUE(waitFor(kEventMouseUp));
+    EXPECT_EQ(log.passedOn, 3) << "down, dragged and up are handed on; moves are not";
+
+    ASSERT_EQ(RemoveEventHandler(handler), noErr);
+    ASSERT_EQ(RemoveEventHandler(below), noErr);
+    const size_t seen = log.kinds.size();
+    other.pointer(XCB_MOTION_NOTIFY, 0, 500, 500);
+    QTest::qWait(250);
+    EXPECT_EQ(log.kinds.size(), seen);
+    EXPECT_EQ(log.passedOn, 3);
 }
 
 } // namespace

@@ -1,22 +1,95 @@
 #include "ImageCaptureCrosshairWindowController.h"
 
 #include "ImageCaptureManagerError.h"
-#include "ScreensnapManager.h"
-#include "sound/NSBeep.h"
+#include "Log.h"
 
-ImageCaptureCrosshairWindowController::ImageCaptureCrosshairWindowController() = default;
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <cmath>
+#include <limits>
+
+using namespace carbon;
+
+namespace {
+
+// The whole seconds a countdown shows: the ceiling of what is left.
+long wholeSecondsLeft(double remaining) {
+    const double whole = std::ceil(remaining);
+    if (!(whole > double(std::numeric_limits<long>::min())) ||
+        !(whole < double(std::numeric_limits<long>::max())))
+        return 0;
+    return long(whole);
+}
+
+} // namespace
+
+ImageCaptureCrosshairWindowController::ImageCaptureCrosshairWindowController(Services services)
+    : services_(std::move(services)), snapCountdownTimer_(std::make_unique<QTimer>()) {
+    snapCountdownTimer_->setInterval(100);
+    QObject::connect(snapCountdownTimer_.get(), &QTimer::timeout, &delayedWork_,
+                     [this] { countdownTimerFired(); });
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    // Timers run on the thread their objects belong to: the main thread, wherever this was made.
+    if (QThread::currentThread() != app->thread()) {
+        delayedWork_.moveToThread(app->thread());
+        snapCountdownTimer_->moveToThread(app->thread());
+    }
+    // Windows go while the application object still exists; a capture cut short by quitting reports
+    // as cancelled.
+    QObject::connect(app, &QCoreApplication::aboutToQuit, &delayedWork_, [this] {
+        cancelCapture(nullptr);
+        released_.clear();
+    });
+}
+
+ImageCaptureCrosshairWindowController::~ImageCaptureCrosshairWindowController() {
+    // Without the application object the mouse monitor has gone, and its handlers with it.
+    if (QCoreApplication::instance())
+        removeBackgroundEventHandler();
+    if (window_)
+        window_->setContentView(nullptr);
+}
 
 void ImageCaptureCrosshairWindowController::beginCaptureAsTimed(bool timed,
                                                                 ScreensnapCompletionBlock completionHandler) {
-    (void)timed;
     if (isCaptureActive_) {
-        glimra::NSBeep();
+        services_.beep();
         return;
     }
     isCaptureActive_ = true;
     completionHandler_ = std::move(completionHandler);
-    // The interactive overlay is not part of this build yet: the capture ends as if cancelled.
-    cancelCapture(nullptr);
+
+    std::unique_ptr<OverlayWindow> window =
+        services_.makeOverlayWindow ? services_.makeOverlayWindow() : nullptr;
+    if (!window) {
+        if (services_.makeOverlayWindow)
+            NSLog("The capture overlay could not be shown");
+        cancelCapture(nullptr);
+        return;
+    }
+    releaseOverlayLater();
+    window_ = std::move(window);
+    view_ = std::make_unique<ImageCaptureCrosshairOverlayView>(
+        *this, *window_, services_.view,
+        crosshair::HandleMetrics::forImageWidth(services_.cropHandleWidth()));
+    window_->setContentView(view_.get());
+
+    installBackgroundEventHandler();
+    window_->orderFrontRegardless();
+    window_->makeKeyWindow();
+
+    // The badge starts at the pointer: its x, and its distance from the top of the desktop.
+    const CGPoint p = window_->mouseLocationOutsideOfEventStream();
+    view_->setTimedSnap(timed);
+    services_.hideCursor();
+    isCursorHidden_ = true;
+    view_->setTopNumber(p.x);
+    view_->setBottomNumber(window_->boundsSize().height - p.y);
+    window_->setNeedsDisplay();
 }
 
 void ImageCaptureCrosshairWindowController::beginCaptureWithCompletionHandler(
@@ -31,41 +104,141 @@ void ImageCaptureCrosshairWindowController::beginTimedCaptureWithCompletionHandl
 
 void ImageCaptureCrosshairWindowController::beginCapturePreviousAreaWithCompletionHandler(
     ScreensnapCompletionBlock completionHandler) {
+    // Taking the block of a running capture's place would leave that one unanswered.
+    if (isCaptureActive_) {
+        services_.beep();
+        return;
+    }
     completionHandler_ = std::move(completionHandler);
-    if (_previousRect.isNull()) {
+    if (previousRect_ == NSZeroRect) {
         cancelCapture(nullptr);
         return;
     }
     // Already in global display coordinates: no overlay offset applies.
-    captureGlobalRect(_previousRect);
+    captureGlobalRect(previousRect_);
 }
 
-void ImageCaptureCrosshairWindowController::captureRect(const QRectF& r) {
-    isCaptureActive_ = false;
-    captureGlobalRect(r.translated(displayOffset_));
+void ImageCaptureCrosshairWindowController::captureRect(const CGRect& r) {
+    const CGPoint offset = window_ ? window_->displayOffset() : CGPoint{};
+    captureGlobalRect(NSOffsetRect(r, offset.x, offset.y));
 }
 
-void ImageCaptureCrosshairWindowController::captureGlobalRect(const QRectF& r) {
-    // Taken out first: the block may start the next capture.
-    ScreensnapCompletionBlock handler = std::move(completionHandler_);
-    completionHandler_ = nullptr;
-    if (r.width() == 0 || r.height() == 0) {
+void ImageCaptureCrosshairWindowController::captureGlobalRect(const CGRect& r) {
+    const ScreensnapCompletionBlock handler = endCapture();
+    if (r.size.width == 0 || r.size.height == 0) {
         const glimra::NSError error = ImageCaptureManagerError::zeroDimensionError();
         if (handler)
             handler(false, QImage(), false, std::nullopt, &error);
         return;
     }
-    _previousRect = r;
+    previousRect_ = r;
     hasPreviousRect_.store(true);
-    const QImage image = ScreensnapManager::sharedManager().createCGImageOfRect(r);
+    const QImage image = services_.createCGImageOfRect(r);
     if (handler)
-        handler(true, image, double(image.width()) != r.width(), std::nullopt, nullptr);
+        handler(true, image, double(image.width()) != r.size.width, std::nullopt, nullptr);
 }
 
 void ImageCaptureCrosshairWindowController::cancelCapture(const glimra::NSError* error) {
-    isCaptureActive_ = false;
-    ScreensnapCompletionBlock handler = std::move(completionHandler_);
-    completionHandler_ = nullptr;
+    const ScreensnapCompletionBlock handler = endCapture();
     if (handler)
         handler(false, QImage(), false, std::nullopt, error);
+}
+
+void ImageCaptureCrosshairWindowController::finishCaptureWithImage(const QImage& image, bool isHighResolution,
+                                                                   const std::optional<QString>& title) {
+    const ScreensnapCompletionBlock handler = endCapture();
+    if (handler)
+        handler(true, image, isHighResolution, title, nullptr);
+}
+
+// Everything is put back before the block runs: the block may start the next capture at once.
+ScreensnapCompletionBlock ImageCaptureCrosshairWindowController::endCapture() {
+    snapCountdownTimer_->stop();
+    isCaptureActive_ = false;
+    removeBackgroundEventHandler();
+    if (window_) {
+        window_->orderOut();
+        window_->setCursor(CursorShape::Arrow);
+    }
+    unhideCursorIfHidden();
+    releaseOverlayLater();
+    return std::exchange(completionHandler_, nullptr);
+}
+
+// The overlay's own calls may be what ends the capture, so it goes once they have returned.
+void ImageCaptureCrosshairWindowController::releaseOverlayLater() {
+    if (!window_ && !view_)
+        return;
+    if (window_)
+        window_->setContentView(nullptr);
+    released_.emplace_back(std::move(window_), std::move(view_));
+    QTimer::singleShot(0, &delayedWork_, [this] { released_.clear(); });
+}
+
+void ImageCaptureCrosshairWindowController::unhideCursorIfHidden() {
+    if (!isCursorHidden_)
+        return;
+    isCursorHidden_ = false;
+    services_.unhideCursor();
+}
+
+void ImageCaptureCrosshairWindowController::beginCountdown(double delaySeconds) {
+    snapTime_ = services_.now() + delaySeconds;
+    snapPartialSecondsRemaining_ = 0;
+    snapCountdownTimer_->start();
+    countdownTimerFired();
+}
+
+void ImageCaptureCrosshairWindowController::countdownTimerFired() {
+    // A tick after the countdown ended (or without a capture) must not grab a second time.
+    if (!snapCountdownTimer_->isActive() || !view_ || !window_) {
+        snapCountdownTimer_->stop();
+        return;
+    }
+    const double remaining = snapTime_ - services_.now();
+    const long whole = wholeSecondsLeft(remaining);
+    if (whole != snapPartialSecondsRemaining_ && remaining > 0) {
+        snapPartialSecondsRemaining_ = whole;
+        view_->setTimerImage(services_.countdownImage(whole));
+        services_.playCountdownTick();
+    } else if (!(remaining > 0)) {
+        view_->setTimerImage(QImage());
+        snapCountdownTimer_->stop();
+        window_->orderOut();
+        view_->performCaptureSelectionRectAfterDelay();
+    }
+}
+
+void ImageCaptureCrosshairWindowController::installBackgroundEventHandler() {
+    if (services_.isApplicationActive() || backgroundEventHandlerRef_ || !view_)
+        return;
+    static constexpr EventTypeSpec kinds[] = {{kEventClassMouse, kEventMouseDown},
+                                              {kEventClassMouse, kEventMouseUp},
+                                              {kEventClassMouse, kEventMouseMoved},
+                                              {kEventClassMouse, kEventMouseDragged}};
+    const OSStatus status = InstallEventHandler(
+        GetEventMonitorTarget(), NewEventHandlerUPP(CrosshairOverlayBackgroundEventHandler),
+        GetEventTypeCount(kinds), kinds, view_.get(), &backgroundEventHandlerRef_);
+    if (status != noErr) {
+        NSLog("InstallEventHandler error: %d", status);
+        backgroundEventHandlerRef_ = nullptr;
+    }
+}
+
+void ImageCaptureCrosshairWindowController::removeBackgroundEventHandler() {
+    if (!backgroundEventHandlerRef_)
+        return;
+    if (const OSStatus status = RemoveEventHandler(backgroundEventHandlerRef_); status != noErr)
+        NSLog("RemoveEventHandler error: %d", status);
+    backgroundEventHandlerRef_ = nullptr;
+}
+
+OSStatus CrosshairOverlayBackgroundEventHandler(EventHandlerCallRef nextHandler, EventRef event,
+                                                void* userData) {
+    auto* view = static_cast<ImageCaptureCrosshairOverlayView*>(userData);
+    if (GetEventClass(event) == kEventClassMouse && GetEventKind(event) == kEventMouseMoved) {
+        view->mouseMoved(view->window().mouseLocationOutsideOfEventStream());
+        return noErr;
+    }
+    return CallNextEventHandler(nextHandler, event);
 }

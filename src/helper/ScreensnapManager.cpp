@@ -2,13 +2,23 @@
 
 #include "Bundle.h"
 #include "ImageCaptureCrosshairWindowController.h"
+#include "Log.h"
+#include "Preferences_Mac.h"
 #include "ScreenCoordinates.h"
+#include "UserDefaults.h"
+#include "sound/NSBeep.h"
+#include "sound/NSSound.h"
+#include "ui/NamedImage.h"
 
 #include <QCursor>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QScreen>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
 
 using glimra::x11::WindowInfo;
 
@@ -17,6 +27,22 @@ namespace {
 glimra::ScreenSpace currentScreenSpace() {
     const QScreen* primary = QGuiApplication::primaryScreen();
     return {primary ? QRectF(primary->geometry()) : QRectF()};
+}
+
+QString imagesDirectory() {
+    return glimra::Bundle::mainBundle().resourcePath() + QStringLiteral("/images");
+}
+
+// The sharpest scale among the screens: an image for it is drawn crisp on every screen.
+qreal highestDevicePixelRatio() {
+    qreal ratio = 1;
+    for (const QScreen* screen : QGuiApplication::screens())
+        ratio = std::max(ratio, screen->devicePixelRatio());
+    return ratio;
+}
+
+bool isGuiApplication() {
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
 }
 
 } // namespace
@@ -33,14 +59,65 @@ ScreensnapManager& ScreensnapManager::sharedManager() {
     return manager;
 }
 
-ScreensnapManager::ScreensnapManager()
-    : crosshairWindowController_(std::make_unique<ImageCaptureCrosshairWindowController>()) {}
+ScreensnapManager::ScreensnapManager() {
+    if (QCoreApplication::instance() && QThread::currentThread() != QCoreApplication::instance()->thread())
+        NSLog("The snapshot manager was made off the main thread; its captures still run on the main thread");
+    crosshairWindowController_ = std::make_unique<ImageCaptureCrosshairWindowController>(crosshairServices());
+}
 
 ScreensnapManager::~ScreensnapManager() = default;
 
 void ScreensnapManager::setCrosshairWindowController(
     std::unique_ptr<ImageCaptureCrosshairWindowController> c) {
     crosshairWindowController_ = std::move(c);
+}
+
+ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServices() {
+    ImageCaptureCrosshairWindowController::Services services;
+    // No overlay window on this desktop yet: interactive captures end as cancelled. The cursor is
+    // hidden by the overlay's own windows for now.
+    services.hideCursor = [] {};
+    services.unhideCursor = [] {};
+    services.beep = [] { glimra::NSBeep(); };
+    services.createCGImageOfRect = [this](const CGRect& r) {
+        return createCGImageOfRect(QRectF(r.origin.x, r.origin.y, r.size.width, r.size.height));
+    };
+    services.isApplicationActive = [] {
+        return !isGuiApplication() || QGuiApplication::applicationState() == Qt::ApplicationActive;
+    };
+    services.now = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    };
+    services.countdownImage = [](long seconds) {
+        return glimra::loadNamedImageForScale(imagesDirectory(), QStringLiteral("countdown_%1").arg(seconds),
+                                              highestDevicePixelRatio());
+    };
+    services.playCountdownTick = [sound = glimra::NSSound::soundNamed(QStringLiteral("pre-snap-countdown"))] {
+        if (!sound)
+            return;
+        if (sound->isPlaying())
+            sound->stop();
+        sound->play();
+    };
+    services.cropHandleWidth = [] {
+        const QImage handle =
+            glimra::loadNamedImageForScale(imagesDirectory(), QStringLiteral("capture_blue_handle"), 1);
+        return handle.isNull() ? 0.0 : handle.width() / handle.devicePixelRatio();
+    };
+    services.view.windowInformationForLocation = [this](CGPoint p, uint32_t ignoring) {
+        return windowInformationForLocation(QPointF(p.x, p.y), ignoring);
+    };
+    services.view.createCGImageOfWindow = [this](uint32_t windowNumber) {
+        return createCGImageOfWindow(windowNumber);
+    };
+    services.view.isOptionKeyDown = [] {
+        return isGuiApplication() && (QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier);
+    };
+    services.view.timedSnapDelaySeconds = [] {
+        return glimra::UserDefaults::standardUserDefaults().integerForKey(
+            QString::fromLatin1(kTimedScreenSnapDelaySecondsPrefsKey));
+    };
+    return services;
 }
 
 bool ScreensnapManager::canSnapPreviousArea() const {

@@ -2,6 +2,7 @@
 // The one process-wide entry point for screen images: the four kinds of capture, the flag that says
 // one is in progress, and the image primitives of the window server.
 
+#include "ImageCaptureCrosshairWindowController.h"
 #include "ScreensnapCompletionBlock.h"
 #include "x11/WindowServer.h"
 
@@ -13,12 +14,12 @@
 #include <memory>
 #include <optional>
 
-class ImageCaptureCrosshairWindowController;
 class QScreen;
 
 class ScreensnapManager {
 public:
-    // Created on first use, once, thread-safely.
+    // Created once, thread-safely, on first use. Start-up makes it on the main thread, where its
+    // crosshair capture keeps windows and timers; from then on any thread may ask for it.
     static ScreensnapManager& sharedManager();
 
     ScreensnapManager();
@@ -28,6 +29,9 @@ public:
 
     ImageCaptureCrosshairWindowController& crosshairWindowController() { return *crosshairWindowController_; }
     void setCrosshairWindowController(std::unique_ptr<ImageCaptureCrosshairWindowController> controller);
+    // What the crosshair capture uses of the desktop: this manager's grabs and window list, the
+    // user's settings, the bundle's artwork and sounds.
+    ImageCaptureCrosshairWindowController::Services crosshairServices();
 
     // Read from the XPC queue while the main thread writes it.
     bool isSnapping() const { return snapping_.load(); }

@@ -126,7 +126,7 @@ TEST_F(StatusMenuTest, ItemsAreEnabledByTheirActions) {
     manager.setSnapping(false);
 
     // A captured rectangle makes a previous area, with or without a window server to image it.
-    manager.crosshairWindowController().captureRect(QRectF(0, 0, 8, 6));
+    manager.crosshairWindowController().captureRect(NSMakeRect(0, 0, 8, 6));
     EXPECT_TRUE(delegate->validateMenuItem(previous));
     manager.setSnapping(true);
     EXPECT_FALSE(delegate->validateMenuItem(previous));

@@ -1,0 +1,126 @@
+#pragma once
+// What the overlay of a crosshair capture knows and decides: the selection with its anchor and moving
+// points, the refinement drags (handles, move), the ratio lock, the two numbers of the badge, the
+// timed flag and the countdown digit; the mouse rules that change them; and the frame they make. The
+// window it lives in paints the frame and feeds it the mouse (CrosshairOverlayContract.h).
+//
+// States, by the flags: hunting (no button, no selection), selecting (button down, first selection
+// being dragged out), refining (a selection exists: handle drag, move drag, or a dead drag that
+// started outside it), counting down (a timed capture waits; the overlay lets the mouse through).
+
+#include "CrosshairOverlayContract.h"
+#include "CrosshairSelectionGeometry.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class ImageCaptureCrosshairWindowController;
+class ImageCaptureCrosshairResizeWindowController;
+
+namespace glimra::x11 {
+struct WindowInfo;
+}
+
+class ImageCaptureCrosshairOverlayView final : public OverlayContentView {
+public:
+    // What the view asks the desktop. Every member must be set.
+    struct Services {
+        // The frontmost window under a screen point (y up), leaving out the given window.
+        std::function<std::optional<glimra::x11::WindowInfo>(CGPoint screenPoint, uint32_t ignoring)>
+            windowInformationForLocation;
+        // A window's image at full pixel resolution; null when it cannot be read.
+        std::function<QImage(uint32_t windowNumber)> createCGImageOfWindow;
+        // Whether Option (Alt) is held at the moment of the call.
+        std::function<bool()> isOptionKeyDown;
+        // The user's countdown length in whole seconds.
+        std::function<int64_t()> timedSnapDelaySeconds;
+    };
+
+    // Lives inside window, which outlives it; controller runs the session.
+    ImageCaptureCrosshairOverlayView(ImageCaptureCrosshairWindowController& controller, OverlayWindow& window,
+                                     Services services, crosshair::HandleMetrics handles);
+    ~ImageCaptureCrosshairOverlayView() override;
+    ImageCaptureCrosshairOverlayView(const ImageCaptureCrosshairOverlayView&) = delete;
+    ImageCaptureCrosshairOverlayView& operator=(const ImageCaptureCrosshairOverlayView&) = delete;
+
+    OverlayWindow& window() const { return window_; }
+
+    // OverlayContentView
+    void mouseDown(CGPoint locationInWindow) override;
+    void mouseDragged(CGPoint locationInWindow, double deltaX, double deltaY) override;
+    void mouseUp(CGPoint locationInWindow) override;
+    void mouseMoved(CGPoint locationInWindow) override;
+    OverlayDrawState drawState() const override;
+
+    // The first selection as the two points of the current drag span it; the zero rectangle when no
+    // button is down and there is no selection yet.
+    CGRect selectionRect() const;
+    // The stored selection, normalised (it may hold negative sizes during a handle drag).
+    CGRect sanitizedSelectionRect() const;
+    // Hands the selection, in overlay coordinates, to the controller's captureRect.
+    void captureSelectionRect();
+    // captureSelectionRect once the hidden overlay has left the screen (0.1 s), unless the view goes
+    // first.
+    void performCaptureSelectionRectAfterDelay();
+    // Keeps the resize panel's fields in step with the selection; nothing while there is no panel.
+    void updateResizePanel();
+
+    // The resize panel's choices (the panel itself comes later; it is nullptr for now).
+    void crosshairResizeControllerDidAcceptCapture(ImageCaptureCrosshairResizeWindowController* panel);
+    void crosshairResizeControllerDidAcceptTimedCapture(ImageCaptureCrosshairResizeWindowController* panel);
+    void crosshairResizeControllerDidChangeResizeRatioLock(ImageCaptureCrosshairResizeWindowController* panel,
+                                                           bool locked, double widthToHeightRatio);
+
+    double topNumber() const { return topNumber_; }
+    void setTopNumber(double value) { topNumber_ = value; }
+    double bottomNumber() const { return bottomNumber_; }
+    void setBottomNumber(double value) { bottomNumber_ = value; }
+    bool isTimedSnap() const { return timedSnap_; }
+    void setTimedSnap(bool timed) { timedSnap_ = timed; }
+    const QImage& timerImage() const { return timerImage_; }
+    // Repaints only the digit's square.
+    void setTimerImage(const QImage& image);
+    CGRect timerDisplayRect() const;
+
+    bool isRefiningSelection() const { return isRefiningSelection_; }
+    bool isDuringCountdown() const { return isDuringCountdown_; }
+    crosshair::Corner draggingCorner() const { return draggingCorner_; }
+
+private:
+    // The click's window captured and the session ended; false (the overlay back) when there is no
+    // window there or it cannot be imaged.
+    bool snapWindowUnderMouse();
+    void setCursorForPoint(CGPoint p);
+
+    ImageCaptureCrosshairWindowController& controller_;
+    OverlayWindow& window_;
+    Services services_;
+    crosshair::HandleMetrics handles_;
+
+    bool isMouseDown_ = false;
+    bool isRefiningSelection_ = false;
+    bool isDuringCountdown_ = false;
+    bool isDraggingEntireSelection_ = false;
+    bool isRatioLocked_ = false;
+    double widthToHeightRatio_ = 0; // height divided by width
+    CGPoint initialMouseDown_;
+    CGPoint initialRefinementMouseDown_;
+    CGPoint previousMouseDown_;
+    CGPoint currentMouseDown_;
+    CGRect selectionRect_;
+    CGRect initialRefinementRect_;
+    crosshair::Corner draggingCorner_ = crosshair::kNoCorner;
+    bool timedSnap_ = false;
+    double bottomNumber_ = 0;
+    QImage timerImage_;
+    double topNumber_ = 0;
+    // Stands in for the resize panel's existence until there is one.
+    bool hasAcceptedWithoutPanel_ = false;
+    // Delayed work dies with the view.
+    QObject delayedWork_;
+};

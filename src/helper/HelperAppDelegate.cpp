@@ -39,7 +39,11 @@ void HelperAppDelegate::initialize() {
         glimra::UserDefaults::standardUserDefaults().registerDefaults(*defaults);
 }
 
-void HelperAppDelegate::applicationWillFinishLaunching() {}
+void HelperAppDelegate::applicationWillFinishLaunching() {
+    // Made here, on the main thread, before any XPC message could be the first to ask for it: its
+    // crosshair capture owns windows and timers, which belong to the main thread.
+    ScreensnapManager::sharedManager();
+}
 
 void HelperAppDelegate::applicationDidFinishLaunching() {
     // Everything the helper does goes over the session bus; without one it cannot even tell whether

@@ -65,6 +65,11 @@ void ImageCaptureCrosshairOverlayView::mouseDown(CGPoint p) {
 void ImageCaptureCrosshairOverlayView::mouseDragged(CGPoint p, double deltaX, double deltaY) {
     if (isDuringCountdown_ || (deltaX == 0 && deltaY == 0))
         return;
+    // A button pressed before the overlay showed drags nothing: the pointer only moves.
+    if (!isMouseDown_) {
+        mouseMoved(p);
+        return;
+    }
     const CGPoint pointer = truncatedPoint(p);
     const double dx = pointer.x - previousMouseDown_.x;
     const double dy = pointer.y - previousMouseDown_.y;
@@ -93,8 +98,9 @@ void ImageCaptureCrosshairOverlayView::mouseDragged(CGPoint p, double deltaX, do
 }
 
 void ImageCaptureCrosshairOverlayView::mouseUp(CGPoint p) {
-    // The session has ended (a window was captured, the capture was cancelled): nothing to finish.
-    if (!controller_.isCaptureActive() || isDuringCountdown_)
+    // The session has ended (a window was captured, the capture was cancelled), or the press went
+    // elsewhere before the overlay showed: nothing to finish.
+    if (!controller_.isCaptureActive() || isDuringCountdown_ || !isMouseDown_)
         return;
     currentMouseDown_ = truncatedPoint(p);
     if (isRefiningSelection_) {

@@ -157,10 +157,16 @@ void ImageCaptureCrosshairOverlayView::setCursorForPoint(CGPoint p) {
 bool ImageCaptureCrosshairOverlayView::snapWindowUnderMouse() {
     window_.orderOut();
     const CGPoint screenPoint = window_.convertPointToScreen(previousMouseDown_);
-    const std::optional<glimra::x11::WindowInfo> info =
-        services_.windowInformationForLocation(screenPoint, window_.windowNumber());
+    const std::optional<glimra::x11::WindowInfo> info = services_.windowInformationForLocation(
+        screenPoint, [this](uint32_t number) { return window_.ownsWindowNumber(number); });
     const bool boundsReadable = info && info->bounds.isValid() && std::isfinite(info->bounds.width());
-    const QImage image = boundsReadable ? services_.createCGImageOfWindow(info->number) : QImage();
+    QImage image;
+    if (boundsReadable) {
+        // Over a picture of the desktop the window is cut from what the user saw.
+        image = window_.createImageOfRectAsShown(info->bounds);
+        if (image.isNull())
+            image = services_.createCGImageOfWindow(info->number);
+    }
     if (image.isNull()) {
         window_.orderFrontRegardless();
         window_.makeKeyWindow();

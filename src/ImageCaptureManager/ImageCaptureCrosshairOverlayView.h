@@ -30,8 +30,10 @@ class ImageCaptureCrosshairOverlayView final : public OverlayContentView {
 public:
     // What the view asks the desktop. Every member must be set.
     struct Services {
-        // The frontmost window under a screen point (y up), leaving out the given window.
-        std::function<std::optional<glimra::x11::WindowInfo>(CGPoint screenPoint, uint32_t ignoring)>
+        // The frontmost window under a screen point (y up), leaving out the windows named (the
+        // overlay's own).
+        std::function<std::optional<glimra::x11::WindowInfo>(CGPoint screenPoint,
+                                                             const std::function<bool(uint32_t)>& ignores)>
             windowInformationForLocation;
         // A window's image at full pixel resolution; null when it cannot be read.
         std::function<QImage(uint32_t windowNumber)> createCGImageOfWindow;

@@ -77,6 +77,7 @@ void ImageCaptureCrosshairWindowController::beginCaptureAsTimed(bool timed,
         *this, *window_, services_.view,
         crosshair::HandleMetrics::forImageWidth(services_.cropHandleWidth()));
     window_->setContentView(view_.get());
+    window_->setEscapeKeyUpHandler([this] { cancelCapture(nullptr); });
 
     installBackgroundEventHandler();
     window_->orderFrontRegardless();
@@ -115,15 +116,22 @@ void ImageCaptureCrosshairWindowController::beginCapturePreviousAreaWithCompleti
         return;
     }
     // Already in global display coordinates: no overlay offset applies.
-    captureGlobalRect(previousRect_);
+    captureGlobalRect(previousRect_, QImage());
 }
 
 void ImageCaptureCrosshairWindowController::captureRect(const CGRect& r) {
     const CGPoint offset = window_ ? window_->displayOffset() : CGPoint{};
-    captureGlobalRect(NSOffsetRect(r, offset.x, offset.y));
+    const CGRect global = NSOffsetRect(r, offset.x, offset.y);
+    // Over a picture of the desktop the selection is cut from what the user saw; after a countdown,
+    // during which the user worked with the live desktop, the screen is grabbed as it is now.
+    QImage shown;
+    if (window_ && view_ && !view_->isDuringCountdown())
+        shown = window_->createImageOfRectAsShown(
+            QRectF(global.origin.x, global.origin.y, global.size.width, global.size.height));
+    captureGlobalRect(global, shown);
 }
 
-void ImageCaptureCrosshairWindowController::captureGlobalRect(const CGRect& r) {
+void ImageCaptureCrosshairWindowController::captureGlobalRect(const CGRect& r, const QImage& shown) {
     const ScreensnapCompletionBlock handler = endCapture();
     if (r.size.width == 0 || r.size.height == 0) {
         const glimra::NSError error = ImageCaptureManagerError::zeroDimensionError();
@@ -133,7 +141,7 @@ void ImageCaptureCrosshairWindowController::captureGlobalRect(const CGRect& r) {
     }
     previousRect_ = r;
     hasPreviousRect_.store(true);
-    const QImage image = services_.createCGImageOfRect(r);
+    const QImage image = shown.isNull() ? services_.createCGImageOfRect(r) : shown;
     if (handler)
         handler(true, image, double(image.width()) != r.size.width, std::nullopt, nullptr);
 }

@@ -98,8 +98,9 @@ public:
     ImageCaptureCrosshairOverlayView* contentView() const { return view_.get(); }
 
 private:
-    // Grabs r (global display coordinates); ends the capture and reports it.
-    void captureGlobalRect(const CGRect& r);
+    // Grabs r (global display coordinates), unless the overlay has shown it already; ends the capture
+    // and reports it.
+    void captureGlobalRect(const CGRect& r, const QImage& shown);
     // Stops the monitor and the countdown, lets go of the overlay and returns the block to report to.
     ScreensnapCompletionBlock endCapture();
     void releaseOverlayLater();

@@ -104,8 +104,9 @@ ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServ
             glimra::loadNamedImageForScale(imagesDirectory(), QStringLiteral("capture_blue_handle"), 1);
         return handle.isNull() ? 0.0 : handle.width() / handle.devicePixelRatio();
     };
-    services.view.windowInformationForLocation = [this](CGPoint p, uint32_t ignoring) {
-        return windowInformationForLocation(QPointF(p.x, p.y), ignoring);
+    services.view.windowInformationForLocation = [this](CGPoint p,
+                                                        const std::function<bool(uint32_t)>& ignores) {
+        return windowInformationForLocation(QPointF(p.x, p.y), ignores);
     };
     services.view.createCGImageOfWindow = [this](uint32_t windowNumber) {
         return createCGImageOfWindow(windowNumber);
@@ -139,6 +140,12 @@ void ScreensnapManager::warmUp() {
 
 std::optional<WindowInfo> ScreensnapManager::windowInformationForLocation(QPointF point,
                                                                           uint32_t ignoringWindowNumber) {
+    return windowInformationForLocation(
+        point, [ignoringWindowNumber](uint32_t number) { return number == ignoringWindowNumber; });
+}
+
+std::optional<WindowInfo>
+ScreensnapManager::windowInformationForLocation(QPointF point, const std::function<bool(uint32_t)>& ignores) {
     const QScreen* mainScreen = QGuiApplication::primaryScreen();
     const double h = mainScreen ? mainScreen->geometry().height() : 0.0;
     const QPointF p = glimra::displayPointFromScreenPoint(point, h);
@@ -153,7 +160,7 @@ std::optional<WindowInfo> ScreensnapManager::windowInformationForLocation(QPoint
             continue;
         if (!glimra::displayRectContainsPoint(window.bounds, p))
             continue;
-        if (window.number == ignoringWindowNumber)
+        if (ignores(window.number))
             continue;
         // Docks and panels play the system Dock: a capture looks through them.
         if (window.kind == WindowInfo::Kind::Dock)

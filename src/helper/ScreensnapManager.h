@@ -11,6 +11,7 @@
 #include <QRectF>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -43,6 +44,9 @@ public:
     // not a dock; nullopt when there is none or no window list.
     std::optional<glimra::x11::WindowInfo> windowInformationForLocation(QPointF point,
                                                                         uint32_t ignoringWindowNumber);
+    // The same, leaving out every window the predicate names (an overlay of several windows).
+    std::optional<glimra::x11::WindowInfo>
+    windowInformationForLocation(QPointF point, const std::function<bool(uint32_t)>& ignores);
 
     // Images owned by the caller; null when the display server gives none.
     QImage createCGImageOfRect(const QRectF& rectInGlobalDisplayCoordinates);

@@ -28,11 +28,14 @@ struct FakeOverlayRecord {
     CGPoint mouseLocation;
     CGPoint screenOffset; // a screen point is the view point plus this
     uint32_t windowNumber = 0x600001;
+    bool showsSnapshot = false; // a picture of the desktop rather than the live one
 
     bool visible = false;
     bool ignoresMouseEvents = false;
     int timesShown = 0;
     std::vector<CursorShape> cursors;
+    std::vector<QRectF> cuts; // rectangles taken from the picture
+    std::function<void()> escapeKeyUp;
     bool destroyed = false;
 };
 
@@ -63,6 +66,15 @@ public:
     CGPoint mouseLocationOutsideOfEventStream() const override { return r_->mouseLocation; }
     uint32_t windowNumber() const override { return r_->windowNumber; }
     void setCursor(CursorShape shape) override { r_->cursors.push_back(shape); }
+    void setEscapeKeyUpHandler(std::function<void()> handler) override {
+        r_->escapeKeyUp = std::move(handler);
+    }
+    QImage createImageOfRectAsShown(const QRectF& rect) const override {
+        if (!r_->showsSnapshot)
+            return QImage();
+        r_->cuts.push_back(rect);
+        return QImage(rect.size().toSize(), QImage::Format_RGB32);
+    }
 
 private:
     std::shared_ptr<FakeOverlayRecord> r_;
@@ -96,7 +108,7 @@ public:
     std::vector<CaptureReport> reports;
     std::vector<std::shared_ptr<FakeOverlayRecord>> overlays;
     std::vector<CGRect> grabs;
-    std::vector<std::pair<CGPoint, uint32_t>> windowQueries; // screen point, window left out
+    std::vector<std::pair<CGPoint, bool>> windowQueries; // screen point, the overlay left out
     std::vector<long> digits;
     int beeps = 0;
     int cursorHides = 0;
@@ -159,8 +171,9 @@ private:
         };
         s.playCountdownTick = [this] { ++ticks; };
         s.cropHandleWidth = [] { return 12.0; };
-        s.view.windowInformationForLocation = [this](CGPoint p, uint32_t ignoring) {
-            windowQueries.emplace_back(p, ignoring);
+        s.view.windowInformationForLocation = [this](CGPoint p,
+                                                     const std::function<bool(uint32_t)>& ignores) {
+            windowQueries.emplace_back(p, ignores(window().windowNumber));
             return windowUnderPoint;
         };
         s.view.createCGImageOfWindow = [this](uint32_t) { return windowImage; };

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 namespace glimra::artwork {
@@ -32,6 +33,15 @@ inline bool writePng(const QImage& image, const QString& path) {
         return true;
     std::fprintf(stderr, "Cannot write %s\n", qPrintable(path));
     return false;
+}
+
+// The main of a generator that needs nothing but its output folder: runs write on it; the exit status.
+inline int writeArtwork(int argc, char** argv, const std::function<bool(const QDir& out)>& write) {
+    int status = 0;
+    const std::optional<QDir> out = outputDirectory(argc, argv, &status);
+    if (!out)
+        return status;
+    return write(*out) ? 0 : 1;
 }
 
 } // namespace glimra::artwork

@@ -1,11 +1,16 @@
 #include "ReferenceMainApp.h"
 
+#include "Bundle.h"
 #include "DistributedNotificationCenter.h"
 #include "Log.h"
+#include "LoginItems.h"
 #include "SharedHelperCommunication.h"
 #include "Workspace.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QFile>
 #include <QFileInfo>
 
@@ -31,15 +36,64 @@ bool ReferenceMainApp::start() {
     if (!QFileInfo::exists(options_.outputDirectory) && QDir().mkpath(options_.outputDirectory))
         QFile::setPermissions(options_.outputDirectory, kFolderPermissions);
     NSLog("Glimra is running; screenshots go to %@", options_.outputDirectory);
+    if (options_.startHelperAtLogin)
+        setHelperLoginItemEnabled(*options_.startHelperAtLogin);
     if (!options_.connect)
         return true;
     glimra::DistributedNotificationCenter::defaultCenter().addObserver(
         QString::fromLatin1(kXPCHelperAppIsReadyNotification),
         [this](const QString&, const QString&) { connectToHelper(); });
-    // A helper that started first has announced itself already.
+    // A helper that started first has announced itself already; otherwise it announces itself once
+    // started.
     if (glimra::Workspace::sharedWorkspace().isApplicationRunning(QString::fromLatin1(kHelperService)))
         connectToHelper();
+    else
+        startHelper();
     return true;
+}
+
+void ReferenceMainApp::startHelper() {
+    // An installed helper is started by the session bus when asked for by name (its D-Bus service
+    // file), and stays because this application runs. Without a service file, the helper comes when
+    // it is started some other way.
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("StartServiceByName"));
+    call << QString::fromLatin1(kHelperService) << 0u;
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [](QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        if (finished->isError())
+            NSLog("The session bus did not start the helper: %@", finished->error().message());
+    });
+}
+
+QString ReferenceMainApp::helperExecutable() {
+    // Found by its identifier among the login items of this bundle, wherever the bundle lies now.
+    const QDir loginItems(glimra::currentMainBundlePath() + u'/' +
+                          QString::fromLatin1(kAppBundleLoginItemsPath));
+    for (const QString& name : loginItems.entryList({QStringLiteral("*.app")}, QDir::Dirs)) {
+        const glimra::Bundle bundle(loginItems.filePath(name));
+        if (bundle.bundleIdentifier() == QLatin1String(kHelperService))
+            return bundle.executablePath();
+    }
+    return {};
+}
+
+void ReferenceMainApp::setHelperLoginItemEnabled(bool enabled) {
+    const QString entry = glimra::autostartEntryPath(QString::fromLatin1(kHelperService));
+    if (!enabled) {
+        if (glimra::removeAutostartEntry(entry))
+            NSLog("The helper no longer starts at login");
+        return;
+    }
+    const QString helper = helperExecutable();
+    if (helper.isEmpty()) {
+        NSLog("No helper in %@ to start at login", glimra::currentMainBundlePath());
+        return;
+    }
+    if (glimra::writeAutostartEntry(entry, QStringLiteral("Glimra Helper"), helper))
+        NSLog("The helper starts at login: %@ runs %@", entry, helper);
 }
 
 void ReferenceMainApp::connectToHelper() {
@@ -62,6 +116,12 @@ void ReferenceMainApp::connectToHelper() {
         for (const quint64 kind : options_.sendOnConnect) {
             xpc_object_t message = xpc_dictionary_create();
             xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kind);
+            xpc_connection_send_message(connection, message);
+        }
+        if (options_.startHelperAtLogin) {
+            xpc_object_t message = xpc_dictionary_create();
+            xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kXPCMessageSetStartHelperAtLogin);
+            xpc_dictionary_set_bool(message, kXPCBooleanKey, *options_.startHelperAtLogin);
             xpc_connection_send_message(connection, message);
         }
     }

@@ -1,8 +1,10 @@
 #pragma once
 // The reference main application: keeps every promise the helper relies on. It owns the main
-// application's bus name, connects to the helper whenever the helper announces itself (and again
-// after every connection error), answers capture requests, saves each screenshot it receives as
-// <title>.png in its folder, and quits when the helper asks it to.
+// application's bus name, starts the helper by its bus name when it does not run, connects to the
+// helper whenever the helper announces itself (and again after every connection error), answers
+// capture requests, saves each screenshot it receives as <title>.png in its folder, and quits when
+// the helper asks it to. Asked to start the helper at login, it writes or removes the helper's login
+// item and tells the helper.
 
 #include "xpc/Xpc.h"
 
@@ -10,6 +12,8 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <optional>
 
 class ReferenceMainApp : public QObject {
     Q_OBJECT
@@ -22,6 +26,9 @@ public:
         bool connect = true; // false: runs without ever connecting (a main application that never does)
         // Message kinds to send on the first connection, e.g. 6 for a full-screen capture.
         QList<quint64> sendOnConnect;
+        // "StartHelperAtLogin" to set: the login item is written or removed at start, and the setting
+        // sent to the helper on the first connection.
+        std::optional<bool> startHelperAtLogin;
     };
 
     explicit ReferenceMainApp(Options options, QObject* parent = nullptr);
@@ -33,6 +40,10 @@ public:
     static QString uniqueFilePath(const QDir& directory, const QString& title);
 
 private:
+    // The executable of the helper bundle in this application's bundle, empty when there is none.
+    static QString helperExecutable();
+    void startHelper();
+    void setHelperLoginItemEnabled(bool enabled);
     void connectToHelper();
     void handleEvent(const xpc::xpc_connection_t& connection, const xpc::xpc_object_t& event);
     void saveScreenshot(const xpc::xpc_object_t& message);

@@ -1,6 +1,6 @@
 // The reference main application. Usage:
 //   Glimra [--output DIR] [--answer allow|refuse|nokey|error|ignore] [--no-connect] [--send KIND]...
-//   [glimra:///...]
+//   [--start-helper-at-login true|false] [glimra:///...]
 
 #include "ReferenceMainApp.h"
 #include "UnixSignals.h"
@@ -8,6 +8,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStandardPaths>
+
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -28,7 +30,12 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption send(QStringLiteral("send"),
                                   QStringLiteral("Message kind to send once connected (repeatable), e.g. 6."),
                                   QStringLiteral("kind"));
-    parser.addOptions({output, answer, noConnect, send});
+    const QCommandLineOption startAtLogin(
+        QStringLiteral("start-helper-at-login"),
+        QStringLiteral("Start the helper at login (true) or not (false): writes or removes its login item "
+                       "and tells the helper."),
+        QStringLiteral("bool"));
+    parser.addOptions({output, answer, noConnect, send, startAtLogin});
     parser.addPositionalArgument(QStringLiteral("url"),
                                  QStringLiteral("The glimra:/// URL it was opened with."));
     parser.process(app);
@@ -47,6 +54,14 @@ int main(int argc, char* argv[]) {
     options.connect = !parser.isSet(noConnect);
     for (const QString& kind : parser.values(send))
         options.sendOnConnect.append(kind.toULongLong());
+    if (parser.isSet(startAtLogin)) {
+        const QString value = parser.value(startAtLogin);
+        if (value != u"true" && value != u"false") {
+            std::fprintf(stderr, "Glimra: --start-helper-at-login takes true or false\n");
+            return 1;
+        }
+        options.startHelperAtLogin = value == u"true";
+    }
 
     ReferenceMainApp mainApp(options);
     if (!mainApp.start())

@@ -1,0 +1,284 @@
+// The installed tree: `cmake --install` of this build into a staging folder, unpacked at its prefix as
+// a package manager would; every desktop file checked by the desktop's own validator; the installed
+// programs on a session bus that activates services from the installed tree; and the Debian package.
+
+#include "TestSupport.h"
+#include "XTestKit.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+
+using namespace glimra::test;
+
+namespace {
+
+const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
+const QString kHelperInBundle = QStringLiteral(
+    "lib/glimra/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app/Contents/MacOS/GlimraHelper");
+
+struct Result {
+    int status = -1;
+    QString output;
+};
+
+Result run(const QString& program, const QStringList& arguments,
+           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
+    return {finished ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
+}
+
+QString missingTool(std::initializer_list<const char*> tools) {
+    for (const char* tool : tools)
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return QString::fromLatin1(tool);
+    return {};
+}
+
+#define SKIP_WITHOUT(...)                                                                                    \
+    if (const QString tool = missingTool({__VA_ARGS__}); !tool.isEmpty())                                    \
+    GTEST_SKIP() << tool.toStdString() << " is not installed (scripts/test installs it)"
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A session bus of the test's own that activates the services of one folder, with the environment
+// of an isolated home: the bus starts activated programs in it.
+class ActivatingBus {
+public:
+    ActivatingBus(const IsolatedHome& home, const QString& serviceFolder) : env_(home.environment()) {
+        const QString config = home.path("bus.conf");
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write(
+            QStringLiteral("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                           "<auth>EXTERNAL</auth><servicedir>%1</servicedir><policy context=\"default\">"
+                           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                           "<allow own=\"*\"/></policy></busconfig>")
+                .arg(serviceFolder.toHtmlEscaped())
+                .toUtf8());
+        file.close();
+        const QString address = QStringLiteral("unix:path=") + home.path("runtime/bus");
+        env_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        daemon_ = std::make_unique<Program>(
+            QStringLiteral("dbus-daemon"),
+            QStringList{"--nofork", "--nosyslog", "--config-file=" + config, "--address=" + address}, env_);
+        // A failed connection stays under its name: each try begins by dropping it.
+        waitUntil([&] {
+            QDBusConnection::disconnectFromBus(QStringLiteral("install-test"));
+            bus_ = QDBusConnection::connectToBus(address, QStringLiteral("install-test"));
+            return bus_.isConnected();
+        });
+    }
+    ~ActivatingBus() {
+        // The programs the bus started end here, should the test have failed first: those still
+        // running the executable they ran when seen (a number may belong to another process by now).
+        for (const auto& [pid, executable] : started_)
+            if (executableOf(pid) == executable)
+                ::kill(pid_t(pid), SIGTERM);
+        QDBusConnection::disconnectFromBus(QStringLiteral("install-test"));
+    }
+
+    bool ok() const { return bus_.isConnected(); }
+    const QProcessEnvironment& environment() const { return env_; }
+    bool hasOwner(const QString& name) { return bus_.interface()->isServiceRegistered(name).value(); }
+    // The program owning name, remembered to be ended with the bus; empty when there is none.
+    QString executableOf(const QString& name) {
+        const uint pid = bus_.interface()->servicePid(name).value();
+        if (pid == 0)
+            return {};
+        started_.append({pid, executableOf(pid)});
+        return started_.last().second;
+    }
+    QString output() { return daemon_ ? daemon_->output() : QString(); }
+
+private:
+    QProcessEnvironment env_;
+    std::unique_ptr<Program> daemon_;
+    QDBusConnection bus_{QString()};
+    QList<std::pair<uint, QString>> started_;
+
+    static QString executableOf(uint pid) {
+        return QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath();
+    }
+};
+
+class Installed : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        root = std::make_unique<QTemporaryDir>();
+        // A space in the prefix: every Exec line must quote it.
+        prefix = root->path() + "/Glimra Apps/usr";
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DESTDIR", stage());
+        const Result install =
+            run(GLIMRA_CMAKE_COMMAND, {"--install", GLIMRA_BUILD_DIR, "--prefix", prefix, "--strip"}, env);
+        installLog = install.output;
+        QDir().mkpath(QFileInfo(prefix).path());
+        installed = install.status == 0 && QDir().rename(stage() + prefix, prefix);
+    }
+    static void TearDownTestSuite() { root.reset(); }
+    void SetUp() override { ASSERT_TRUE(installed) << installLog.toStdString(); }
+
+    static QString stage() { return root->path() + "/stage"; }
+    static QString at(const QString& relative) { return prefix + u'/' + relative; }
+
+    static inline std::unique_ptr<QTemporaryDir> root;
+    static inline QString prefix;
+    static inline QString installLog;
+    static inline bool installed = false;
+};
+
+} // namespace
+
+TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
+    SKIP_WITHOUT("desktop-file-validate", "appstreamcli", "man", "readelf");
+    const QString desktop = at("share/applications/app.glimra.Glimra.desktop");
+    const Result entry = run("desktop-file-validate", {desktop});
+    EXPECT_TRUE(entry.status == 0 && entry.output.isEmpty()) << entry.output.toStdString();
+    EXPECT_TRUE(contents(desktop).contains("\nMimeType=x-scheme-handler/glimra;\n"));
+
+    const QString metainfo = at("share/metainfo/app.glimra.Glimra.metainfo.xml");
+    const Result appstream = run("appstreamcli", {"validate", "--no-net", metainfo});
+    EXPECT_EQ(appstream.status, 0) << appstream.output.toStdString();
+    EXPECT_TRUE(contents(metainfo).contains("<screenshot type=\"default\">"));
+
+    // What lintian runs on manual pages: any warning of groff or man shows on stderr.
+    for (const char* page : {"glimra", "glimra-xpc-send"}) {
+        const Result man = run("sh", {"-c", "man --warnings -E UTF-8 -l -Tutf8 -Z \"$0\" >/dev/null",
+                                      at(QStringLiteral("share/man/man1/%1.1").arg(page))});
+        EXPECT_TRUE(man.status == 0 && man.output.isEmpty()) << page << ": " << man.output.toStdString();
+    }
+
+    // Icons at the size their folder names; the application's at the usual sizes, the tray's beside it.
+    QStringList appIconFolders;
+    for (QDirIterator it(at("share/icons/hicolor"), {"*.png"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        const QString folder = path.section(u'/', -3, -3);
+        const int pixels = folder.section(u'x', 0, 0).toInt() * (folder.endsWith("@2") ? 2 : 1);
+        EXPECT_EQ(QImage(path).size(), QSize(pixels, pixels)) << path.toStdString();
+        if (path.endsWith("/apps/app.glimra.Glimra.png"))
+            appIconFolders.append(folder);
+    }
+    for (const char* folder : {"16x16", "24x24", "32x32", "48x48", "64x64", "128x128", "256x256"})
+        EXPECT_TRUE(appIconFolders.contains(folder)) << folder;
+    EXPECT_TRUE(QFile::exists(at("share/icons/hicolor/22x22/status/app.glimra.GlimraHelper.png")));
+
+    // Commands: links relative to their folder, into the bundle.
+    for (const auto& [command, executable] :
+         {std::pair{"glimra", "Glimra"}, {"glimra-xpc-send", "glimra-xpc-send"}}) {
+        const QString link = at(QStringLiteral("bin/%1").arg(command));
+        EXPECT_TRUE(std::filesystem::read_symlink(link.toStdString()).is_relative()) << command;
+        EXPECT_EQ(QFileInfo(link).canonicalFilePath(),
+                  at(QStringLiteral("lib/glimra/Glimra.app/Contents/MacOS/%1").arg(executable)));
+    }
+
+    // No run path in the programs (they need none), no build or staging path in any other file.
+    for (QDirIterator it(prefix, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        const QByteArray bytes = contents(path);
+        if (bytes.startsWith("\x7f"
+                             "ELF")) {
+            const QString dynamic = run("readelf", {"-d", path}).output;
+            EXPECT_FALSE(dynamic.contains("RPATH") || dynamic.contains("RUNPATH")) << dynamic.toStdString();
+        } else {
+            EXPECT_FALSE(bytes.contains(GLIMRA_BUILD_DIR)) << path.toStdString();
+            EXPECT_FALSE(bytes.contains(stage().toUtf8())) << path.toStdString();
+        }
+    }
+}
+
+// The installed main application starts the installed helper by its bus name; a hot key capture lands
+// in the pictures folder; the login item it writes starts the helper as a desktop session does, and
+// asked to, it removes the item again.
+TEST_F(Installed, TheMainApplicationStartsTheHelperWhichCapturesAndTheLoginItemStartsIt) {
+    SKIP_WITHOUT("dbus-daemon", "gio", "desktop-file-validate");
+    IsolatedHome home;
+    ActivatingBus bus(home, at("share/dbus-1/services"));
+    ASSERT_TRUE(bus.ok()) << bus.output().toStdString();
+    capturetest::XClient x;
+    ASSERT_TRUE(x.ok()) << "needs an X display";
+    const QString helper = at(kHelperInBundle);
+    const QString loginItem = home.configHome() + "/autostart/app.glimra.GlimraHelper.desktop";
+    const QString settings = home.configHome() + "/glimra/app.glimra.GlimraHelper.conf";
+
+    auto mainApp = std::make_unique<Program>(at("bin/glimra"), QStringList{"--start-helper-at-login", "true"},
+                                             bus.environment());
+    const auto diagnostics = [&] { return (mainApp->output() + bus.output()).toStdString(); };
+    ASSERT_TRUE(waitUntil([&] { return bus.hasOwner(kHelperName); }, 20000)) << diagnostics();
+    EXPECT_EQ(bus.executableOf(kHelperName), helper);
+    ASSERT_TRUE(mainApp->waitForLogLine("Connected to the helper", 10000)) << diagnostics();
+    ASSERT_TRUE(waitUntil([&] { return x.keyIsGrabbed(XK_6, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT); }));
+    for (const xcb_keysym_t key : {XK_Control_L, XK_Shift_L, XK_6})
+        x.key(key, true);
+    for (const xcb_keysym_t key : {XK_6, XK_Shift_L, XK_Control_L})
+        x.key(key, false);
+    x.sync();
+    const QDir pictures(home.path("Pictures/Glimra"));
+    ASSERT_TRUE(waitUntil([&] { return !pictures.entryList({"*.png"}, QDir::Files).isEmpty(); }, 20000))
+        << diagnostics();
+    EXPECT_FALSE(QImage(pictures.filePath(pictures.entryList({"*.png"}).first())).isNull());
+
+    const Result entry = run("desktop-file-validate", {loginItem});
+    EXPECT_EQ(entry.status, 0) << entry.output.toStdString() << diagnostics();
+    EXPECT_TRUE(waitUntil([&] { return contents(settings).contains("StartHelperAtLogin=true"); }));
+    mainApp->terminate();
+    ASSERT_TRUE(waitUntil([&] { return !bus.hasOwner(kHelperName); })) << diagnostics();
+
+    // Logging in: the session starts what the login item says, and the helper stays for it.
+    run("gio", {"launch", loginItem}, bus.environment());
+    ASSERT_TRUE(waitUntil([&] { return bus.hasOwner(kHelperName); }, 20000)) << diagnostics();
+    EXPECT_EQ(bus.executableOf(kHelperName), helper);
+
+    mainApp = std::make_unique<Program>(at("bin/glimra"), QStringList{"--start-helper-at-login", "false"},
+                                        bus.environment());
+    EXPECT_TRUE(waitUntil([&] { return contents(settings).contains("StartHelperAtLogin=false"); }))
+        << diagnostics();
+    EXPECT_FALSE(QFile::exists(loginItem));
+    mainApp->terminate();
+    EXPECT_TRUE(waitUntil([&] { return !bus.hasOwner(kHelperName); })) << diagnostics();
+}
+
+// The Debian package of this build: files under /usr, dependencies read from the binaries, and no
+// error that lintian knows of.
+TEST_F(Installed, TheDebianPackageHasItsFilesUnderUsrAndNoLintianErrors) {
+    SKIP_WITHOUT("dpkg-deb", "dpkg-shlibdeps", "lintian");
+    const QString out = root->path() + "/package";
+    const Result cpack =
+        run(GLIMRA_CPACK_COMMAND, {"--config", GLIMRA_BUILD_DIR "/CPackConfig.cmake", "-B", out});
+    ASSERT_EQ(cpack.status, 0) << cpack.output.toStdString();
+    const QStringList debs = QDir(out).entryList({"glimra_*_*.deb"}, QDir::Files);
+    ASSERT_EQ(debs.size(), 1) << cpack.output.toStdString();
+    const QString deb = out + u'/' + debs.first();
+
+    const QString depends = run("dpkg-deb", {"--field", deb, "Depends"}).output;
+    EXPECT_TRUE(depends.contains("libqt6widgets6") && depends.contains("libc6")) << depends.toStdString();
+    const QStringList files = run("dpkg-deb", {"--contents", deb}).output.split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& line : files)
+        EXPECT_TRUE(line.contains(" ./usr/") || line.endsWith(" ./")) << line.toStdString();
+    const Result lintian = run("lintian", {"--fail-on", "error", deb});
+    EXPECT_EQ(lintian.status, 0) << lintian.output.toStdString();
+}

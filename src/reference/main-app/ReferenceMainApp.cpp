@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QFile>
@@ -42,7 +43,7 @@ bool ReferenceMainApp::start() {
         return true;
     glimra::DistributedNotificationCenter::defaultCenter().addObserver(
         QString::fromLatin1(kXPCHelperAppIsReadyNotification),
-        [this](const QString&, const QString&) { connectToHelper(); });
+        [this](const QString&, const QString&) { helperIsReady(); });
     // A helper that started first has announced itself already; otherwise it announces itself once
     // started.
     if (glimra::Workspace::sharedWorkspace().isApplicationRunning(QString::fromLatin1(kHelperService)))
@@ -96,9 +97,26 @@ void ReferenceMainApp::setHelperLoginItemEnabled(bool enabled) {
         NSLog("The helper starts at login: %@ runs %@", entry, helper);
 }
 
+QString ReferenceMainApp::helperBusName() {
+    return QDBusConnection::sessionBus()
+        .interface()
+        ->serviceOwner(QString::fromLatin1(kHelperService))
+        .value();
+}
+
+void ReferenceMainApp::helperIsReady() {
+    // A helper announces itself right after claiming its name, so one that was found running at start
+    // may announce itself after the connection to it was made: that connection is kept, with what
+    // was sent on it.
+    if (connection_ && helperBusName() == connectedBusName_)
+        return;
+    connectToHelper();
+}
+
 void ReferenceMainApp::connectToHelper() {
     if (connection_)
         xpc_connection_cancel(connection_);
+    connectedBusName_ = helperBusName();
     xpc_connection_t connection =
         xpc_connection_create_mach_service(kHelperService, dispatch::dispatch_get_main_queue(), 0);
     if (!connection)

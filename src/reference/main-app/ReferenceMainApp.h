@@ -42,7 +42,9 @@ public:
 private:
     // The executable of the helper bundle in this application's bundle, empty when there is none.
     static QString helperExecutable();
+    static QString helperBusName(); // the unique name of the helper running now, empty when none
     void startHelper();
+    void helperIsReady();
     void setHelperLoginItemEnabled(bool enabled);
     void connectToHelper();
     void handleEvent(const xpc::xpc_connection_t& connection, const xpc::xpc_object_t& event);
@@ -50,5 +52,6 @@ private:
 
     Options options_;
     xpc::xpc_connection_t connection_;
+    QString connectedBusName_; // the helper connection_ was made to
     bool sentOnConnect_ = false;
 };

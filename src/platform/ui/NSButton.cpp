@@ -87,6 +87,12 @@ void NSButtonCell::drawBezelWithFrame(QPainter& painter, const QRectF& frame, NS
     controlView->style()->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, controlView);
 }
 
+void NSButtonCell::drawImage(QPainter& painter, const NSImage& image, const QRectF& frame, NSButton*) {
+    const QSizeF size = image.size();
+    const QRectF target(frame.center() - QPointF(size.width() / 2, size.height() / 2), size);
+    painter.drawPixmap(target, image.pixmapForScale(painter.device()->devicePixelRatioF()), QRectF());
+}
+
 void NSButtonCell::drawTitle(QPainter& painter, const NSAttributedString& title, const QRectF& frame,
                              NSButton* controlView) {
     const QFont font = controlView->font();
@@ -165,6 +171,21 @@ void NSButton::setAttributedTitle(const NSAttributedString& title) {
     update();
 }
 
+void NSButton::setImage(std::shared_ptr<NSImage> image) {
+    image_ = std::move(image);
+    update();
+}
+
+void NSButton::setAlternateImage(std::shared_ptr<NSImage> image) {
+    alternateImage_ = std::move(image);
+    update();
+}
+
+void NSButton::setBordered(bool bordered) {
+    bordered_ = bordered;
+    update();
+}
+
 void NSButton::setAction(const QByteArray& selector) {
     setProperty(kActionProperty, selector);
 }
@@ -180,7 +201,11 @@ void NSButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (!cell_)
         return;
-    cell_->drawBezelWithFrame(painter, QRectF(rect()), this);
+    if (bordered_)
+        cell_->drawBezelWithFrame(painter, QRectF(rect()), this);
+    const std::shared_ptr<NSImage>& shown = isDown() && alternateImage_ ? alternateImage_ : image_;
+    if (shown)
+        cell_->drawImage(painter, *shown, QRectF(rect()), this);
     cell_->drawTitle(painter, attributedTitle(), QRectF(rect()), this);
 }
 

@@ -51,6 +51,11 @@ void NSCursor::set(QWindow* window) const {
         window->setCursor(QCursor(shape_));
 }
 
+void NSCursor::set() const {
+    for (QWindow* window : QGuiApplication::topLevelWindows())
+        set(window);
+}
+
 void NSCursor::hide() {
     xcb_connection_t* c = qtConnection();
     if (!c || !xfixesReady(c)) {

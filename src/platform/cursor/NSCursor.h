@@ -20,6 +20,8 @@ public:
 
     Qt::CursorShape shape() const { return shape_; }
     void set(QWindow* window) const;
+    // The shape over every window of this process, as far as X11 has an application's cursor.
+    void set() const;
 
     // Hides the pointer on the whole desktop. Calls nest: each hide needs its unhide.
     static void hide();

@@ -2,12 +2,17 @@
 
 #include "NSDrawing.h"
 #include "ScreenCoordinates.h"
+#include "x11/Compositor.h"
+#include "x11/WindowShape.h"
 
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QWindow>
+
+#include <xcb/xcb.h>
 
 using glimra::NSImage;
 using glimra::NSPoint;
@@ -30,6 +35,30 @@ NSRect mainScreenVisibleFrame() {
     if (!screen)
         return glimra::NSZeroRect;
     return nsRect(mainScreenSpace().screenFrameFromQt(QRectF(screen->availableGeometry())));
+}
+
+// The device pixels where view paints itself (its subviews left out) at least half opaque: the outline
+// of the box it draws.
+QRegion paintedRegion(QWidget& view, double devicePixelRatio) {
+    QImage image(view.size() * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    view.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    QRegion region;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width();) {
+            if (qAlpha(row[x]) < 128) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < image.width() && qAlpha(row[x]) >= 128)
+                ++x;
+            region += QRect(start, y, x - start, 1);
+        }
+    }
+    return region;
 }
 
 } // namespace
@@ -80,10 +109,31 @@ DarkPanel::DarkPanel(const NSRect& contentRect, unsigned /*styleMask*/, QWidget*
 }
 
 void DarkPanel::makeKeyAndOrderFront() {
+    orderFrontRegardless();
+    makeKeyWindow();
+}
+
+void DarkPanel::orderFrontRegardless() {
     show();
     raise();
+}
+
+void DarkPanel::makeKeyWindow() {
     activateWindow();
-    setFocus();
+    if (QWidget* focus = focusWidget(); focus && focus != this)
+        focus->setFocus();
+    else if (initialFirstResponder_) {
+        initialFirstResponder_->setFocus(Qt::TabFocusReason);
+        // As Tab would: a field's text selected, ready to be typed over (the focus comes in with the
+        // activation, which selects nothing).
+        if (auto* field = qobject_cast<QLineEdit*>(initialFirstResponder_.data()))
+            field->selectAll();
+    } else
+        setFocus();
+}
+
+void DarkPanel::orderOut() {
+    hide();
 }
 
 void DarkPanel::setAuxiliaryMouseMovedResponder(DarkPanelProtocol* responder) {
@@ -156,4 +206,24 @@ void DarkPanel::mouseMoveEvent(QMouseEvent* event) {
 void DarkPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     contentView_->setGeometry(rect());
+    updateWindowShape();
+}
+
+void DarkPanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // A compositing manager may have come or gone since the panel was last shown.
+    updateWindowShape();
+}
+
+void DarkPanel::updateWindowShape() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return;
+    const auto window = xcb_window_t(winId());
+    if (glimra::x11::compositingManagerRuns(c, glimra::x11::displayScreenNumber()))
+        glimra::x11::setBoundingShape(c, window, std::nullopt);
+    else
+        glimra::x11::setBoundingShape(c, window, paintedRegion(*contentView_, devicePixelRatioF()));
+    xcb_flush(c);
 }

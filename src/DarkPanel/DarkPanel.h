@@ -7,11 +7,15 @@
 //
 // Its mouse movements go to an auxiliary responder while one is set, and only then does it track the
 // pointer. The panel does not own the responder: whoever sets it clears it before it goes away.
+//
+// Its transparent parts show the windows beneath only where a compositing manager runs; without one
+// the panel's window is cut to the box's outline (X Shape), so no black corners show around it.
 
 #include "DarkPanelProtocol.h"
 #include "NSGeometry.h"
 #include "NSImage.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -59,6 +63,14 @@ public:
     bool canBecomeKeyWindow() const { return true; }
     // Shows the panel above everything and gives it the keyboard.
     void makeKeyAndOrderFront();
+    // Shows the panel above everything (the helper's other windows too) without touching the keyboard.
+    void orderFrontRegardless();
+    // Gives the panel the keyboard, without making the helper the active application: typing goes
+    // to the initial first responder unless another of the panel's widgets has the focus already.
+    void makeKeyWindow();
+    void orderOut();
+    QWidget* initialFirstResponder() const { return initialFirstResponder_; }
+    void setInitialFirstResponder(QWidget* widget) { initialFirstResponder_ = widget; }
 
     DarkPanelContentView* contentView() const { return contentView_; }
 
@@ -79,13 +91,17 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     // The pointer in the panel's own coordinates (y up), from its global position: the panel may have
     // moved since the event was made.
     glimra::NSPoint locationInWindow(const QMouseEvent* event) const;
+    // The window cut to the box's outline where no compositing manager runs, whole where one does.
+    void updateWindowShape();
 
     glimra::NSPoint _initialLocation;
     DarkPanelProtocol* _auxiliaryMouseMovedResponder = nullptr;
     DarkPanelContentView* contentView_; // owned as a child widget
+    QPointer<QWidget> initialFirstResponder_;
 };

@@ -26,11 +26,7 @@ public:
 
     bool showsDesktopThroughTranslucentWindows() override {
         // Qt talks to one screen of the display: the default one.
-        const QByteArray display = qgetenv("DISPLAY");
-        const int dot = display.lastIndexOf('.');
-        const int colon = display.lastIndexOf(':');
-        const int screenNumber = dot > colon ? display.mid(dot + 1).toInt() : 0;
-        return x11::compositingManagerRuns(c_, screenNumber);
+        return x11::compositingManagerRuns(c_, x11::displayScreenNumber());
     }
 
     std::shared_ptr<const DesktopSnapshot> takeSnapshot() override {

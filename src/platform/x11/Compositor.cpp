@@ -1,10 +1,20 @@
 #include "x11/Compositor.h"
 
+#include <QByteArray>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace glimra::x11 {
+
+int displayScreenNumber() {
+    // ":1.2" is screen 2 of display 1; without the dot the screen is 0.
+    const QByteArray display = qgetenv("DISPLAY");
+    const int dot = display.lastIndexOf('.');
+    const int colon = display.lastIndexOf(':');
+    return dot > colon ? display.mid(dot + 1).toInt() : 0;
+}
 
 bool compositingManagerRuns(xcb_connection_t* c, int screenNumber) {
     if (!c || xcb_connection_has_error(c))

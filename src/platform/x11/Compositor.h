@@ -6,6 +6,9 @@
 
 namespace glimra::x11 {
 
+// The X screen the DISPLAY variable names, the one Qt talks to.
+int displayScreenNumber();
+
 // A client owns the selection _NET_WM_CM_S<screenNumber>, as every EWMH compositing manager does.
 bool compositingManagerRuns(xcb_connection_t* connection, int screenNumber);
 

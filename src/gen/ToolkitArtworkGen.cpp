@@ -3,6 +3,9 @@
 //                                                        with a light rim, in nine parts
 //   button_{gray,blue}_{left,middle,right}[_pressed]   push-button skins in three parts
 //   button_disabled_{left,middle,right}                the flat look of a disabled button
+//   capture_input_{left,middle,right}                  the sunken well behind a number field
+//   proportion_link[_active][_pressed]                 the aspect-ratio lock: a broken chain (off),
+//                                                        a closed one (on), darker while pressed
 //
 //   glimra_toolkit_artwork_gen OUTPUT_DIR
 //
@@ -16,6 +19,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPen>
 #include <QString>
 
 #include <cstdio>
@@ -47,6 +51,27 @@ const ButtonLook kButtonLooks[] = {
      QColor(255, 255, 255, 30)},
     {"button_disabled", QColor(0x4a, 0x4b, 0x4f), QColor(0x4a, 0x4b, 0x4f), QColor(0x3a, 0x3b, 0x3e),
      QColor(255, 255, 255, 0)},
+};
+
+constexpr int kInputHeight = 24;
+constexpr int kInputCap = 5;
+constexpr double kInputRadius = 4;
+const QColor kInputFill(0x10, 0x11, 0x13);
+const QColor kInputRim(0x3b, 0x3d, 0x42);
+
+constexpr int kLinkSide = 16;
+
+struct LinkLook {
+    const char* name;
+    bool closed;
+    QColor colour;
+};
+
+const LinkLook kLinkLooks[] = {
+    {"proportion_link", false, QColor(0x9a, 0x9d, 0xa3)},
+    {"proportion_link_pressed", false, QColor(0x6c, 0x6f, 0x75)},
+    {"proportion_link_active", true, QColor(0x5c, 0xa8, 0xff)},
+    {"proportion_link_active_pressed", true, QColor(0x3a, 0x7c, 0xd0)},
 };
 
 QImage blank(QSize size) {
@@ -88,6 +113,37 @@ QImage drawButton(const ButtonLook& look, int scale) {
     QPainter p(&image);
     p.scale(scale, scale);
     p.fillRect(QRectF(kButtonRadius - 1, 1, width - 2 * (kButtonRadius - 1), 1), look.highlight);
+    return image;
+}
+
+// The whole field well, (2 * kInputCap + 1) points wide: a dark face with a shadow under its top
+// edge, so it reads as sunk into the panel.
+QImage drawInput(int scale) {
+    const int width = 2 * kInputCap + 1;
+    QImage image = drawPlate(QSize(width, kInputHeight), kInputRadius, kInputRim, kInputFill, scale);
+    QPainter p(&image);
+    p.scale(scale, scale);
+    p.fillRect(QRectF(kInputRadius - 1, 1, width - 2 * (kInputRadius - 1), 1), QColor(0, 0, 0, 110));
+    return image;
+}
+
+// Two chain links side by side: interlocked when closed, apart with a break between them when not.
+QImage drawLink(const LinkLook& look, int scale) {
+    QImage image = blank(QSize(kLinkSide, kLinkSide) * scale);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
+    p.setPen(QPen(look.colour, 1.4, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    const double offset = look.closed ? 1.8 : 4.5;
+    const QSizeF link(5.5, 4.5);
+    for (double centre : {8 - offset, 8 + offset})
+        p.drawRoundedRect(QRectF(QPointF(centre - link.width() / 2, 8 - link.height() / 2), link), 2.25,
+                          2.25);
+    if (!look.closed) {
+        p.drawLine(QPointF(8, 3), QPointF(8, 4.5));
+        p.drawLine(QPointF(8, 11.5), QPointF(8, 13));
+    }
     return image;
 }
 
@@ -150,6 +206,10 @@ int main(int argc, char** argv) {
             ok &= writeParts(drawButton(look, scale), scale, out, name, {QString()}, {kButtonHeight}, sides,
                              {kButtonCap, 1, kButtonCap}, pressed ? QStringLiteral("_pressed") : QString());
         }
+        ok &= writeParts(drawInput(scale), scale, out, QStringLiteral("capture_input"), {QString()},
+                         {kInputHeight}, sides, {kInputCap, 1, kInputCap});
+        for (const LinkLook& look : kLinkLooks)
+            ok &= write(drawLink(look, scale), out, QString::fromLatin1(look.name), scale);
     }
     return ok ? 0 : 1;
 }

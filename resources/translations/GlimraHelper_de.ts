@@ -87,5 +87,9 @@
         <source>Width</source>
         <translation>Breite</translation>
     </message>
+    <message>
+        <source>Lock Aspect Ratio</source>
+        <translation>Seitenverhältnis sperren</translation>
+    </message>
 </context>
 </TS>

@@ -2,11 +2,16 @@
 // a gray and a blue skinned button with white titles, and a line of styled text built from a
 // template. Runs until the panel's Cancel or Capture button is pressed (or for --seconds N).
 //
-//   GlimraToolkitDemo [--seconds N]
+// With --resize-panel it shows the crosshair capture's resize panel instead, for a selection of
+// 640x480 (--size WxH) at the centre of the screen, and prints what the panel reports on stdout
+// ("size 800x600", "lock 1 0.75", "capture", "timer", "fullscreen", "cancel"); an ending choice quits.
+//
+//   GlimraToolkitDemo [--resize-panel [--size WxH]] [--seconds N]
 
 #include "Bundle.h"
 #include "DarkPanel.h"
 #include "GlimraThreePartImageButtonCell.h"
+#include "ImageCaptureCrosshairResizeWindowController.h"
 #include "NSAttributedStringAdditions.h"
 #include "NSButtonAdditions.h"
 #include "VLI18NButton.h"
@@ -18,7 +23,10 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTextStream>
 #include <QTimer>
+
+#include <cmath>
 
 namespace {
 
@@ -51,6 +59,60 @@ VLI18NButton* skinnedButton(const char* key, void (*skin)(glimra::NSButton&), QR
     return button;
 }
 
+// Stands in for the selection the panel refines: takes every size as it comes and keeps the ratio.
+class DemoSelection final : public ImageCaptureCrosshairResizeProtocol {
+public:
+    void crosshairResizeControllerDidCancel(ImageCaptureCrosshairResizeWindowController*) override {
+        end("cancel");
+    }
+    void crosshairResizeControllerDidAcceptCapture(ImageCaptureCrosshairResizeWindowController*) override {
+        end("capture");
+    }
+    void
+    crosshairResizeControllerDidAcceptTimedCapture(ImageCaptureCrosshairResizeWindowController*) override {
+        end("timer");
+    }
+    void crosshairResizeControllerDidAcceptFullscreenCapture(
+        ImageCaptureCrosshairResizeWindowController*) override {
+        end("fullscreen");
+    }
+    void crosshairResizeControllerDidChangeCaptureSize(ImageCaptureCrosshairResizeWindowController* panel,
+                                                       CGSize size) override {
+        say(QStringLiteral("size %1x%2").arg(size.width).arg(size.height));
+        panel->setCrosshairSize(size);
+    }
+    void crosshairResizeControllerDidChangeResizeRatioLock(ImageCaptureCrosshairResizeWindowController*,
+                                                           bool locked, double ratio) override {
+        ratio_ = ratio;
+        say(QStringLiteral("lock %1 %2").arg(int(locked)).arg(ratio));
+    }
+    double crosshairResizeControllerCurrentWidthToHeightRatio(
+        ImageCaptureCrosshairResizeWindowController*) override {
+        return ratio_;
+    }
+
+private:
+    static void say(const QString& line) { QTextStream(stdout) << line << Qt::endl; }
+    static void end(const char* choice) {
+        say(QString::fromLatin1(choice));
+        QCoreApplication::quit();
+    }
+    double ratio_ = 0;
+};
+
+int showResizePanel(QSize selection) {
+    DemoSelection delegate;
+    ImageCaptureCrosshairResizeWindowController panel;
+    panel.setDelegate(&delegate);
+    panel.setCrosshairSize({double(selection.width()), double(selection.height())});
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const glimra::NSRect frame = panel.window()->frame();
+    panel.window()->setFrameOrigin({std::floor((screen.width() - frame.size.width) / 2),
+                                    std::floor((screen.height() - frame.size.height) / 2)});
+    panel.window()->makeKeyAndOrderFront();
+    return QApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -59,8 +121,19 @@ int main(int argc, char** argv) {
     options.addHelpOption();
     options.addOption(
         {QStringLiteral("seconds"), QStringLiteral("Quit after N seconds."), QStringLiteral("N")});
+    options.addOption(
+        {QStringLiteral("resize-panel"), QStringLiteral("Show the crosshair capture's resize panel.")});
+    options.addOption({QStringLiteral("size"), QStringLiteral("The selection the resize panel shows."),
+                       QStringLiteral("WxH"), QStringLiteral("640x480")});
     options.process(app);
     glimra::Bundle::mainBundle().loadLocalizations(app);
+    if (options.isSet(QStringLiteral("seconds")))
+        QTimer::singleShot(int(options.value(QStringLiteral("seconds")).toDouble() * 1000), &app,
+                           &QCoreApplication::quit);
+    if (options.isSet(QStringLiteral("resize-panel"))) {
+        const QStringList size = options.value(QStringLiteral("size")).split(QLatin1Char('x'));
+        return showResizePanel({size.value(0).toInt(), size.value(1).toInt()});
+    }
 
     // Laid out for English; the localization pass below re-fits it to the language in use.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -99,8 +172,5 @@ int main(int argc, char** argv) {
     panel.contentView()->setGeometry(panel.rect());
 
     panel.makeKeyAndOrderFront();
-    if (options.isSet(QStringLiteral("seconds")))
-        QTimer::singleShot(int(options.value(QStringLiteral("seconds")).toDouble() * 1000), &app,
-                           &QCoreApplication::quit);
     return QApplication::exec();
 }

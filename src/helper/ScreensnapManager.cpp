@@ -1,11 +1,13 @@
 #include "ScreensnapManager.h"
 
 #include "Bundle.h"
+#include "ImageCaptureCrosshairOverlayWindow.h"
 #include "ImageCaptureCrosshairWindowController.h"
 #include "Log.h"
 #include "Preferences_Mac.h"
 #include "ScreenCoordinates.h"
 #include "UserDefaults.h"
+#include "cursor/NSCursor.h"
 #include "sound/NSBeep.h"
 #include "sound/NSSound.h"
 #include "ui/NamedImage.h"
@@ -74,10 +76,15 @@ void ScreensnapManager::setCrosshairWindowController(
 
 ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServices() {
     ImageCaptureCrosshairWindowController::Services services;
-    // No overlay window on this desktop yet: interactive captures end as cancelled. The cursor is
-    // hidden by the overlay's own windows for now.
-    services.hideCursor = [] {};
-    services.unhideCursor = [] {};
+    // Without an X11 desktop there is no overlay: an interactive capture then ends as cancelled.
+    services.makeOverlayWindow = [this]() -> std::unique_ptr<OverlayWindow> {
+        glimra::OverlayDesktop* desktop = overlayDesktop();
+        if (!desktop)
+            return nullptr;
+        return std::make_unique<ImageCaptureCrosshairOverlayWindow>(*desktop, imagesDirectory());
+    };
+    services.hideCursor = [] { glimra::NSCursor::hide(); };
+    services.unhideCursor = [] { glimra::NSCursor::unhide(); };
     services.beep = [] { glimra::NSBeep(); };
     services.createCGImageOfRect = [this](const CGRect& r) {
         return createCGImageOfRect(QRectF(r.origin.x, r.origin.y, r.size.width, r.size.height));
@@ -131,6 +138,15 @@ glimra::x11::WindowServer* ScreensnapManager::windowServer() {
         windowServer_ = glimra::x11::WindowServer::connect();
     }
     return windowServer_.get();
+}
+
+glimra::OverlayDesktop* ScreensnapManager::overlayDesktop() {
+    if (!overlayDesktop_ && !triedOverlayDesktop_ && isGuiApplication()) {
+        triedOverlayDesktop_ = true;
+        if (auto* server = windowServer())
+            overlayDesktop_ = glimra::makeX11OverlayDesktop(*server);
+    }
+    return overlayDesktop_.get();
 }
 
 void ScreensnapManager::warmUp() {

@@ -4,6 +4,7 @@
 
 #include "ImageCaptureCrosshairWindowController.h"
 #include "ScreensnapCompletionBlock.h"
+#include "overlay/OverlayDesktop.h"
 #include "x11/WindowServer.h"
 
 #include <QImage>
@@ -68,11 +69,17 @@ public:
 
 private:
     glimra::x11::WindowServer* windowServer();
+    // What the crosshair overlay needs of the display server, made with the first capture; nullptr
+    // where there is no X11 desktop.
+    glimra::OverlayDesktop* overlayDesktop();
 
-    std::unique_ptr<ImageCaptureCrosshairWindowController> crosshairWindowController_;
     std::atomic<bool> snapping_{false};
     std::unique_ptr<glimra::x11::WindowServer> windowServer_;
     bool triedWindowServer_ = false;
+    std::unique_ptr<glimra::OverlayDesktop> overlayDesktop_;
+    bool triedOverlayDesktop_ = false;
+    // Declared last: its overlays use the desktop and the window server, so it goes first.
+    std::unique_ptr<ImageCaptureCrosshairWindowController> crosshairWindowController_;
 };
 
 // "%@" of a capture title: now, in the locale's short date and short time styles.

@@ -87,9 +87,9 @@ INSTANTIATE_TEST_SUITE_P(Capture, Refusals,
                                                                                     : "ErrorInsteadOfReply");
                          });
 
-// Two hot keys read in one batch: the crosshair capture has begun (snapping is set, and its end is
-// handled later on the main queue) when the full-screen key is handled. The helper is stopped while
-// the keys are typed, so that it finds both in its queue at once.
+// Two hot keys read in one batch: the region capture has begun, its overlay waiting for the mouse,
+// when the full-screen key is handled. The helper is stopped while the keys are typed, so that it
+// finds both in its queue at once.
 TEST_F(BusyHelper, ACaptureCommandDuringACaptureRingsTheBellAndStartsNothing) {
     home.writeHelperSetting("StartHelperAtLogin", "true");
     XClient x;
@@ -119,6 +119,9 @@ TEST_F(BusyHelper, ACaptureCommandDuringACaptureRingsTheBellAndStartsNothing) {
     EXPECT_FALSE(helperOutput().contains("launch main app", Qt::CaseInsensitive))
         << helperOutput().toStdString();
 
+    // Escape ends the region capture; then the helper takes captures again.
+    x.type({}, XK_Escape);
+    ASSERT_TRUE(helper->waitForLogLine("Error: (null)")) << helperOutput().toStdString();
     ScreenCover cover(QColor(160, 20, 90));
     ASSERT_TRUE(mainApp.ownName(kMainName));
     HelperConnection main(HelperConnection::Answer::Allow);

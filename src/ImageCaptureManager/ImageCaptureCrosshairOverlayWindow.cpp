@@ -152,10 +152,30 @@ void ImageCaptureCrosshairOverlayWindow::orderOut() {
     if (!visible_)
         return;
     visible_ = false;
+    // A compositing manager may fade a window out from its last picture as it unmaps: over the live
+    // desktop that picture is made empty first, so nothing of the overlay fades into the grab.
+    if (translucent_)
+        for (auto& w : windows_)
+            clearPart(*w);
     for (auto& w : windows_)
         w->hide();
     // Gone from the screen before the caller grabs it.
     desktop_.sync();
+}
+
+void ImageCaptureCrosshairOverlayWindow::clearPart(PartWindow& w) {
+    if (!w.isExposed())
+        return;
+    const QRegion all(QRect(QPoint(0, 0), w.size()));
+    QBackingStore& store = w.backingStore();
+    store.beginPaint(all);
+    {
+        QPainter painter(store.paintDevice());
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(all.boundingRect(), Qt::transparent);
+    }
+    store.endPaint();
+    store.flush(all);
 }
 
 void ImageCaptureCrosshairOverlayWindow::setIgnoresMouseEvents(bool ignores) {

@@ -77,6 +77,7 @@ private:
 
     void scheduleDisplay();
     void paintPart(std::size_t part, const std::vector<QRectF>& overlayRects);
+    void clearPart(PartWindow& w);
     void exposed(std::size_t part);
     void mouseEvent(std::size_t part, QMouseEvent* event);
     void keyReleased(QKeyEvent* event);

@@ -31,6 +31,10 @@ PrivateDisplay::PrivateDisplay(QSize size, const QStringList& extraArguments) {
 }
 
 PrivateDisplay::~PrivateDisplay() {
+    if (windowManager_.state() != QProcess::NotRunning) {
+        windowManager_.terminate();
+        windowManager_.waitForFinished(5000);
+    }
     xvfb_.terminate();
     if (!xvfb_.waitForFinished(5000))
         xvfb_.kill();
@@ -64,6 +68,23 @@ int PrivateDisplay::run(const QString& program, const QStringList& arguments,
 bool PrivateDisplay::twoMonitors() {
     return xrandr({"--setmonitor", "LEFT", "1920/508x1080/286+0+0", "screen"}) &&
            xrandr({"--setmonitor", "*RIGHT", "1920/508x1080/286+1920+0", "none"});
+}
+
+bool PrivateDisplay::startWindowManager() {
+    windowManager_.setProcessEnvironment(environment());
+    windowManager_.setStandardOutputFile(QProcess::nullDevice());
+    windowManager_.setStandardErrorFile(QProcess::nullDevice());
+    windowManager_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    // Ready once it announces itself on the root window.
+    return windowManager_.waitForStarted() &&
+           waitUntil(
+               [&] {
+                   QString out;
+                   run(QStringLiteral("xprop"),
+                       {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, {}, &out);
+                   return out.contains(QStringLiteral("window id"));
+               },
+               10000);
 }
 
 void PrivateDisplay::expectChecksPass(const QString& program, const QString& filter,

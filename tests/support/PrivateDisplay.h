@@ -35,6 +35,8 @@ public:
     // LEFT at native x 0 and the primary RIGHT at native x 1920, both 1920 x 1080, bound so that the
     // automatic whole-screen monitor does not become a third screen.
     bool twoMonitors();
+    // Runs openbox on this display until the object goes; true once it manages the screen.
+    bool startWindowManager();
 
     // Runs the gtest program's tests matching filter inside this display, with GLIMRA_PRIVATE_DISPLAY=1
     // (the checks skip without it), and expects them to run and pass.
@@ -44,6 +46,7 @@ public:
 private:
     QTemporaryDir dir_;
     QProcess xvfb_;
+    QProcess windowManager_;
     QString name_;
 };
 

@@ -1,9 +1,10 @@
 #pragma once
-// What integration tests observe and do on an X server of their choice: bells, the pointer, keys,
-// mouse buttons, and a cover window whose pixels are known.
+// What integration tests observe and do on an X server of their choice: bells, windows mapped, the
+// pointer, keys, mouse buttons, the screen's pixels, and a cover window whose pixels are known.
 
 #include <QCoreApplication>
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 #include <xcb/xcb.h>
@@ -15,7 +16,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <initializer_list>
 #include <thread>
+#include <vector>
 
 namespace capturetest {
 
@@ -65,6 +68,27 @@ public:
         return bells_;
     }
 
+    // Starts counting the windows mapped on the root (override-redirect ones and window-manager frames).
+    void watchMaps() {
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
+        sync();
+    }
+    // Every window mapped since, oldest first.
+    const std::vector<xcb_window_t>& mapped() {
+        drain();
+        return mapped_;
+    }
+    QString windowName(xcb_window_t w) {
+        xcb_get_property_reply_t* r = xcb_get_property_reply(
+            c_, xcb_get_property(c_, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr);
+        const QString name = r ? QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(r)),
+                                                   xcb_get_property_value_length(r))
+                               : QString();
+        std::free(r);
+        return name;
+    }
+
     void warpPointer(int x, int y) {
         xcb_warp_pointer(c_, XCB_NONE, root_, 0, 0, 0, 0, int16_t(x), int16_t(y));
         sync();
@@ -81,6 +105,12 @@ public:
         sync();
     }
 
+    void click(int x, int y) {
+        motion(x, y);
+        button(1, true);
+        button(1, false);
+    }
+
     xcb_keycode_t keycode(xcb_keysym_t keysym) {
         if (!symbols_)
             symbols_ = xcb_key_symbols_alloc(c_);
@@ -93,6 +123,33 @@ public:
         xcb_test_fake_input(c_, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode(keysym), XCB_CURRENT_TIME,
                             XCB_NONE, 0, 0, 0);
     }
+    // Holds the modifiers down while the key is pressed and released, as a user types a shortcut.
+    void type(std::initializer_list<xcb_keysym_t> modifiers, xcb_keysym_t keysym) {
+        for (const xcb_keysym_t m : modifiers)
+            key(m, true);
+        key(keysym, true);
+        key(keysym, false);
+        for (auto m = std::rbegin(modifiers); m != std::rend(modifiers); ++m)
+            key(*m, false);
+        sync();
+    }
+
+    // The root window's pixels in rect (root pixels).
+    QImage pixels(const QRect& rect) {
+        xcb_get_image_reply_t* r = xcb_get_image_reply(
+            c_,
+            xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, int16_t(rect.x()), int16_t(rect.y()),
+                          uint16_t(rect.width()), uint16_t(rect.height()), ~0u),
+            nullptr);
+        QImage image;
+        if (r && xcb_get_image_data_length(r) == rect.width() * rect.height() * 4)
+            image = QImage(xcb_get_image_data(r), rect.width(), rect.height(), rect.width() * 4,
+                           QImage::Format_RGB32)
+                        .copy();
+        std::free(r);
+        return image;
+    }
+
     // Whether some other client holds a passive grab of keysym with modifiers.
     bool keyIsGrabbed(xcb_keysym_t keysym, uint16_t modifiers) {
         xcb_generic_error_t* error =
@@ -141,6 +198,8 @@ private:
             if ((event->response_type & 0x7f) == xkbEvent_ &&
                 reinterpret_cast<xcb_xkb_bell_notify_event_t*>(event)->xkbType == XCB_XKB_BELL_NOTIFY)
                 ++bells_;
+            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY)
+                mapped_.push_back(reinterpret_cast<xcb_map_notify_event_t*>(event)->window);
             std::free(event);
         }
         // XPC replies of the test itself are delivered by the event loop.
@@ -153,6 +212,7 @@ private:
     xcb_key_symbols_t* symbols_ = nullptr;
     uint8_t xkbEvent_ = 0;
     int bells_ = 0;
+    std::vector<xcb_window_t> mapped_;
 };
 
 } // namespace capturetest

@@ -138,6 +138,20 @@ void TestDisplay::sendToWindowManager(xcb_window_t w, const char* message,
     sync();
 }
 
+bool TestDisplay::waitForButtonPress(int timeoutMs) {
+    bool pressed = false;
+    waitUntil(
+        [&] {
+            while (xcb_generic_event_t* e = xcb_poll_for_event(c_)) {
+                pressed |= (e->response_type & 0x7f) == XCB_BUTTON_PRESS;
+                free(e);
+            }
+            return pressed;
+        },
+        timeoutMs);
+    return pressed;
+}
+
 void TestDisplay::sync() {
     free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
 }

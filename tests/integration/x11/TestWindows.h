@@ -50,6 +50,10 @@ public:
     // A client message to the root, as pagers and taskbars send them to the window manager.
     void sendToWindowManager(xcb_window_t w, const char* message, std::initializer_list<uint32_t> data);
 
+    // Whether a window of this connection that selected button presses received one, waiting up to
+    // timeoutMs.
+    bool waitForButtonPress(int timeoutMs);
+
     // Waits until every request so far has been carried out by the server.
     void sync();
     bool viewable(xcb_window_t w);

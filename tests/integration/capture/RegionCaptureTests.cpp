@@ -1,0 +1,324 @@
+// The region capture of the real helper as a user drives it: shortcuts typed and the mouse moved
+// through XTest on Xvfb with openbox, the test in the main application's place receiving the PNGs.
+
+#include "HelperLink.h"
+#include "PrivateDisplay.h"
+#include "TestWindows.h"
+#include "XTestKit.h"
+
+#include <QElapsedTimer>
+
+#include <X11/keysym.h>
+
+using namespace xpc;
+using namespace glimra::test;
+using capturetest::XClient;
+
+namespace {
+
+const QString kMainName = QStringLiteral("app.glimra.Glimra");
+const std::initializer_list<xcb_keysym_t> kRegion = {XK_Control_L, XK_Shift_L};
+const std::initializer_list<xcb_keysym_t> kTimedRegion = {XK_Control_L, XK_Shift_L, XK_Super_L};
+const std::initializer_list<xcb_keysym_t> kPreviousArea = {XK_Control_L, XK_Shift_L, XK_Alt_L};
+
+struct Screenshot {
+    QImage image; // RGB32
+    QString title;
+    QSize points;
+};
+
+void pause(int ms) {
+    waitUntil([] { return false; }, ms);
+}
+
+class RegionCapture : public HelperTest {
+protected:
+    void TearDown() override {
+        main.reset();
+        HelperTest::TearDown();
+    }
+
+    // The helper on x's display, with the test as its connected main application.
+    void start(const QProcessEnvironment& env) {
+        ASSERT_TRUE(x->ok());
+        x->watchMaps();
+        ASSERT_TRUE(mainApp.ownName(kMainName));
+        helper = std::make_unique<Program>(helperExecutable(), QStringList{}, env);
+        ASSERT_TRUE(waitUntil([&] { return ready->count() > 0; }, 10000)) << helperOutput().toStdString();
+        main = std::make_unique<HelperConnection>(HelperConnection::Answer::Allow);
+        ASSERT_TRUE(main->sendWithReply(12)) << helperOutput().toStdString();
+    }
+    // The overlay's windows mapped since the first `since` windows mapped.
+    std::vector<xcb_window_t> overlaysMapped(size_t since) {
+        std::vector<xcb_window_t> out;
+        const std::vector<xcb_window_t> all = x->mapped();
+        for (size_t i = since; i < all.size(); ++i)
+            if (x->windowName(all[i]) == QStringLiteral("Crosshair capture"))
+                out.push_back(all[i]);
+        return out;
+    }
+    void expectOverlayAfter(size_t since) {
+        ASSERT_TRUE(waitUntil([&] { return !overlaysMapped(since).empty(); }, 10000))
+            << "no overlay\n"
+            << helperOutput().toStdString();
+    }
+    void begin(std::initializer_list<xcb_keysym_t> modifiers) {
+        const size_t since = x->mapped().size();
+        x->type(modifiers, XK_5);
+        expectOverlayAfter(since);
+    }
+    void drag(QPoint from, QPoint to) {
+        x->motion(from.x(), from.y());
+        x->button(1, true);
+        x->motion((from.x() + to.x()) / 2, (from.y() + to.y()) / 2);
+        x->motion(to.x(), to.y());
+        pause(200); // as a hand holds still before letting go: the overlay shows the last frame
+        x->button(1, false);
+    }
+    // The nth screenshot the main application received (1 the first).
+    Screenshot screenshot(size_t n) {
+        Screenshot s;
+        if (!main->log.waitForMessages(8, n, 10000)) {
+            ADD_FAILURE() << "no screenshot " << n << "\n" << helperOutput().toStdString();
+            return s;
+        }
+        const xpc_object_t m = main->log.messages(8)[n - 1];
+        s.image.loadFromData(xpc_dictionary_get_data(m, "PNGData"), "PNG");
+        s.image = s.image.convertToFormat(QImage::Format_RGB32);
+        s.title = QString::fromUtf8(xpc_dictionary_get_string(m, "title"));
+        s.points =
+            QSize(int(xpc_dictionary_get_uint64(m, "width")), int(xpc_dictionary_get_uint64(m, "height")));
+        return s;
+    }
+
+    std::unique_ptr<XClient> x = std::make_unique<XClient>();
+    std::unique_ptr<HelperConnection> main;
+};
+
+// ---- desktops of their own: one screen, a screen left of the primary, mixed scales, a compositor ----
+
+struct Desktop {
+    const char* name;
+    QSize root;
+    bool twoMonitors; // LEFT at native x 0, the primary RIGHT at 1920
+    const char* scaleFactors;
+    QStringList compositor;
+    QRect drag; // root pixels
+    QSize points;
+};
+
+void PrintTo(const Desktop& d, std::ostream* os) {
+    *os << d.name;
+}
+
+class RegionCaptureOn : public RegionCapture, public ::testing::WithParamInterface<Desktop> {
+protected:
+    bool compositingManagerRuns() {
+        xcb_connection_t* c = x->connection();
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 13, "_NET_WM_CM_S0"), nullptr);
+        xcb_get_selection_owner_reply_t* owner =
+            atom ? xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr)
+                 : nullptr;
+        const bool runs = owner && owner->owner != XCB_NONE;
+        std::free(atom);
+        std::free(owner);
+        return runs;
+    }
+    int depthOf(xcb_window_t w) {
+        xcb_get_geometry_reply_t* g =
+            xcb_get_geometry_reply(x->connection(), xcb_get_geometry(x->connection(), w), nullptr);
+        const int depth = g ? g->depth : 0;
+        std::free(g);
+        return depth;
+    }
+};
+
+} // namespace
+
+TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrabsItAgain) {
+    const Desktop& d = GetParam();
+    PrivateDisplay display(d.root);
+    ASSERT_TRUE(display.ready() && display.startWindowManager());
+    if (d.twoMonitors) {
+        ASSERT_TRUE(display.twoMonitors());
+    }
+    QProcess compositor;
+    if (!d.compositor.isEmpty()) {
+        compositor.setProcessEnvironment(display.environment());
+        compositor.start(d.compositor.front(), d.compositor.mid(1));
+        ASSERT_TRUE(compositor.waitForStarted());
+    }
+    x = std::make_unique<XClient>(display.name());
+    ASSERT_TRUE(d.compositor.isEmpty() || waitUntil([&] { return compositingManagerRuns(); }, 10000));
+    const QImage desktop = testPattern(d.root, 5);
+    x->cover(desktop);
+    QProcessEnvironment env = display.environment(home.environment());
+    if (d.scaleFactors)
+        env.insert(QStringLiteral("QT_SCREEN_SCALE_FACTORS"), QString::fromLatin1(d.scaleFactors));
+    ASSERT_NO_FATAL_FAILURE(start(env));
+
+    const size_t since = x->mapped().size();
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    // Over the live desktop the overlay is translucent (32 bits deep); otherwise it shows a snapshot.
+    EXPECT_EQ(depthOf(overlaysMapped(since).front()), d.compositor.isEmpty() ? 24 : 32);
+    drag(d.drag.topLeft(), d.drag.topLeft() + QPoint(d.drag.width(), d.drag.height()));
+    const Screenshot first = screenshot(1);
+    EXPECT_TRUE(first.title.startsWith(QStringLiteral("Screenshot "))) << first.title.toStdString();
+    EXPECT_EQ(first.points, d.points);
+    // No dimming, crosshair or badge: the screen's pixels exactly.
+    EXPECT_TRUE(first.image == desktop.copy(d.drag))
+        << "size " << first.image.width() << "x" << first.image.height();
+
+    // The same global rectangle again, with no window shown, over a desktop that has changed.
+    const QImage changed = testPattern(d.root, 6);
+    x->cover(changed);
+    ASSERT_TRUE(waitUntil([&] { return x->pixels(d.drag) == changed.copy(d.drag); }));
+    const size_t before = x->mapped().size();
+    x->type(kPreviousArea, XK_5);
+    const Screenshot again = screenshot(2);
+    EXPECT_EQ(again.points, d.points);
+    EXPECT_TRUE(again.image == changed.copy(d.drag));
+    EXPECT_TRUE(overlaysMapped(before).empty()) << "the overlay was shown";
+
+    compositor.terminate();
+    compositor.waitForFinished(5000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Capture, RegionCaptureOn,
+    ::testing::Values(
+        Desktop{"OneScreen", {1920, 1080}, false, nullptr, {}, QRect(100, 100, 300, 200), {300, 200}},
+        // The drag lies on the screen left of the primary: negative global display coordinates.
+        Desktop{
+            "ScreenLeftOfThePrimary", {3840, 1080}, true, nullptr, {}, QRect(100, 100, 300, 200), {300, 200}},
+        // LEFT at two pixels per point: 600 x 400 pixels are 300 x 200 points.
+        Desktop{
+            "MixedScales", {3840, 1080}, true, "LEFT=2;RIGHT=1", {}, QRect(200, 200, 600, 400), {300, 200}},
+        // Fading on, as many users run it: the overlay must be gone from the grab all the same.
+        Desktop{"Compositor",
+                {1920, 1080},
+                false,
+                nullptr,
+                {QStringLiteral("picom"), QStringLiteral("--backend"), QStringLiteral("xrender"),
+                 QStringLiteral("--fading")},
+                QRect(100, 100, 300, 200),
+                {300, 200}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the session's desktop ----
+
+TEST_F(RegionCapture, ClickCapturesTheWindowUnderThePointerTitledWithItsName) {
+    x11test::TestDisplay display;
+    const xcb_window_t w = display.create({QRect(300, 200, 500, 350), 0, true, false});
+    display.setString(w, "_NET_WM_NAME", "UTF8_STRING", "Glimra test window");
+    display.map(w);
+    QRect frame;
+    ASSERT_TRUE(waitUntil([&] {
+        frame = display.frameRect(w);
+        return display.viewable(w) && frame.width() > 500;
+    }));
+    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    pause(300); // the window manager has drawn the frame
+    const QImage seen = x->pixels(frame);
+
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    x->click(frame.center().x(), frame.center().y());
+    const Screenshot shot = screenshot(1);
+    EXPECT_EQ(shot.title, QStringLiteral("Glimra test window"));
+    EXPECT_EQ(shot.points, frame.size());
+    EXPECT_TRUE(shot.image == seen);
+    display.destroy(w);
+}
+
+TEST_F(RegionCapture, EscapeCancels) {
+    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    x->type({}, XK_Escape);
+    ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
+    EXPECT_FALSE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
+    pause(300);
+    EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
+    EXPECT_TRUE(main->log.messages(8).empty());
+}
+
+TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
+    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    main->send({{"id", 10}});
+    ASSERT_TRUE(helper->waitForExit(10000)) << helperOutput().toStdString();
+    EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(helper->exitCode(), 0);
+    EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
+}
+
+namespace {
+
+enum class TimedBy { Shortcut, Message, AltAtTheClick };
+
+const char* nameOf(TimedBy by) {
+    return by == TimedBy::Shortcut ? "Shortcut" : by == TimedBy::Message ? "Message" : "AltAtTheClick";
+}
+
+void PrintTo(TimedBy by, std::ostream* os) {
+    *os << nameOf(by);
+}
+
+class TimedRegionCapture : public RegionCapture, public ::testing::WithParamInterface<TimedBy> {};
+
+} // namespace
+
+TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheArea) {
+    const QImage desktop = testPattern(QSize(1920, 1080), 7);
+    x->cover(desktop);
+    x11test::TestDisplay display;
+    const xcb_window_t target = display.create({QRect(1000, 600, 200, 200), 0x00aa00});
+    const uint32_t mask = XCB_EVENT_MASK_BUTTON_PRESS;
+    xcb_change_window_attributes(display.connection(), target, XCB_CW_EVENT_MASK, &mask);
+    display.map(target);
+    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    xpc_object_t delay = message(14);
+    xpc_dictionary_set_int64(delay, "int64", 2);
+    main->send(delay);
+
+    const size_t before = x->mapped().size();
+    switch (GetParam()) {
+    case TimedBy::Shortcut:
+        x->type(kTimedRegion, XK_5);
+        break;
+    case TimedBy::Message: {
+        xpc_object_t capture = message(4);
+        xpc_dictionary_set_bool(capture, "isTimed", true);
+        main->send(capture);
+        break;
+    }
+    case TimedBy::AltAtTheClick:
+        x->type(kRegion, XK_5);
+        break;
+    }
+    ASSERT_NO_FATAL_FAILURE(expectOverlayAfter(before));
+    const bool alt = GetParam() == TimedBy::AltAtTheClick;
+    if (alt)
+        x->key(XK_Alt_L, true);
+    drag({100, 100}, {400, 300});
+    if (alt)
+        x->key(XK_Alt_L, false);
+    QElapsedTimer sinceSelection;
+    sinceSelection.start();
+
+    // The desktop beneath the counting overlay takes the click.
+    pause(500);
+    x->click(1100, 700);
+    EXPECT_TRUE(display.waitForButtonPress(1000)) << "the click did not reach the window beneath";
+    EXPECT_TRUE(main->log.messages(8).empty()) << "delivered before the countdown ended";
+
+    const Screenshot shot = screenshot(1);
+    EXPECT_GE(sinceSelection.elapsed(), 2000);
+    EXPECT_EQ(shot.points, QSize(300, 200));
+    EXPECT_TRUE(shot.image == desktop.copy(100, 100, 300, 200));
+    display.destroy(target);
+}
+
+INSTANTIATE_TEST_SUITE_P(Capture, TimedRegionCapture,
+                         ::testing::Values(TimedBy::Shortcut, TimedBy::Message, TimedBy::AltAtTheClick),
+                         [](const auto& info) { return std::string(nameOf(info.param)); });

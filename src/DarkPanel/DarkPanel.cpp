@@ -158,6 +158,11 @@ NSPoint DarkPanel::locationInWindow(const QMouseEvent* event) const {
     return {global.x() - g.x(), g.y() + g.height() - global.y()};
 }
 
+NSPoint DarkPanel::convertPointToScreen(NSPoint p) const {
+    const NSRect f = frame();
+    return {f.origin.x + p.x, f.origin.y + p.y};
+}
+
 void DarkPanel::mouseDown(QMouseEvent* event) {
     _initialLocation = locationInWindow(event);
 }

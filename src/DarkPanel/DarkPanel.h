@@ -82,6 +82,12 @@ public:
     glimra::NSRect frame() const;
     void setFrameOrigin(glimra::NSPoint origin);
 
+    // The pointer of an event in the panel's own coordinates (y up, origin at its bottom-left), from
+    // its global position: the panel may have moved since the event was made.
+    glimra::NSPoint locationInWindow(const QMouseEvent* event) const;
+    // A point of the panel's own coordinates in screen coordinates.
+    glimra::NSPoint convertPointToScreen(glimra::NSPoint pointInWindow) const;
+
     void mouseDown(QMouseEvent* event);
     void mouseDragged(QMouseEvent* event);
     void mouseMoved(QMouseEvent* event);
@@ -94,9 +100,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // The pointer in the panel's own coordinates (y up), from its global position: the panel may have
-    // moved since the event was made.
-    glimra::NSPoint locationInWindow(const QMouseEvent* event) const;
     // The window cut to the box's outline where no compositing manager runs, whole where one does.
     void updateWindowShape();
 

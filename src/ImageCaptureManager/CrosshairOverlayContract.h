@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <functional>
 
+class QWindow;
+
 // One frame of the overlay as the drawing needs it.
 struct OverlayDrawState {
     enum class Mode {
@@ -25,13 +27,13 @@ struct OverlayDrawState {
         Countdown, // dimming with the hole, the countdown digit
     };
     Mode mode = Mode::Idle;
-    CGRect selection;           // the hole: selectionRect while first dragging, else sanitizedSelectionRect
-    uint64_t topNumber = 0;     // the badge's numbers, fractions already dropped
+    CGRect selection;       // the hole: selectionRect while first dragging, else sanitizedSelectionRect
+    uint64_t topNumber = 0; // the badge's numbers, fractions already dropped
     uint64_t bottomNumber = 0;
-    double cropHandleSize = 0;  // side of a handle square
+    double cropHandleSize = 0; // side of a handle square
     double cropHandleCenter = 0;
-    QImage timerImage;          // the countdown digit (device pixel ratio set), or null
-    CGRect timerDisplayRect;    // where it goes
+    QImage timerImage;       // the countdown digit (device pixel ratio set), or null
+    CGRect timerDisplayRect; // where it goes
 };
 
 enum class CursorShape { Arrow, OpenHand, ClosedHand };
@@ -75,6 +77,10 @@ public:
     virtual void setIgnoresMouseEvents(bool ignores) = 0;
     // While the resize panel exists the overlay cannot take keys (the panel's fields keep them).
     virtual void setCanBecomeKeyWindow(bool can) = 0;
+    // Keeps another window of the helper (the resize panel, created already) one level above the
+    // overlay: it belongs to the overlay, is raised above it whenever the overlay is ordered front
+    // again and shows the overlay's cursor. nullptr lets go of it; so does its destruction.
+    virtual void keepWindowAbove(QWindow* window) { (void)window; }
 
     // Repaint the frame: the window works out what changed since the last painted frame.
     virtual void setNeedsDisplay() = 0;

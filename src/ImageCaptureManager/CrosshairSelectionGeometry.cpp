@@ -154,4 +154,20 @@ CGRect timerDisplayRect(const CGRect& s) {
     return NSIntegralRect(NSMakeRect(x, y, side, side));
 }
 
+CGPoint resizePanelOrigin(CGPoint m, const CGRect& b) {
+    return {double(std::floor(float(m.x - (b.origin.x + b.size.width * 0.5)))),
+            double(std::floor(float(m.y - (b.origin.y + b.size.height * 0.5))))};
+}
+
+CGPoint resizePanelOriginOnScreens(const CGRect& f, const std::vector<CGRect>& screenFrames) {
+    for (const CGRect& s : screenFrames) {
+        if (NSContainsRect(s, f))
+            break;
+        if (NSIntersectsRect(s, f))
+            return {std::max(NSMinX(s), std::min(NSMinX(f), NSMaxX(s) - NSWidth(f))),
+                    std::max(NSMinY(s), std::min(NSMinY(f), NSMaxY(s) - NSHeight(f)))};
+    }
+    return f.origin;
+}
+
 } // namespace crosshair

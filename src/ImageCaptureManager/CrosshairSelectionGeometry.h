@@ -4,6 +4,8 @@
 
 #include "CGGeometry.h"
 
+#include <vector>
+
 namespace crosshair {
 
 // Which handle a refinement drag holds.
@@ -69,5 +71,15 @@ CGRect flippedIntoOverlay(const CGRect& r, double boundsHeight);
 // Where the countdown digit goes: a 45-point square centred 20 points under the selection, kept
 // above the view's bottom edge, made integral.
 CGRect timerDisplayRect(const CGRect& sanitizedSelection);
+
+// Where the resize panel goes, in screen coordinates (points, y up, origin at the main screen's
+// bottom-left). First its Capture button's centre under the pointer: the panel's origin is the
+// pointer less the button's centre (captureButtonFrame is in the panel's own coordinates), each
+// coordinate rounded down in single precision.
+CGPoint resizePanelOrigin(CGPoint mouseLocation, const CGRect& captureButtonFrame);
+// Then onto a screen: the first of screenFrames, in their order, that the panel (at panelFrame)
+// touches decides. Lying wholly on it the panel stays; partly on it, it is moved inside, its left or
+// bottom edge on the screen's where it is wider or taller. Touching none, it stays.
+CGPoint resizePanelOriginOnScreens(const CGRect& panelFrame, const std::vector<CGRect>& screenFrames);
 
 } // namespace crosshair

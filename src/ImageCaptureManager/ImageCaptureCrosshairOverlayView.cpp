@@ -1,10 +1,14 @@
 #include "ImageCaptureCrosshairOverlayView.h"
 
+#include "DarkPanel.h"
+#include "ImageCaptureCrosshairResizeWindowController.h"
 #include "ImageCaptureCrosshairWindowController.h"
+#include "dispatch/Dispatch.h"
 #include "x11/WindowServer.h"
 
 #include <QTimer>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -127,12 +131,9 @@ void ImageCaptureCrosshairOverlayView::mouseUp(CGPoint p) {
         crosshairResizeControllerDidAcceptTimedCapture(nullptr);
         return;
     }
-    // Until the resize panel exists, the first selection is accepted as it is, as if its Capture
-    // button had been pressed. The panel replaces this: it is made and shown here when there is none.
-    if (!hasAcceptedWithoutPanel_) {
-        hasAcceptedWithoutPanel_ = true;
-        crosshairResizeControllerDidAcceptCapture(nullptr);
-    }
+    // The panel comes with the first selection and then stays where the user may have moved it.
+    if (!resizePanel())
+        showResizePanel();
     updateResizePanel();
     setCursorForPoint(p);
 }
@@ -188,19 +189,57 @@ void ImageCaptureCrosshairOverlayView::performCaptureSelectionRectAfterDelay() {
     QTimer::singleShot(100, &delayedWork_, [this] { captureSelectionRect(); });
 }
 
-void ImageCaptureCrosshairOverlayView::updateResizePanel() {}
+ImageCaptureCrosshairResizeWindowController* ImageCaptureCrosshairOverlayView::resizePanel() const {
+    return controller_.resizeController();
+}
+
+void ImageCaptureCrosshairOverlayView::showResizePanel() {
+    auto made = std::make_unique<ImageCaptureCrosshairResizeWindowController>();
+    ImageCaptureCrosshairResizeWindowController& panel = *made;
+    controller_.setResizeController(std::move(made));
+    panel.setDelegate(this);
+    DarkPanel& w = *panel.window();
+    window_.keepWindowAbove(w.windowHandle());
+    // The panel's fields keep the keyboard; its Escape is the way out.
+    window_.setCanBecomeKeyWindow(false);
+    panel.setMaxCrosshairSize(window_.boundsSize());
+
+    const CGPoint mouse = window_.convertPointToScreen(window_.mouseLocationOutsideOfEventStream());
+    w.setFrameOrigin(resizePanelOrigin(mouse, panel.captureButtonFrame()));
+    w.setFrameOrigin(resizePanelOriginOnScreens(w.frame(), services_.screenFrames()));
+    // Filled before it takes the keyboard, which selects the width to be typed over.
+    updateResizePanel();
+    w.orderFrontRegardless();
+    w.makeKeyWindow();
+    w.setAuxiliaryMouseMovedResponder(this);
+}
+
+void ImageCaptureCrosshairOverlayView::updateResizePanel() {
+    if (ImageCaptureCrosshairResizeWindowController* panel = resizePanel())
+        panel->setCrosshairSize(sanitizedSelectionRect().size);
+}
+
+void ImageCaptureCrosshairOverlayView::crosshairResizeControllerDidCancel(
+    ImageCaptureCrosshairResizeWindowController* /*panel*/) {
+    controller_.cancelCapture(nullptr);
+}
 
 void ImageCaptureCrosshairOverlayView::crosshairResizeControllerDidAcceptCapture(
-    ImageCaptureCrosshairResizeWindowController* /*panel*/) {
+    ImageCaptureCrosshairResizeWindowController* panel) {
+    if (panel)
+        panel->window()->orderOut();
     window_.orderOut();
     performCaptureSelectionRectAfterDelay();
 }
 
 void ImageCaptureCrosshairOverlayView::crosshairResizeControllerDidAcceptTimedCapture(
-    ImageCaptureCrosshairResizeWindowController* /*panel*/) {
+    ImageCaptureCrosshairResizeWindowController* panel) {
     isDuringCountdown_ = true;
     window_.setNeedsDisplay();
     window_.setIgnoresMouseEvents(true);
+    if (panel)
+        panel->window()->orderOut();
+    controller_.setResizeController(nullptr);
     // Shown before the first tick: with no delay left that tick hides the overlay for the grab, which
     // must not bring it back.
     window_.setCanBecomeKeyWindow(true);
@@ -209,10 +248,40 @@ void ImageCaptureCrosshairOverlayView::crosshairResizeControllerDidAcceptTimedCa
     controller_.beginCountdown(double(services_.timedSnapDelaySeconds()));
 }
 
+void ImageCaptureCrosshairOverlayView::crosshairResizeControllerDidAcceptFullscreenCapture(
+    ImageCaptureCrosshairResizeWindowController* /*panel*/) {
+    // Hides the overlay and the panel, puts the arrow back and ends the session now.
+    const ScreensnapCompletionBlock handler = controller_.endCapture();
+    dispatch::dispatch_after(std::chrono::milliseconds(200), dispatch::dispatch_get_main_queue(),
+                             [perform = services_.performFullScreenSnapshot, handler] { perform(handler); });
+}
+
+void ImageCaptureCrosshairOverlayView::crosshairResizeControllerDidChangeCaptureSize(
+    ImageCaptureCrosshairResizeWindowController* /*panel*/, CGSize size) {
+    // The handle being dragged decides the size until it is let go.
+    if (draggingCorner_ != kNoCorner)
+        return;
+    selectionRect_.size = size;
+    window_.setNeedsDisplay();
+    updateResizePanel();
+}
+
 void ImageCaptureCrosshairOverlayView::crosshairResizeControllerDidChangeResizeRatioLock(
     ImageCaptureCrosshairResizeWindowController* /*panel*/, bool locked, double widthToHeightRatio) {
     isRatioLocked_ = locked;
     widthToHeightRatio_ = widthToHeightRatio;
+}
+
+double ImageCaptureCrosshairOverlayView::crosshairResizeControllerCurrentWidthToHeightRatio(
+    ImageCaptureCrosshairResizeWindowController* /*panel*/) {
+    return widthToHeightRatio_;
+}
+
+void ImageCaptureCrosshairOverlayView::darkPanelWindowDidMouseMove(DarkPanel* panel, QMouseEvent* event) {
+    if (!isRefiningSelection_ || isDraggingEntireSelection_ || !panel)
+        return;
+    setCursorForPoint(
+        window_.convertPointFromScreen(panel->convertPointToScreen(panel->locationInWindow(event))));
 }
 
 void ImageCaptureCrosshairOverlayView::setTimerImage(const QImage& image) {

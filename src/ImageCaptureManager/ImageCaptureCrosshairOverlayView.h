@@ -7,9 +7,16 @@
 // States, by the flags: hunting (no button, no selection), selecting (button down, first selection
 // being dragged out), refining (a selection exists: handle drag, move drag, or a dead drag that
 // started outside it), counting down (a timed capture waits; the overlay lets the mouse through).
+//
+// The first selection of a capture that is not timed opens the resize panel with its Capture button
+// under the pointer; the view is the panel's delegate, keeps its fields in step with the selection
+// and carries out its choices. The session controller owns the panel; the view reaches it there.
 
 #include "CrosshairOverlayContract.h"
 #include "CrosshairSelectionGeometry.h"
+#include "DarkPanelProtocol.h"
+#include "ImageCaptureCrosshairResizeProtocol.h"
+#include "ScreensnapCompletionBlock.h"
 
 #include <QImage>
 #include <QObject>
@@ -18,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class ImageCaptureCrosshairWindowController;
 class ImageCaptureCrosshairResizeWindowController;
@@ -26,7 +34,9 @@ namespace glimra::x11 {
 struct WindowInfo;
 }
 
-class ImageCaptureCrosshairOverlayView final : public OverlayContentView {
+class ImageCaptureCrosshairOverlayView final : public OverlayContentView,
+                                               public ImageCaptureCrosshairResizeProtocol,
+                                               public DarkPanelProtocol {
 public:
     // What the view asks the desktop. Every member must be set.
     struct Services {
@@ -41,6 +51,10 @@ public:
         std::function<bool()> isOptionKeyDown;
         // The user's countdown length in whole seconds.
         std::function<int64_t()> timedSnapDelaySeconds;
+        // The frames of the screens in screen coordinates, the main screen first.
+        std::function<std::vector<CGRect>()> screenFrames;
+        // The full-screen capture of the screen under the mouse, reporting to the block given.
+        std::function<void(const ScreensnapCompletionBlock&)> performFullScreenSnapshot;
     };
 
     // Lives inside window, which outlives it; controller runs the session.
@@ -72,11 +86,30 @@ public:
     // Keeps the resize panel's fields in step with the selection; nothing while there is no panel.
     void updateResizePanel();
 
-    // The resize panel's choices (the panel itself comes later; it is nullptr for now).
-    void crosshairResizeControllerDidAcceptCapture(ImageCaptureCrosshairResizeWindowController* panel);
-    void crosshairResizeControllerDidAcceptTimedCapture(ImageCaptureCrosshairResizeWindowController* panel);
+    // ImageCaptureCrosshairResizeProtocol: the panel's choices and edits.
+    // Ends the capture without an image.
+    void crosshairResizeControllerDidCancel(ImageCaptureCrosshairResizeWindowController* panel) override;
+    // Hides the panel and the overlay and grabs the selection once they have left the screen.
+    void
+    crosshairResizeControllerDidAcceptCapture(ImageCaptureCrosshairResizeWindowController* panel) override;
+    // Lets go of the panel (nullptr: there is none) and counts down, the overlay showing the digits
+    // and letting the mouse through.
+    void crosshairResizeControllerDidAcceptTimedCapture(
+        ImageCaptureCrosshairResizeWindowController* panel) override;
+    // Ends the session at once and hands its block to the full-screen capture 0.2 s later, once the
+    // overlay has left the screen.
+    void crosshairResizeControllerDidAcceptFullscreenCapture(
+        ImageCaptureCrosshairResizeWindowController* panel) override;
+    // Resizes the selection from its bottom-left corner, unless a handle is being dragged.
+    void crosshairResizeControllerDidChangeCaptureSize(ImageCaptureCrosshairResizeWindowController* panel,
+                                                       CGSize size) override;
     void crosshairResizeControllerDidChangeResizeRatioLock(ImageCaptureCrosshairResizeWindowController* panel,
-                                                           bool locked, double widthToHeightRatio);
+                                                           bool locked, double widthToHeightRatio) override;
+    double crosshairResizeControllerCurrentWidthToHeightRatio(
+        ImageCaptureCrosshairResizeWindowController* panel) override;
+
+    // DarkPanelProtocol: the pointer over the panel shows the cursor it would show over the overlay.
+    void darkPanelWindowDidMouseMove(DarkPanel* panel, QMouseEvent* event) override;
 
     double topNumber() const { return topNumber_; }
     void setTopNumber(double value) { topNumber_ = value; }
@@ -98,6 +131,10 @@ private:
     // window there or it cannot be imaged.
     bool snapWindowUnderMouse();
     void setCursorForPoint(CGPoint p);
+    // Makes the resize panel, puts it beside the pointer on a screen and shows it above the overlay
+    // with the keyboard.
+    void showResizePanel();
+    ImageCaptureCrosshairResizeWindowController* resizePanel() const;
 
     ImageCaptureCrosshairWindowController& controller_;
     OverlayWindow& window_;
@@ -121,8 +158,6 @@ private:
     double bottomNumber_ = 0;
     QImage timerImage_;
     double topNumber_ = 0;
-    // Stands in for the resize panel's existence until there is one.
-    bool hasAcceptedWithoutPanel_ = false;
     // Delayed work dies with the view.
     QObject delayedWork_;
 };

@@ -132,6 +132,8 @@ void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
         w->show();
         w->raise();
     }
+    if (above_ && above_->isVisible())
+        above_->raise();
     visible_ = true;
     updateVisibleRegions();
 }
@@ -193,6 +195,13 @@ void ImageCaptureCrosshairOverlayWindow::setCanBecomeKeyWindow(bool can) {
     canBecomeKey_ = can;
 }
 
+void ImageCaptureCrosshairOverlayWindow::keepWindowAbove(QWindow* window) {
+    above_ = window;
+    // It belongs to the overlay (WM_TRANSIENT_FOR), as a dialog belongs to its window.
+    if (window && !windows_.empty())
+        window->setTransientParent(windows_.front().get());
+}
+
 void ImageCaptureCrosshairOverlayWindow::setNeedsDisplay() {
     scheduleDisplay();
 }
@@ -233,6 +242,8 @@ void ImageCaptureCrosshairOverlayWindow::setCursor(CursorShape shape) {
                                                                : NSCursor::arrowCursor();
     for (auto& w : windows_)
         cursor.set(w.get());
+    if (above_)
+        cursor.set(above_.data());
 }
 
 void ImageCaptureCrosshairOverlayWindow::setEscapeKeyUpHandler(std::function<void()> handler) {

@@ -13,14 +13,15 @@
 #include "CrosshairOverlayRenderer.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QString>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
-class QWindow;
 class QMouseEvent;
 class QKeyEvent;
 
@@ -46,6 +47,7 @@ public:
     void orderOut() override;
     void setIgnoresMouseEvents(bool ignores) override;
     void setCanBecomeKeyWindow(bool can) override;
+    void keepWindowAbove(QWindow* window) override;
     void setNeedsDisplay() override;
     void setNeedsDisplayInRect(const CGRect& rect) override;
     CGPoint convertPointToScreen(CGPoint viewPoint) const override;
@@ -97,6 +99,7 @@ private:
     bool visible_ = false;
     bool ignoresMouse_ = false;
     bool canBecomeKey_ = true;
+    QPointer<QWindow> above_;
     CGPoint lastMouse_;
 
     std::optional<OverlayFrame> painted_;

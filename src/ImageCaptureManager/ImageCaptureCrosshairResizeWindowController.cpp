@@ -212,8 +212,14 @@ void ImageCaptureCrosshairResizeWindowController::setCrosshairSize(CGSize size) 
     if (NSEqualSizes(size, _crosshairSize))
         return;
     _crosshairSize = size;
-    ui_->widthField->setText(_numberFormatter.stringFromNumber(size.width));
-    ui_->heightField->setText(_numberFormatter.stringFromNumber(size.height));
+    for (auto [field, number] :
+         {std::pair(ui_->widthField, size.width), std::pair(ui_->heightField, size.height)}) {
+        // A number selected to be typed over stays so when the selection changes it.
+        const bool selected = field->hasSelectedText() && field->selectedText() == field->text();
+        field->setText(_numberFormatter.stringFromNumber(number));
+        if (selected)
+            field->selectAll();
+    }
     tellDelegate([this, size](auto& d) { d.crosshairResizeControllerDidChangeCaptureSize(this, size); });
 }
 

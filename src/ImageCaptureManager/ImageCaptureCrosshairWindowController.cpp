@@ -1,5 +1,7 @@
 #include "ImageCaptureCrosshairWindowController.h"
 
+#include "DarkPanel.h"
+#include "ImageCaptureCrosshairResizeWindowController.h"
 #include "ImageCaptureManagerError.h"
 #include "Log.h"
 
@@ -50,6 +52,7 @@ ImageCaptureCrosshairWindowController::~ImageCaptureCrosshairWindowController() 
     // Without the application object the mouse monitor has gone, and its handlers with it.
     if (QCoreApplication::instance())
         removeBackgroundEventHandler();
+    setResizeController(nullptr);
     if (window_)
         window_->setContentView(nullptr);
 }
@@ -168,9 +171,23 @@ ScreensnapCompletionBlock ImageCaptureCrosshairWindowController::endCapture() {
         window_->orderOut();
         window_->setCursor(CursorShape::Arrow);
     }
+    setResizeController(nullptr);
     unhideCursorIfHidden();
     releaseOverlayLater();
     return std::exchange(completionHandler_, nullptr);
+}
+
+void ImageCaptureCrosshairWindowController::setResizeController(
+    std::unique_ptr<ImageCaptureCrosshairResizeWindowController> controller) {
+    if (resizeController_ && resizeController_.get() != controller.get()) {
+        // Nothing of the panel reaches the view any more, whichever of the two goes first.
+        resizeController_->setDelegate(nullptr);
+        resizeController_->window()->setAuxiliaryMouseMovedResponder(nullptr);
+        resizeController_->window()->orderOut();
+        if (window_)
+            window_->keepWindowAbove(nullptr);
+    }
+    resizeController_ = std::move(controller);
 }
 
 // The overlay's own calls may be what ends the capture, so it goes once they have returned.

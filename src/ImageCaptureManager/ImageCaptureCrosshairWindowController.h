@@ -27,6 +27,7 @@
 #include <vector>
 
 class QTimer;
+class ImageCaptureCrosshairResizeWindowController;
 
 class ImageCaptureCrosshairWindowController {
 public:
@@ -77,6 +78,10 @@ public:
     // Ends the capture with an image found by the overlay itself (a clicked window).
     void finishCaptureWithImage(const QImage& image, bool isHighResolution,
                                 const std::optional<QString>& title);
+    // Ends the capture without reporting: stops the monitor and the countdown, hides and lets go of
+    // the overlay and the resize panel, and returns the block still owed its one report (the
+    // full-screen choice hands it on).
+    ScreensnapCompletionBlock endCapture();
 
     // The countdown of a timed capture: ticks every 0.1 s from now on (the first one at once) and
     // grabs 0.1 s after the deadline. A delay of 0 or less grabs on the first tick.
@@ -96,13 +101,17 @@ public:
     // The overlay of the running capture, or nullptr.
     OverlayWindow* window() const { return window_.get(); }
     ImageCaptureCrosshairOverlayView* contentView() const { return view_.get(); }
+    // The resize panel of the running capture (the view makes it after the first selection), or
+    // nullptr.
+    ImageCaptureCrosshairResizeWindowController* resizeController() const { return resizeController_.get(); }
+    // Replaces the panel. The one let go of is hidden at once and its window goes once the event loop
+    // comes round, so the panel may be let go of from inside its own actions.
+    void setResizeController(std::unique_ptr<ImageCaptureCrosshairResizeWindowController> controller);
 
 private:
     // Grabs r (global display coordinates), unless the overlay has shown it already; ends the capture
     // and reports it.
     void captureGlobalRect(const CGRect& r, const QImage& shown);
-    // Stops the monitor and the countdown, lets go of the overlay and returns the block to report to.
-    ScreensnapCompletionBlock endCapture();
     void releaseOverlayLater();
 
     Services services_;
@@ -117,6 +126,8 @@ private:
     std::unique_ptr<QTimer> snapCountdownTimer_;
     std::unique_ptr<OverlayWindow> window_;
     std::unique_ptr<ImageCaptureCrosshairOverlayView> view_;
+    // Declared after the view it reports to, so it goes first.
+    std::unique_ptr<ImageCaptureCrosshairResizeWindowController> resizeController_;
     // Overlays of ended captures, released once the calls that ended them have returned.
     std::vector<std::pair<std::unique_ptr<OverlayWindow>, std::unique_ptr<ImageCaptureCrosshairOverlayView>>>
         released_;

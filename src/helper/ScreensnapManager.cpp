@@ -125,6 +125,19 @@ ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServ
         return glimra::UserDefaults::standardUserDefaults().integerForKey(
             QString::fromLatin1(kTimedScreenSnapDelaySecondsPrefsKey));
     };
+    services.view.screenFrames = [] {
+        const glimra::ScreenSpace space = currentScreenSpace();
+        std::vector<CGRect> frames;
+        // Qt lists the primary screen first.
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            const QRectF f = space.screenFrameFromQt(screen->geometry());
+            frames.push_back(NSMakeRect(f.x(), f.y(), f.width(), f.height()));
+        }
+        return frames;
+    };
+    services.view.performFullScreenSnapshot = [this](const ScreensnapCompletionBlock& block) {
+        performFullScreenSnapshotWithCompletionBlock(block);
+    };
     return services;
 }
 

@@ -117,6 +117,12 @@ inline bool NSIntersectsRect(const CGRect& a, const CGRect& b) {
     return !NSIsEmptyRect(NSIntersectionRect(a, b));
 }
 
+// Whether b lies wholly inside a (edges may touch); an empty b lies nowhere.
+inline bool NSContainsRect(const CGRect& a, const CGRect& b) {
+    return !NSIsEmptyRect(b) && NSMinX(b) >= NSMinX(a) && NSMinY(b) >= NSMinY(a) && NSMaxX(b) <= NSMaxX(a) &&
+           NSMaxY(b) <= NSMaxY(a);
+}
+
 // Origin rounded down, far edges rounded up; an empty rectangle becomes NSZeroRect.
 inline CGRect NSIntegralRect(const CGRect& r) {
     if (NSIsEmptyRect(r))

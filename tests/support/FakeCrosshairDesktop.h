@@ -1,11 +1,16 @@
 #pragma once
-// A desktop for the crosshair capture's logic without any window or X server: overlay windows that
-// record what they are asked, a window list with one answer, and services that count what the
-// capture does (grabs, beeps, cursor, countdown) on a clock the test moves.
+// A desktop for the crosshair capture's logic without an X server: overlay windows that record what
+// they are asked, a window list with one answer, and services that count what the capture does
+// (grabs, beeps, cursor, countdown, full-screen captures) on a clock the test moves. The resize panel
+// is the real one, on whatever display Qt has (offscreen in the unit tests).
 
+#include "ImageCaptureCrosshairResizeWindowController.h"
 #include "ImageCaptureCrosshairWindowController.h"
 #include "TestSupport.h"
 #include "x11/WindowServer.h"
+
+#include <QPointer>
+#include <QWindow>
 
 #include <memory>
 #include <optional>
@@ -32,6 +37,8 @@ struct FakeOverlayRecord {
 
     bool visible = false;
     bool ignoresMouseEvents = false;
+    bool canBecomeKey = true;
+    QPointer<QWindow> windowAbove;
     int timesShown = 0;
     std::vector<CursorShape> cursors;
     std::vector<QRectF> cuts; // rectangles taken from the picture
@@ -54,7 +61,8 @@ public:
     void makeKeyWindow() override {}
     void orderOut() override { r_->visible = false; }
     void setIgnoresMouseEvents(bool ignores) override { r_->ignoresMouseEvents = ignores; }
-    void setCanBecomeKeyWindow(bool) override {}
+    void setCanBecomeKeyWindow(bool can) override { r_->canBecomeKey = can; }
+    void keepWindowAbove(QWindow* window) override { r_->windowAbove = window; }
     void setNeedsDisplay() override {}
     void setNeedsDisplayInRect(const CGRect&) override {}
     CGPoint convertPointToScreen(CGPoint p) const override {
@@ -103,6 +111,7 @@ public:
     int scale = 1; // pixels per point of grabs
     std::optional<glimra::x11::WindowInfo> windowUnderPoint;
     QImage windowImage;
+    std::vector<CGRect> screens{NSMakeRect(0, 0, 1920, 1080)}; // screen coordinates, the main one first
 
     // What the capture did.
     std::vector<CaptureReport> reports;
@@ -114,6 +123,7 @@ public:
     int cursorHides = 0;
     int cursorUnhides = 0;
     int ticks = 0;
+    int fullScreenCaptures = 0; // each reports a 1920 x 1080 image titled "Fullscreen"
 
     std::unique_ptr<ImageCaptureCrosshairWindowController> controller;
 
@@ -136,11 +146,19 @@ public:
     // The view of the last begin; it outlives its capture until the event loop runs again.
     ImageCaptureCrosshairOverlayView& view() { return *view_; }
     FakeOverlayRecord& window() { return *overlays.back(); }
+    // The running capture's resize panel, or nullptr.
+    ImageCaptureCrosshairResizeWindowController* panel() { return capture().resizeController(); }
 
     void drag(CGPoint from, CGPoint to) {
         view().mouseDown(from);
         view().mouseDragged(to, to.x - from.x, to.y - from.y);
         view().mouseUp(to);
+    }
+    // A drag, then Capture in the panel it opens.
+    void dragAndCapture(CGPoint from, CGPoint to) {
+        drag(from, to);
+        if (panel())
+            panel()->acceptCapture();
     }
     // The delayed grab and the release of the overlay happen in the event loop.
     bool waitForReports(size_t count, int timeoutMs = 2000) {
@@ -179,6 +197,13 @@ private:
         s.view.createCGImageOfWindow = [this](uint32_t) { return windowImage; };
         s.view.isOptionKeyDown = [this] { return optionKeyDown; };
         s.view.timedSnapDelaySeconds = [this] { return delaySeconds; };
+        s.view.screenFrames = [this] { return screens; };
+        s.view.performFullScreenSnapshot = [this](const ScreensnapCompletionBlock& block) {
+            ++fullScreenCaptures;
+            if (block)
+                block(true, QImage(1920, 1080, QImage::Format_RGB32), false, QStringLiteral("Fullscreen"),
+                      nullptr);
+        };
         return s;
     }
 

@@ -1,8 +1,12 @@
 // The overlay's mouse rules on a fake desktop of two 1920 x 1080 screens, the main one on the right:
-// hunting, the first drag, the click that captures a window, Option, refinement and the cursor.
+// hunting, the first drag, the click that captures a window, Option, refinement and the cursor; and
+// the resize panel the first selection opens: where it goes, and its choices and edits.
 
+#include "DarkPanel.h"
 #include "FakeCrosshairDesktop.h"
 
+#include <QCoreApplication>
+#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 using glimra::test::FakeCrosshairSession;
@@ -16,6 +20,11 @@ protected:
         s.overlayTemplate.displayOffset = {-1920, 0};
         s.overlayTemplate.boundsSize = {3840, 1080};
         s.overlayTemplate.screenOffset = {-1920, 0};
+        s.screens = {NSMakeRect(0, 0, 1920, 1080), NSMakeRect(-1920, 0, 1920, 1080)};
+    }
+    void TearDown() override {
+        s.controller.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     FakeCrosshairSession s;
 };
@@ -38,7 +47,12 @@ TEST_F(OverlayView, ADragCapturesTheSpannedRectangleOnceTheOverlayHasGone) {
     EXPECT_EQ(state.selection, NSMakeRect(100, 100, 300, 200));
     EXPECT_EQ(state.topNumber, 300u);
     s.view().mouseUp({400.9, 300.5});
+    ASSERT_TRUE(s.panel());
+    EXPECT_EQ(s.panel()->crosshairSize(), CGSize(300, 200));
+    EXPECT_TRUE(s.window().visible);
+    s.panel()->acceptCapture();
     EXPECT_FALSE(s.window().visible) << "hidden before the grab";
+    EXPECT_FALSE(s.panel()->window()->isVisible());
     EXPECT_TRUE(s.reports.empty()) << "the grab waits for the overlay to leave the screen";
 
     ASSERT_TRUE(s.waitForReports(1));
@@ -50,6 +64,7 @@ TEST_F(OverlayView, ADragCapturesTheSpannedRectangleOnceTheOverlayHasGone) {
     EXPECT_FALSE(s.reports[0].isHighResolution);
     EXPECT_FALSE(s.reports[0].title);
     EXPECT_EQ(s.controller->previousRect(), global);
+    EXPECT_FALSE(s.panel());
     EXPECT_TRUE(glimra::test::waitUntil([&] { return s.window().destroyed; }, 1000));
     EXPECT_EQ(s.cursorHides, 1);
     EXPECT_EQ(s.cursorUnhides, 1);
@@ -62,7 +77,7 @@ struct Release {
     CGPoint down;
     CGPoint up;
     bool asksForAWindow;
-    CGSize grabbed;
+    CGSize selected;
 };
 
 void PrintTo(const Release& r, std::ostream* os) {
@@ -73,8 +88,8 @@ class MouseUp : public OverlayView, public ::testing::WithParamInterface<Release
 
 } // namespace
 
-// Only a selection of at most 1 x 1 is a click on a window; with no window there, it is captured as
-// the 1 x 1 selection it is, and the overlay comes back meanwhile.
+// Only a selection of at most 1 x 1 is a click on a window; with no window there, it is the 1 x 1
+// selection it is, with the panel, and the overlay comes back meanwhile.
 TEST_P(MouseUp, OnlyAClickAsksForTheWindowUnderIt) {
     const Release& r = GetParam();
     s.begin();
@@ -85,9 +100,9 @@ TEST_P(MouseUp, OnlyAClickAsksForTheWindowUnderIt) {
         EXPECT_TRUE(s.windowQueries[0].second) << "the overlay's windows are left out";
         EXPECT_EQ(s.window().timesShown, 2);
     }
-    ASSERT_TRUE(s.waitForReports(1));
-    ASSERT_EQ(s.grabs.size(), 1u);
-    EXPECT_EQ(s.grabs[0].size, r.grabbed);
+    ASSERT_TRUE(s.panel());
+    EXPECT_EQ(s.panel()->crosshairSize(), r.selected);
+    EXPECT_TRUE(s.reports.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(OverlayView, MouseUp,
@@ -123,7 +138,7 @@ TEST_F(OverlayView, AClickCapturesTheWindowUnderItAtOnceEvenWhenTimed) {
 TEST_F(OverlayView, OverAPictureOfTheDesktopTheCaptureIsWhatTheUserSaw) {
     s.overlayTemplate.showsSnapshot = true;
     s.begin();
-    s.drag({100, 100}, {300, 200});
+    s.dragAndCapture({100, 100}, {300, 200});
     ASSERT_TRUE(s.waitForReports(1));
     EXPECT_EQ(s.window().cuts, std::vector<QRectF>{QRectF(-1820, 880, 200, 100)});
 
@@ -167,9 +182,9 @@ TEST_P(OptionKey, AtTheFirstMouseDownOrUpMakesTheCaptureTimed) {
 INSTANTIATE_TEST_SUITE_P(OverlayView, OptionKey, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "AtMouseUp" : "AtMouseDown"; });
 
-// A selection being refined (here in the moment before its grab): a handle dragged past the opposite
-// edge is normalised at mouse-up, the whole selection moves by the pointer's steps, a drag outside
-// changes nothing, and the cursor says which is which. The cursor came back at the first mouse-up only.
+// A selection being refined, the panel open beside it: a handle dragged past the opposite edge is
+// normalised at mouse-up, the whole selection moves by the pointer's steps, a drag outside changes
+// nothing, and the cursor says which is which. The cursor came back at the first mouse-up only.
 TEST_F(OverlayView, RefiningDragsAHandleOrTheWholeSelection) {
     s.begin();
     s.drag({100, 100}, {300, 200});
@@ -196,6 +211,120 @@ TEST_F(OverlayView, RefiningDragsAHandleOrTheWholeSelection) {
     EXPECT_EQ(s.cursorUnhides, 1);
 
     // The grab takes the selection as it is by then: flipped to y 1080 - 90 - 140.
+    s.panel()->acceptCapture();
     ASSERT_TRUE(s.waitForReports(1));
     EXPECT_EQ(s.grabs, std::vector<CGRect>{NSMakeRect(50 - 1920, 850, 60, 140)});
+}
+
+// The panel's Capture button comes under the pointer, rounded down; the panel keeps the keyboard and
+// stays above the overlay and where the user put it, and near a screen's edge it is held on it.
+TEST_F(OverlayView, TheFirstSelectionOpensThePanelWithCaptureUnderThePointer) {
+    s.overlayTemplate.mouseLocation = {2500.5, 600.5}; // (580.5, 600.5) on the main screen
+    s.begin();
+    s.drag({2300, 500}, {2500, 600});
+    ImageCaptureCrosshairResizeWindowController* panel = s.panel();
+    ASSERT_TRUE(panel);
+    DarkPanel* w = panel->window();
+    EXPECT_TRUE(w->isVisible());
+    const CGRect button = panel->captureButtonFrame();
+    const CGPoint centre = w->convertPointToScreen({NSMidX(button), NSMidY(button)});
+    EXPECT_TRUE(centre.x > 579.5 && centre.x <= 580.5) << centre.x;
+    EXPECT_TRUE(centre.y > 599.5 && centre.y <= 600.5) << centre.y;
+    EXPECT_EQ(s.window().windowAbove, w->windowHandle());
+    EXPECT_FALSE(s.window().canBecomeKey);
+    EXPECT_EQ(panel->maxCrosshairSize(), CGSize(3840, 1080));
+    EXPECT_EQ(panel->crosshairSize(), CGSize(200, 100));
+
+    w->setFrameOrigin({100, 100});
+    s.view().mouseDown({2350, 550});
+    s.view().mouseDragged({2360, 560}, 10, -10);
+    s.view().mouseUp({2360, 560});
+    EXPECT_EQ(s.panel(), panel);
+    EXPECT_EQ(w->frame().origin, CGPoint(100, 100));
+
+    panel->cancelCapture();
+    ASSERT_EQ(s.reports.size(), 1u);
+    EXPECT_FALSE(s.reports[0].success);
+    EXPECT_FALSE(s.panel());
+
+    s.overlayTemplate.mouseLocation = {3835, 600};
+    s.begin();
+    s.drag({3700, 500}, {3835, 600});
+    ASSERT_TRUE(s.panel());
+    EXPECT_EQ(NSMaxX(s.panel()->window()->frame()), 1920);
+    EXPECT_TRUE(s.grabs.empty());
+}
+
+// Over the panel the cursor is the one of the selection's point beneath it.
+TEST_F(OverlayView, ThePointerOverThePanelShowsTheCursorOfThePointBeneath) {
+    s.overlayTemplate.mouseLocation = {2900, 700};
+    s.begin();
+    s.drag({2000, 100}, {2900, 700});
+    DarkPanel* w = s.panel()->window();
+    const QRect g = w->geometry();
+    const auto moveTo = [&](QPoint global) {
+        QMouseEvent e(QEvent::MouseMove, QPointF(global - g.topLeft()), QPointF(global), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+        s.view().darkPanelWindowDidMouseMove(w, &e);
+        return s.window().cursors.back();
+    };
+    // Capture lies at the panel's bottom right: its left part covers the selection's corner.
+    EXPECT_EQ(moveTo(g.bottomLeft() + QPoint(2, -2)), CursorShape::OpenHand);
+    EXPECT_EQ(moveTo(g.topRight() + QPoint(-2, 2)), CursorShape::Arrow);
+}
+
+// Typed sizes reach the selection from its bottom-left corner, through the lock, and come back to
+// the panel as the selection has them, ending there; while a handle is held the handle decides.
+TEST_F(OverlayView, PanelSizesResizeTheSelectionUnlessAHandleIsHeld) {
+    s.begin();
+    s.drag({100, 100}, {500, 400});
+    ImageCaptureCrosshairResizeWindowController* panel = s.panel();
+    panel->toggleLockRatio();
+    panel->setCaptureWidth(QStringLiteral("640"));
+    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(100, 100, 640, 480));
+    EXPECT_EQ(panel->crosshairSize(), CGSize(640, 480));
+
+    s.view().mouseDown({740, 580}); // the top-right handle
+    panel->setCaptureHeight(QStringLiteral("50"));
+    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(100, 100, 640, 480));
+    s.view().mouseDragged({760, 585}, 20, -5);
+    EXPECT_EQ(panel->crosshairSize(), CGSize(660, 495)) << "the lock holds the handle too";
+    s.view().mouseUp({760, 585});
+    EXPECT_EQ(panel->crosshairSize(), CGSize(660, 495));
+
+    panel->acceptCapture();
+    ASSERT_TRUE(s.waitForReports(1));
+    EXPECT_EQ(s.grabs, std::vector<CGRect>{NSMakeRect(100 - 1920, 1080 - 100 - 495, 660, 495)});
+}
+
+TEST_F(OverlayView, TimerInThePanelClosesItAndCountsDown) {
+    s.delaySeconds = 5;
+    s.begin();
+    s.drag({100, 100}, {300, 200});
+    s.panel()->timedCapture();
+    EXPECT_FALSE(s.panel());
+    EXPECT_TRUE(s.window().visible);
+    EXPECT_TRUE(s.window().ignoresMouseEvents);
+    EXPECT_TRUE(s.window().canBecomeKey);
+    EXPECT_EQ(s.digits, std::vector<long>{5});
+    EXPECT_EQ(s.view().drawState().mode, Mode::Countdown);
+    EXPECT_TRUE(s.reports.empty());
+}
+
+// The session ends at once; its block gets the full-screen capture once the overlay is gone.
+TEST_F(OverlayView, FullscreenInThePanelHandsTheSessionsBlockToTheFullScreenCapture) {
+    s.begin();
+    s.drag({100, 100}, {300, 200});
+    s.panel()->fullscreenCapture();
+    EXPECT_FALSE(s.controller->isCaptureActive());
+    EXPECT_FALSE(s.panel());
+    EXPECT_FALSE(s.window().visible);
+    s.controller->cancelCapture(nullptr);
+    EXPECT_TRUE(s.reports.empty()) << "the block left the session";
+    EXPECT_EQ(s.fullScreenCaptures, 0);
+
+    ASSERT_TRUE(s.waitForReports(1));
+    EXPECT_EQ(s.fullScreenCaptures, 1);
+    EXPECT_EQ(s.reports[0].title, QStringLiteral("Fullscreen"));
+    EXPECT_TRUE(s.grabs.empty());
 }

@@ -119,3 +119,51 @@ TEST(SelectionGeometry, SelectionsFlipIntoOverlayCoordinatesAndTheDigitSitsUnder
     // Never below the overlay's bottom edge.
     EXPECT_EQ(timerDisplayRect(NSMakeRect(10, 30, 45, 50)), NSMakeRect(10, 0, 45, 45));
 }
+
+TEST(SelectionGeometry, ThePanelPutsItsCaptureButtonUnderThePointerRoundedDown) {
+    // floor(500.5 - 240) and floor(300.5 - 22)
+    EXPECT_EQ(resizePanelOrigin({500.5, 300.5}, NSMakeRect(200, 10, 80, 24)), CGPoint(260, 278));
+    EXPECT_EQ(resizePanelOrigin({-10.5, 5}, NSMakeRect(200, 10, 81, 25)), CGPoint(-251, -18));
+}
+
+namespace {
+
+struct Fit {
+    const char* name;
+    CGRect panel;
+    std::vector<CGRect> screens; // the main screen first
+    CGPoint origin;
+};
+
+void PrintTo(const Fit& f, std::ostream* os) {
+    *os << f.name;
+}
+
+class PanelOnScreens : public ::testing::TestWithParam<Fit> {};
+
+const CGRect kMain = NSMakeRect(0, 0, 1440, 900);
+const CGRect kRightOfMain = NSMakeRect(1440, -180, 1920, 1080);
+
+} // namespace
+
+TEST_P(PanelOnScreens, TheFirstScreenItTouchesTakesIt) {
+    EXPECT_EQ(resizePanelOriginOnScreens(GetParam().panel, GetParam().screens), GetParam().origin);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SelectionGeometry, PanelOnScreens,
+    ::testing::Values(
+        Fit{"Inside", NSMakeRect(100, 100, 400, 80), {kMain}, {100, 100}},
+        Fit{"PastTheRightEdge", NSMakeRect(1300, 500, 400, 80), {kMain}, {1040, 500}},
+        Fit{"BelowTheBottomEdge", NSMakeRect(-30, -40, 400, 80), {kMain}, {0, 0}},
+        // Lying on both, the panel goes onto the one listed first.
+        Fit{"AcrossTwoScreens", NSMakeRect(1300, 500, 400, 80), {kMain, kRightOfMain}, {1040, 500}},
+        Fit{"AcrossTwoScreensListedTheOtherWay",
+            NSMakeRect(1300, 500, 400, 80),
+            {kRightOfMain, kMain},
+            {1440, 500}},
+        // The second screen alone holds it: the first is not touched.
+        Fit{"OnTheSecondScreen", NSMakeRect(2000, 850, 400, 80), {kMain, kRightOfMain}, {2000, 820}},
+        Fit{"WiderThanTheScreen", NSMakeRect(300, 100, 2000, 80), {kMain}, {0, 100}},
+        Fit{"OnNoScreen", NSMakeRect(5000, 5000, 400, 80), {kMain, kRightOfMain}, {5000, 5000}}),
+    [](const auto& info) { return std::string(info.param.name); });

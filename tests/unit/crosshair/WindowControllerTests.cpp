@@ -68,7 +68,7 @@ TEST(WindowController, PreviousAreaGrabsTheSameGlobalRectangleWithoutAWindow) {
     EXPECT_FALSE(s.controller->canSnapPreviousArea());
 
     s.begin();
-    s.drag({100, 100}, {200, 150});
+    s.dragAndCapture({100, 100}, {200, 150});
     ASSERT_TRUE(s.waitForReports(3));
     const CGRect global = NSMakeRect(100 - 1920, 1280 - 150 - 200, 100, 50);
     const size_t overlays = s.overlays.size();

@@ -61,6 +61,12 @@ QRegion paintedRegion(QWidget& view, double devicePixelRatio) {
     return region;
 }
 
+// Qt's connection to the X server; nullptr on other platforms.
+xcb_connection_t* x11Connection() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
 } // namespace
 
 DarkPanelContentView::DarkPanelContentView(QWidget* parent) : QWidget(parent) {
@@ -133,7 +139,21 @@ void DarkPanel::makeKeyWindow() {
 }
 
 void DarkPanel::orderOut() {
+    if (!isVisible())
+        return;
+    // A compositing manager may fade a window out from its last picture as it unmaps, and the screen
+    // may be grabbed at once: the panel is emptied first, so what fades is nothing.
+    xcb_connection_t* c = x11Connection();
+    const bool empties = c && glimra::x11::compositingManagerRuns(c, glimra::x11::displayScreenNumber());
+    if (empties) {
+        contentView_->hide();
+        repaint();
+    }
     hide();
+    if (empties) {
+        contentView_->show();
+        xcb_flush(c);
+    }
 }
 
 void DarkPanel::setAuxiliaryMouseMovedResponder(DarkPanelProtocol* responder) {
@@ -221,8 +241,7 @@ void DarkPanel::showEvent(QShowEvent* event) {
 }
 
 void DarkPanel::updateWindowShape() {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* c = x11Connection();
     if (!c)
         return;
     const auto window = xcb_window_t(winId());

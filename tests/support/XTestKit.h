@@ -89,6 +89,18 @@ public:
         return name;
     }
 
+    // Where a window lies on the root, in root pixels (empty when it is gone).
+    QRect rootGeometry(xcb_window_t w) {
+        xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, w), nullptr);
+        xcb_translate_coordinates_reply_t* t =
+            g ? xcb_translate_coordinates_reply(c_, xcb_translate_coordinates(c_, w, root_, 0, 0), nullptr)
+              : nullptr;
+        const QRect r = t ? QRect(t->dst_x, t->dst_y, g->width, g->height) : QRect();
+        std::free(g);
+        std::free(t);
+        return r;
+    }
+
     void warpPointer(int x, int y) {
         xcb_warp_pointer(c_, XCB_NONE, root_, 0, 0, 0, 0, int16_t(x), int16_t(y));
         sync();

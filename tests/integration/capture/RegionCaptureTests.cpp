@@ -1,7 +1,11 @@
 // The region capture of the real helper as a user drives it: shortcuts typed and the mouse moved
 // through XTest on Xvfb with openbox, the test in the main application's place receiving the PNGs.
+// A drag opens the resize panel; its buttons are found where the panel lays them out.
 
+#include "DarkPanel.h"
 #include "HelperLink.h"
+#include "ImageCaptureCrosshairResizeWindowController.h"
+#include "NSButton.h"
 #include "PrivateDisplay.h"
 #include "TestWindows.h"
 #include "XTestKit.h"
@@ -27,8 +31,37 @@ struct Screenshot {
     QSize points;
 };
 
+const QString kOverlayName = QStringLiteral("Crosshair capture");
+
+// The cases of a parameterised test carry their names, for the test's name and its output.
+template <typename Case>
+requires requires(const Case& c) {
+    c.name;
+}
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+const auto caseName = [](const auto& info) { return std::string(info.param.name); };
+
 void pause(int ms) {
     waitUntil([] { return false; }, ms);
+}
+
+// The centres of the resize panel's controls from its top-left corner, in pixels at one pixel per
+// point: the helper lays its panel out the same way.
+struct PanelLayout {
+    QPoint timer, fullscreen, cancel, capture, lock;
+};
+
+const PanelLayout& panelLayout() {
+    static const PanelLayout layout = [] {
+        ImageCaptureCrosshairResizeWindowController panel;
+        const auto centre = [&](QWidget* w) { return w->mapTo(panel.window(), w->rect().center()); };
+        return PanelLayout{centre(panel.timerButton()), centre(panel.fullscreenButton()),
+                           centre(panel.cancelButton()), centre(panel.captureButton()),
+                           centre(panel.lockRatioButton())};
+    }();
+    return layout;
 }
 
 class RegionCapture : public HelperTest {
@@ -53,7 +86,7 @@ protected:
         std::vector<xcb_window_t> out;
         const std::vector<xcb_window_t> all = x->mapped();
         for (size_t i = since; i < all.size(); ++i)
-            if (x->windowName(all[i]) == QStringLiteral("Crosshair capture"))
+            if (x->windowName(all[i]) == kOverlayName)
                 out.push_back(all[i]);
         return out;
     }
@@ -74,6 +107,24 @@ protected:
         x->motion(to.x(), to.y());
         pause(200); // as a hand holds still before letting go: the overlay shows the last frame
         x->button(1, false);
+    }
+    // The first selection dragged out, and where the resize panel it opens lies (root pixels).
+    QRect selectAndShowPanel(QPoint from, QPoint to) {
+        const size_t since = x->mapped().size();
+        drag(from, to);
+        QRect panel;
+        const bool shown = waitUntil(
+            [&] {
+                const std::vector<xcb_window_t> all = x->mapped();
+                for (size_t i = since; i < all.size() && panel.isEmpty(); ++i)
+                    if (x->windowName(all[i]) != kOverlayName)
+                        panel = x->rootGeometry(all[i]);
+                return !panel.isEmpty();
+            },
+            10000);
+        EXPECT_TRUE(shown) << "no resize panel\n" << helperOutput().toStdString();
+        pause(150); // painted, and taking the keyboard
+        return panel;
     }
     // The nth screenshot the main application received (1 the first).
     Screenshot screenshot(size_t n) {
@@ -106,10 +157,6 @@ struct Desktop {
     QRect drag; // root pixels
     QSize points;
 };
-
-void PrintTo(const Desktop& d, std::ostream* os) {
-    *os << d.name;
-}
 
 class RegionCaptureOn : public RegionCapture, public ::testing::WithParamInterface<Desktop> {
 protected:
@@ -162,7 +209,9 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     // Over the live desktop the overlay is translucent (32 bits deep); otherwise it shows a snapshot.
     EXPECT_EQ(depthOf(overlaysMapped(since).front()), d.compositor.isEmpty() ? 24 : 32);
-    drag(d.drag.topLeft(), d.drag.topLeft() + QPoint(d.drag.width(), d.drag.height()));
+    const QPoint end = d.drag.topLeft() + QPoint(d.drag.width(), d.drag.height());
+    selectAndShowPanel(d.drag.topLeft(), end);
+    x->click(end.x(), end.y()); // Capture lies under the pointer
     const Screenshot first = screenshot(1);
     EXPECT_TRUE(first.title.startsWith(QStringLiteral("Screenshot "))) << first.title.toStdString();
     EXPECT_EQ(first.points, d.points);
@@ -204,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
                  QStringLiteral("--fading")},
                 QRect(100, 100, 300, 200),
                 {300, 200}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);
 
 // ---- the session's desktop ----
 
@@ -231,16 +280,98 @@ TEST_F(RegionCapture, ClickCapturesTheWindowUnderThePointerTitledWithItsName) {
     display.destroy(w);
 }
 
-TEST_F(RegionCapture, EscapeCancels) {
+// With the lock closed at 400 x 300 the height follows a typed width; Tab applies it, Up and Down
+// step the height (the width following), Return captures what the overlay shows.
+TEST_F(RegionCapture, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) {
+    const QImage desktop = testPattern(QSize(1920, 1080), 8);
+    x->cover(desktop);
     ASSERT_NO_FATAL_FAILURE(start(home.environment()));
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
-    x->type({}, XK_Escape);
+    const QRect panel = selectAndShowPanel({100, 400}, {500, 700});
+    // The overlay shows exactly this selection clear of its dimming: its top row and right column as
+    // the desktop has them, the row above and the column beyond dimmed (away from handles and panel).
+    const auto shows = [&](const QRect& selection) {
+        const QRect top(selection.left() + 10, selection.top(), selection.width() - 20, 1);
+        const QRect right(selection.right(), selection.top() + 10, 1, 100);
+        return waitUntil([&] {
+            return x->pixels(top) == desktop.copy(top) && x->pixels(right) == desktop.copy(right) &&
+                   x->pixels(top.translated(0, -1)) != desktop.copy(top.translated(0, -1)) &&
+                   x->pixels(right.translated(1, 0)) != desktop.copy(right.translated(1, 0));
+        });
+    };
+    ASSERT_TRUE(shows(QRect(100, 400, 400, 300)));
+
+    x->click(panel.x() + panelLayout().lock.x(), panel.y() + panelLayout().lock.y());
+    pause(100);
+    for (xcb_keysym_t key : {XK_6, XK_4, XK_0, XK_Tab})
+        x->type({}, key);
+    // From its bottom-left corner: the bottom edge stays at 700.
+    EXPECT_TRUE(shows(QRect(100, 220, 640, 480))) << helperOutput().toStdString();
+    x->type({}, XK_Up);
+    EXPECT_TRUE(shows(QRect(100, 219, 641, 481)));
+    x->type({}, XK_Down);
+    EXPECT_TRUE(shows(QRect(100, 220, 640, 480)));
+    x->type({}, XK_Return);
+    const Screenshot shot = screenshot(1);
+    EXPECT_EQ(shot.points, QSize(640, 480));
+    EXPECT_TRUE(shot.image == desktop.copy(100, 220, 640, 480));
+}
+
+TEST_F(RegionCapture, FullscreenInThePanelDeliversTheScreenUnderThePointer) {
+    const QImage desktop = testPattern(QSize(1920, 1080), 9);
+    x->cover(desktop);
+    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    const QRect panel = selectAndShowPanel({300, 300}, {700, 600});
+    x->click(panel.x() + panelLayout().fullscreen.x(), panel.y() + panelLayout().fullscreen.y());
+    const Screenshot shot = screenshot(1);
+    EXPECT_TRUE(shot.title.startsWith(QStringLiteral("Fullscreen "))) << shot.title.toStdString();
+    EXPECT_EQ(shot.points, QSize(1920, 1080));
+    EXPECT_TRUE(shot.image == desktop);
+    pause(300);
+    EXPECT_EQ(main->log.messages(8).size(), 1u);
+}
+
+namespace {
+
+struct Ending {
+    const char* name;
+    bool inThePanel;
+    bool clicksCancel; // else presses Escape
+};
+
+class CancelledRegionCapture : public RegionCapture, public ::testing::WithParamInterface<Ending> {};
+
+} // namespace
+
+// Nothing is delivered and the main application hears "no" once. The panel of a selection that ends
+// at the screen's right edge is held on the screen.
+TEST_P(CancelledRegionCapture, DeliversNothing) {
+    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    if (GetParam().inThePanel) {
+        const QRect panel = selectAndShowPanel({1500, 500}, {1915, 800});
+        EXPECT_EQ(panel.right(), 1919);
+        EXPECT_GT(panel.left(), 1500);
+    }
+    if (GetParam().clicksCancel) {
+        const QRect panel = x->rootGeometry(x->mapped().back());
+        x->click(panel.x() + panelLayout().cancel.x(), panel.y() + panelLayout().cancel.y());
+    } else {
+        x->type({}, XK_Escape);
+    }
     ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
     EXPECT_FALSE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
     pause(300);
     EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
     EXPECT_TRUE(main->log.messages(8).empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Capture, CancelledRegionCapture,
+                         ::testing::Values(Ending{"EscapeWhileHunting", false, false},
+                                           Ending{"EscapeInThePanel", true, false},
+                                           Ending{"CancelInThePanel", true, true}),
+                         caseName);
 
 TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
     ASSERT_NO_FATAL_FAILURE(start(home.environment()));
@@ -254,17 +385,14 @@ TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
 
 namespace {
 
-enum class TimedBy { Shortcut, Message, AltAtTheClick };
+enum class TimedBy { Shortcut, Message, AltAtTheClick, PanelsTimer };
 
-const char* nameOf(TimedBy by) {
-    return by == TimedBy::Shortcut ? "Shortcut" : by == TimedBy::Message ? "Message" : "AltAtTheClick";
-}
+struct Timed {
+    const char* name;
+    TimedBy by;
+};
 
-void PrintTo(TimedBy by, std::ostream* os) {
-    *os << nameOf(by);
-}
-
-class TimedRegionCapture : public RegionCapture, public ::testing::WithParamInterface<TimedBy> {};
+class TimedRegionCapture : public RegionCapture, public ::testing::WithParamInterface<Timed> {};
 
 } // namespace
 
@@ -282,7 +410,7 @@ TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheAr
     main->send(delay);
 
     const size_t before = x->mapped().size();
-    switch (GetParam()) {
+    switch (GetParam().by) {
     case TimedBy::Shortcut:
         x->type(kTimedRegion, XK_5);
         break;
@@ -293,14 +421,20 @@ TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheAr
         break;
     }
     case TimedBy::AltAtTheClick:
+    case TimedBy::PanelsTimer:
         x->type(kRegion, XK_5);
         break;
     }
     ASSERT_NO_FATAL_FAILURE(expectOverlayAfter(before));
-    const bool alt = GetParam() == TimedBy::AltAtTheClick;
+    const bool alt = GetParam().by == TimedBy::AltAtTheClick;
     if (alt)
         x->key(XK_Alt_L, true);
-    drag({100, 100}, {400, 300});
+    if (GetParam().by == TimedBy::PanelsTimer) {
+        const QRect panel = selectAndShowPanel({100, 100}, {400, 300});
+        x->click(panel.x() + panelLayout().timer.x(), panel.y() + panelLayout().timer.y());
+    } else {
+        drag({100, 100}, {400, 300});
+    }
     if (alt)
         x->key(XK_Alt_L, false);
     QElapsedTimer sinceSelection;
@@ -320,5 +454,8 @@ TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheAr
 }
 
 INSTANTIATE_TEST_SUITE_P(Capture, TimedRegionCapture,
-                         ::testing::Values(TimedBy::Shortcut, TimedBy::Message, TimedBy::AltAtTheClick),
-                         [](const auto& info) { return std::string(nameOf(info.param)); });
+                         ::testing::Values(Timed{"Shortcut", TimedBy::Shortcut},
+                                           Timed{"Message", TimedBy::Message},
+                                           Timed{"AltAtTheClick", TimedBy::AltAtTheClick},
+                                           Timed{"PanelsTimer", TimedBy::PanelsTimer}),
+                         caseName);

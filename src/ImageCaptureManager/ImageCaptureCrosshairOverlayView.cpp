@@ -194,7 +194,7 @@ ImageCaptureCrosshairResizeWindowController* ImageCaptureCrosshairOverlayView::r
 }
 
 void ImageCaptureCrosshairOverlayView::showResizePanel() {
-    auto made = std::make_unique<ImageCaptureCrosshairResizeWindowController>();
+    auto made = controller_.newResizeController();
     ImageCaptureCrosshairResizeWindowController& panel = *made;
     controller_.setResizeController(std::move(made));
     panel.setDelegate(this);

@@ -5,7 +5,7 @@
 #include "ImageCaptureManagerError.h"
 #include "Log.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QThread>
 #include <QTimer>
 
@@ -45,6 +45,7 @@ ImageCaptureCrosshairWindowController::ImageCaptureCrosshairWindowController(Ser
     QObject::connect(app, &QCoreApplication::aboutToQuit, &delayedWork_, [this] {
         cancelCapture(nullptr);
         released_.clear();
+        preparedResizeController_.reset();
     });
 }
 
@@ -188,6 +189,23 @@ void ImageCaptureCrosshairWindowController::setResizeController(
             window_->keepWindowAbove(nullptr);
     }
     resizeController_ = std::move(controller);
+}
+
+std::unique_ptr<ImageCaptureCrosshairResizeWindowController>
+ImageCaptureCrosshairWindowController::newResizeController() {
+    if (!preparedResizeController_)
+        return std::make_unique<ImageCaptureCrosshairResizeWindowController>();
+    // The next one is made once the helper is idle again: a second after no capture runs.
+    QTimer::singleShot(1000, &delayedWork_, [this] {
+        if (!isCaptureActive_)
+            prepareResizeController();
+    });
+    return std::move(preparedResizeController_);
+}
+
+void ImageCaptureCrosshairWindowController::prepareResizeController() {
+    if (!preparedResizeController_ && qobject_cast<QApplication*>(QCoreApplication::instance()))
+        preparedResizeController_ = std::make_unique<ImageCaptureCrosshairResizeWindowController>();
 }
 
 // The overlay's own calls may be what ends the capture, so it goes once they have returned.

@@ -107,6 +107,12 @@ public:
     // Replaces the panel. The one let go of is hidden at once and its window goes once the event loop
     // comes round, so the panel may be let go of from inside its own actions.
     void setResizeController(std::unique_ptr<ImageCaptureCrosshairResizeWindowController> controller);
+    // A new panel for the running capture: the one readied beforehand, or one made now.
+    std::unique_ptr<ImageCaptureCrosshairResizeWindowController> newResizeController();
+    // Readies a panel for the next capture that needs one (in a widget application only), so that
+    // making it (its form, artwork and fitting, some 15 to 30 ms) does not fall between letting go of
+    // the mouse and the panel showing. Done at start-up and whenever a capture has used the last one.
+    void prepareResizeController();
 
 private:
     // Grabs r (global display coordinates), unless the overlay has shown it already; ends the capture
@@ -128,6 +134,7 @@ private:
     std::unique_ptr<ImageCaptureCrosshairOverlayView> view_;
     // Declared after the view it reports to, so it goes first.
     std::unique_ptr<ImageCaptureCrosshairResizeWindowController> resizeController_;
+    std::unique_ptr<ImageCaptureCrosshairResizeWindowController> preparedResizeController_;
     // Overlays of ended captures, released once the calls that ended them have returned.
     std::vector<std::pair<std::unique_ptr<OverlayWindow>, std::unique_ptr<ImageCaptureCrosshairOverlayView>>>
         released_;

@@ -165,6 +165,7 @@ glimra::OverlayDesktop* ScreensnapManager::overlayDesktop() {
 void ScreensnapManager::warmUp() {
     if (auto* server = windowServer())
         server->warmUp();
+    crosshairWindowController_->prepareResizeController();
 }
 
 std::optional<WindowInfo> ScreensnapManager::windowInformationForLocation(QPointF point,

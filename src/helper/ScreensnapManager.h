@@ -63,8 +63,8 @@ public:
     void performCrosshairSnapshotOfPreviousAreaWithCompletionBlock(ScreensnapCompletionBlock block);
     void performFullScreenSnapshotWithCompletionBlock(const ScreensnapCompletionBlock& block);
 
-    // Connects to the window server and readies its grab buffers, so the first capture is as fast as
-    // later ones.
+    // Connects to the window server and readies its grab buffers and the region capture's resize
+    // panel, so the first capture is as fast as later ones.
     void warmUp();
 
 private:

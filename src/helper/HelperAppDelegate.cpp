@@ -72,6 +72,15 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
     NSLog("Finished launching %@ at path %@", bundleDisplayNameAndVersion(),
           Bundle::mainBundle().bundlePath());
     if (!stays) {
+        // Started by the bus for a caller other than the main application: a clean exit would leave
+        // the bus waiting for the name (about 25 s) before it fails the caller's call; a failed one
+        // fails it at once.
+        if (qEnvironmentVariableIsSet("DBUS_STARTER_BUS_TYPE")) {
+            NSLog("Started by the session bus, but the main application does not run and the helper is "
+                  "not set to start at login; it quits without serving the call.");
+            QCoreApplication::exit(1);
+            return;
+        }
         terminate();
         return;
     }

@@ -260,6 +260,14 @@ TEST_F(Installed, TheMainApplicationStartsTheHelperWhichCapturesAndTheLoginItemS
     EXPECT_FALSE(QFile::exists(loginItem));
     mainApp->terminate();
     EXPECT_TRUE(waitUntil([&] { return !bus.hasOwner(kHelperName); })) << diagnostics();
+
+    // Any other caller starts a helper with nothing to serve: the call fails at once, not on a timeout.
+    const Result call = run("gdbus",
+                            {"call", "--session", "--dest", kHelperName, "--object-path", "/", "--method",
+                             "org.freedesktop.DBus.Peer.Ping", "--timeout", "60"},
+                            bus.environment());
+    EXPECT_NE(call.status, 0);
+    EXPECT_TRUE(call.output.contains("Spawn.ChildExited")) << call.output.toStdString() << diagnostics();
 }
 
 // The Debian package of this build: files under /usr, dependencies read from the binaries, and no

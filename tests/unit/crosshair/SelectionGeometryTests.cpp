@@ -29,8 +29,6 @@ TEST(SelectionGeometry, StoredPointsAreTruncatedTowardZeroAndRectanglesNormalise
 }
 
 TEST(SelectionGeometry, HandleSquaresOwnTheirMinimumEdgesAndTheLowerCornerWinsAnOverlap) {
-    EXPECT_EQ(HandleMetrics::forImageWidth(12).center, 6);
-    EXPECT_EQ(HandleMetrics::forImageWidth(13).center, 6);
     EXPECT_EQ(HandleMetrics::forImageWidth(13).square({100, 200}), NSMakeRect(94, 194, 13, 13));
 
     const HandleMetrics handles = HandleMetrics::forImageWidth(12);
@@ -110,20 +108,12 @@ INSTANTIATE_TEST_SUITE_P(
         DragCase{"ZeroRawWidth", kTopRightCorner, true, 0.5, {-200, 10}, NSMakeRect(100, 100, 0, 110)}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SelectionGeometry, SelectionsFlipIntoOverlayCoordinatesAndTheDigitSitsUnderThem) {
-    EXPECT_EQ(flippedIntoOverlay(NSMakeRect(10, 900, 50, 40), 1000), NSMakeRect(10, 60, 50, 40));
-
+TEST(SelectionGeometry, TheDigitSitsUnderTheSelection) {
     // An even width puts the square on a half point: integral, it starts lower and is a point wider.
     EXPECT_EQ(timerDisplayRect(NSMakeRect(10, 200, 46, 50)), NSMakeRect(10, 135, 46, 45));
     EXPECT_EQ(timerDisplayRect(NSMakeRect(10, 200, 45, 50)), NSMakeRect(10, 135, 45, 45));
     // Never below the overlay's bottom edge.
     EXPECT_EQ(timerDisplayRect(NSMakeRect(10, 30, 45, 50)), NSMakeRect(10, 0, 45, 45));
-}
-
-TEST(SelectionGeometry, ThePanelPutsItsCaptureButtonUnderThePointerRoundedDown) {
-    // floor(500.5 - 240) and floor(300.5 - 22)
-    EXPECT_EQ(resizePanelOrigin({500.5, 300.5}, NSMakeRect(200, 10, 80, 24)), CGPoint(260, 278));
-    EXPECT_EQ(resizePanelOrigin({-10.5, 5}, NSMakeRect(200, 10, 81, 25)), CGPoint(-251, -18));
 }
 
 namespace {

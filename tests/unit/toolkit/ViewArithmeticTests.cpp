@@ -1,5 +1,5 @@
-// Frame arithmetic of the view additions and the localization views, over views of the test's own
-// that behave as y-up views do: resizing a view leaves its subviews' frames alone.
+// Frame arithmetic of the localization views, over views of the test's own that behave as y-up views
+// do: resizing a view leaves its subviews' frames alone.
 
 #include "NSView+VellmoraAdditions.h"
 #include "VLI18NBox.h"
@@ -30,7 +30,6 @@ struct FakeView : NSView {
         return v;
     }
     NSView* superview() override { return parent; }
-    std::optional<QByteArray> action() const override { return selector; }
 
     template <typename V = FakeView> V& add(NSRect r = {}, bool isHidden = false) {
         children.push_back(std::make_unique<V>(r, isHidden));
@@ -41,7 +40,6 @@ struct FakeView : NSView {
     NSRect f;
     bool hidden;
     FakeView* parent = nullptr;
-    std::optional<QByteArray> selector;
     std::vector<std::unique_ptr<FakeView>> children;
 };
 
@@ -71,102 +69,6 @@ void widen(AwareView& v, double by) {
 
 } // namespace
 
-TEST(ViewGeometry, UnionOfSubviewsIsTheTightBoxOfTheCountedFrames) {
-    FakeView v;
-    EXPECT_EQ(subviewUnionRectIgnoringHidden(v, false), NSZeroRect);
-    v.add(NSMakeRect(10, 10, 20, 20));
-    v.add(NSMakeRect(50, 40, 10, 10));
-    EXPECT_EQ(subviewUnionRectIgnoringHidden(v, false), NSMakeRect(10, 10, 50, 40));
-
-    FakeView hidden;
-    hidden.add(NSMakeRect(0, 0, 5, 5), true);
-    hidden.add(NSMakeRect(20, 30, 5, 5), true);
-    size_t index = 99;
-    EXPECT_EQ(firstVisibleViewIn(hidden.subviews(), &index), nullptr);
-    EXPECT_EQ(index, 99u);
-    EXPECT_EQ(subviewUnionRectIgnoringHidden(hidden, false), NSZeroRect);
-    EXPECT_EQ(subviewUnionRectIgnoringHidden(hidden, true), NSMakeRect(0, 0, 25, 35));
-    hidden.add(NSMakeRect(100, 100, 1, 1));
-    EXPECT_EQ(subviewUnionRectIgnoringHidden(hidden, false), NSMakeRect(100, 100, 1, 1));
-}
-
-class OffsetViews : public testing::TestWithParam<std::pair<size_t, int>> {};
-
-TEST_P(OffsetViews, MovesOnlyTheViewsAfterTheIndex) {
-    const auto [index, firstMoved] = GetParam();
-    FakeView v;
-    for (int i = 0; i < 3; ++i)
-        v.add(NSMakeRect(i, 0, 1, 1));
-    offsetViews(v.subviews(), index, {5, -2});
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(v.children[i]->f, i >= firstMoved ? NSMakeRect(i + 5, -2, 1, 1) : NSMakeRect(i, 0, 1, 1))
-            << i;
-}
-
-INSTANTIATE_TEST_SUITE_P(Index, OffsetViews,
-                         testing::Values(std::pair{size_t(0), 1}, std::pair{size_t(-1), 0},
-                                         std::pair{size_t(2), 3}, std::pair{size_t(7), 3}));
-
-TEST(ViewGeometry, GrowingHoldsTheNamedEdge) {
-    FakeView v(NSMakeRect(0, 100, 50, 20));
-    makeFrameTaller(v, 10, NSMaxYEdge);
-    EXPECT_EQ(v.f, NSMakeRect(0, 90, 50, 30));
-    makeFrameTaller(v, 10);
-    EXPECT_EQ(v.f, NSMakeRect(0, 90, 50, 40));
-    FakeView w(NSMakeRect(100, 0, 40, 10));
-    makeFrameWider(w, 20, NSMaxXEdge);
-    EXPECT_EQ(w.f, NSMakeRect(80, 0, 60, 10));
-    makeFrameWider(w, 5, NSMaxYEdge);
-    EXPECT_EQ(w.f, NSMakeRect(80, 0, 65, 10));
-}
-
-class PlaceAdjacent : public testing::TestWithParam<std::pair<int, NSPoint>> {};
-
-TEST_P(PlaceAdjacent, PutsTheViewBesideTheOtherMarginApart) {
-    FakeView other(NSMakeRect(10, 10, 100, 20));
-    FakeView v(NSMakeRect(3, 4, 30, 5));
-    placeAdjacentToView(v, other, NSRectEdge(GetParam().first), 8);
-    EXPECT_EQ(v.f, (NSRect{GetParam().second, {30, 5}}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Edge, PlaceAdjacent,
-                         testing::Values(std::pair{int(NSMinXEdge), NSPoint{-28, 4}},
-                                         std::pair{int(NSMinYEdge), NSPoint{3, -3}},
-                                         std::pair{int(NSMaxXEdge), NSPoint{118, 4}},
-                                         std::pair{int(NSMaxYEdge), NSPoint{3, 38}},
-                                         std::pair{7, NSPoint{3, 4}}));
-
-TEST(ViewGeometry, CentringRoundsToWholePoints) {
-    FakeView super(NSMakeRect(0, 0, 201, 51));
-    FakeView& v = super.add(NSMakeRect(7, 9, 100, 10));
-    workaroundForLayoutBug(v);
-    // 50.5 before rounding: the integral rectangle reaches from 50 to 151.
-    EXPECT_EQ(v.f, NSMakeRect(50, 9, 101, 10));
-    FakeView& wide = super.add(NSMakeRect(7, 9, 300, 10));
-    workaroundForLayoutBug(wide);
-    EXPECT_EQ(wide.f, NSMakeRect(7, 9, 300, 10));
-
-    FakeView& c = super.add(NSMakeRect(0, 0, 20, 10));
-    centerInSuperviewHorizontally(c, true, false);
-    EXPECT_EQ(c.f, NSMakeRect(91, 0, 20, 10));
-    centerInSuperview(c);
-    EXPECT_EQ(c.f, NSMakeRect(91, 21, 20, 10));
-    FakeView orphan(NSMakeRect(1, 2, 3, 4));
-    centerInSuperview(orphan);
-    EXPECT_EQ(orphan.f, NSMakeRect(1, 2, 3, 4));
-}
-
-TEST(ViewGeometry, ViewWithActionSearchesPreOrderAndSkipsNonControls) {
-    FakeView root;
-    FakeView& box = root.add({});
-    box.add({}).add({}).selector = "cancel:";
-    root.add({}).selector = "cancel:";
-    box.add({}).selector = "accept:";
-    EXPECT_EQ(viewWithAction(root, "cancel:"), box.children[0]->children[0].get());
-    EXPECT_EQ(viewWithAction(root, "accept:"), box.children[1].get());
-    EXPECT_EQ(viewWithAction(root, "other:"), nullptr);
-}
-
 TEST(LocalizationViews, ButtonsGrowToTheirTitleButNeverBelowTheLaidOutWidth) {
     const NSRect f = NSMakeRect(100, 10, 80, 24);
     EXPECT_EQ(buttonFrameForI18N(f, 80, 61.2, false), f);
@@ -184,17 +86,6 @@ TEST(LocalizationViews, TextFieldsFollowTheirTextWhereTheirFlagsAllow) {
     const NSRect wrapping = NSMakeRect(5, 5, 100, 51);
     EXPECT_EQ(textFieldFrameForI18N(wrapping, true, {100, 33.5}, true, true), NSMakeRect(5, 22, 100, 34));
     EXPECT_EQ(textFieldFrameForI18N(wrapping, true, {100, 33.5}, true, false), wrapping);
-}
-
-TEST(LocalizationViews, PassesStopAtTheFirstAwareViewOnEachBranch) {
-    FakeView root;
-    AwareView& button = root.add().add().add<AwareView>({});
-    AwareView& container = root.add<AwareView>({});
-    AwareView& inner = container.add<AwareView>({});
-    VLI18NHelper::resizeViewAndSubViewsForI18N(root);
-    EXPECT_EQ(button.passes, 1);
-    EXPECT_EQ(container.passes, 1);
-    EXPECT_EQ(inner.passes, 0);
 }
 
 TEST(LocalizationViews, BoxesKeepTheirMarginsAroundVisibleContentAndTheirTopEdge) {
@@ -244,14 +135,4 @@ TEST(LocalizationViews, FlexibleViewsResizeOnlyAsTheirFlagsAllow) {
     // Needs 10 + 10 high: 30 less, top edge kept, the child 30 lower inside it.
     EXPECT_EQ(view.f, NSMakeRect(0, 30, 120, 20));
     EXPECT_EQ(child.f, NSMakeRect(10, -20, 110, 10));
-}
-
-TEST(LocalizationViews, ViewsSortByEdgeInEitherDirection) {
-    FakeView a(NSMakeRect(0, 50, 100, 10)), b(NSMakeRect(20, 80, 10, 10)), c(NSMakeRect(40, 0, 10, 70));
-    const std::vector<NSView*> views{&a, &b, &c};
-    using H = VLI18NHelper;
-    EXPECT_EQ(H::viewArraySortedHorizontally(views), (std::vector<NSView*>{&a, &b, &c}));
-    EXPECT_EQ(H::viewArraySortedHorizontally(views, true), (std::vector<NSView*>{&a, &c, &b}));
-    EXPECT_EQ(H::viewArraySortedVertically(views), (std::vector<NSView*>{&b, &a, &c}));
-    EXPECT_EQ(H::viewArraySortedVertically(views, true), (std::vector<NSView*>{&a, &c, &b}));
 }

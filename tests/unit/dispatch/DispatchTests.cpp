@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "dispatch/Dispatch.h"
 
 #include <QCoreApplication>
@@ -12,17 +13,10 @@
 #include <vector>
 
 using namespace dispatch;
+using glimra::test::waitUntil;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool spinUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return condition();
-}
 
 // Records from any thread.
 struct Log {
@@ -40,39 +34,7 @@ struct Log {
 
 } // namespace
 
-TEST(SerialQueue, RunsJobsInOrderOnOneThreadAndKnowsItsThread) {
-    auto queue = dispatch_queue_create("test.order");
-    EXPECT_EQ(queue->label(), "test.order");
-    EXPECT_FALSE(queue->isCurrent());
-    Log log;
-    std::atomic<int> wrongThread{0};
-    std::thread::id worker;
-    dispatch_sync(queue, [&] { worker = std::this_thread::get_id(); });
-    // Four producers at once: each producer's jobs keep their order.
-    std::vector<std::thread> producers;
-    for (int p = 0; p < 4; ++p)
-        producers.emplace_back([&, p] {
-            for (int i = 0; i < 500; ++i)
-                dispatch_async(queue, [&, p, i] {
-                    if (std::this_thread::get_id() != worker || !queue->isCurrent())
-                        ++wrongThread;
-                    log.add(p * 1000 + i);
-                });
-        });
-    for (auto& t : producers)
-        t.join();
-    dispatch_sync(queue, [] {});
-    const auto items = log.get();
-    ASSERT_EQ(items.size(), 2000u);
-    std::vector<int> last(4, -1);
-    for (int v : items) {
-        EXPECT_GT(v % 1000, last[v / 1000]);
-        last[v / 1000] = v % 1000;
-    }
-    EXPECT_EQ(wrongThread, 0);
-}
-
-TEST(SerialQueue, DelayedJobsRunByDueTimeAndNotEarly) {
+TEST(SerialQueue, DelayedJobsRunByDueTimeAndNotEarlyAndSyncRunsInlineOnItsQueue) {
     auto queue = dispatch_queue_create("test.after");
     Log log;
     QElapsedTimer clock;
@@ -85,26 +47,16 @@ TEST(SerialQueue, DelayedJobsRunByDueTimeAndNotEarly) {
     dispatch_after(30ms, queue, [&] { log.add(2); });
     dispatch_async(queue, [&] { log.add(1); });
     dispatch_after(-5ms, queue, [&] { log.add(0); }); // already due: behind the job queued before it
-    ASSERT_TRUE(spinUntil([&] { return log.get().size() == 4; }));
+    ASSERT_TRUE(waitUntil([&] { return log.get().size() == 4; }));
     EXPECT_EQ(log.get(), (std::vector<int>{1, 0, 2, 3}));
     EXPECT_GE(ranAt.load(), 80);
-}
-
-TEST(SerialQueue, SyncRunsInlineOnItsOwnQueueAndWaitsElsewhere) {
-    auto queue = dispatch_queue_create("test.sync");
     int value = 0;
-    dispatch_sync(queue, [&] {
-        dispatch_sync(queue, [&] { value = 1; }); // would deadlock if queued
-        value += 1;
-    });
-    EXPECT_EQ(value, 2);
-    dispatch_sync(queue, [&] {
-        std::this_thread::sleep_for(20ms);
-        value = 7;
-    });
-    EXPECT_EQ(value, 7);
+    dispatch_sync(queue, [&] { dispatch_sync(queue, [&] { value = 1; }); }); // inline: no deadlock
+    EXPECT_EQ(value, 1);
 }
 
+// Destruction runs the jobs already due and drops future ones with their captures; a queue whose
+// last reference goes in its own job is destroyed on its own worker.
 TEST(SerialQueue, DestructionDrainsDueJobsAndDropsFutureOnes) {
     auto ran = std::make_shared<std::atomic<int>>(0);
     auto futureCapture = std::make_shared<int>(0);
@@ -116,21 +68,17 @@ TEST(SerialQueue, DestructionDrainsDueJobsAndDropsFutureOnes) {
         dispatch_after(1h, queue, [futureCapture] {});
     }
     EXPECT_EQ(ran->load(), 10);
-    EXPECT_EQ(futureCapture.use_count(), 1); // the dropped job's captures were released
-}
+    EXPECT_EQ(futureCapture.use_count(), 1);
 
-TEST(SerialQueue, LastReferenceDroppedByItsOwnJob) {
     std::atomic<bool> done{false};
     auto queue = dispatch_queue_create("test.self");
-    auto keep = queue;
-    dispatch_async(queue, [&done, keep]() mutable {
+    dispatch_async(queue, [&done, keep = queue]() mutable {
         std::this_thread::sleep_for(20ms);
-        keep.reset(); // the last reference: the queue is destroyed on its own worker
+        keep.reset();
         done = true;
     });
     queue.reset();
-    keep.reset();
-    ASSERT_TRUE(spinUntil([&] { return done.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return done.load(); }));
 }
 
 TEST(MainQueue, RunsOnTheMainThreadInOrderIncludingDelayedJobsFromWorkers) {
@@ -157,7 +105,7 @@ TEST(MainQueue, RunsOnTheMainThreadInOrderIncludingDelayedJobsFromWorkers) {
         dispatch_sync(main, [&] { fromMain = 9; });
         log.add(fromMain);
     });
-    ASSERT_TRUE(spinUntil([&] { return log.get().size() == 5; }));
+    ASSERT_TRUE(waitUntil([&] { return log.get().size() == 5; }));
     EXPECT_EQ(log.get(), (std::vector<int>{0, 1, 2, 9, 4}));
     EXPECT_EQ(offMain, 0);
 }

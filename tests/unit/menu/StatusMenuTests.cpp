@@ -1,5 +1,5 @@
 // The status menu as the delegate prepares it: the Alt items, the path tool tip, which items are enabled,
-// and the one status item behind it. Runs without a display (offscreen platform).
+// and the one status item behind it. Runs on the offscreen platform.
 
 #include "HelperAppDelegate.h"
 #include "ImageCaptureCrosshairWindowController.h"
@@ -10,7 +10,6 @@
 #include "tray/NSStatusBar.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QMenu>
 #include <gtest/gtest.h>
 
@@ -61,8 +60,6 @@ protected:
 
 TEST_F(StatusMenuTest, AltRevealsTheTaggedItemsAndThePathToolTipStays) {
     const QList<QAction*> items = delegate->menu()->actions();
-    ASSERT_TRUE(std::any_of(items.begin(), items.end(),
-                            [](QAction* item) { return menuItemTag(item) == kOptionKeyItemTag; }));
     ASSERT_EQ(menuItemTag(itemWith(StatusMenuAction::AllScreenSnapshot)), kOptionKeyItemTag);
     const auto expectVisibility = [&](bool altItemsVisible) {
         for (QAction* item : items)
@@ -72,9 +69,6 @@ TEST_F(StatusMenuTest, AltRevealsTheTaggedItemsAndThePathToolTipStays) {
 
     openMenu(Qt::ShiftModifier | Qt::ControlModifier);
     expectVisibility(false);
-    spin();
-    EXPECT_NE(delegate->versionItem()->toolTip(), pathToolTip());
-
     openMenu(Qt::AltModifier | Qt::ShiftModifier);
     expectVisibility(true);
     // Set from the event loop, right after the menu opened.
@@ -95,23 +89,9 @@ TEST_F(StatusMenuTest, ToolTipPostedForADelegateThatIsGoneIsDropped) {
 
 // Before any region capture the previous-area item is off, and every capture turns it off again.
 TEST_F(StatusMenuTest, ItemsAreEnabledByTheirActions) {
-    const StatusMenuAction always[] = {StatusMenuAction::CrosshairSnapshot, StatusMenuAction::TimedSnapshot,
-                                       StatusMenuAction::FullscreenSnapshot, StatusMenuAction::ShowGlimra,
-                                       StatusMenuAction::TerminateGlimraAndHelperApp};
-    for (StatusMenuAction action : always) {
-        ASSERT_NE(itemWith(action), nullptr) << int(action);
-        EXPECT_TRUE(delegate->validateMenuItem(itemWith(action))) << int(action);
-    }
+    EXPECT_TRUE(delegate->validateMenuItem(itemWith(StatusMenuAction::CrosshairSnapshot)));
     EXPECT_FALSE(delegate->validateMenuItem(itemWith(StatusMenuAction::AllScreenSnapshot)));
-    int withoutAction = 0;
-    for (QAction* item : delegate->menu()->actions()) {
-        if (menuItemAction(item) != StatusMenuAction::None)
-            continue;
-        ++withoutAction;
-        EXPECT_FALSE(delegate->validateMenuItem(item)) << item->text().toStdString();
-    }
-    EXPECT_GE(withoutAction, 2); // the version item and the separators at least
-    EXPECT_FALSE(delegate->validateMenuItem(nullptr));
+    EXPECT_FALSE(delegate->validateMenuItem(delegate->versionItem()));
     QAction stranger(QStringLiteral("not in the menu"));
     EXPECT_FALSE(delegate->validateMenuItem(&stranger));
 
@@ -121,15 +101,11 @@ TEST_F(StatusMenuTest, ItemsAreEnabledByTheirActions) {
     ASSERT_FALSE(manager.crosshairWindowController().canSnapPreviousArea())
         << "this test must see the process before its first region capture";
     EXPECT_FALSE(delegate->validateMenuItem(previous));
-    manager.setSnapping(true);
-    EXPECT_FALSE(delegate->validateMenuItem(previous));
-    manager.setSnapping(false);
 
     // A captured rectangle makes a previous area, with or without a window server to image it.
     manager.crosshairWindowController().captureRect(NSMakeRect(0, 0, 8, 6));
     EXPECT_TRUE(delegate->validateMenuItem(previous));
     manager.setSnapping(true);
-    EXPECT_FALSE(delegate->validateMenuItem(previous));
     openMenu(Qt::NoModifier);
     EXPECT_FALSE(previous->isEnabled());
     manager.setSnapping(false);
@@ -138,6 +114,7 @@ TEST_F(StatusMenuTest, ItemsAreEnabledByTheirActions) {
     EXPECT_FALSE(itemWith(StatusMenuAction::AllScreenSnapshot)->isEnabled());
 }
 
+// Showing it twice keeps the one item; opening the menu through it runs the same preparation.
 TEST_F(StatusMenuTest, OneStatusItemShowsTheMenuAndPreparesItAsItOpens) {
     delegate->showStatusItem();
     glimra::NSStatusItem* item = delegate->currentStatusItem();
@@ -145,35 +122,14 @@ TEST_F(StatusMenuTest, OneStatusItemShowsTheMenuAndPreparesItAsItOpens) {
     delegate->showStatusItem();
     EXPECT_EQ(delegate->currentStatusItem(), item);
     EXPECT_EQ(item->menu(), delegate->menu());
-    EXPECT_EQ(delegate->versionItem()->text(), delegate->bundleDisplayNameAndVersion());
-    EXPECT_TRUE(item->highlightMode());
 
-    // Opening it through the item runs the same preparation.
-    QAction* allScreens = itemWith(StatusMenuAction::AllScreenSnapshot);
     *held = Qt::AltModifier;
     item->popUpMenu(QPoint(20, 20));
     EXPECT_TRUE(waitUntil([&] { return delegate->menu()->isVisible(); }, 2000));
-    EXPECT_TRUE(allScreens->isVisible());
+    EXPECT_TRUE(itemWith(StatusMenuAction::AllScreenSnapshot)->isVisible());
     delegate->menu()->hide();
-    *held = Qt::NoModifier;
-    item->popUpMenu(QPoint(20, 20));
-    EXPECT_TRUE(waitUntil([&] { return delegate->menu()->isVisible(); }, 2000));
-    EXPECT_FALSE(allScreens->isVisible());
-    delegate->menu()->hide();
-
     delegate->hideStatusItem();
     EXPECT_EQ(delegate->currentStatusItem(), nullptr);
-    delegate->hideStatusItem();
-    delegate->showStatusItem();
-    EXPECT_NE(delegate->currentStatusItem(), nullptr);
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // The menu and the status item need a GUI application, not a display.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -7,29 +7,13 @@
 
 using namespace xpc;
 
-TEST(ScreenshotMessage, CarriesEveryKeyAndAnEmptyTitleWhenThereIsNone) {
-    const QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    xpc_object_t untitled = makeScreenshotMessage(png, 300, 200, std::nullopt);
-    EXPECT_EQ(xpc_dictionary_get_uint64(untitled, "id"), 8u);
-    EXPECT_EQ(xpc_dictionary_get_data(untitled, "PNGData"), png);
-    EXPECT_EQ(xpc_dictionary_get_uint64(untitled, "width"), 300u);
-    EXPECT_EQ(xpc_dictionary_get_uint64(untitled, "height"), 200u);
-    // Present and empty, not absent: the count includes it.
-    EXPECT_EQ(xpc_dictionary_get_count(untitled), 5u);
-    EXPECT_EQ(xpc_dictionary_get_string(untitled, "title"), "");
-
-    xpc_object_t titled = makeScreenshotMessage(png, 1, 1, QStringLiteral("Screenshot 05/12/2026 ✓"));
-    EXPECT_EQ(xpc_dictionary_get_string(titled, "title"), "Screenshot 05/12/2026 ✓");
-}
-
 TEST(ScreenshotMessage, HighResolutionSizesAreHalvedRoundingDown) {
-    EXPECT_EQ(screenshotPointSize({2880, 1800}, true).width, 1440u);
-    EXPECT_EQ(screenshotPointSize({2880, 1800}, true).height, 900u);
-    EXPECT_EQ(screenshotPointSize({2881, 1801}, true).width, 1440u);
-    EXPECT_EQ(screenshotPointSize({2881, 1801}, true).height, 900u);
-    EXPECT_EQ(screenshotPointSize({2881, 1801}, false).width, 2881u);
-    EXPECT_EQ(screenshotPointSize({600, 400}, true).width, 300u);
-    EXPECT_EQ(screenshotPointSize({0, 0}, true).width, 0u);
+    for (const auto& [pixels, high, points] : {std::tuple{QSize(2880, 1800), true, QSize(1440, 900)},
+                                               {QSize(2881, 1801), true, QSize(1440, 900)},
+                                               {QSize(2881, 1801), false, QSize(2881, 1801)}}) {
+        const auto size = screenshotPointSize(pixels, high);
+        EXPECT_EQ(QSize(int(size.width), int(size.height)), points) << pixels.width();
+    }
 }
 
 // Screen coordinates have y up from the main screen's bottom; Qt's have y down.

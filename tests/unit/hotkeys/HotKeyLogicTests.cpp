@@ -66,16 +66,6 @@ TEST(HotKeyModifiers, LayoutFollowsTheModifierMap) {
     EXPECT_EQ(layoutOf({{77}, {133}, {64}, {}, {}, {}, {}, {}}, keysyms), ModifierLayout{});
 }
 
-TEST(HotKeyKeys, VirtualKeysNameTheUsLayoutCharacter) {
-    EXPECT_EQ(keysymForVirtualKey(carbon::kVK_ANSI_5), Keysym(XK_5));
-    EXPECT_EQ(keysymForVirtualKey(23), Keysym(XK_5));
-    EXPECT_EQ(keysymForVirtualKey(22), Keysym(XK_6));
-    EXPECT_EQ(keysymForVirtualKey(18), Keysym(XK_1));
-    EXPECT_EQ(keysymForVirtualKey(carbon::kVK_ANSI_A), Keysym(XK_a));
-    EXPECT_EQ(keysymForVirtualKey(0x0A), 0u); // ISO section key: no US counterpart
-    EXPECT_EQ(keysymForVirtualKey(0xFFFF), 0u);
-}
-
 TEST(HotKeyMatcher, OnePressAndOneReleasePerKeystroke) {
     HotKeyMatcher matcher;
     matcher.bind(1, {14}, kCtrlShift);
@@ -94,22 +84,6 @@ TEST(HotKeyMatcher, OnePressAndOneReleasePerKeystroke) {
     EXPECT_EQ(matcher.press(14, kCtrlShift), 1u);
 }
 
-TEST(HotKeyMatcher, KeysAndModifiersSelectTheHotKey) {
-    HotKeyMatcher matcher;
-    matcher.bind(1, {14}, kCtrlShift);
-    matcher.bind(2, {14}, kCtrlShift | kMod1Mask);
-    matcher.bind(3, {15, 200}, kCtrlShift);
-
-    EXPECT_EQ(matcher.press(14, kCtrlShift | kMod1Mask), 2u);
-    EXPECT_EQ(matcher.press(200, kCtrlShift), 3u);
-    EXPECT_EQ(matcher.release(14), 2u);
-    EXPECT_EQ(matcher.release(200), 3u);
-
-    EXPECT_TRUE(matcher.conflicts({13, 14}, kCtrlShift));
-    EXPECT_FALSE(matcher.conflicts({14}, kControlMask));
-    EXPECT_FALSE(matcher.conflicts({14}, kCtrlShift, 1));
-}
-
 TEST(HotKeyMatcher, UnbindingDropsThePendingReleaseButRebindingKeepsIt) {
     HotKeyMatcher matcher;
     matcher.bind(1, {14}, kCtrlShift);
@@ -123,12 +97,4 @@ TEST(HotKeyMatcher, UnbindingDropsThePendingReleaseButRebindingKeepsIt) {
     EXPECT_EQ(matcher.release(15), 2u);
     EXPECT_FALSE(matcher.press(14, kCtrlShift));
     EXPECT_FALSE(matcher.press(15, kCtrlShift));
-}
-
-TEST(HotKeyMatcher, AutoRepeatPairsShareKeyAndTime) {
-    const KeyEvent release{false, 14, kCtrlShift, 1000};
-    EXPECT_TRUE(isAutoRepeatPair(release, {true, 14, kCtrlShift, 1000}));
-    EXPECT_FALSE(isAutoRepeatPair(release, {true, 14, kCtrlShift, 1001}));
-    EXPECT_FALSE(isAutoRepeatPair(release, {true, 15, kCtrlShift, 1000}));
-    EXPECT_FALSE(isAutoRepeatPair(release, {false, 14, kCtrlShift, 1000}));
 }

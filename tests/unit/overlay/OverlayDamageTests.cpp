@@ -172,15 +172,4 @@ TEST(DamageSize, HuntingRepaintsTheLinesAndBadgesWhileDraggingRepaintsTheChangeO
               3 * 1000 + 2003 * 2 + 2 * badge.width() * badge.height());
 }
 
-TEST(SubtractRect, LeavesThePartsOfTheFirstOutsideTheSecond) {
-    EXPECT_EQ(subtractRect(QRectF(0, 0, 10, 10), QRectF(20, 20, 5, 5)),
-              std::vector<QRectF>{QRectF(0, 0, 10, 10)});
-    EXPECT_TRUE(subtractRect(QRectF(2, 2, 4, 4), QRectF(0, 0, 10, 10)).empty());
-    EXPECT_TRUE(subtractRect(QRectF(), QRectF(0, 0, 10, 10)).empty());
-    const std::vector<QRectF> ring = subtractRect(QRectF(0, 0, 10, 10), QRectF(2.5, 3, 5, 4));
-    EXPECT_EQ(area(ring), 100 - 20);
-    for (const QRectF& r : ring)
-        EXPECT_FALSE(r.intersects(QRectF(2.5, 3, 5, 4)));
-}
-
 } // namespace

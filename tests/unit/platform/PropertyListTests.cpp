@@ -1,6 +1,5 @@
 #include "PropertyList.h"
 
-#include <QDateTime>
 #include <gtest/gtest.h>
 
 using glimra::parsePropertyList;
@@ -15,39 +14,6 @@ QByteArray plist(const QByteArray& body) {
 }
 
 } // namespace
-
-TEST(PropertyList, ReadsEveryValueTypeWithItsType) {
-    const auto value = parsePropertyList(plist(R"(
-      <dict>
-        <key>flag</key><true/>
-        <key>off</key><false/>
-        <key>count</key><integer>-42</integer>
-        <key>big</key><integer>9007199254740993</integer>
-        <key>ratio</key><real>2.5</real>
-        <key>name</key><string>Gl&amp;imra ✓</string>
-        <key>blob</key><data>AAEC/w==</data>
-        <key>when</key><date>2026-12-05T10:00:00Z</date>
-        <key>list</key><array><integer>1</integer><string>two</string><dict/></array>
-        <key>empty</key><string></string>
-      </dict>)"));
-    ASSERT_TRUE(value);
-    const QVariantMap map = value->toMap();
-    EXPECT_EQ(map["flag"].typeId(), QMetaType::Bool);
-    EXPECT_TRUE(map["flag"].toBool());
-    EXPECT_FALSE(map["off"].toBool());
-    EXPECT_EQ(map["count"].typeId(), QMetaType::LongLong);
-    EXPECT_EQ(map["count"].toLongLong(), -42);
-    EXPECT_EQ(map["big"].toLongLong(), 9007199254740993LL);
-    EXPECT_DOUBLE_EQ(map["ratio"].toDouble(), 2.5);
-    EXPECT_EQ(map["name"].toString(), QStringLiteral("Gl&imra ✓"));
-    EXPECT_EQ(map["blob"].toByteArray(), QByteArray("\x00\x01\x02\xff", 4));
-    EXPECT_EQ(map["when"].toDateTime(), QDateTime(QDate(2026, 12, 5), QTime(10, 0), Qt::UTC));
-    const QVariantList list = map["list"].toList();
-    ASSERT_EQ(list.size(), 3);
-    EXPECT_EQ(list[1].toString(), QStringLiteral("two"));
-    EXPECT_EQ(list[2].typeId(), QMetaType::QVariantMap);
-    EXPECT_TRUE(map.contains("empty"));
-}
 
 TEST(PropertyList, RejectsMalformedDocuments) {
     const QByteArray broken[] = {
@@ -68,10 +34,4 @@ TEST(PropertyList, RejectsMalformedDocuments) {
         EXPECT_FALSE(parsePropertyList(xml, &error)) << xml.left(120).constData();
         EXPECT_FALSE(error.isEmpty());
     }
-}
-
-TEST(PropertyList, DictionaryReaderWantsADictionaryFile) {
-    QString error;
-    EXPECT_FALSE(glimra::readPropertyListDictionary("/nonexistent/HelperUserDefaults.plist", &error));
-    EXPECT_FALSE(error.isEmpty());
 }

@@ -29,33 +29,6 @@ TEST(DisplayGeometry, PointsAndNativePixelsMapPerScreen) {
     EXPECT_EQ(pointsRectForNative(QRect(1, 2, 3, 4), {}), QRectF(1, 2, 3, 4));
 }
 
-TEST(DisplayGeometry, AGrabTakesTheFinestScaleAndLeavesGapsUncovered) {
-    const auto screens = scaledLeftOfPrimary();
-
-    const auto left = planGrabOfPoints(QRectF(-1920, 0, 960, 540), screens);
-    ASSERT_TRUE(left);
-    EXPECT_EQ(left->size, QSize(1920, 1080));
-    ASSERT_EQ(left->pieces.size(), 1u);
-    EXPECT_EQ(left->pieces[0].source, QRect(0, 0, 1920, 1080));
-    EXPECT_EQ(left->pieces[0].target, QRect(0, 0, 1920, 1080));
-
-    // Across the left screen, the gap and the primary: scale 2 throughout.
-    const auto across = planGrabOfPoints(QRectF(-1000, 0, 1100, 10), screens);
-    ASSERT_TRUE(across);
-    EXPECT_EQ(across->size, QSize(2200, 20));
-    ASSERT_EQ(across->pieces.size(), 2u);
-    EXPECT_EQ(across->pieces[0].source, QRect(1920, 0, 100, 10)); // primary, enlarged 2x
-    EXPECT_EQ(across->pieces[0].target, QRect(2000, 0, 200, 20));
-    EXPECT_EQ(across->pieces[1].source, QRect(1840, 0, 80, 20));
-    EXPECT_EQ(across->pieces[1].target, QRect(0, 0, 80, 20));
-
-    // Nothing on any screen: a black image of the right size.
-    const auto outside = planGrabOfPoints(QRectF(-500, 0, 100, 100), screens);
-    ASSERT_TRUE(outside);
-    EXPECT_EQ(outside->size, QSize(100, 100));
-    EXPECT_TRUE(outside->pieces.empty());
-}
-
 TEST(DisplayGeometry, FractionalScalesNeitherOverlapNorLeaveGapsBetweenScreens) {
     const std::vector<ScreenGeometry> screens{
         {"A", QRectF(0, 0, 1000.5, 800), QRect(0, 0, 1501, 1200), 1.5, true},
@@ -80,22 +53,6 @@ TEST(DisplayGeometry, FractionalScalesNeitherOverlapNorLeaveGapsBetweenScreens) 
     const std::vector<ScreenGeometry> plain{
         {"P", QRectF(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), 1.0, true}};
     EXPECT_EQ(planGrabOfPoints(QRectF(0.4, 0, 10, 10), plain)->size, QSize(10, 10));
-}
-
-TEST(DisplayGeometry, BadRectanglesAreRefusedWithAReason) {
-    const auto screens = scaledLeftOfPrimary();
-    for (const QRectF& bad :
-         {QRectF(), QRectF(5, 5, 0, 10), QRectF(qQNaN(), 0, 10, 10), QRectF(0, 0, qInf(), 10),
-          QRectF(0, 0, 1e9, 1e9), QRectF(0, 0, 20000, 20000), QRectF(-1e12, 0, 10, 10)}) {
-        QString why;
-        EXPECT_FALSE(planGrabOfPoints(bad, screens, &why)) << bad.x() << " " << bad.width();
-        EXPECT_FALSE(why.isEmpty());
-    }
-    QString why;
-    EXPECT_FALSE(planGrabOfNative(QRect(0, 0, 0, 5), screens, &why));
-    EXPECT_FALSE(why.isEmpty());
-    // A negative size is the same rectangle seen from its other corner.
-    EXPECT_EQ(planGrabOfPoints(QRectF(10, 10, -10, -10), screens)->size, QSize(10, 10));
 }
 
 TEST(DisplayGeometry, WindowsAndScreensAreCutToWhatTheRootHas) {

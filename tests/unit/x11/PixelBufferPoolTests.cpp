@@ -6,28 +6,6 @@
 
 using glimra::x11::PixelBufferPool;
 
-TEST(PixelBufferPool, AKeptImageIsNeverHandedOutAgain) {
-    PixelBufferPool pool(2);
-    QImage first = pool.createImage(QSize(64, 32));
-    ASSERT_FALSE(first.isNull());
-    EXPECT_EQ(first.format(), QImage::Format_RGB32);
-    first.fill(Qt::red);
-    const uchar* firstBits = first.constBits();
-
-    QImage second = pool.createImage(QSize(64, 32));
-    EXPECT_NE(second.constBits(), firstBits);
-    second.fill(Qt::blue);
-    EXPECT_EQ(first.pixel(5, 5), QColor(Qt::red).rgb());
-
-    // A copy shares the buffer: it only comes back when the last copy is gone.
-    QImage copy = first;
-    first = QImage();
-    EXPECT_EQ(pool.idleCount(), 0);
-    copy = QImage();
-    EXPECT_EQ(pool.idleCount(), 1);
-    EXPECT_EQ(pool.createImage(QSize(32, 32)).constBits(), firstBits); // warm buffer reused
-}
-
 TEST(PixelBufferPool, ImagesOutliveThePoolAndMayDieOnAnyThread) {
     QImage survivor;
     QImage elsewhere;

@@ -68,6 +68,7 @@ TEST(XpcWire, DecodingTakesOnlySealedMemfdsAndAtMost256MiBOfData) {
     const int unsealed = sparseMemfd(3, 0);
     const int writable = sparseMemfd(3, F_SEAL_SHRINK | F_SEAL_GROW);
     const int sealed = sparseMemfd(200 << 20, sealedAll);
+    const int sealedBeyond = sparseMemfd(200 << 20, sealedAll);
     const int gigabyte = sparseMemfd(off_t(1) << 30, sealedAll);
     QVariantMap map;
     map.insert("id", QVariant::fromValue<qulonglong>(4));
@@ -77,19 +78,21 @@ TEST(XpcWire, DecodingTakesOnlySealedMemfdsAndAtMost256MiBOfData) {
     map.insert("unsealed", QVariant::fromValue(QDBusUnixFileDescriptor(unsealed)));
     map.insert("writable", QVariant::fromValue(QDBusUnixFileDescriptor(writable)));
     map.insert("gigabyte", QVariant::fromValue(QDBusUnixFileDescriptor(gigabyte)));
-    map.insert("a sealed", QVariant::fromValue(QDBusUnixFileDescriptor(sealed)));
-    map.insert("b inline", QByteArray(40 << 20, 'b'));
-    map.insert("c inline", QByteArray(40 << 20, 'c')); // 280 MiB with the others: over the limit
+    // In key order: 40 + 200 MiB fit, the next 200 MiB and 40 MiB do not fit in the 16 MiB left.
+    map.insert("a inline", QByteArray(40 << 20, 'a'));
+    map.insert("b sealed", QVariant::fromValue(QDBusUnixFileDescriptor(sealed)));
+    map.insert("c sealed", QVariant::fromValue(QDBusUnixFileDescriptor(sealedBeyond)));
+    map.insert("d inline", QByteArray(40 << 20, 'd'));
     Dictionary d;
     wire::decode(QVariant::fromValue(map), d);
     EXPECT_EQ(d.getAs<uint64_t>("id"), 4u);
-    ASSERT_TRUE(d.get("a sealed"));
-    EXPECT_TRUE(std::get<Data>(*d.get("a sealed")).mapping);
-    EXPECT_EQ(std::get<Data>(*d.get("a sealed")).bytes.size(), 200 << 20);
-    EXPECT_EQ(d.data("b inline").size(), 40 << 20);
+    ASSERT_TRUE(d.get("b sealed"));
+    EXPECT_TRUE(std::get<Data>(*d.get("b sealed")).mapping);
+    EXPECT_EQ(std::get<Data>(*d.get("b sealed")).bytes.size(), 200 << 20);
+    EXPECT_EQ(d.data("a inline").size(), 40 << 20);
     EXPECT_EQ(d.count(), 3u) << d.description();
     wire::decode(QVariant::fromValue<int>(3), d); // not a dictionary at all
     EXPECT_EQ(d.count(), 3u);
-    for (int fd : {stalled, unsealed, writable, sealed, gigabyte})
+    for (int fd : {stalled, unsealed, writable, sealed, sealedBeyond, gigabyte})
         close(fd);
 }

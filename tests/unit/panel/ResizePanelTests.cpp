@@ -85,6 +85,10 @@ struct Typed {
     double width;
 };
 
+void PrintTo(const Typed& t, std::ostream* os) {
+    *os << t.text << " up to " << t.maxWidth;
+}
+
 class TypedWidth : public ResizePanelTest, public ::testing::WithParamInterface<Typed> {};
 
 // Unlocked, the height stays whatever the width becomes.

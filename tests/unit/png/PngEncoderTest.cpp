@@ -120,7 +120,7 @@ TEST(PngEncoder, RoundTripsEveryPixelAtOddSizesWithEveryFilter) {
 
 // Strips deflated in parallel and joined make one zlib stream whose Adler-32 holds (libpng checks it),
 // spread over IDAT chunks of at most the chunk size.
-TEST(PngEncoder, ParallelStripsMakeOneValidStreamOfTheSameScanlines) {
+TEST(PngEncoder, ParallelStripsMakeOneValidStreamInChunksOfAtMostTheLimit) {
     QImage image = photoLike(1600, 1000, 3);
     {
         QPainter p(&image);

@@ -1,8 +1,8 @@
 #include "png/PngEncoder.h"
 
-#include "png/DeflateJoin.h"
-
-#include <libdeflate.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -14,10 +14,6 @@
 #include <thread>
 
 namespace glimra::png {
-
-using detail::combineAdler32;
-using detail::kJoinSlack;
-using detail::makeDeflateStreamJoinable;
 
 namespace {
 
@@ -40,7 +36,7 @@ void putBigEndian32(std::uint8_t* p, std::uint32_t v) {
 void sealChunk(std::uint8_t* chunk, const char* type, std::size_t payload) {
     putBigEndian32(chunk, std::uint32_t(payload));
     std::memcpy(chunk + 4, type, 4);
-    putBigEndian32(chunk + 8 + payload, libdeflate_crc32(0, chunk + 4, payload + 4));
+    putBigEndian32(chunk + 8 + payload, crc32_gzip_refl(0, chunk + 4, payload + 4));
 }
 
 bool hasTranslucentPixels(const QImage& image) {
@@ -202,39 +198,109 @@ void filterRows(const QImage& image, Filter filter, int firstRow, int endRow, st
     }
 }
 
-// First row of strip k. Every strip but the last is also scanned to be joined, which costs about a
-// quarter of its compression time (measured on 4K screens), so those strips get 4/5 of the last one's rows.
+// First row of strip k: equal shares of the rows.
 int stripBoundary(int k, int stripCount, int height) {
-    if (k >= stripCount)
-        return height;
-    if (height < 2 * stripCount)
-        return int(std::int64_t(height) * k / stripCount);
-    return int(std::int64_t(height) * 4 * k / (4 * (stripCount - 1) + 5));
+    return k >= stripCount ? height : int(std::int64_t(height) * k / stripCount);
 }
 
-struct CompressorDeleter {
-    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
-};
-using Compressor = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
+// Rows are filtered into a small buffer that the compressor reads while it is still in the cache,
+// this many bytes at a time (at least one row).
+constexpr std::size_t kBatchBytes = std::size_t(256) << 10;
+
+std::uint32_t levelBufferSize(int level) {
+    switch (level) {
+    case 1:
+        return ISAL_DEF_LVL1_DEFAULT;
+    case 2:
+        return ISAL_DEF_LVL2_DEFAULT;
+    case 3:
+        return ISAL_DEF_LVL3_DEFAULT;
+    }
+    return 0;
+}
+
+// The most a strip's raw DEFLATE data can take: the compressor falls back to stored blocks (5 bytes
+// per 64 KiB) for data it cannot shrink; the rest covers block headers and the flush marker.
+std::size_t deflateBound(std::size_t size) {
+    return size + size / 8 + 5 * (size / 65535 + 1) + 4 * ISAL_DEF_MAX_HDR_SIZE + 64;
+}
 
 } // namespace
 
+// One horizontal band of the image, filtered and compressed on its own thread into its own slot of the
+// output. Every band but the last ends with a sync flush (an empty stored block: byte-aligned, not
+// final), so the bands laid end to end make one DEFLATE stream.
 struct PngEncoder::Strip {
-    Compressor compressor;
-    std::vector<std::uint8_t> rows;
+    std::unique_ptr<isal_zstream> stream;
+    std::unique_ptr<std::uint8_t[]> levelBuffer;
+    std::uint32_t levelBufferBytes = 0;
+    std::vector<std::uint8_t> batch; // filtered rows on their way to the compressor
+    std::vector<std::uint8_t> rows;  // unfiltered rows for the filters that need them
     // Per call:
     int firstRow = 0;
     int endRow = 0;
-    std::uint8_t* filtered = nullptr;
-    std::size_t filteredSize = 0;
     std::uint8_t* out = nullptr;
     std::size_t outCapacity = 0;
     std::size_t outSize = 0;
     std::uint32_t adler = 1;
+
+    bool prepare(int level, std::size_t batchBytes) {
+        try {
+            if (!stream)
+                stream = std::make_unique<isal_zstream>();
+            const std::uint32_t wanted = levelBufferSize(level);
+            if (levelBufferBytes != wanted) {
+                levelBuffer.reset(wanted ? new std::uint8_t[wanted] : nullptr);
+                levelBufferBytes = wanted;
+            }
+            if (batch.size() < batchBytes)
+                batch.resize(batchBytes);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
+    // Filters and compresses rows [firstRow, endRow) into `out`; sets outSize (0 on failure) and adler.
+    void run(const QImage& image, bool translucent, Filter filter, int level, bool last) {
+        outSize = 0;
+        const std::size_t rowBytes = std::size_t(image.width()) * (translucent ? 4 : 3) + 1;
+        const int batchRows = int(std::max<std::size_t>(1, batch.size() / rowBytes));
+        isal_zstream& s = *stream;
+        isal_deflate_init(&s);
+        s.level = std::uint32_t(level);
+        s.level_buf = levelBuffer.get();
+        s.level_buf_size = levelBufferBytes;
+        s.gzip_flag = IGZIP_DEFLATE;
+        s.next_out = out;
+        s.avail_out = std::uint32_t(std::min<std::size_t>(outCapacity, UINT32_MAX));
+        adler = 1;
+        for (int y = firstRow; y < endRow; y += batchRows) {
+            const int end = std::min(endRow, y + batchRows);
+            if (translucent)
+                filterRows<4>(image, filter, y, end, batch.data(), rows);
+            else
+                filterRows<3>(image, filter, y, end, batch.data(), rows);
+            const std::size_t bytes = std::size_t(end - y) * rowBytes;
+            adler = isal_adler32(adler, batch.data(), bytes);
+            s.next_in = batch.data();
+            s.avail_in = std::uint32_t(bytes);
+            s.end_of_stream = last && end == endRow;
+            s.flush = !last && end == endRow ? SYNC_FLUSH : NO_FLUSH;
+            if (isal_deflate(&s) != COMP_OK || s.avail_in != 0)
+                return; // the output slot is full: cannot happen within deflateBound
+        }
+        // Done when everything, the flush or the final block included, has been written.
+        const bool done =
+            last ? s.internal_state.state == ZSTATE_END : s.internal_state.state == ZSTATE_NEW_HDR;
+        if (done)
+            outSize = s.total_out;
+    }
 };
 
 PngEncoder::PngEncoder(EncoderOptions options) : m_options(options) {
-    m_options.compressionLevel = std::clamp(m_options.compressionLevel, 0, 12);
+    m_options.compressionLevel =
+        std::clamp(m_options.compressionLevel, ISAL_DEF_MIN_LEVEL, ISAL_DEF_MAX_LEVEL);
     m_options.maxChunkBytes = std::clamp<std::size_t>(m_options.maxChunkBytes, 1, kMaxChunkPayload);
     m_options.minStripBytes = std::max<std::size_t>(m_options.minStripBytes, 1);
 }
@@ -245,21 +311,8 @@ PngEncoder& PngEncoder::operator=(PngEncoder&&) noexcept = default;
 
 void PngEncoder::releaseBuffers() {
     m_strips.clear();
-    m_filtered.reset();
-    m_filteredCapacity = 0;
+    m_strips.shrink_to_fit();
     m_output = QByteArray();
-}
-
-bool PngEncoder::prepareFiltered(std::size_t size) {
-    if (size <= m_filteredCapacity)
-        return true;
-    m_filtered.reset();
-    m_filteredCapacity = 0;
-    m_filtered.reset(new (std::nothrow) std::uint8_t[size]);
-    if (!m_filtered)
-        return false;
-    m_filteredCapacity = size;
-    return true;
 }
 
 int PngEncoder::stripCountFor(std::size_t filteredSize, int height) const {
@@ -308,34 +361,24 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
     const int height = source->height();
     const std::size_t rowBytes = std::size_t(width) * channels + 1;
     const std::size_t filteredSize = rowBytes * std::size_t(height);
-    if (!prepareFiltered(filteredSize))
-        return false;
 
     const int stripCount = stripCountFor(filteredSize, height);
     if (m_strips.size() < std::size_t(stripCount))
         m_strips.resize(std::size_t(stripCount));
-    for (int k = 0; k < stripCount; ++k) {
-        Strip& strip = m_strips[std::size_t(k)];
-        if (!strip.compressor) {
-            strip.compressor.reset(libdeflate_alloc_compressor(m_options.compressionLevel));
-            if (!strip.compressor)
-                return false;
-        }
-    }
-    libdeflate_compressor* const first = m_strips.front().compressor.get();
+    const std::size_t batchBytes = std::max(kBatchBytes, rowBytes);
+    for (int k = 0; k < stripCount; ++k)
+        if (!m_strips[std::size_t(k)].prepare(m_options.compressionLevel, batchBytes))
+            return false;
 
     // Output layout: signature, IHDR, the first IDAT header, then the zlib stream (strips compressed into
-    // slots of their worst-case size, compacted afterwards), Adler-32, room to split IDAT, IEND.
+    // slots of their worst-case size, compacted afterwards), Adler-32, room to split IDAT, IEND. Only the
+    // pages the compressed data reaches are ever touched.
     const std::size_t dataOffset = kSignature.size() + kIhdrChunkSize + 8;
-    std::size_t streamCapacity = libdeflate_zlib_compress_bound(first, filteredSize);
-    if (stripCount > 1) {
-        std::size_t sum = 2 + 4;
-        for (int k = 0; k < stripCount; ++k) {
-            const std::size_t rows =
-                std::size_t(stripBoundary(k + 1, stripCount, height) - stripBoundary(k, stripCount, height));
-            sum += libdeflate_deflate_compress_bound(first, rows * rowBytes) + kJoinSlack;
-        }
-        streamCapacity = std::max(streamCapacity, sum);
+    std::size_t streamCapacity = 2 + 4;
+    for (int k = 0; k < stripCount; ++k) {
+        const std::size_t rows =
+            std::size_t(stripBoundary(k + 1, stripCount, height) - stripBoundary(k, stripCount, height));
+        streamCapacity += deflateBound(rows * rowBytes);
     }
     const std::size_t maxChunk = m_options.maxChunkBytes;
     const std::size_t maxChunks = streamCapacity / maxChunk + 1;
@@ -355,80 +398,49 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
     auto* base = reinterpret_cast<std::uint8_t*>(m_output.data());
     std::uint8_t* const stream = base + dataOffset;
 
-    std::size_t compressed = 0;
+    std::uint8_t* slot = stream + 2;
+    for (int k = 0; k < stripCount; ++k) {
+        Strip& strip = m_strips[std::size_t(k)];
+        strip.firstRow = stripBoundary(k, stripCount, height);
+        strip.endRow = stripBoundary(k + 1, stripCount, height);
+        strip.out = slot;
+        strip.outCapacity = deflateBound(std::size_t(strip.endRow - strip.firstRow) * rowBytes);
+        slot += strip.outCapacity;
+    }
     const Filter filter = m_options.filter;
-    if (stripCount == 1) {
-        Strip& strip = m_strips.front();
-        if (translucent)
-            filterRows<4>(*source, filter, 0, height, m_filtered.get(), strip.rows);
-        else
-            filterRows<3>(*source, filter, 0, height, m_filtered.get(), strip.rows);
-        compressed = libdeflate_zlib_compress(first, m_filtered.get(), filteredSize, stream, streamCapacity);
-    } else {
-        std::uint8_t* slot = stream + 2;
-        for (int k = 0; k < stripCount; ++k) {
-            Strip& strip = m_strips[std::size_t(k)];
-            strip.firstRow = stripBoundary(k, stripCount, height);
-            strip.endRow = stripBoundary(k + 1, stripCount, height);
-            strip.filtered = m_filtered.get() + std::size_t(strip.firstRow) * rowBytes;
-            strip.filteredSize = std::size_t(strip.endRow - strip.firstRow) * rowBytes;
-            strip.out = slot;
-            strip.outCapacity = libdeflate_deflate_compress_bound(first, strip.filteredSize) + kJoinSlack;
-            strip.outSize = 0;
-            slot += strip.outCapacity;
+    const int level = m_options.compressionLevel;
+    auto run = [&](Strip& strip, bool last) { strip.run(*source, translucent, filter, level, last); };
+    std::vector<std::thread> workers;
+    workers.reserve(std::size_t(stripCount - 1));
+    for (int k = 0; k < stripCount - 1; ++k) {
+        Strip& strip = m_strips[std::size_t(k)];
+        try {
+            workers.emplace_back(run, std::ref(strip), false);
+        } catch (const std::system_error&) {
+            run(strip, false);
         }
-        auto run = [&](Strip& strip, bool last) {
-            if (translucent)
-                filterRows<4>(*source, filter, strip.firstRow, strip.endRow, strip.filtered, strip.rows);
-            else
-                filterRows<3>(*source, filter, strip.firstRow, strip.endRow, strip.filtered, strip.rows);
-            strip.adler = libdeflate_adler32(1, strip.filtered, strip.filteredSize);
-            const std::size_t size =
-                libdeflate_deflate_compress(strip.compressor.get(), strip.filtered, strip.filteredSize,
-                                            strip.out, strip.outCapacity - kJoinSlack);
-            strip.outSize =
-                last || size == 0 ? size : makeDeflateStreamJoinable(strip.out, size, strip.outCapacity);
-        };
-        std::vector<std::thread> workers;
-        workers.reserve(std::size_t(stripCount - 1));
-        for (int k = 0; k < stripCount - 1; ++k) {
-            Strip& strip = m_strips[std::size_t(k)];
-            try {
-                workers.emplace_back(run, std::ref(strip), false);
-            } catch (const std::system_error&) {
-                run(strip, false);
-            }
-        }
-        run(m_strips[std::size_t(stripCount - 1)], true);
-        for (std::thread& worker : workers)
-            worker.join();
+    }
+    run(m_strips[std::size_t(stripCount - 1)], true);
+    for (std::thread& worker : workers)
+        worker.join();
 
-        bool joined = true;
-        for (int k = 0; k < stripCount; ++k)
-            joined = joined && m_strips[std::size_t(k)].outSize != 0;
-        if (joined) {
-            stream[0] = 0x78; // deflate, 32 KiB window
-            stream[1] = 0x01; // fastest; header check bits make 0x7801 a multiple of 31
-            std::size_t at = 2;
-            std::uint32_t adler = 1;
-            for (int k = 0; k < stripCount; ++k) {
-                const Strip& strip = m_strips[std::size_t(k)];
-                std::memmove(stream + at, strip.out, strip.outSize);
-                at += strip.outSize;
-                adler = combineAdler32(adler, strip.adler, strip.filteredSize);
-            }
-            putBigEndian32(stream + at, adler);
-            compressed = at + 4;
-        } else {
-            // Never expected with libdeflate's own output; stay correct regardless.
-            compressed =
-                libdeflate_zlib_compress(first, m_filtered.get(), filteredSize, stream, streamCapacity);
+    stream[0] = 0x78; // deflate, 32 KiB window
+    stream[1] = 0x01; // fastest; header check bits make 0x7801 a multiple of 31
+    std::size_t at = 2;
+    uLong adler = 1;
+    for (int k = 0; k < stripCount; ++k) {
+        const Strip& strip = m_strips[std::size_t(k)];
+        if (strip.outSize == 0) {
+            m_output = QByteArray();
+            return false;
         }
+        std::memmove(stream + at, strip.out, strip.outSize);
+        at += strip.outSize;
+        adler = adler32_combine(adler, strip.adler,
+                                z_off_t(std::size_t(strip.endRow - strip.firstRow) * rowBytes));
     }
-    if (compressed == 0) {
-        m_output = QByteArray();
-        return false;
-    }
+    putBigEndian32(stream + at, std::uint32_t(adler));
+    const std::size_t compressed = at + 4;
 
     std::memcpy(base, kSignature.data(), kSignature.size());
     std::uint8_t* ihdr = base + kSignature.size();

@@ -15,7 +15,9 @@ namespace glimra::png {
 enum class Filter { None, Sub, Up, Average, Paeth, Adaptive };
 
 struct EncoderOptions {
-    // libdeflate level (1..12). Level 1 with the Up filter is the measured sweet spot for screen images.
+    // ISA-L (igzip) level, 0..3. Level 1 with the Up filter is the measured sweet spot for screen images
+    // (bench/png_bench.cpp): level 0 is barely faster and half as large again, 2 and 3 are slower and
+    // no smaller.
     int compressionLevel = 1;
     Filter filter = Filter::Up;
     // Largest IDAT payload; the PNG format caps a chunk at 2^31 - 1 bytes.
@@ -29,9 +31,10 @@ struct EncoderOptions {
 // Encodes screen images to PNG as fast as the format allows. Opaque images become 8-bit RGB (colour
 // type 2), images with translucent pixels 8-bit RGBA (colour type 6).
 //
-// One encoder keeps its scratch buffers between calls: touching freshly allocated memory costs more than
-// the encoding of a 4K frame's filter pass, so keep an encoder for the life of whatever encodes
-// repeatedly. Not thread-safe; use one encoder per thread.
+// Rows are filtered in small batches that the compressor reads while they are in the cache, so the
+// scratch memory is about 1 MiB per strip whatever the image size. One encoder keeps that and its output
+// buffer between calls: keep an encoder for the life of whatever encodes repeatedly, and release its
+// buffers when it will be idle for long. Not thread-safe; use one encoder per thread.
 class PngEncoder {
 public:
     explicit PngEncoder(EncoderOptions options = {});
@@ -54,13 +57,10 @@ public:
 private:
     struct Strip;
 
-    bool prepareFiltered(std::size_t size);
     int stripCountFor(std::size_t filteredSize, int height) const;
 
     EncoderOptions m_options;
     std::vector<Strip> m_strips; // per-strip compressor and row scratch, kept warm
-    std::unique_ptr<std::uint8_t[]> m_filtered;
-    std::size_t m_filteredCapacity = 0;
     QByteArray m_output;
 };
 

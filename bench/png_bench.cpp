@@ -1,17 +1,22 @@
-// Encodes realistic synthetic screen images with the helper's PNG encoder and with libpng at its default
-// settings, in the same run, and prints the median time of warm runs, throughput and output size.
+// Encodes realistic synthetic screen images (and any screenshots named with --image) with the helper's
+// PNG encoder and with libpng at its default settings, in the same run, and prints the median time of
+// warm runs, throughput and output size.
 //
-//   png_bench [--runs N] [--variants] [--save DIR]
+//   png_bench [--runs N] [--variants] [--save DIR] [--image FILE]...
 //
-// The encoder runs with its defaults (level 1, Up filter, one strip per processor) and on one thread.
-// --variants also measures other filter/level combinations on one thread; --save writes the images and
-// their encodings for inspection.
+// The encoder runs with its defaults (ISA-L level 1, Up filter, one strip per processor) and on one
+// thread. --variants also measures ISA-L levels 0-3 with every filter on one thread, and the DEFLATE
+// step alone on the same Up-filtered rows through ISA-L and through libdeflate; --save writes the images
+// and their encodings for inspection. bench/png_desktop_bench.sh takes real desktop screenshots for --image.
 
 #include "png/PngEncoder.h"
 
+#include <isa-l/igzip_lib.h>
+#include <libdeflate.h>
 #include <png.h>
 
 #include <QColor>
+#include <QColorSpace>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -369,6 +374,61 @@ int threadCount() {
     return std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
 }
 
+// The rows as the encoder's default filter hands them to DEFLATE: a filter byte, then R, G, B minus the
+// pixel above.
+std::vector<std::uint8_t> upFilteredRows(const QImage& image) {
+    const int width = image.width();
+    std::vector<std::uint8_t> rows(std::size_t(width * 3 + 1) * std::size_t(image.height()));
+    std::uint8_t* d = rows.data();
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* cur = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        const auto* prev = y > 0 ? reinterpret_cast<const QRgb*>(image.constScanLine(y - 1)) : nullptr;
+        *d++ = 2;
+        for (int x = 0; x < width; ++x) {
+            const QRgb above = prev ? prev[x] : 0;
+            *d++ = std::uint8_t(qRed(cur[x]) - qRed(above));
+            *d++ = std::uint8_t(qGreen(cur[x]) - qGreen(above));
+            *d++ = std::uint8_t(qBlue(cur[x]) - qBlue(above));
+        }
+    }
+    return rows;
+}
+
+// DEFLATE alone, one thread, one call over all rows: ISA-L's levels beside libdeflate's.
+void compareDeflaters(const QImage& image, int runs, const Result& reference) {
+    const std::vector<std::uint8_t> rows = upFilteredRows(image);
+    std::vector<std::uint8_t> out(rows.size() + rows.size() / 8 + 65536);
+    std::printf("  DEFLATE alone on the %zu bytes of Up-filtered rows, one thread:\n", rows.size());
+    auto stream = std::make_unique<isal_zstream>();
+    std::vector<std::uint8_t> levelBuffer(ISAL_DEF_LVL3_DEFAULT);
+    for (int level = 0; level <= 3; ++level) {
+        const Result r = measure(runs, [&] {
+            isal_deflate_init(stream.get());
+            stream->level = std::uint32_t(level);
+            stream->level_buf = levelBuffer.data();
+            stream->level_buf_size = std::uint32_t(levelBuffer.size());
+            stream->gzip_flag = IGZIP_ZLIB;
+            stream->end_of_stream = 1;
+            stream->next_in = const_cast<std::uint8_t*>(rows.data());
+            stream->avail_in = std::uint32_t(rows.size());
+            stream->next_out = out.data();
+            stream->avail_out = std::uint32_t(out.size());
+            return isal_deflate(stream.get()) == COMP_OK ? qsizetype(stream->total_out) : 0;
+        });
+        const QByteArray name = QString("isa-l level %1").arg(level).toUtf8();
+        printRow(name.constData(), r, image, reference);
+    }
+    for (int level : {1, 6}) {
+        libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+        const Result r = measure(runs, [&] {
+            return qsizetype(libdeflate_zlib_compress(c, rows.data(), rows.size(), out.data(), out.size()));
+        });
+        libdeflate_free_compressor(c);
+        const QByteArray name = QString("libdeflate level %1").arg(level).toUtf8();
+        printRow(name.constData(), r, image, reference);
+    }
+}
+
 bool sameImage(const QImage& encoded, const QImage& original) {
     return encoded.convertToFormat(QImage::Format_RGB32) == original;
 }
@@ -383,6 +443,7 @@ int main(int argc, char** argv) {
     int runs = 9;
     bool variants = false;
     QString saveDir;
+    QStringList imageFiles;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--runs" && i + 1 < args.size())
@@ -391,14 +452,36 @@ int main(int argc, char** argv) {
             variants = true;
         else if (args[i] == "--save" && i + 1 < args.size())
             saveDir = args[++i];
+        else if (args[i] == "--image" && i + 1 < args.size())
+            imageFiles << args[++i];
     }
 
-    const QSize sizes[] = {{3840, 2160}, {1920, 1080}};
+    struct Subject {
+        QString name;
+        QImage image;
+        bool painted; // --save writes the painted ones
+    };
+    std::vector<Subject> subjects;
+    for (const QSize size : {QSize(3840, 2160), QSize(1920, 1080)})
+        subjects.push_back({QString("%1x%2 screen image").arg(size.width()).arg(size.height()),
+                            ScreenPainter(size.width(), size.height()).paint(), true});
+    for (const QString& file : imageFiles) {
+        QImage image = QImage(file).convertToFormat(QImage::Format_RGB32);
+        // Pixels only: the encoder writes no colour space, and QImage's comparison would count it.
+        image.setColorSpace(QColorSpace());
+        if (image.isNull()) {
+            std::fprintf(stderr, "cannot read %s\n", qPrintable(file));
+            return 1;
+        }
+        subjects.push_back(
+            {QString("%1 (%2x%3)").arg(file).arg(image.width()).arg(image.height()), image, false});
+    }
     int failures = 0;
-    for (const QSize size : sizes) {
-        const QImage image = ScreenPainter(size.width(), size.height()).paint();
-        std::printf("%dx%d screen image (%.1f MB as RGB32), median of %d warm runs; MB/s of RGB32 input:\n",
-                    size.width(), size.height(), double(image.sizeInBytes()) / 1e6, runs);
+    for (const Subject& subject : subjects) {
+        const QImage& image = subject.image;
+        const QSize size = image.size();
+        std::printf("%s (%.1f MB as RGB32), median of %d warm runs; MB/s of RGB32 input:\n",
+                    qPrintable(subject.name), double(image.sizeInBytes()) / 1e6, runs);
 
         std::vector<unsigned char> libpngOut;
         libpngOut.reserve(std::size_t(image.sizeInBytes()));
@@ -430,7 +513,7 @@ int main(int argc, char** argv) {
             std::printf("  ERROR: the encoded image does not decode to the original\n");
             ++failures;
         }
-        if (!saveDir.isEmpty()) {
+        if (!saveDir.isEmpty() && subject.painted) {
             QDir().mkpath(saveDir);
             const QString stem = QString("%1/screen-%2x%3").arg(saveDir).arg(size.width()).arg(size.height());
             image.save(stem + "-source.bmp");
@@ -440,7 +523,7 @@ int main(int argc, char** argv) {
         }
 
         if (variants) {
-            for (int level : {1, 2, 3, 6}) {
+            for (int level : {0, 1, 2, 3}) {
                 for (Filter filter :
                      {Filter::Up, Filter::Sub, Filter::Paeth, Filter::Adaptive, Filter::None}) {
                     EncoderOptions options;
@@ -458,6 +541,7 @@ int main(int argc, char** argv) {
                     printRow(name.constData(), r, image, reference);
                 }
             }
+            compareDeflaters(image, std::max(1, runs / 3), reference);
         }
         std::printf("\n");
         std::fflush(stdout);

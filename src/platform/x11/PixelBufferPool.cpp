@@ -35,15 +35,14 @@ void prefault(void* address, std::size_t bytes) {
 namespace {
 
 // An anonymous mapping aligned to 2 MiB, so that it can be backed by transparent huge pages.
-class Buffer {
+class AnonymousBuffer : public PixelBuffer {
 public:
-    Buffer() = default;
-    explicit Buffer(std::size_t bytes) {
+    static std::unique_ptr<PixelBuffer> create(std::size_t bytes) {
         const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
         void* p =
             mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED)
-            return;
+            return nullptr;
         auto* start = static_cast<uchar*>(p);
         auto* aligned = reinterpret_cast<uchar*>((reinterpret_cast<uintptr_t>(start) + kHugePage - 1) &
                                                  ~uintptr_t(kHugePage - 1));
@@ -54,74 +53,66 @@ public:
             munmap(aligned + rounded, tail);
         madvise(aligned, rounded, MADV_HUGEPAGE);
         prefault(aligned, rounded);
-        data_ = aligned;
-        capacity_ = rounded;
+        return std::unique_ptr<PixelBuffer>(new AnonymousBuffer(aligned, rounded));
     }
-    Buffer(Buffer&& o) noexcept
-        : data_(std::exchange(o.data_, nullptr)), capacity_(std::exchange(o.capacity_, 0)) {}
-    Buffer& operator=(Buffer&& o) noexcept {
-        if (this != &o) {
-            release();
-            data_ = std::exchange(o.data_, nullptr);
-            capacity_ = std::exchange(o.capacity_, 0);
-        }
-        return *this;
-    }
-    ~Buffer() { release(); }
+    ~AnonymousBuffer() override { munmap(data_, capacity_); }
+    AnonymousBuffer(const AnonymousBuffer&) = delete;
+    AnonymousBuffer& operator=(const AnonymousBuffer&) = delete;
 
-    uchar* data() const { return data_; }
-    std::size_t capacity() const { return capacity_; }
-    explicit operator bool() const { return data_ != nullptr; }
+    uchar* data() const override { return data_; }
+    std::size_t capacity() const override { return capacity_; }
 
 private:
-    void release() {
-        if (data_)
-            munmap(data_, capacity_);
-        data_ = nullptr;
-        capacity_ = 0;
-    }
-    uchar* data_ = nullptr;
-    std::size_t capacity_ = 0;
+    AnonymousBuffer(uchar* data, std::size_t capacity) : data_(data), capacity_(capacity) {}
+    uchar* data_;
+    std::size_t capacity_;
 };
 
 } // namespace
 
 struct PixelBufferPool::State {
     std::mutex mutex;
-    std::vector<Buffer> idle;
+    std::vector<std::unique_ptr<PixelBuffer>> idle;
     int maxIdle;
     bool open = true;
 
     explicit State(int max) : maxIdle(max) {}
 
-    Buffer take(std::size_t bytes) {
+    std::unique_ptr<PixelBuffer> take(std::size_t bytes) {
+        std::unique_ptr<PixelBuffer> dropped; // let go outside the lock
         std::lock_guard lock(mutex);
         // The smallest idle buffer that fits; a too-small one is dropped instead of kept around, since
         // the desktop's sizes rarely shrink.
         auto best = idle.end();
         for (auto it = idle.begin(); it != idle.end(); ++it)
-            if (it->capacity() >= bytes && (best == idle.end() || it->capacity() < best->capacity()))
+            if ((*it)->capacity() >= bytes && (best == idle.end() || (*it)->capacity() < (*best)->capacity()))
                 best = it;
         if (best == idle.end()) {
             if (!idle.empty() && int(idle.size()) >= maxIdle) {
-                auto smallest =
-                    std::min_element(idle.begin(), idle.end(), [](const Buffer& a, const Buffer& b) {
-                        return a.capacity() < b.capacity();
-                    });
+                auto smallest = std::min_element(idle.begin(), idle.end(), [](const auto& a, const auto& b) {
+                    return a->capacity() < b->capacity();
+                });
+                dropped = std::move(*smallest);
                 idle.erase(smallest);
             }
-            return Buffer();
+            return nullptr;
         }
-        Buffer b = std::move(*best);
+        std::unique_ptr<PixelBuffer> b = std::move(*best);
         idle.erase(best);
         return b;
     }
 
-    void give(Buffer b) {
-        std::lock_guard lock(mutex);
-        if (open && int(idle.size()) < maxIdle)
-            idle.push_back(std::move(b));
-        // otherwise b unmaps its memory as it goes
+    void give(std::unique_ptr<PixelBuffer> b) {
+        {
+            std::lock_guard lock(mutex);
+            if (open && int(idle.size()) < maxIdle) {
+                idle.push_back(std::move(b));
+                return;
+            }
+            if (!open)
+                b->orphan();
+        }
+        // b lets go of its memory as it goes
     }
 };
 
@@ -129,7 +120,7 @@ namespace {
 
 // What a handed-out image carries to its cleanup: its buffer and the way home.
 struct Lease {
-    Buffer buffer;
+    std::unique_ptr<PixelBuffer> buffer;
     std::weak_ptr<PixelBufferPool::State> pool;
 };
 
@@ -137,44 +128,75 @@ void returnLease(void* info) {
     std::unique_ptr<Lease> lease(static_cast<Lease*>(info));
     if (auto pool = lease->pool.lock())
         pool->give(std::move(lease->buffer));
+    else
+        lease->buffer->orphan();
 }
 
 } // namespace
 
-PixelBufferPool::PixelBufferPool(int maxIdle) : state_(std::make_shared<State>(std::max(0, maxIdle))) {}
+PixelBufferPool::PixelBufferPool(int maxIdle) : PixelBufferPool(maxIdle, &AnonymousBuffer::create) {}
+
+PixelBufferPool::PixelBufferPool(int maxIdle, Factory factory)
+    : state_(std::make_shared<State>(std::max(0, maxIdle))), factory_(std::move(factory)) {}
 
 PixelBufferPool::~PixelBufferPool() {
-    std::lock_guard lock(state_->mutex);
-    state_->open = false;
-    state_->idle.clear();
+    std::vector<std::unique_ptr<PixelBuffer>> idle;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->open = false;
+        idle.swap(state_->idle);
+    }
+    // Still the owner's thread, with the owner's resources alive: idle buffers let go of everything.
+}
+
+std::unique_ptr<PixelBuffer> PixelBufferPool::takeIdle(std::size_t bytes) {
+    return state_->take(bytes);
+}
+
+void PixelBufferPool::give(std::unique_ptr<PixelBuffer> buffer) {
+    if (buffer)
+        state_->give(std::move(buffer));
+}
+
+QImage PixelBufferPool::adopt(std::unique_ptr<PixelBuffer> buffer, const QSize& size) {
+    const qsizetype stride = qsizetype(size.width()) * 4;
+    if (!buffer || size.isEmpty() || buffer->capacity() < std::size_t(stride) * std::size_t(size.height())) {
+        give(std::move(buffer));
+        return QImage();
+    }
+    uchar* data = buffer->data();
+    auto lease = std::make_unique<Lease>(Lease{std::move(buffer), state_});
+    // From here the image owns the lease; returnLease gives the buffer back when the image dies.
+    QImage image(data, size.width(), size.height(), stride, QImage::Format_RGB32, returnLease, lease.get());
+    if (image.isNull()) {
+        give(std::move(lease->buffer));
+        return QImage();
+    }
+    lease.release();
+    return image;
 }
 
 QImage PixelBufferPool::createImage(const QSize& size) {
     if (size.isEmpty())
         return QImage();
-    const qsizetype stride = qsizetype(size.width()) * 4;
-    const std::size_t bytes = std::size_t(stride) * std::size_t(size.height());
-    Buffer buffer = state_->take(bytes);
+    const std::size_t bytes = std::size_t(size.width()) * 4 * std::size_t(size.height());
+    std::unique_ptr<PixelBuffer> buffer = state_->take(bytes);
     if (!buffer)
-        buffer = Buffer(bytes);
-    if (!buffer)
-        return QImage();
-    uchar* data = buffer.data();
-    auto lease = std::make_unique<Lease>(Lease{std::move(buffer), state_});
-    // From here the image owns the lease; returnLease gives the buffer back when the image dies.
-    QImage image(data, size.width(), size.height(), stride, QImage::Format_RGB32, returnLease, lease.get());
-    if (image.isNull())
-        return QImage(); // the lease dies with this scope, unmapping the buffer
-    lease.release();
-    return image;
+        buffer = factory_(bytes);
+    return buffer ? adopt(std::move(buffer), size) : QImage();
 }
 
 void PixelBufferPool::prepare(std::size_t bytes) {
-    Buffer buffer = state_->take(bytes);
+    std::unique_ptr<PixelBuffer> buffer = state_->take(bytes);
     if (!buffer)
-        buffer = Buffer(bytes);
-    if (buffer)
-        state_->give(std::move(buffer));
+        buffer = factory_(bytes);
+    give(std::move(buffer));
+}
+
+void PixelBufferPool::release() {
+    std::vector<std::unique_ptr<PixelBuffer>> idle;
+    std::lock_guard lock(state_->mutex);
+    idle.swap(state_->idle);
 }
 
 int PixelBufferPool::idleCount() const {

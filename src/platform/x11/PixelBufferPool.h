@@ -7,24 +7,50 @@
 #include <QImage>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 namespace glimra::x11 {
 
+// Memory an image can live in: anonymous memory, or a shared memory segment the X server writes into.
+class PixelBuffer {
+public:
+    virtual ~PixelBuffer() = default;
+    virtual uchar* data() const = 0;
+    virtual std::size_t capacity() const = 0;
+    // The pool is gone, and maybe whatever its owner held: let go of the memory without calling on
+    // anything else (a shared memory segment then leaves its X side to the connection's end).
+    virtual void orphan() {}
+};
+
 class PixelBufferPool {
 public:
-    // Keeps at most maxIdle unused buffers; more are unmapped when they come back.
+    // Makes a buffer of at least that many bytes with its pages resident; nullptr when it cannot.
+    using Factory = std::function<std::unique_ptr<PixelBuffer>(std::size_t bytes)>;
+
+    // Anonymous memory, on transparent huge pages where the kernel gives them. Keeps at most maxIdle
+    // unused buffers; more are let go when they come back.
     explicit PixelBufferPool(int maxIdle = 2);
+    PixelBufferPool(int maxIdle, Factory factory);
     ~PixelBufferPool();
     PixelBufferPool(const PixelBufferPool&) = delete;
     PixelBufferPool& operator=(const PixelBufferPool&) = delete;
 
-    // An RGB32 image of that size on a pooled buffer (contents undefined); null when memory is short.
-    // The image stays valid after the pool is destroyed.
+    // An RGB32 image of that size on a pooled buffer, idle or new (contents undefined); null when memory
+    // is short. The image stays valid after the pool is destroyed.
     QImage createImage(const QSize& size);
 
-    // Maps and touches a buffer of at least that many bytes now, so the next grab finds it warm.
+    // The smallest idle buffer of at least that many bytes, for the caller to fill and then hand out
+    // with adopt() or give back; nullptr when none is idle.
+    std::unique_ptr<PixelBuffer> takeIdle(std::size_t bytes);
+    // An RGB32 image of that size in the buffer, which comes back here when the image dies.
+    QImage adopt(std::unique_ptr<PixelBuffer> buffer, const QSize& size);
+    void give(std::unique_ptr<PixelBuffer> buffer);
+
+    // Makes sure a buffer of at least that many bytes is idle, so the next grab finds it warm.
     void prepare(std::size_t bytes);
+    // Lets go of every idle buffer; images handed out keep theirs.
+    void release();
 
     int idleCount() const;
 
@@ -32,6 +58,7 @@ public:
 
 private:
     std::shared_ptr<State> state_;
+    Factory factory_;
 };
 
 // Makes a fresh mapping's pages resident in one go (shared memory segments use it too).

@@ -4,18 +4,24 @@
 
 #include <algorithm>
 #include <deque>
+#include <limits>
 
 namespace glimra::x11 {
 
 namespace {
 
-// Shared memory segments are capped; a larger piece is read in bands of rows.
+// Segments a piece is read through (and copied out of) are capped; a larger piece is read in bands of
+// rows. An image in a segment of its own has no cap.
 constexpr std::size_t kShmMaxBytes = std::size_t(64) << 20;
+// An image in its segment is requested in bands of this size all at once: the server fills the next
+// band while this process sets the alpha bytes of the last.
+constexpr std::size_t kShmPipelineBandBytes = std::size_t(1) << 20;
 // A plain GetImage reply is a fresh malloc each time: bands of this size stay in the heap's warm part.
 constexpr std::size_t kPlainBandBytes = std::size_t(4) << 20;
 constexpr int kPlainLookahead = 2;
 
-// X pads the 24 colour bits to 32 with an undefined top byte; Format_RGB32 wants it 0xff.
+// X pads the 24 colour bits to 32 with an undefined top byte; Format_RGB32 wants it 0xff. `src` may
+// be `dst`.
 void copyOpaque(const uchar* src, uchar* dst, int width) {
     const auto* s = reinterpret_cast<const quint32*>(src);
     auto* d = reinterpret_cast<quint32*>(dst);
@@ -44,10 +50,57 @@ void scaleInto(const QImage& src, QImage& dst, const QRect& target) {
     }
 }
 
+// Reads src's rows in bands of about bandBytes, with at most `lookahead` bands requested ahead:
+// request(y, rows) sends a band's read and gives its cookie, take(y, rows, cookie) waits for it and
+// stores its rows (false on failure, which ends the read: the replies still due are discarded).
+template <typename Cookie, typename Request, typename Take, typename Discard>
+bool readInBands(const QRect& src, std::size_t bandBytes, std::size_t lookahead, Request request, Take take,
+                 Discard discard) {
+    const std::size_t rowBytes = std::size_t(src.width()) * 4;
+    const int band = int(std::clamp<std::size_t>(bandBytes / rowBytes, 1, std::size_t(src.height())));
+    struct Pending {
+        int y, rows;
+        Cookie cookie;
+    };
+    std::deque<Pending> pending;
+    int next = 0;
+    auto requestNext = [&] {
+        const int rows = std::min(band, src.height() - next);
+        pending.push_back({next, rows, request(next, rows)});
+        next += rows;
+    };
+    while (next < src.height() && pending.size() < lookahead)
+        requestNext();
+    while (!pending.empty()) {
+        const Pending p = pending.front();
+        pending.pop_front();
+        if (!take(p.y, p.rows, p.cookie)) {
+            for (const Pending& rest : pending)
+                discard(rest.cookie);
+            return false;
+        }
+        if (next < src.height())
+            requestNext();
+    }
+    return true;
+}
+
+bool logReadFailure(const QRect& src, int y, int rows, xcb_generic_error_t* error, const char* how) {
+    logLine(QStringLiteral("reading %1 x %2 pixels at (%3, %4)%5 failed (error %6)")
+                .arg(src.width())
+                .arg(rows)
+                .arg(src.x())
+                .arg(src.y() + y)
+                .arg(QLatin1String(how))
+                .arg(error ? error->error_code : 0));
+    std::free(error);
+    return false;
+}
+
 } // namespace
 
 ScreenGrabber::ScreenGrabber(XcbConnection& connection, bool useSharedMemory)
-    : x_(connection), segment_(connection) {
+    : x_(connection), segments_(1, [this](std::size_t bytes) { return makeSegment(bytes); }), pool_(1) {
     checkPixelFormat();
     xcb_connection_t* c = x_.get();
     const xcb_query_extension_reply_t* shmExt = xcb_get_extension_data(c, &xcb_shm_id);
@@ -84,65 +137,79 @@ void ScreenGrabber::checkPixelFormat() {
                                   .arg(bitsPerPixel);
 }
 
-bool ScreenGrabber::ensureSegment(std::size_t bytes) {
-    if (segment_.ensure(bytes))
-        return true;
-    shmAvailable_ = false;
-    return false;
+std::unique_ptr<PixelBuffer> ScreenGrabber::makeSegment(std::size_t bytes) {
+    std::unique_ptr<ShmSegment> segment = ShmSegment::create(x_, bytes);
+    if (!segment) {
+        shmAvailable_ = false;
+        return nullptr;
+    }
+    prime(*segment);
+    return segment;
 }
 
 bool ScreenGrabber::read(const QRect& src, uchar* dst, qsizetype stride) {
-    return shmAvailable_ ? readShm(src, dst, stride) : readPlain(src, dst, stride);
+    if (!shmAvailable_)
+        return readPlain(src, dst, stride);
+    const std::size_t rowBytes = std::size_t(src.width()) * 4;
+    const std::size_t bytes = std::max(
+        rowBytes, std::min(kShmMaxBytes / rowBytes * rowBytes, rowBytes * std::size_t(src.height())));
+    std::unique_ptr<PixelBuffer> segment = segments_.takeIdle(bytes);
+    if (!segment) {
+        // The server faults a new segment in page by page at its first use (about 90 ms for 4K here),
+        // far slower than a plain read: read plainly now and let the server fault a segment in behind
+        // this grab, ready for the next.
+        const bool ok = readPlain(src, dst, stride);
+        segments_.prepare(bytes);
+        return ok;
+    }
+    const bool ok =
+        readShm(static_cast<ShmSegment&>(*segment), src, dst, stride); // segments_ holds nothing else
+    segments_.give(std::move(segment));
+    return ok;
 }
 
-bool ScreenGrabber::readShm(const QRect& src, uchar* dst, qsizetype stride) {
+// Reads src through the segment into dst. When dst is the segment's own memory (rows without gaps) the
+// rows land in place, requested in bands all at once; otherwise bands as large as the segment are read
+// and copied out one after the other.
+bool ScreenGrabber::readShm(ShmSegment& segment, const QRect& src, uchar* dst, qsizetype stride) {
+    segment.settle();
     xcb_connection_t* c = x_.get();
     const std::size_t rowBytes = std::size_t(src.width()) * 4;
-    const int band = int(std::clamp<std::size_t>(kShmMaxBytes / rowBytes, 1, std::size_t(src.height())));
-    for (int y = 0; y < src.height(); y += band) {
-        const int rows = std::min(band, src.height() - y);
-        const QRect rest(src.x(), src.y() + y, src.width(), src.height() - y);
-        segment_.settle();
-        if (segment_.size() < rowBytes * std::size_t(rows)) {
-            // The server faults a new segment in page by page at its first use (about 90 ms for 4K
-            // here), far slower than a plain read: read plainly now and let the server fault the
-            // segment in behind this grab, ready for the next.
-            const bool ok = readPlain(rest, dst + y * stride, stride);
-            if (ensureSegment(rowBytes * std::size_t(rows)))
-                prime(QRect(src.x(), src.y(), src.width(), rows));
-            return ok;
-        }
-        xcb_generic_error_t* error = nullptr;
-        Reply<xcb_shm_get_image_reply_t> r(xcb_shm_get_image_reply(
-            c,
-            xcb_shm_get_image(c, x_.root(), int16_t(src.x()), int16_t(src.y() + y), uint16_t(src.width()),
-                              uint16_t(rows), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_.id(), 0),
-            &error));
-        if (!r || r->size < rowBytes * std::size_t(rows)) {
-            logLine(
-                QStringLiteral("reading %1 x %2 pixels at (%3, %4) through shared memory failed (error %5)")
-                    .arg(src.width())
-                    .arg(rows)
-                    .arg(src.x())
-                    .arg(src.y() + y)
-                    .arg(error ? error->error_code : 0));
-            std::free(error);
-            return false;
-        }
-        const auto* from = static_cast<const uchar*>(segment_.address());
-        for (int row = 0; row < rows; ++row)
-            copyOpaque(from + std::size_t(row) * rowBytes, dst + (y + row) * stride, src.width());
-    }
-    return true;
+    const bool inPlace = dst == segment.data() && std::size_t(stride) == rowBytes;
+    const std::size_t bandBytes = inPlace ? kShmPipelineBandBytes : segment.capacity();
+    return readInBands<xcb_shm_get_image_cookie_t>(
+        src, bandBytes, inPlace ? std::numeric_limits<std::size_t>::max() : 1,
+        [&](int y, int rows) {
+            const auto offset = uint32_t(inPlace ? std::size_t(y) * rowBytes : 0);
+            return xcb_shm_get_image(c, x_.root(), int16_t(src.x()), int16_t(src.y() + y),
+                                     uint16_t(src.width()), uint16_t(rows), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                     segment.id(), offset);
+        },
+        [&](int y, int rows, xcb_shm_get_image_cookie_t cookie) {
+            xcb_generic_error_t* error = nullptr;
+            Reply<xcb_shm_get_image_reply_t> r(xcb_shm_get_image_reply(c, cookie, &error));
+            if (!r || r->size < rowBytes * std::size_t(rows))
+                return logReadFailure(src, y, rows, error, " through shared memory");
+            const uchar* from = segment.data() + (inPlace ? std::size_t(y) * rowBytes : 0);
+            for (int row = 0; row < rows; ++row)
+                copyOpaque(from + std::size_t(row) * rowBytes, dst + (y + row) * stride, src.width());
+            return true;
+        },
+        [c](xcb_shm_get_image_cookie_t cookie) { xcb_discard_reply(c, cookie.sequence); });
 }
 
-// A shared memory read nobody waits for: the server touches every page of the segment while this
-// process goes on.
-void ScreenGrabber::prime(const QRect& src) {
+// A shared memory read nobody waits for: the server touches every page of the segment (as much of it
+// as the root window fills) while this process goes on.
+void ScreenGrabber::prime(const ShmSegment& segment) {
     xcb_connection_t* c = x_.get();
+    const xcb_screen_t* screen = x_.screen();
+    const std::size_t rowBytes = std::size_t(screen->width_in_pixels) * 4;
+    const int rows = int(std::min<std::size_t>(screen->height_in_pixels, segment.capacity() / rowBytes));
+    if (rows <= 0)
+        return;
     const xcb_shm_get_image_cookie_t cookie =
-        xcb_shm_get_image(c, x_.root(), int16_t(src.x()), int16_t(src.y()), uint16_t(src.width()),
-                          uint16_t(src.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_.id(), 0);
+        xcb_shm_get_image(c, x_.root(), 0, 0, screen->width_in_pixels, uint16_t(rows), ~0u,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, segment.id(), 0);
     xcb_discard_reply(c, cookie.sequence);
     xcb_flush(c);
 }
@@ -150,54 +217,43 @@ void ScreenGrabber::prime(const QRect& src) {
 bool ScreenGrabber::readPlain(const QRect& src, uchar* dst, qsizetype stride) {
     xcb_connection_t* c = x_.get();
     const std::size_t rowBytes = std::size_t(src.width()) * 4;
-    const int band = int(std::clamp<std::size_t>(kPlainBandBytes / rowBytes, 1, std::size_t(src.height())));
-    struct Pending {
-        int y, rows;
-        xcb_get_image_cookie_t cookie;
-    };
-    std::deque<Pending> pending;
-    int next = 0;
-    auto request = [&] {
-        const int rows = std::min(band, src.height() - next);
-        pending.push_back(
-            {next, rows,
-             xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x_.root(), int16_t(src.x()), int16_t(src.y() + next),
-                           uint16_t(src.width()), uint16_t(rows), ~0u)});
-        next += rows;
-    };
-    bool ok = true;
-    while (next < src.height() && int(pending.size()) < kPlainLookahead)
-        request();
-    while (!pending.empty()) {
-        const Pending p = pending.front();
-        pending.pop_front();
-        xcb_generic_error_t* error = nullptr;
-        Reply<xcb_get_image_reply_t> r(xcb_get_image_reply(c, p.cookie, &error));
-        if (ok && (!r || std::size_t(xcb_get_image_data_length(r.get())) < rowBytes * std::size_t(p.rows))) {
-            logLine(QStringLiteral("reading %1 x %2 pixels at (%3, %4) failed (error %5)")
-                        .arg(src.width())
-                        .arg(p.rows)
-                        .arg(src.x())
-                        .arg(src.y() + p.y)
-                        .arg(error ? error->error_code : 0));
-            ok = false;
-        }
-        std::free(error);
-        if (ok) {
+    return readInBands<xcb_get_image_cookie_t>(
+        src, kPlainBandBytes, kPlainLookahead,
+        [&](int y, int rows) {
+            return xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x_.root(), int16_t(src.x()),
+                                 int16_t(src.y() + y), uint16_t(src.width()), uint16_t(rows), ~0u);
+        },
+        [&](int y, int rows, xcb_get_image_cookie_t cookie) {
+            xcb_generic_error_t* error = nullptr;
+            Reply<xcb_get_image_reply_t> r(xcb_get_image_reply(c, cookie, &error));
+            if (!r || std::size_t(xcb_get_image_data_length(r.get())) < rowBytes * std::size_t(rows))
+                return logReadFailure(src, y, rows, error, "");
             const uchar* from = xcb_get_image_data(r.get());
-            for (int row = 0; row < p.rows; ++row)
-                copyOpaque(from + std::size_t(row) * rowBytes, dst + (p.y + row) * stride, src.width());
-            if (next < src.height())
-                request();
-        }
-    }
-    return ok;
+            for (int row = 0; row < rows; ++row)
+                copyOpaque(from + std::size_t(row) * rowBytes, dst + (y + row) * stride, src.width());
+            return true;
+        },
+        [c](xcb_get_image_cookie_t cookie) { xcb_discard_reply(c, cookie.sequence); });
 }
 
 QImage ScreenGrabber::grab(const GrabPlan& plan) {
     if (!pixelFormatProblem_.isEmpty()) {
         logLine(pixelFormatProblem_);
         return QImage();
+    }
+    const bool covered = plan.pieces.size() == 1 && plan.pieces.front().target == QRect(QPoint(), plan.size);
+    if (covered && shmAvailable_ && plan.pieces.front().source.size() == plan.size) {
+        // One piece: the server writes it straight into a segment that becomes the image.
+        const std::size_t bytes = std::size_t(plan.size.width()) * 4 * std::size_t(plan.size.height());
+        if (std::unique_ptr<PixelBuffer> buffer = segments_.takeIdle(bytes)) {
+            auto& segment = static_cast<ShmSegment&>(*buffer); // segments_ holds nothing else
+            if (!readShm(segment, plan.pieces.front().source, segment.data(), plan.size.width() * 4)) {
+                segments_.give(std::move(buffer));
+                return QImage();
+            }
+            return segments_.adopt(std::move(buffer), plan.size);
+        }
+        // No warm segment: read below, which readies one for the next grab.
     }
     QImage image = pool_.createImage(plan.size);
     if (image.isNull()) {
@@ -206,7 +262,6 @@ QImage ScreenGrabber::grab(const GrabPlan& plan) {
                     .arg(plan.size.height()));
         return QImage();
     }
-    const bool covered = plan.pieces.size() == 1 && plan.pieces.front().target == image.rect();
     if (!covered)
         fillBlack(image);
     for (const GrabPiece& piece : plan.pieces) {
@@ -225,20 +280,28 @@ QImage ScreenGrabber::grab(const GrabPlan& plan) {
 }
 
 void ScreenGrabber::warmUp(const GrabPlan& plan) {
-    pool_.prepare(std::size_t(plan.size.width()) * std::size_t(plan.size.height()) * 4);
+    const std::size_t imageBytes = std::size_t(plan.size.width()) * 4 * std::size_t(plan.size.height());
+    const bool onePiece = plan.pieces.size() == 1 && plan.pieces.front().source.size() == plan.size;
+    if (!shmAvailable_ || !onePiece)
+        pool_.prepare(imageBytes);
     if (!shmAvailable_)
         return;
-    // The segment for the largest screen, faulted in by the server while the caller goes on.
-    QRect largest;
-    for (const GrabPiece& piece : plan.pieces)
-        if (qint64(piece.source.width()) * piece.source.height() > qint64(largest.width()) * largest.height())
-            largest = piece.source;
-    if (largest.isEmpty())
+    if (onePiece) {
+        segments_.prepare(imageBytes);
         return;
-    const std::size_t rowBytes = std::size_t(largest.width()) * 4;
-    largest.setHeight(int(std::min<std::size_t>(std::size_t(largest.height()), kShmMaxBytes / rowBytes)));
-    if (ensureSegment(rowBytes * std::size_t(largest.height())))
-        prime(largest);
+    }
+    // The segment for reading the largest piece.
+    std::size_t largest = 0;
+    for (const GrabPiece& piece : plan.pieces)
+        largest =
+            std::max(largest, std::size_t(piece.source.width()) * 4 * std::size_t(piece.source.height()));
+    if (largest > 0)
+        segments_.prepare(std::min(largest, kShmMaxBytes));
+}
+
+void ScreenGrabber::releaseBuffers() {
+    segments_.release();
+    pool_.release();
 }
 
 } // namespace glimra::x11

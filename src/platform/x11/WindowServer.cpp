@@ -125,4 +125,8 @@ void WindowServer::warmUp() {
         d->grabber.warmUp(*plan);
 }
 
+void WindowServer::releaseBuffers() {
+    d->grabber.releaseBuffers();
+}
+
 } // namespace glimra::x11

@@ -6,7 +6,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QImageReader>
 #include <QImageWriter>
 
 #include <cmath>
@@ -22,7 +21,7 @@ std::shared_ptr<NSImage> NSImage::imageNamed(const QString& name, const QString&
     if (icon.isNull())
         return nullptr;
     // The size in points is the 1x file's; without one, the smallest variant at 2x.
-    QSizeF size = QImageReader(QDir(directory).filePath(name + QStringLiteral(".png"))).size();
+    QSizeF size = pngFileSize(QDir(directory).filePath(name + QStringLiteral(".png")));
     if (size.isEmpty()) {
         const QList<QSize> sizes = icon.availableSizes();
         size = QSizeF(sizes.value(0)) / 2.0;

@@ -11,6 +11,21 @@ Q_LOGGING_CATEGORY(lcImages, "glimra.images")
 
 namespace glimra {
 
+namespace {
+
+// A reader that takes the file for PNG and nothing else: one left to guess would load every image format
+// plugin there is (a few MB of libraries, for the life of the process) to ask each about the file.
+class PngReader : public QImageReader {
+public:
+    explicit PngReader(const QString& path) : QImageReader(path, "png") { setAutoDetectImageFormat(false); }
+};
+
+} // namespace
+
+QSize pngFileSize(const QString& path) {
+    return PngReader(path).size();
+}
+
 QIcon loadNamedImage(const QString& resourcesDir, const QString& name) {
     if (name.isEmpty() || name.contains(QLatin1Char('/'))) {
         qCWarning(lcImages, "Not an image name: \"%s\"", qPrintable(name));
@@ -26,7 +41,7 @@ QIcon loadNamedImage(const QString& resourcesDir, const QString& name) {
     for (const QString& file : files) {
         if (!pattern.match(file).hasMatch())
             continue;
-        QImageReader reader(dir.filePath(file), "png");
+        PngReader reader(dir.filePath(file));
         const QImage image = reader.read();
         if (image.isNull()) {
             qCWarning(lcImages, "Skipping image %s: %s", qPrintable(dir.filePath(file)),
@@ -64,7 +79,7 @@ QImage loadNamedImageForScale(const QString& resourcesDir, const QString& name, 
         qCWarning(lcImages, "No image named \"%s\" in %s", qPrintable(name), qPrintable(resourcesDir));
         return {};
     }
-    QImageReader reader(fileFor(best), "png");
+    PngReader reader(fileFor(best));
     QImage image = reader.read();
     if (image.isNull()) {
         qCWarning(lcImages, "Skipping image %s: %s", qPrintable(fileFor(best)),

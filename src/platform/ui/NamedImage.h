@@ -17,4 +17,7 @@ QIcon loadNamedImage(const QString& resourcesDir, const QString& name);
 // that it paints at its size in points. Null (with a log line) when there is none.
 QImage loadNamedImageForScale(const QString& resourcesDir, const QString& name, qreal devicePixelRatio);
 
+// The pixel size of a PNG file from its header; empty when it is not one.
+QSize pngFileSize(const QString& path);
+
 } // namespace glimra

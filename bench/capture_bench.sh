@@ -29,9 +29,10 @@ done
 
 echo
 echo "Medians of $runs runs, ms (helper = message 6 sent until the PNG is on disk):"
-printf '%-10s %8s %8s %12s %8s %8s %14s %18s\n' size helper first grab+encode scrot maim "helper/(g+e)" "fastest tool/helper"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-10s %8s %8s %12s %8s %8s %14s %14s\n' size helper first grab+encode scrot maim "helper/(g+e)" "scrot/helper"
 for row in "${rows[@]}"; do
   # ROW size helper first grab+encode scrot maim ratio speedup
   set -- $row
-  printf '%-10s %8s %8s %12s %8s %8s %13sx %17sx\n' "$2" "$3" "$4" "$5" "$6" "$7" "$8" "$9"
+  printf '%-10s %8s %8s %12s %8s %8s %13sx %13sx\n' "$2" "$3" "$4" "$5" "$6" "$7" "$8" "$9"
 done

@@ -243,7 +243,9 @@ void HelperAppDelegate::sendToPeer(xpc_object_t message) {
 bool HelperAppDelegate::sendScreenshot(const QImage& image, uint64_t width, uint64_t height,
                                        const std::optional<QString>& docTitle) {
     QByteArray png;
-    if (!pngEncoder_.encode(image, png))
+    const bool encoded = pngEncoder_.encode(image, png);
+    releaseBuffersWhenQuiet();
+    if (!encoded)
         return false;
     xpc_object_t message = makeScreenshotMessage(std::move(png), width, height, docTitle);
 

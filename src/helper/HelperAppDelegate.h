@@ -19,6 +19,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -115,6 +116,10 @@ private:
     void sendToPeer(xpc::xpc_object_t message);
     xpc::xpc_connection_t peerConnection() const;
     void replyToMessage(const xpc::xpc_object_t& message);
+    // The grab segment and the encoder's buffers stay warm between captures and go after a quiet
+    // minute: an idle helper holds little more than its code.
+    void releaseBuffersWhenQuiet();
+    void releaseIdleBuffers();
 
     // Written by XPC delivery, read on the main thread.
     std::atomic<bool> _keepHelperRunning{false};
@@ -129,6 +134,7 @@ private:
     xpc::xpc_object_t _xpc_screen_snap_message;
 
     glimra::png::PngEncoder pngEncoder_;
+    QTimer quietTimer_;
 
     // The menu and its outlets, made with the delegate as a nib would make them.
     std::unique_ptr<QMenu> statusMenu;

@@ -168,6 +168,11 @@ void ScreensnapManager::warmUp() {
     crosshairWindowController_->prepareResizeController();
 }
 
+void ScreensnapManager::releaseBuffers() {
+    if (windowServer_)
+        windowServer_->releaseBuffers();
+}
+
 std::optional<WindowInfo> ScreensnapManager::windowInformationForLocation(QPointF point,
                                                                           uint32_t ignoringWindowNumber) {
     return windowInformationForLocation(

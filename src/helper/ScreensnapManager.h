@@ -66,6 +66,8 @@ public:
     // Connects to the window server and readies its grab buffers and the region capture's resize
     // panel, so the first capture is as fast as later ones.
     void warmUp();
+    // Lets the grab buffers go (see WindowServer::releaseBuffers).
+    void releaseBuffers();
 
 private:
     glimra::x11::WindowServer* windowServer();

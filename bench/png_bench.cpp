@@ -4,8 +4,9 @@
 //
 //   png_bench [--runs N] [--variants] [--save DIR] [--image FILE]...
 //
-// The encoder runs with its defaults (ISA-L level 1, Up filter, one strip per processor) and on one
-// thread. --variants also measures ISA-L levels 0-3 with every filter on one thread, and the DEFLATE
+// The encoder runs with its defaults (ISA-L level 1, Up filter, 4 KiB window, one strip per processor)
+// and on one thread. --variants also measures ISA-L levels 0-3 with every filter and other windows on
+// one thread, and the DEFLATE
 // step alone on the same Up-filtered rows through ISA-L and through libdeflate; --save writes the images
 // and their encodings for inspection. bench/png_desktop_bench.sh takes real desktop screenshots for --image.
 
@@ -523,23 +524,30 @@ int main(int argc, char** argv) {
         }
 
         if (variants) {
+            // One thread, options as given.
+            const auto variant = [&](const QString& name, EncoderOptions options) {
+                options.threads = 1;
+                PngEncoder candidate(options);
+                QByteArray candidateOut;
+                const Result r = measure(std::max(1, runs / 3), [&] {
+                    candidate.encode(image, candidateOut);
+                    return candidateOut.size();
+                });
+                printRow(name.toUtf8().constData(), r, image, reference);
+            };
             for (int level : {0, 1, 2, 3}) {
                 for (Filter filter :
                      {Filter::Up, Filter::Sub, Filter::Paeth, Filter::Adaptive, Filter::None}) {
                     EncoderOptions options;
-                    options.threads = 1;
                     options.compressionLevel = level;
                     options.filter = filter;
-                    PngEncoder candidate(options);
-                    QByteArray candidateOut;
-                    const Result r = measure(std::max(1, runs / 3), [&] {
-                        candidate.encode(image, candidateOut);
-                        return candidateOut.size();
-                    });
-                    const QByteArray name =
-                        QString("level %1, %2").arg(level).arg(filterName(filter)).toUtf8();
-                    printRow(name.constData(), r, image, reference);
+                    variant(QString("level %1, %2").arg(level).arg(filterName(filter)), options);
                 }
+            }
+            for (int windowBits : {10, 15}) {
+                EncoderOptions options;
+                options.windowBits = windowBits;
+                variant(QString("level 1, up, %1 KiB window").arg((1 << windowBits) / 1024), options);
             }
             compareDeflaters(image, std::max(1, runs / 3), reference);
         }

@@ -262,7 +262,7 @@ struct PngEncoder::Strip {
     }
 
     // Filters and compresses rows [firstRow, endRow) into `out`; sets outSize (0 on failure) and adler.
-    void run(const QImage& image, bool translucent, Filter filter, int level, bool last) {
+    void run(const QImage& image, bool translucent, Filter filter, int level, int windowBits, bool last) {
         outSize = 0;
         const std::size_t rowBytes = std::size_t(image.width()) * (translucent ? 4 : 3) + 1;
         const int batchRows = int(std::max<std::size_t>(1, batch.size() / rowBytes));
@@ -272,6 +272,7 @@ struct PngEncoder::Strip {
         s.level_buf = levelBuffer.get();
         s.level_buf_size = levelBufferBytes;
         s.gzip_flag = IGZIP_DEFLATE;
+        s.hist_bits = std::uint16_t(windowBits);
         s.next_out = out;
         s.avail_out = std::uint32_t(std::min<std::size_t>(outCapacity, UINT32_MAX));
         adler = 1;
@@ -301,6 +302,7 @@ struct PngEncoder::Strip {
 PngEncoder::PngEncoder(EncoderOptions options) : m_options(options) {
     m_options.compressionLevel =
         std::clamp(m_options.compressionLevel, ISAL_DEF_MIN_LEVEL, ISAL_DEF_MAX_LEVEL);
+    m_options.windowBits = std::clamp(m_options.windowBits, 8, ISAL_DEF_MAX_HIST_BITS);
     m_options.maxChunkBytes = std::clamp<std::size_t>(m_options.maxChunkBytes, 1, kMaxChunkPayload);
     m_options.minStripBytes = std::max<std::size_t>(m_options.minStripBytes, 1);
 }
@@ -409,7 +411,10 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
     }
     const Filter filter = m_options.filter;
     const int level = m_options.compressionLevel;
-    auto run = [&](Strip& strip, bool last) { strip.run(*source, translucent, filter, level, last); };
+    const int windowBits = m_options.windowBits;
+    auto run = [&](Strip& strip, bool last) {
+        strip.run(*source, translucent, filter, level, windowBits, last);
+    };
     std::vector<std::thread> workers;
     workers.reserve(std::size_t(stripCount - 1));
     for (int k = 0; k < stripCount - 1; ++k) {

@@ -7,8 +7,9 @@
 # helper's are also printed split into anonymous, file-backed and shared memory. On a headless server
 # with GLX, flameshot maps Mesa's software renderer (libLLVM alone is about 20 MB): its figure is also
 # printed without the GL driver's libraries.
-#   bench/idle_memory_bench.sh [BUILD_DIR] [QUIET_SECONDS]
-# flameshot is installed for this measurement when it is missing (it is no dependency of the project).
+#   bench/idle_memory_bench.sh [--install-flameshot] [BUILD_DIR] [QUIET_SECONDS]
+# (build the GlimraHelper target first; --install-flameshot installs flameshot through apt-get, for this
+# comparison only: it is not one of the project's packages)
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -57,11 +58,15 @@ if [ "${1:-}" = "--inside" ]; then
   exit 0
 fi
 
-build="$(cd "${1:-$root/build}" && pwd)"
-quiet="${2:-90}"
 . "$root/scripts/lib/session.sh"
+if [ "${1:-}" = "--install-flameshot" ]; then
+  glimra_install_missing flameshot
+  shift
+fi
+build="$(cd "${1:-$root/build}" && pwd)"
+quiet="${2:-75}"
 glimra_install_missing trayer x11-utils
-command -v flameshot >/dev/null || glimra_install_missing flameshot || echo "note: no flameshot; its column stays -" >&2
+command -v flameshot >/dev/null || echo "note: flameshot is not installed; its columns stay - (--install-flameshot)" >&2
 helper="$build/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app/Contents/MacOS/GlimraHelper"
 [ -x "$helper" ] || { echo "missing $helper: cmake --build $build --target GlimraHelper" >&2; exit 1; }
 

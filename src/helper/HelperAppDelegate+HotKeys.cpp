@@ -70,6 +70,21 @@ OSStatus GlobalHotKeyHandler(EventHandlerCallRef, EventRef event, void* userData
     return noErr;
 }
 
+namespace {
+
+// Captures fire on the release; the press comes a tenth of a second or so before it, time enough to
+// ready the grab buffers the helper let go while it was quiet.
+OSStatus HotKeyPressedHandler(EventHandlerCallRef, EventRef event, void* userData) {
+    EventHotKeyID hotKeyID{};
+    if (GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof(hotKeyID),
+                          nullptr, &hotKeyID) == noErr &&
+        hotKeyID.signature == kHotKeySignature && hotKeyID.id != 4 && userData)
+        static_cast<HelperAppDelegate*>(userData)->rewarmBuffers();
+    return noErr;
+}
+
+} // namespace
+
 void HelperAppDelegate::installHotKeys() {
     const EventTypeSpec eventType{kEventClassKeyboard, kEventHotKeyReleased};
     OSStatus status =
@@ -78,6 +93,8 @@ void HelperAppDelegate::installHotKeys() {
         NSLog("Could not install hot key handler.  Error = %d", status);
         return;
     }
+    const EventTypeSpec pressed{kEventClassKeyboard, kEventHotKeyPressed};
+    InstallEventHandler(GetApplicationEventTarget(), &HotKeyPressedHandler, 1, &pressed, this, nullptr);
     for (const HotKey& hotKey : kHotKeys) {
         EventHotKeyRef reference = nullptr;
         status =

@@ -117,6 +117,14 @@ void HelperAppDelegate::releaseBuffersWhenQuiet() {
     quietTimer_.start();
 }
 
+void HelperAppDelegate::rewarmBuffers() {
+    // The quiet timer runs exactly while the buffers are warm.
+    if (quietTimer_.isActive() || ScreensnapManager::sharedManager().isSnapping())
+        return;
+    ScreensnapManager::sharedManager().warmUp();
+    releaseBuffersWhenQuiet();
+}
+
 void HelperAppDelegate::releaseIdleBuffers() {
     ScreensnapManager& manager = ScreensnapManager::sharedManager();
     if (manager.isSnapping()) {

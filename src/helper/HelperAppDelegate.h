@@ -95,6 +95,8 @@ public:
 
     // The global hot keys.
     void installHotKeys();
+    // Readies the grab buffers again when a quiet minute let them go (a capture hot key was pressed).
+    void rewarmBuffers();
 
     // Sends what the private queue still holds; called once the event loop has ended.
     void flushOutgoingMessages();

@@ -2,7 +2,7 @@
 // The main application's side of a benchmark that runs the real helper: this program owns
 // app.glimra.Glimra, starts the helper with settings of its own, becomes its peer, allows its capture
 // requests and, on kXPCMessageScreenshot (8), saves the PNG exactly as the reference main application
-// does (<title>.png through QSaveFile). With it, a realistic screen's content to show meanwhile.
+// does, with its own code. With it, a realistic screen's content to show meanwhile.
 
 #include "DistributedNotificationCenter.h"
 #include "ReferenceMainApp.h"
@@ -18,7 +18,6 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
-#include <QSaveFile>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -206,16 +205,16 @@ private:
             xpc_connection_send_message(xpc_dictionary_get_remote_connection(event), reply);
         } else if (kind == kXPCMessageScreenshot) {
             arrived_ = ms(timer_);
-            const QByteArray png = xpc_dictionary_get_data(event, kXPCPNGDataKey);
-            const QString title = QString::fromStdString(xpc_dictionary_get_string(event, kXPCTitleKey));
-            const QString path = ReferenceMainApp::uniqueFilePath(QDir(folder_), title);
-            QSaveFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit()) {
-                std::fprintf(stderr, "could not save %s\n", qPrintable(path));
+            QString error;
+            const QString path = ReferenceMainApp::saveScreenshot(event, folder_, &error);
+            if (path.isEmpty()) {
+                std::fprintf(stderr, "could not save in %s: %s\n", qPrintable(folder_), qPrintable(error));
                 return;
             }
             saved_ = ms(timer_);
-            pngBytes_ = png.size();
+            size_t length = 0;
+            xpc_dictionary_get_data(event, kXPCPNGDataKey, &length);
+            pngBytes_ = qint64(length);
             lastPath_ = path;
         }
     }

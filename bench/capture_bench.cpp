@@ -1,7 +1,7 @@
 // End-to-end full-screen capture: the time from sending kXPCMessageFullscreenSnapshot (6) to the
 // helper until its PNG is on disk. This program is the main application: it owns app.glimra.Glimra,
 // starts the helper, is its peer, allows its capture requests and, on kXPCMessageScreenshot (8),
-// saves the PNG exactly as the reference main application does (<title>.png through QSaveFile).
+// saves the PNG with the reference main application's own code.
 // Measured in the same rounds, on the same screen content:
 //   - the grab and PNG encoding alone in this (warm) process: WindowServer + PngEncoder, as the
 //     helper does them;

@@ -215,24 +215,37 @@ QString ReferenceMainApp::uniqueFilePath(const QDir& directory, const QString& t
     return path;
 }
 
-void ReferenceMainApp::saveScreenshot(const xpc_object_t& message) {
+QString ReferenceMainApp::saveScreenshot(const xpc_object_t& message, const QString& directory,
+                                         QString* error) {
     // Large data arrives mapped from a memfd: read it in place rather than copying 30 MB.
     size_t length = 0;
     const void* bytes = xpc_dictionary_get_data(message, kXPCPNGDataKey, &length);
     const QByteArray png = QByteArray::fromRawData(static_cast<const char*>(bytes), qsizetype(length));
     const QString title = QString::fromStdString(xpc_dictionary_get_string(message, kXPCTitleKey));
-    const QString path = uniqueFilePath(QDir(options_.outputDirectory), title);
+    const QString path = uniqueFilePath(QDir(directory), title);
     // Written beside its final name and renamed into place, so nobody sees half a file. No fsync:
     // a screenshot is not worth stalling the application for the disk.
     const QString partial = path + QStringLiteral(".part");
     QFile file(partial);
     if (!file.open(QIODevice::WriteOnly, kFilePermissions) || file.write(png) != png.size() ||
         !file.flush() || !QFile::rename(partial, path)) {
-        NSLog("Could not save the screenshot %@: %@", path, file.errorString());
+        *error = file.errorString();
         QFile::remove(partial);
+        return {};
+    }
+    return path;
+}
+
+void ReferenceMainApp::saveScreenshot(const xpc_object_t& message) {
+    QString error;
+    const QString path = saveScreenshot(message, options_.outputDirectory, &error);
+    if (path.isEmpty()) {
+        NSLog("Could not save the screenshot in %@: %@", options_.outputDirectory, error);
         return;
     }
+    size_t length = 0;
+    xpc_dictionary_get_data(message, kXPCPNGDataKey, &length);
     NSLog("Saved screenshot %@ (width %@, height %@, %@ bytes, title \"%@\")", path,
           xpc_dictionary_get_uint64(message, kXPCWidthKey), xpc_dictionary_get_uint64(message, kXPCHeightKey),
-          png.size(), title);
+          qsizetype(length), QString::fromStdString(xpc_dictionary_get_string(message, kXPCTitleKey)));
 }

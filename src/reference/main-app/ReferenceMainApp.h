@@ -38,6 +38,8 @@ public:
 
     // The path a screenshot titled title is saved at: <title>.png, made unique with " 2", " 3", ...
     static QString uniqueFilePath(const QDir& directory, const QString& title);
+    // Saves the PNG of a screenshot message (kind 8) into directory; its path, or empty with *error set.
+    static QString saveScreenshot(const xpc::xpc_object_t& message, const QString& directory, QString* error);
 
 private:
     // The executable of the helper bundle in this application's bundle, empty when there is none.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -207,6 +208,9 @@ int stripBoundary(int k, int stripCount, int height) {
 // this many bytes at a time (at least one row).
 constexpr std::size_t kBatchBytes = std::size_t(256) << 10;
 
+// Bands per thread of an encoding (each at least minStripBytes of filtered data).
+constexpr std::size_t kBandsPerThread = 4;
+
 std::uint32_t levelBufferSize(int level) {
     switch (level) {
     case 1:
@@ -227,22 +231,25 @@ std::size_t deflateBound(std::size_t size) {
 
 } // namespace
 
-// One horizontal band of the image, filtered and compressed on its own thread into its own slot of the
-// output. Every band but the last ends with a sync flush (an empty stored block: byte-aligned, not
-// final), so the bands laid end to end make one DEFLATE stream.
+// One horizontal band of the image, filtered and compressed on its own into its own slot of the output.
+// Every band but the last ends with a sync flush (an empty stored block: byte-aligned, not final), so
+// the bands laid end to end make one DEFLATE stream.
+struct Band {
+    int firstRow = 0;
+    int endRow = 0;
+    std::uint8_t* out = nullptr;
+    std::size_t outCapacity = 0;
+    std::size_t outSize = 0; // 0 until compressed
+    std::uint32_t adler = 1;
+};
+
+// A compressor and its row scratch, kept warm between calls; one per thread of an encoding.
 struct PngEncoder::Strip {
     std::unique_ptr<isal_zstream> stream;
     std::unique_ptr<std::uint8_t[]> levelBuffer;
     std::uint32_t levelBufferBytes = 0;
     std::vector<std::uint8_t> batch; // filtered rows on their way to the compressor
     std::vector<std::uint8_t> rows;  // unfiltered rows for the filters that need them
-    // Per call:
-    int firstRow = 0;
-    int endRow = 0;
-    std::uint8_t* out = nullptr;
-    std::size_t outCapacity = 0;
-    std::size_t outSize = 0;
-    std::uint32_t adler = 1;
 
     bool prepare(int level, std::size_t batchBytes) {
         try {
@@ -261,9 +268,10 @@ struct PngEncoder::Strip {
         return true;
     }
 
-    // Filters and compresses rows [firstRow, endRow) into `out`; sets outSize (0 on failure) and adler.
-    void run(const QImage& image, bool translucent, Filter filter, int level, int windowBits, bool last) {
-        outSize = 0;
+    // Filters and compresses the band's rows into its slot; sets its outSize (0 on failure) and adler.
+    void run(Band& band, const QImage& image, bool translucent, Filter filter, int level, int windowBits,
+             bool last) {
+        band.outSize = 0;
         const std::size_t rowBytes = std::size_t(image.width()) * (translucent ? 4 : 3) + 1;
         const int batchRows = int(std::max<std::size_t>(1, batch.size() / rowBytes));
         isal_zstream& s = *stream;
@@ -273,11 +281,11 @@ struct PngEncoder::Strip {
         s.level_buf_size = levelBufferBytes;
         s.gzip_flag = IGZIP_DEFLATE;
         s.hist_bits = std::uint16_t(windowBits);
-        s.next_out = out;
-        s.avail_out = std::uint32_t(std::min<std::size_t>(outCapacity, UINT32_MAX));
-        adler = 1;
-        for (int y = firstRow; y < endRow; y += batchRows) {
-            const int end = std::min(endRow, y + batchRows);
+        s.next_out = band.out;
+        s.avail_out = std::uint32_t(std::min<std::size_t>(band.outCapacity, UINT32_MAX));
+        std::uint32_t adler = 1;
+        for (int y = band.firstRow; y < band.endRow; y += batchRows) {
+            const int end = std::min(band.endRow, y + batchRows);
             if (translucent)
                 filterRows<4>(image, filter, y, end, batch.data(), rows);
             else
@@ -286,16 +294,18 @@ struct PngEncoder::Strip {
             adler = isal_adler32(adler, batch.data(), bytes);
             s.next_in = batch.data();
             s.avail_in = std::uint32_t(bytes);
-            s.end_of_stream = last && end == endRow;
-            s.flush = !last && end == endRow ? SYNC_FLUSH : NO_FLUSH;
+            s.end_of_stream = last && end == band.endRow;
+            s.flush = !last && end == band.endRow ? SYNC_FLUSH : NO_FLUSH;
             if (isal_deflate(&s) != COMP_OK || s.avail_in != 0)
                 return; // the output slot is full: cannot happen within deflateBound
         }
         // Done when everything, the flush or the final block included, has been written.
         const bool done =
             last ? s.internal_state.state == ZSTATE_END : s.internal_state.state == ZSTATE_NEW_HDR;
-        if (done)
-            outSize = s.total_out;
+        if (done) {
+            band.outSize = s.total_out;
+            band.adler = adler;
+        }
     }
 };
 
@@ -364,23 +374,34 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
     const std::size_t rowBytes = std::size_t(width) * channels + 1;
     const std::size_t filteredSize = rowBytes * std::size_t(height);
 
-    const int stripCount = stripCountFor(filteredSize, height);
-    if (m_strips.size() < std::size_t(stripCount))
-        m_strips.resize(std::size_t(stripCount));
+    // Threads take bands one after the other: a screen's costly parts (photos, text) gather in some rows,
+    // and bands of equal height would leave one thread working while the other waits.
+    const int threadCount = stripCountFor(filteredSize, height);
+    const int bandCount =
+        threadCount == 1
+            ? 1
+            : int(std::min<std::size_t>({std::size_t(threadCount) * kBandsPerThread,
+                                         std::max<std::size_t>(1, filteredSize / m_options.minStripBytes),
+                                         std::size_t(height)}));
+    if (m_strips.size() < std::size_t(threadCount))
+        m_strips.resize(std::size_t(threadCount));
     const std::size_t batchBytes = std::max(kBatchBytes, rowBytes);
-    for (int k = 0; k < stripCount; ++k)
+    for (int k = 0; k < threadCount; ++k)
         if (!m_strips[std::size_t(k)].prepare(m_options.compressionLevel, batchBytes))
             return false;
 
-    // Output layout: signature, IHDR, the first IDAT header, then the zlib stream (strips compressed into
+    // Output layout: signature, IHDR, the first IDAT header, then the zlib stream (bands compressed into
     // slots of their worst-case size, compacted afterwards), Adler-32, room to split IDAT, IEND. Only the
     // pages the compressed data reaches are ever touched.
+    std::vector<Band> bands(static_cast<std::size_t>(bandCount));
     const std::size_t dataOffset = kSignature.size() + kIhdrChunkSize + 8;
     std::size_t streamCapacity = 2 + 4;
-    for (int k = 0; k < stripCount; ++k) {
-        const std::size_t rows =
-            std::size_t(stripBoundary(k + 1, stripCount, height) - stripBoundary(k, stripCount, height));
-        streamCapacity += deflateBound(rows * rowBytes);
+    for (int k = 0; k < bandCount; ++k) {
+        Band& band = bands[std::size_t(k)];
+        band.firstRow = stripBoundary(k, bandCount, height);
+        band.endRow = stripBoundary(k + 1, bandCount, height);
+        band.outCapacity = deflateBound(std::size_t(band.endRow - band.firstRow) * rowBytes);
+        streamCapacity += band.outCapacity;
     }
     const std::size_t maxChunk = m_options.maxChunkBytes;
     const std::size_t maxChunks = streamCapacity / maxChunk + 1;
@@ -401,31 +422,29 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
     std::uint8_t* const stream = base + dataOffset;
 
     std::uint8_t* slot = stream + 2;
-    for (int k = 0; k < stripCount; ++k) {
-        Strip& strip = m_strips[std::size_t(k)];
-        strip.firstRow = stripBoundary(k, stripCount, height);
-        strip.endRow = stripBoundary(k + 1, stripCount, height);
-        strip.out = slot;
-        strip.outCapacity = deflateBound(std::size_t(strip.endRow - strip.firstRow) * rowBytes);
-        slot += strip.outCapacity;
+    for (Band& band : bands) {
+        band.out = slot;
+        slot += band.outCapacity;
     }
     const Filter filter = m_options.filter;
     const int level = m_options.compressionLevel;
     const int windowBits = m_options.windowBits;
-    auto run = [&](Strip& strip, bool last) {
-        strip.run(*source, translucent, filter, level, windowBits, last);
+    std::atomic<int> next{0};
+    auto work = [&](Strip& strip) {
+        for (int k = next++; k < bandCount; k = next++)
+            strip.run(bands[std::size_t(k)], *source, translucent, filter, level, windowBits,
+                      k == bandCount - 1);
     };
     std::vector<std::thread> workers;
-    workers.reserve(std::size_t(stripCount - 1));
-    for (int k = 0; k < stripCount - 1; ++k) {
-        Strip& strip = m_strips[std::size_t(k)];
+    workers.reserve(std::size_t(threadCount - 1));
+    for (int k = 0; k < threadCount - 1; ++k) {
         try {
-            workers.emplace_back(run, std::ref(strip), false);
+            workers.emplace_back(work, std::ref(m_strips[std::size_t(k)]));
         } catch (const std::system_error&) {
-            run(strip, false);
+            break; // the threads there are take the bands
         }
     }
-    run(m_strips[std::size_t(stripCount - 1)], true);
+    work(m_strips[std::size_t(threadCount - 1)]);
     for (std::thread& worker : workers)
         worker.join();
 
@@ -433,16 +452,15 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
     stream[1] = 0x01; // fastest; header check bits make 0x7801 a multiple of 31
     std::size_t at = 2;
     uLong adler = 1;
-    for (int k = 0; k < stripCount; ++k) {
-        const Strip& strip = m_strips[std::size_t(k)];
-        if (strip.outSize == 0) {
+    for (const Band& band : bands) {
+        if (band.outSize == 0) {
             m_output = QByteArray();
             return false;
         }
-        std::memmove(stream + at, strip.out, strip.outSize);
-        at += strip.outSize;
-        adler = adler32_combine(adler, strip.adler,
-                                z_off_t(std::size_t(strip.endRow - strip.firstRow) * rowBytes));
+        std::memmove(stream + at, band.out, band.outSize);
+        at += band.outSize;
+        adler =
+            adler32_combine(adler, band.adler, z_off_t(std::size_t(band.endRow - band.firstRow) * rowBytes));
     }
     putBigEndian32(stream + at, std::uint32_t(adler));
     const std::size_t compressed = at + 4;

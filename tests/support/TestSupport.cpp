@@ -5,8 +5,17 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QUuid>
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
 
 namespace glimra::test {
 
@@ -30,6 +39,20 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     return true;
 }
 
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content, QFile::Permissions permissions = {}) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+    file.close();
+    if (permissions)
+        file.setPermissions(permissions);
+}
+
+} // namespace
+
 IsolatedHome::IsolatedHome() : env_(QProcessEnvironment::systemEnvironment()) {
     for (const char* sub : {"config", "data", "cache", "pictures", "runtime"})
         QDir(dir_.path()).mkpath(QString::fromLatin1(sub));
@@ -48,45 +71,92 @@ QString IsolatedHome::path(const QString& relative) const {
 }
 
 void IsolatedHome::writeHelperSetting(const QString& key, const QString& value) const {
-    QDir().mkpath(configHome() + QStringLiteral("/glimra"));
-    QFile file(configHome() + QStringLiteral("/glimra/app.glimra.GlimraHelper.conf"));
-    if (file.open(QIODevice::Append | QIODevice::Text)) {
-        if (file.size() == 0)
-            file.write("[General]\n");
-        file.write((key + u'=' + value + u'\n').toUtf8());
-    }
+    const QString file = configHome() + QStringLiteral("/glimra/app.glimra.GlimraHelper.conf");
+    QFile existing(file);
+    QByteArray content = existing.open(QIODevice::ReadOnly) ? existing.readAll() : "[General]\n";
+    writeFile(file, content + (key + u'=' + value + u'\n').toUtf8());
 }
 
-void IsolatedHome::installTool(const QString& name, const QString& script) {
+QString IsolatedHome::installTool(const QString& name, const QString& script) {
     const QString bin = path(QStringLiteral("bin"));
-    QDir().mkpath(bin);
-    QFile file(bin + u'/' + name);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(("#!/bin/sh\n" + script + u'\n').toUtf8());
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString path = env_.value(QStringLiteral("PATH"));
-    if (!path.startsWith(bin + u':'))
-        env_.insert(QStringLiteral("PATH"), bin + u':' + path);
+    writeFile(bin + u'/' + name, ("#!/bin/sh\n" + script + u'\n').toUtf8(),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString searchPath = env_.value(QStringLiteral("PATH"));
+    if (!searchPath.startsWith(bin + u':'))
+        env_.insert(QStringLiteral("PATH"), bin + u':' + searchPath);
+    return bin + u'/' + name;
 }
 
-Program::Program(const QString& executable, const QStringList& arguments, const QProcessEnvironment& env)
-    : process_(std::make_unique<QProcess>()) {
-    process_->setProcessEnvironment(env);
-    process_->setProcessChannelMode(QProcess::MergedChannels);
-    process_->start(executable, arguments);
-    process_->waitForStarted(5000);
+void IsolatedHome::registerUrlHandler(const QString& shotsDir, int launchDelayMs) {
+    // A launcher script keeps the desktop entry's quoting simple.
+    const QString launcher = installTool(QStringLiteral("launch-glimra"),
+                                         QStringLiteral("sleep %1\nexec '%2' --output '%3' \"$@\"")
+                                             .arg(launchDelayMs / 1000.0)
+                                             .arg(mainAppExecutable(), shotsDir));
+    writeFile(dataHome() + QStringLiteral("/applications/app.glimra.Glimra.desktop"),
+              ("[Desktop Entry]\nType=Application\nName=Glimra\nExec=\"" + launcher +
+               "\" %u\nMimeType=x-scheme-handler/glimra;\nNoDisplay=true\n")
+                  .toUtf8());
+    writeFile(configHome() + QStringLiteral("/mimeapps.list"),
+              "[Default Applications]\nx-scheme-handler/glimra=app.glimra.Glimra.desktop\n");
+}
+
+Program::Program(const QString& executable, const QStringList& arguments, const QProcessEnvironment& env) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    std::vector<QByteArray> storage{executable.toLocal8Bit()};
+    for (const QString& a : arguments)
+        storage.push_back(a.toLocal8Bit());
+    const size_t argumentCount = storage.size();
+    for (const QString& variable : env.toStringList())
+        storage.push_back(variable.toLocal8Bit());
+    std::vector<char*> argv, envp;
+    for (size_t i = 0; i < storage.size(); ++i)
+        (i < argumentCount ? argv : envp).push_back(storage[i].data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+        pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out_ = fds[0];
+    fcntl(out_, F_SETFL, O_NONBLOCK);
+    reader_ = std::make_unique<QSocketNotifier>(out_, QSocketNotifier::Read);
+    QObject::connect(reader_.get(), &QSocketNotifier::activated, [this] { output(); });
 }
 
 Program::~Program() {
-    if (process_->state() != QProcess::NotRunning) {
-        process_->kill();
-        process_->waitForFinished(5000);
+    if (isRunning()) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
+    reader_.reset();
+    if (out_ >= 0)
+        close(out_);
+}
+
+bool Program::isRunning() const {
+    int status = 0;
+    if (!exited_ && pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        crashed_ = !WIFEXITED(status);
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return pid_ > 0 && !exited_;
 }
 
 QString Program::output() {
-    output_ += QString::fromUtf8(process_->readAll());
+    char buffer[4096];
+    ssize_t n = -1;
+    while (out_ >= 0 && (n = read(out_, buffer, sizeof buffer)) > 0)
+        output_ += QString::fromUtf8(buffer, n);
+    if (n == 0 && reader_) // the program and all it started have closed their end
+        reader_->setEnabled(false);
     return output_;
 }
 
@@ -95,13 +165,24 @@ bool Program::waitForLogLine(const QString& text, int timeoutMs) {
 }
 
 bool Program::waitForExit(int timeoutMs) {
-    const bool exited = waitUntil([&] { return process_->state() == QProcess::NotRunning; }, timeoutMs);
+    const bool exited = waitUntil([&] { return !isRunning(); }, timeoutMs);
     output();
     return exited;
 }
 
 void Program::terminate() {
-    process_->terminate();
+    if (isRunning())
+        ::kill(pid_, SIGTERM);
+}
+
+QString gdbusCall(const QString& dest, const QStringList& methodAndArguments, int* exitCode) {
+    Program gdbus(QStringLiteral("gdbus"),
+                  QStringList{"call", "--session", "--dest", dest, "--object-path", "/xpc", "--method"} +
+                      methodAndArguments);
+    gdbus.waitForExit(20000);
+    if (exitCode)
+        *exitCode = gdbus.exitCode();
+    return gdbus.output().trimmed();
 }
 
 BusClient::BusClient(Kind kind)

@@ -7,8 +7,12 @@
 #include <QString>
 #include <QTemporaryDir>
 
+class QSocketNotifier;
+
 #include <functional>
 #include <memory>
+
+#include <sys/types.h>
 
 namespace glimra::test {
 
@@ -29,32 +33,51 @@ public:
     QString dataHome() const { return path(QStringLiteral("data")); }
     // Writes the helper's settings file directly, as a previous run would have left it.
     void writeHelperSetting(const QString& key, const QString& value) const;
-    // Puts a shell script under this name first on the environment's PATH, in a desktop tool's place.
-    void installTool(const QString& name, const QString& script);
+    // Puts a shell script under this name first on the environment's PATH, in a desktop tool's place;
+    // returns its path.
+    QString installTool(const QString& name, const QString& script);
+    // Registers the reference main application, saving into shotsDir, as the handler of glimra:///;
+    // launchDelayMs delays its start, as a slow disk would.
+    void registerUrlHandler(const QString& shotsDir, int launchDelayMs = 0);
 
 private:
     QTemporaryDir dir_;
     QProcessEnvironment env_;
 };
 
-// A program run for a test: output merged and collected, killed when the object goes.
+// A program run for a test: output merged and collected, killed when the object goes. Started with
+// posix_spawn rather than QProcess, whose child runs Qt code in the parent's memory before exec,
+// which ThreadSanitizer cannot follow.
 class Program {
 public:
-    Program(const QString& executable, const QStringList& arguments, const QProcessEnvironment& env);
+    Program(const QString& executable, const QStringList& arguments,
+            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
     ~Program();
-    bool waitForLogLine(const QString& text, int timeoutMs = 5000);
-    bool waitForExit(int timeoutMs = 5000);
-    bool isRunning() const { return process_->state() != QProcess::NotRunning; }
-    int exitCode() const { return process_->exitCode(); }
-    QProcess::ExitStatus exitStatus() const { return process_->exitStatus(); }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool waitForLogLine(const QString& text, int timeoutMs = 10000);
+    bool waitForExit(int timeoutMs = 10000);
+    bool isRunning() const;
+    int exitCode() const { return exitCode_; }
+    QProcess::ExitStatus exitStatus() const { return crashed_ ? QProcess::CrashExit : QProcess::NormalExit; }
     QString output();
-    qint64 pid() const { return process_->processId(); }
+    qint64 pid() const { return pid_; }
     void terminate();
 
 private:
-    std::unique_ptr<QProcess> process_;
+    pid_t pid_ = -1;
+    int out_ = -1;
+    mutable bool exited_ = false;
+    mutable bool crashed_ = false;
+    mutable int exitCode_ = -1;
     QString output_;
+    // Reads whenever the event loop runs, so that a talkative program never blocks on a full pipe.
+    std::unique_ptr<QSocketNotifier> reader_;
 };
+
+// The output of `gdbus call --session --dest dest --object-path /xpc --method method arguments...`.
+QString gdbusCall(const QString& dest, const QStringList& methodAndArguments, int* exitCode = nullptr);
 
 // A connection of its own to the session bus, dropped (with the names it owns) on destruction; or,
 // made with Shared, the process's session connection, the one its XPC connections use.

@@ -1,5 +1,6 @@
 // Drives the hot keys with XTest key events on the session's X server.
 
+#include "XTestKit.h"
 #include "hotkeys/CarbonEvents.h"
 #include "hotkeys/HotKeyCenter.h"
 
@@ -29,103 +30,7 @@ template <typename T> std::unique_ptr<T, decltype(&std::free)> owned(T* p) {
 }
 
 // A second X client: it types through XTest and grabs keys the way another application would.
-class OtherClient {
-public:
-    OtherClient() : m_connection(xcb_connect(nullptr, nullptr)) {
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
-        m_symbols = xcb_key_symbols_alloc(m_connection);
-    }
-    ~OtherClient() {
-        xcb_key_symbols_free(m_symbols);
-        xcb_disconnect(m_connection);
-    }
-    OtherClient(const OtherClient&) = delete;
-    OtherClient& operator=(const OtherClient&) = delete;
-
-    bool ok() const { return !xcb_connection_has_error(m_connection); }
-    xcb_connection_t* connection() const { return m_connection; }
-
-    xcb_keycode_t keycode(xcb_keysym_t keysym) const {
-        auto codes = owned(xcb_key_symbols_get_keycode(m_symbols, keysym));
-        return codes ? codes.get()[0] : 0;
-    }
-    void downCode(xcb_keycode_t keycode) { fake(XCB_KEY_PRESS, keycode); }
-    void upCode(xcb_keycode_t keycode) { fake(XCB_KEY_RELEASE, keycode); }
-    void down(xcb_keysym_t keysym) { downCode(keycode(keysym)); }
-    void up(xcb_keysym_t keysym) { upCode(keycode(keysym)); }
-
-    // Modifiers down, key down, modifiers up, key up: the release comes with the modifiers already up.
-    void typeCode(std::initializer_list<xcb_keysym_t> modifiers, xcb_keycode_t key) {
-        for (xcb_keysym_t modifier : modifiers)
-            down(modifier);
-        downCode(key);
-        for (xcb_keysym_t modifier : modifiers)
-            up(modifier);
-        upCode(key);
-    }
-    void type(std::initializer_list<xcb_keysym_t> modifiers, xcb_keysym_t key) {
-        typeCode(modifiers, keycode(key));
-    }
-
-    void tap(xcb_keysym_t keysym) {
-        down(keysym);
-        up(keysym);
-    }
-
-    uint16_t modifierState() const {
-        auto reply =
-            owned(xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr));
-        return reply ? reply->mask : 0;
-    }
-
-    // Whether this client could grab the combination, i.e. nobody else holds it; the grab is let go.
-    bool canGrab(xcb_keycode_t keycode, uint16_t modifiers) {
-        auto error = owned(
-            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, m_root, modifiers, keycode,
-                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
-        if (error)
-            return false;
-        xcb_ungrab_key(m_connection, keycode, m_root, modifiers);
-        sync();
-        return true;
-    }
-    bool grab(xcb_keycode_t keycode, uint16_t modifiers) {
-        return !owned(
-            xcb_request_check(m_connection, xcb_grab_key_checked(m_connection, 0, m_root, modifiers, keycode,
-                                                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
-    }
-
-    void sync() const {
-        owned(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-    }
-
-    // The pointer, the way a user moves it; XCB_MOTION_NOTIFY moves it to (x, y) of the root.
-    void pointer(uint8_t type, uint8_t button, int x = 0, int y = 0) {
-        xcb_test_fake_input(m_connection, type, button, XCB_CURRENT_TIME, m_root, int16_t(x), int16_t(y), 0);
-        sync();
-    }
-    // An active pointer grab, as a menu or a window manager's drag holds one.
-    bool grabPointer() {
-        auto reply = owned(xcb_grab_pointer_reply(
-            m_connection,
-            xcb_grab_pointer(m_connection, 0, m_root,
-                             XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
-                             XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
-            nullptr));
-        return reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-    }
-
-private:
-    void fake(uint8_t type, xcb_keycode_t keycode) {
-        ASSERT_NE(keycode, 0);
-        xcb_test_fake_input(m_connection, type, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        sync();
-    }
-
-    xcb_connection_t* m_connection;
-    xcb_window_t m_root = 0;
-    xcb_key_symbols_t* m_symbols = nullptr;
-};
+using OtherClient = glimra::test::XClient;
 
 struct Seen {
     UInt32 kind;

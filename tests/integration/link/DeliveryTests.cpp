@@ -80,7 +80,7 @@ TEST_F(Delivery, HighResolutionScreensReportHalfThePixelSize) {
 }
 
 TEST_F(Delivery, WithoutTheMainApplicationTheScreenshotWaitsAndLaunchesIt) {
-    registerUrlHandler();
+    home.registerUrlHandler(shotsDir());
     home.writeHelperSetting("StartHelperAtLogin", "true");
     ScreenCover cover(QColor(200, 40, 40));
     const mode_t umaskBefore = umask(0); // the helper, and the main application it starts, inherit it
@@ -103,7 +103,7 @@ TEST_F(Delivery, WithoutTheMainApplicationTheScreenshotWaitsAndLaunchesIt) {
 }
 
 TEST_F(Delivery, OfTwoWaitingScreenshotsOnlyTheSecondArrives) {
-    registerUrlHandler(3000);
+    home.registerUrlHandler(shotsDir(), 3000);
     home.writeHelperSetting("StartHelperAtLogin", "true");
     ScreenCover cover(QColor(255, 0, 0));
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();

@@ -1,7 +1,7 @@
 // The status item on real tray hosts of the test session: trayer for XEmbed, and a StatusNotifierWatcher
 // written here that plays the host's side of the bus the way desktop panels do.
 
-#include "TestSupport.h"
+#include "TrayHosts.h"
 #include "tray/ModifierState.h"
 #include "tray/NSStatusBar.h"
 #include "ui/NamedImage.h"
@@ -32,218 +32,17 @@
 
 using glimra::NSStatusBar;
 using glimra::NSStatusItem;
-using glimra::test::waitUntil;
+using namespace glimra::test;
 
 namespace {
 
 const QString kImages = QStringLiteral(GLIMRA_TRAY_IMAGES_DIR);
-const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-// ---- The X side: what a tray manager did with the item's window ----
-
-class X11 {
-public:
-    X11() : m_c(xcb_connect(nullptr, nullptr)) {}
-    ~X11() { xcb_disconnect(m_c); }
-    bool ok() const { return !xcb_connection_has_error(m_c); }
-
-    xcb_atom_t atom(const char* name) {
-        auto* r = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(strlen(name)), name), nullptr);
-        const xcb_atom_t a = r ? r->atom : XCB_NONE;
-        std::free(r);
-        return a;
-    }
-    xcb_window_t root() { return xcb_setup_roots_iterator(xcb_get_setup(m_c)).data->root; }
-    xcb_window_t selectionOwner(const char* name) {
-        auto* r = xcb_get_selection_owner_reply(m_c, xcb_get_selection_owner(m_c, atom(name)), nullptr);
-        const xcb_window_t w = r ? r->owner : XCB_NONE;
-        std::free(r);
-        return w;
-    }
-    bool trayRunning() { return selectionOwner("_NET_SYSTEM_TRAY_S0") != XCB_NONE; }
-
-    std::vector<xcb_window_t> children(xcb_window_t w, xcb_window_t* parent = nullptr) {
-        std::vector<xcb_window_t> result;
-        auto* r = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, w), nullptr);
-        if (r) {
-            const xcb_window_t* kids = xcb_query_tree_children(r);
-            result.assign(kids, kids + xcb_query_tree_children_length(r));
-            if (parent)
-                *parent = r->parent;
-        }
-        std::free(r);
-        return result;
-    }
-    QByteArray property(xcb_window_t w, const char* name, xcb_atom_t type) {
-        auto* r = xcb_get_property_reply(m_c, xcb_get_property(m_c, 0, w, atom(name), type, 0, 256), nullptr);
-        QByteArray bytes;
-        if (r)
-            bytes = QByteArray(static_cast<const char*>(xcb_get_property_value(r)),
-                               xcb_get_property_value_length(r));
-        std::free(r);
-        return bytes;
-    }
-    qint64 pidOf(xcb_window_t w) {
-        const QByteArray v = property(w, "_NET_WM_PID", XCB_ATOM_CARDINAL);
-        return v.size() == 4 ? *reinterpret_cast<const quint32*>(v.constData()) : -1;
-    }
-    bool viewable(xcb_window_t w) {
-        auto* r = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, w), nullptr);
-        const bool v = r && r->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(r);
-        return v;
-    }
-    QRect screenRect(xcb_window_t w) {
-        auto* g = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, w), nullptr);
-        auto* t =
-            xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, w, root(), 0, 0), nullptr);
-        QRect rect;
-        if (g && t)
-            rect = QRect(t->dst_x, t->dst_y, g->width, g->height);
-        std::free(g);
-        std::free(t);
-        return rect;
-    }
-
-    // A window of this process that sits, mapped, inside a window of trayer's.
-    std::optional<QRect> iconDockedInTrayer() { return search(root(), false); }
-
-private:
-    std::optional<QRect> search(xcb_window_t w, bool insideTrayer) {
-        const bool trayer = insideTrayer || property(w, "WM_CLASS", XCB_ATOM_STRING).contains("trayer");
-        for (xcb_window_t child : children(w)) {
-            if (trayer && pidOf(child) == getpid() && viewable(child))
-                return screenRect(child);
-            if (auto found = search(child, trayer))
-                return found;
-        }
-        return std::nullopt;
-    }
-
-    xcb_connection_t* m_c;
-};
-
-// trayer on the test session's display, stopped by its PID when the test ends.
-class Trayer {
-public:
-    Trayer() {
-        m_process.start(QStringLiteral("trayer"),
-                        {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
-                         "--SetDockType", "true", "--SetPartialStrut", "false"});
-        m_process.waitForStarted(5000);
-    }
-    ~Trayer() { stop(); }
-    bool waitUntilRunning(X11& x) {
-        return waitUntil([&] { return x.trayRunning(); }, 10000);
-    }
-    void stop() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        ::kill(pid_t(m_process.processId()), SIGTERM);
-        if (!m_process.waitForFinished(3000))
-            m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-
-private:
-    QProcess m_process;
-};
-
-// ---- The bus side: a StatusNotifierWatcher as a desktop panel runs one ----
-
-class FakeWatcher : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredItems)
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-public:
-    explicit FakeWatcher(QString connectionName) : m_connectionName(std::move(connectionName)) {}
-    QStringList registeredItems() const {
-        QMutexLocker lock(&m_mutex);
-        return m_items;
-    }
-    bool isHostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-
-public slots:
-    void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message) {
-        // An item names its service, or only its path on the caller's connection.
-        const QString item = service.startsWith(u'/') ? message.service() + service : service;
-        {
-            QMutexLocker lock(&m_mutex);
-            m_items << item;
-        }
-        QDBusMessage signal = QDBusMessage::createSignal(kWatcherPath, kWatcherService,
-                                                         QStringLiteral("StatusNotifierItemRegistered"));
-        signal << item;
-        QDBusConnection(m_connectionName).send(signal);
-    }
-    void RegisterStatusNotifierHost(const QString&) {}
-
-private:
-    const QString m_connectionName;
-    mutable QMutex m_mutex;
-    QStringList m_items;
-};
-
-// The watcher answers from a thread of its own, as another process would, so nothing here depends on
-// the tray code never blocking on it.
-class WatcherRunner {
-public:
-    WatcherRunner() : m_watcher(std::make_unique<FakeWatcher>(m_name)) {
-        m_watcher->moveToThread(&m_thread);
-        m_thread.start();
-    }
-    ~WatcherRunner() {
-        stop();
-        m_thread.quit();
-        m_thread.wait();
-    }
-    bool start() {
-        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_name);
-        m_running =
-            bus.registerObject(kWatcherPath, m_watcher.get(),
-                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
-            bus.registerService(kWatcherService);
-        bus.send(QDBusMessage::createSignal(kWatcherPath, kWatcherService,
-                                            QStringLiteral("StatusNotifierHostRegistered")));
-        return m_running;
-    }
-    void stop() {
-        if (!m_running)
-            return;
-        QDBusConnection bus(m_name);
-        bus.unregisterService(kWatcherService);
-        bus.unregisterObject(kWatcherPath);
-        QDBusConnection::disconnectFromBus(m_name);
-        m_running = false;
-    }
-    QStringList items() const { return m_watcher->registeredItems(); }
-
-private:
-    const QString m_name = QStringLiteral("fake-status-notifier-watcher");
-    QThread m_thread;
-    std::unique_ptr<FakeWatcher> m_watcher;
-    bool m_running = false;
-};
-
-// Calls are asynchronous: the item answers from this very thread.
-QDBusMessage call(const QString& service, const QString& path, const QString& iface, const QString& method,
-                  const QVariantList& args = {}) {
-    QDBusMessage message = QDBusMessage::createMethodCall(service, path, iface, method);
-    message.setArguments(args);
-    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(message, 5000);
-    waitUntil([&] { return pending.isFinished(); }, 6000);
-    return pending.reply();
-}
-
 QVariant property(const QString& service, const QString& path, const QString& iface, const QString& name) {
-    const QDBusMessage reply = call(service, path, kProperties, QStringLiteral("Get"), {iface, name});
+    const QDBusMessage reply = busCall(service, path, kProperties, QStringLiteral("Get"), {iface, name});
     return reply.type() == QDBusMessage::ReplyMessage
                ? reply.arguments().value(0).value<QDBusVariant>().variant()
                : QVariant();
@@ -304,25 +103,6 @@ QImage over(const QImage& art, QRgb background) {
     return image;
 }
 
-// Mean difference per colour channel, 0 to 255; images of different sizes differ completely.
-double difference(const QImage& a, const QImage& b) {
-    if (a.size() != b.size() || a.isNull())
-        return 255;
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum +=
-                std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    }
-    return sum / (3.0 * a.width() * a.height());
-}
-
-bool watcherOnBus() {
-    return QDBusConnection::sessionBus().interface()->isServiceRegistered(kWatcherService);
-}
-
 // The helper's kind of menu: items for every click, one only shown with Alt, a separator, quit.
 struct TestMenu {
     QMenu menu;
@@ -346,9 +126,9 @@ std::unique_ptr<NSStatusItem> makeItem(TestMenu& m) {
 // ---- XEmbed ----
 
 TEST(XEmbedTray, ItemWaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
-    X11 x;
+    XClient x;
     ASSERT_TRUE(x.ok());
-    if (x.trayRunning() || watcherOnBus())
+    if (trayRunning(x) || StatusNotifierWatcher::onBus())
         GTEST_SKIP() << "another tray host runs on this display";
 
     TestMenu m;
@@ -361,9 +141,15 @@ TEST(XEmbedTray, ItemWaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
 
     // The tray comes after the item, as at a login where the helper starts first.
     Trayer trayer;
-    ASSERT_TRUE(trayer.waitUntilRunning(x));
+    ASSERT_TRUE(waitUntil([&] { return trayRunning(x); }, 10000));
     std::optional<QRect> docked;
-    ASSERT_TRUE(waitUntil([&] { return (docked = x.iconDockedInTrayer()).has_value(); }, 10000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto icon = iconDockedInTrayer(x, getpid());
+            docked = icon ? std::optional(icon->rect) : std::nullopt;
+            return docked.has_value();
+        },
+        10000));
     EXPECT_TRUE(waitUntil([&] { return item->isVisibleInTray(); }));
     ASSERT_GE(docked->width(), 16);
 
@@ -394,13 +180,13 @@ TEST(XEmbedTray, ItemWaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
 
     NSStatusBar::systemStatusBar().removeStatusItem(item.get());
     EXPECT_EQ(item->host(), NSStatusItem::Host::None);
-    EXPECT_TRUE(waitUntil([&] { return !x.iconDockedInTrayer(); }));
+    EXPECT_TRUE(waitUntil([&] { return !iconDockedInTrayer(x, getpid()); }));
 }
 
 // ---- StatusNotifierItem ----
 
 TEST(StatusNotifierTray, LateWatcherGetsTheItemAndItsHostDrivesTheMenu) {
-    if (watcherOnBus())
+    if (StatusNotifierWatcher::onBus())
         GTEST_SKIP() << "a StatusNotifierWatcher already runs on this bus";
     qDBusRegisterMetaType<QList<QStringList>>();
 
@@ -416,7 +202,7 @@ TEST(StatusNotifierTray, LateWatcherGetsTheItemAndItsHostDrivesTheMenu) {
     QObject::connect(m.quit, &QAction::triggered, [&] { ++quitTriggered; });
     EXPECT_NE(item->host(), NSStatusItem::Host::StatusNotifier);
 
-    WatcherRunner watcher;
+    StatusNotifierWatcher watcher;
     ASSERT_TRUE(watcher.start());
     ASSERT_TRUE(waitUntil([&] { return watcher.items().size() == 1 && item->isVisibleInTray(); }));
     EXPECT_EQ(item->host(), NSStatusItem::Host::StatusNotifier);
@@ -435,14 +221,14 @@ TEST(StatusNotifierTray, LateWatcherGetsTheItemAndItsHostDrivesTheMenu) {
     EXPECT_EQ(tip.currentSignature(), QStringLiteral("(sa(iiay)ss)"));
 
     // The host opens the menu: the hook runs first and its change is reported as needing an update.
-    QDBusMessage reply = call(service, menuPath.path(), kMenuInterface, "AboutToShow", {0});
+    QDBusMessage reply = busCall(service, menuPath.path(), kMenuInterface, "AboutToShow", {0});
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     EXPECT_EQ(opened, 1);
     EXPECT_TRUE(reply.arguments().value(0).toBool());
     EXPECT_EQ(icon22(property(service, "/StatusNotifierItem", kItemInterface, "IconPixmap")),
               artwork("HelperMenuPressed.png"));
 
-    reply = call(service, menuPath.path(), kMenuInterface, "GetLayout", {0, -1, QStringList()});
+    reply = busCall(service, menuPath.path(), kMenuInterface, "GetLayout", {0, -1, QStringList()});
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     const MenuNode root = parseNode(reply.arguments().value(1).value<QDBusArgument>());
     ASSERT_EQ(root.children.size(), 4u);
@@ -455,39 +241,39 @@ TEST(StatusNotifierTray, LateWatcherGetsTheItemAndItsHostDrivesTheMenu) {
     EXPECT_EQ(root.children[3].properties.value("label").toString(), QStringLiteral("Quit__Now"));
 
     // Choosing an item triggers its action; closing brings the resting artwork back.
-    reply = call(service, menuPath.path(), kMenuInterface, "Event",
-                 {root.children[3].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    reply = busCall(service, menuPath.path(), kMenuInterface, "Event",
+                    {root.children[3].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage);
     EXPECT_TRUE(waitUntil([&] { return quitTriggered == 1; }));
-    call(service, menuPath.path(), kMenuInterface, "Event",
-         {0, "closed", QVariant::fromValue(QDBusVariant(0)), 0u});
+    busCall(service, menuPath.path(), kMenuInterface, "Event",
+            {0, "closed", QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_EQ(closed, 1);
     EXPECT_EQ(icon22(property(service, "/StatusNotifierItem", kItemInterface, "IconPixmap")),
               artwork("HelperMenu.png"));
 
     // Opening with Alt held shows the Alt item again.
     altHeld = true;
-    reply = call(service, menuPath.path(), kMenuInterface, "AboutToShow", {0});
+    reply = busCall(service, menuPath.path(), kMenuInterface, "AboutToShow", {0});
     EXPECT_TRUE(reply.arguments().value(0).toBool());
-    reply = call(service, menuPath.path(), kMenuInterface, "GetLayout", {0, -1, QStringList{"visible"}});
+    reply = busCall(service, menuPath.path(), kMenuInterface, "GetLayout", {0, -1, QStringList{"visible"}});
     EXPECT_TRUE(parseNode(reply.arguments().value(1).value<QDBusArgument>())
                     .children[1]
                     .properties.value("visible")
                     .toBool());
-    call(service, menuPath.path(), kMenuInterface, "Event",
-         {0, "closed", QVariant::fromValue(QDBusVariant(0)), 0u});
+    busCall(service, menuPath.path(), kMenuInterface, "Event",
+            {0, "closed", QVariant::fromValue(QDBusVariant(0)), 0u});
 
     // A host that cannot draw menus asks the application to show it.
-    call(service, "/StatusNotifierItem", kItemInterface, "Activate", {40, 10});
+    busCall(service, "/StatusNotifierItem", kItemInterface, "Activate", {40, 10});
     EXPECT_TRUE(waitUntil([&] { return m.menu.isVisible(); }));
     m.menu.hide();
 
     // Bad calls are answered with errors.
-    EXPECT_EQ(call(service, menuPath.path(), kMenuInterface, "GetLayout", {QStringLiteral("x")}).type(),
+    EXPECT_EQ(busCall(service, menuPath.path(), kMenuInterface, "GetLayout", {QStringLiteral("x")}).type(),
               QDBusMessage::ErrorMessage);
-    EXPECT_EQ(call(service, menuPath.path(), kMenuInterface, "AboutToShow", {12345}).errorName(),
+    EXPECT_EQ(busCall(service, menuPath.path(), kMenuInterface, "AboutToShow", {12345}).errorName(),
               QStringLiteral("com.canonical.dbusmenu.Error.UnknownId"));
-    EXPECT_EQ(call(service, "/StatusNotifierItem", kItemInterface, "Activate", {1}).type(),
+    EXPECT_EQ(busCall(service, "/StatusNotifierItem", kItemInterface, "Activate", {1}).type(),
               QDBusMessage::ErrorMessage);
 
     // The watcher goes away: the item leaves the bus and waits on the XEmbed side again.
@@ -497,15 +283,15 @@ TEST(StatusNotifierTray, LateWatcherGetsTheItemAndItsHostDrivesTheMenu) {
 }
 
 TEST(StatusNotifierTray, ARestartedWatcherGetsTheItemAgainAndARemovedItemLeavesTheBus) {
-    if (watcherOnBus())
+    if (StatusNotifierWatcher::onBus())
         GTEST_SKIP() << "a StatusNotifierWatcher already runs on this bus";
-    auto watcher = std::make_unique<WatcherRunner>();
+    auto watcher = std::make_unique<StatusNotifierWatcher>();
     ASSERT_TRUE(watcher->start());
     TestMenu m;
     auto item = makeItem(m);
     ASSERT_TRUE(waitUntil([&] { return watcher->items().size() == 1 && item->isVisibleInTray(); }));
 
-    watcher = std::make_unique<WatcherRunner>();
+    watcher = std::make_unique<StatusNotifierWatcher>();
     ASSERT_TRUE(watcher->start());
     // Exactly one registration: nothing else of this process (Qt's own tray icon) turned up there.
     ASSERT_TRUE(waitUntil([&] { return watcher->items().size() == 1 && item->isVisibleInTray(); }))
@@ -521,9 +307,9 @@ TEST(StatusNotifierTray, ARestartedWatcherGetsTheItemAgainAndARemovedItemLeavesT
 // ---- Neither host ----
 
 TEST(NoTrayHost, ItemsComeAndGoWithoutAHost) {
-    X11 x;
+    XClient x;
     ASSERT_TRUE(x.ok());
-    if (x.trayRunning() || watcherOnBus())
+    if (trayRunning(x) || StatusNotifierWatcher::onBus())
         GTEST_SKIP() << "a tray host runs on this display";
     NSStatusBar& bar = NSStatusBar::systemStatusBar();
     {
@@ -566,5 +352,3 @@ TEST(ModifierState, ReadsTheAltKeyFromTheServerAtTheMomentOfAsking) {
 }
 
 } // namespace
-
-#include "TrayTests.moc"

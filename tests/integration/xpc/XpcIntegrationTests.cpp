@@ -1,7 +1,7 @@
 // XPC between real processes on the test session's private bus. Each test runs in a process of its
 // own (one listener per process), with service names of its own.
 
-#include "TestSupport.h"
+#include "HelperLink.h"
 #include "xpc/Xpc.h"
 
 #include <QElapsedTimer>
@@ -19,113 +19,13 @@
 extern char** environ;
 
 using namespace xpc;
-using glimra::test::waitUntil;
+using namespace glimra::test;
 
 namespace {
 
 QString serviceName(const char* suffix) {
     return QStringLiteral("app.glimra.test.xpc%1.%2").arg(getpid()).arg(QLatin1String(suffix));
 }
-
-// Events of one connection (or reply handler), recorded from whatever queue they arrive on.
-class Recorder {
-public:
-    xpc_handler_t handler() {
-        return [this](xpc_object_t event) {
-            std::lock_guard lock(mutex_);
-            events_.push_back(std::move(event));
-        };
-    }
-    std::vector<xpc_object_t> events() {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    size_t count() { return events().size(); }
-    bool waitFor(size_t n, int timeoutMs = 10000) {
-        return waitUntil([&] { return count() >= n; }, timeoutMs);
-    }
-    bool waitForEvent(const xpc_object_t& e, int timeoutMs = 10000) {
-        return waitUntil([&] { return contains(e); }, timeoutMs);
-    }
-    bool contains(const xpc_object_t& e) {
-        const auto all = events();
-        return std::find(all.begin(), all.end(), e) != all.end();
-    }
-    xpc_object_t last() {
-        const auto all = events();
-        return all.empty() ? nullptr : all.back();
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<xpc_object_t> events_;
-};
-
-// A program run for a test, output collected. Started with posix_spawn rather than QProcess, whose
-// child runs Qt code in the parent's memory before exec, which ThreadSanitizer cannot follow.
-class Child {
-public:
-    Child(const QString& program, const QStringList& arguments) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-        std::vector<QByteArray> storage{program.toLocal8Bit()};
-        for (const QString& a : arguments)
-            storage.push_back(a.toLocal8Bit());
-        std::vector<char*> argv;
-        for (QByteArray& a : storage)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        out_ = fds[0];
-        fcntl(out_, F_SETFL, O_NONBLOCK);
-    }
-    ~Child() {
-        if (pid_ > 0 && status_ < 0) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0)
-            close(out_);
-    }
-    qint64 pid() const { return pid_; }
-    QString output() {
-        char buffer[4096];
-        ssize_t n;
-        while (out_ >= 0 && (n = read(out_, buffer, sizeof buffer)) > 0)
-            output_ += QString::fromUtf8(buffer, n);
-        return output_;
-    }
-    bool waitForLogLine(const QString& text, int timeoutMs = 10000) {
-        return waitUntil([&] { return output().contains(text); }, timeoutMs);
-    }
-    bool waitForExit(int timeoutMs = 10000) {
-        const bool exited = waitUntil(
-            [&] {
-                int status = 0;
-                if (status_ < 0 && pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_)
-                    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-                return status_ >= 0;
-            },
-            timeoutMs);
-        output();
-        return exited;
-    }
-    int exitCode() const { return status_; }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int status_ = -1;
-    QString output_;
-};
 
 // The other process runs under the same sanitizers; its reports would otherwise go unseen.
 bool hasSanitizerReport(const QString& output) {
@@ -139,18 +39,16 @@ struct GdbusResult {
 };
 
 GdbusResult gdbus(const QString& dest, const QStringList& methodAndArgs) {
-    Child program("gdbus",
-                  QStringList{"call", "--session", "--dest", dest, "--object-path", "/xpc", "--method"} +
-                      methodAndArgs);
-    program.waitForExit(20000);
-    return {program.exitCode(), program.output()};
+    GdbusResult r;
+    r.output = glimra::test::gdbusCall(dest, methodAndArgs, &r.exitCode);
+    return r;
 }
 
 // A service whose handler records its connections and the messages served through the listener,
 // and answers each request with id + 1, except requests with id 99, which it keeps unanswered.
 class RecordingService {
 public:
-    using Entry = std::pair<xpc_connection_t, std::shared_ptr<Recorder>>;
+    using Entry = std::pair<xpc_connection_t, std::shared_ptr<EventLog>>;
 
     explicit RecordingService(const QString& name) {
         listener =
@@ -158,7 +56,7 @@ public:
                                                XPC_CONNECTION_MACH_SERVICE_LISTENER);
         if (!listener)
             return;
-        auto answer = [](const std::shared_ptr<Recorder>& recorder) {
+        auto answer = [](const std::shared_ptr<EventLog>& recorder) {
             return [recorder](xpc_object_t e) {
                 recorder->handler()(e);
                 xpc_object_t reply = xpc_dictionary_create_reply(e);
@@ -174,7 +72,7 @@ public:
                     servedHere(event);
                 if (xpc_get_type(event) != xpc_type_t::Connection)
                     return;
-                auto recorder = std::make_shared<Recorder>();
+                auto recorder = std::make_shared<EventLog>();
                 {
                     std::lock_guard lock(state->mutex);
                     state->connections.emplace_back(event, recorder);
@@ -196,7 +94,7 @@ public:
     }
 
     xpc_connection_t listener;
-    std::shared_ptr<Recorder> served = std::make_shared<Recorder>(); // through the listener
+    std::shared_ptr<EventLog> served = std::make_shared<EventLog>(); // through the listener
 
 private:
     struct State {
@@ -211,15 +109,6 @@ QByteArray pattern(qsizetype size, int variant) {
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char((i * 2654435761u + variant) >> 13);
     return bytes;
-}
-
-xpc_object_t sendAndWait(const xpc_connection_t& connection, const xpc_object_t& message,
-                         int timeoutMs = 20000) {
-    auto reply = std::make_shared<Recorder>(); // outlives a timed-out wait
-    xpc_connection_send_message_with_reply(connection, message, nullptr,
-                                           [reply](xpc_object_t r) { reply->handler()(std::move(r)); });
-    reply->waitFor(1, timeoutMs);
-    return reply->last();
 }
 
 } // namespace
@@ -267,8 +156,8 @@ TEST(XpcService, DrivenByStockGdbusAsDocumented) {
     EXPECT_NE(r.exitCode, 0);
     EXPECT_TRUE(r.output.contains("app.glimra.xpc.Error.ConnectionInvalid")) << r.output.toStdString();
     // gdbus checks arguments against the introspection data, dbus-send does not.
-    Child wrongType("dbus-send", {"--session", "--print-reply", "--dest=" + name, "/xpc",
-                                  "app.glimra.xpc.Listener.Send", "uint64:1", "string:not a dictionary"});
+    Program wrongType("dbus-send", {"--session", "--print-reply", "--dest=" + name, "/xpc",
+                                    "app.glimra.xpc.Listener.Send", "uint64:1", "string:not a dictionary"});
     ASSERT_TRUE(wrongType.waitForExit(10000));
     EXPECT_TRUE(wrongType.output().contains("org.freedesktop.DBus.Error.InvalidArgs"))
         << wrongType.output().toStdString();
@@ -276,8 +165,8 @@ TEST(XpcService, DrivenByStockGdbusAsDocumented) {
     EXPECT_EQ(gdbus(name, {"app.glimra.xpc.Listener.Connect"}).output.trimmed(), "(uint64 4,)");
 
     // A request still unanswered when the service goes fails as interrupted.
-    Child waiting("gdbus", {"call", "--session", "--dest", name, "--object-path", "/xpc", "--method",
-                            "app.glimra.xpc.Listener.SendWithReply", "0", "{'id': <uint64 99>}"});
+    Program waiting("gdbus", {"call", "--session", "--dest", name, "--object-path", "/xpc", "--method",
+                              "app.glimra.xpc.Listener.SendWithReply", "0", "{'id': <uint64 99>}"});
     ASSERT_TRUE(service.served->waitFor(3));
     xpc_connection_cancel(service.listener);
     ASSERT_TRUE(waiting.waitForExit(10000));
@@ -298,14 +187,14 @@ TEST(XpcService, AKilledClientEndsItsConnectionsAndPendingReplies) {
     const QString name = serviceName("death");
     RecordingService service(name);
     ASSERT_TRUE(service.listener);
-    Child client(XPC_TEST_PEER, {"client", name});
+    Program client(XPC_TEST_PEER, {"client", name});
     ASSERT_TRUE(client.waitForLogLine("connected", 10000)) << client.output().toStdString();
     auto [connection, events] = service.connection(0);
     ASSERT_TRUE(connection);
     EXPECT_EQ(xpc_dictionary_get_string(events->events().at(0), "hello"), "from a client");
 
     // A request the client holds, then large sends in flight as it dies.
-    Recorder reply;
+    EventLog reply;
     xpc_object_t question = xpc_dictionary_create();
     xpc_dictionary_set_uint64(question, "id", 3);
     xpc_connection_send_message_with_reply(connection, question, nullptr, reply.handler());
@@ -328,7 +217,7 @@ class XpcClient : public ::testing::Test {
 protected:
     void SetUp() override {
         name = serviceName("echo");
-        service = std::make_unique<Child>(XPC_TEST_PEER, QStringList{"service", name});
+        service = std::make_unique<Program>(XPC_TEST_PEER, QStringList{"service", name});
         ASSERT_TRUE(service->waitForLogLine("listening")) << service->output().toStdString();
         connection = xpc_connection_create_mach_service(name.toUtf8().constData(), nullptr, 0);
         xpc_connection_set_event_handler(connection, events.handler());
@@ -342,9 +231,9 @@ protected:
     }
 
     QString name;
-    std::unique_ptr<Child> service;
+    std::unique_ptr<Program> service;
     xpc_connection_t connection;
-    Recorder events;
+    EventLog events;
 };
 
 TEST_F(XpcClient, DataRoundTripsAcrossTheInlineLimitAndAt30MB) {
@@ -418,12 +307,12 @@ TEST_F(XpcClient, ServiceCancelDeathAndAbsenceReachTheClient) {
     EXPECT_TRUE(events.waitForEvent(XPC_ERROR_CONNECTION_INVALID));
 
     // A fresh connection, then the service dies with a request unanswered.
-    Recorder second;
+    EventLog second;
     xpc_connection_t other = xpc_connection_create_mach_service(name.toUtf8().constData(), nullptr, 0);
     xpc_connection_set_event_handler(other, second.handler());
     xpc_connection_resume(other);
     ASSERT_EQ(xpc_get_type(sendAndWait(other, hello)), xpc_type_t::Dictionary);
-    Recorder held;
+    EventLog held;
     xpc_object_t hold = xpc_dictionary_create();
     xpc_dictionary_set_string(hold, "cmd", "hold");
     xpc_connection_send_message_with_reply(other, hold, nullptr, held.handler());
@@ -435,7 +324,7 @@ TEST_F(XpcClient, ServiceCancelDeathAndAbsenceReachTheClient) {
     EXPECT_EQ(held.last(), XPC_ERROR_CONNECTION_INTERRUPTED);
 
     // Interrupted is not the end: a new service under the name is reached by the next message.
-    service = std::make_unique<Child>(XPC_TEST_PEER, QStringList{"service", name});
+    service = std::make_unique<Program>(XPC_TEST_PEER, QStringList{"service", name});
     ASSERT_TRUE(service->waitForLogLine("listening"));
     EXPECT_EQ(xpc_get_type(sendAndWait(other, hello)), xpc_type_t::Dictionary);
     xpc_connection_cancel(other);
@@ -444,7 +333,7 @@ TEST_F(XpcClient, ServiceCancelDeathAndAbsenceReachTheClient) {
         waitUntil([&] { return service->output().count("error invalid") == 1; })); // hears of the cancel
 
     // Nobody owns the name: the connection is refused.
-    Recorder nowhere;
+    EventLog nowhere;
     xpc_connection_t absent = xpc_connection_create_mach_service("app.glimra.test.nobody.here", nullptr, 0);
     xpc_connection_set_event_handler(absent, nowhere.handler());
     xpc_connection_resume(absent);

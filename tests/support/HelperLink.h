@@ -3,14 +3,13 @@
 // helper, and talks to it through the XPC binding on the private session bus.
 
 #include "TestSupport.h"
+#include "XTestKit.h"
 #include "xpc/Xpc.h"
 
 #include <QColor>
 #include <QImage>
 
 #include <gtest/gtest.h>
-
-#include <xcb/xcb.h>
 
 #include <atomic>
 #include <memory>
@@ -19,20 +18,27 @@
 
 namespace glimra::test {
 
-// Events of one XPC connection, recorded from whatever queue they arrive on.
+// Events of one XPC connection (or reply handler), recorded from whatever queue they arrive on.
 class EventLog {
 public:
     xpc::xpc_handler_t handler();
     std::vector<xpc::xpc_object_t> events();
+    xpc::xpc_object_t last();
+    bool waitFor(size_t count, int timeoutMs = 10000);
+    bool waitForEvent(const xpc::xpc_object_t& event, int timeoutMs = 10000);
     // Messages with this "id", in arrival order.
     std::vector<xpc::xpc_object_t> messages(uint64_t kind);
     bool waitForMessages(uint64_t kind, size_t count, int timeoutMs = 10000);
-    bool waitForEvent(const xpc::xpc_object_t& event, int timeoutMs = 10000);
 
 private:
     std::mutex mutex_;
     std::vector<xpc::xpc_object_t> events_;
 };
+
+// Sends message on connection and waits for the reply (null after timeoutMs).
+xpc::xpc_object_t sendAndWait(const xpc::xpc_connection_t& connection, const xpc::xpc_object_t& message,
+                              int timeoutMs = 20000);
+xpc::xpc_object_t message(uint64_t kind);
 
 // One client connection to the helper, answering its capture requests as told.
 class HelperConnection {
@@ -55,8 +61,6 @@ public:
     std::shared_ptr<std::atomic<Answer>> answer;
 };
 
-xpc::xpc_object_t message(uint64_t kind);
-
 // An override-redirect window above every other window, covering the whole screen with a picture
 // (or a solid colour): what a full-screen grab must see, whatever else other tests left on screen.
 class ScreenCover {
@@ -67,11 +71,9 @@ public:
     void show(const QImage& image);
 
 private:
-    xcb_connection_t* connection_ = nullptr;
-    uint32_t window_ = 0;
+    XClient x_;
+    xcb_window_t window_ = 0;
 };
-// A busy, non-repeating picture of size: gradients, noise and lines, like real screen content.
-QImage testPattern(QSize size, int variant);
 
 // Counts "Posted" broadcasts of one notification name on the session bus.
 class NotificationCounter : public QObject {
@@ -88,19 +90,19 @@ private:
 };
 
 // Runs the real helper for one test, in a home of its own, optionally with the main application's
-// bus name owned by the test.
+// bus name owned by the test (released again when the test ends).
 class HelperTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Starts the helper (from the built bundle unless executable is given) and waits until it
-    // announced readiness; false when it did not.
-    bool startHelper(const QString& executable = QString());
+    // Starts the helper (from the built bundle unless executable is given, in env when given) and
+    // waits until it announced readiness; false when it did not.
+    bool startHelper(const QString& executable = QString(),
+                     const std::optional<QProcessEnvironment>& env = std::nullopt);
     void stopHelper();
     QString helperOutput() { return helper ? helper->output() : QString(); }
-    // Registers the reference main application, saving into shotsDir(), as the handler of
-    // glimra:/// in this test's home; launchDelayMs delays its start, as a slow disk would.
-    void registerUrlHandler(int launchDelayMs = 0);
+    // The test in the main application's place: it owns the name, starts the helper and connects.
+    void startAsMainApp(HelperConnection::Answer answer = HelperConnection::Answer::Allow);
     QString shotsDir() const { return home.path("shots"); }
 
     IsolatedHome home;
@@ -108,6 +110,9 @@ protected:
     BusClient mainApp{BusClient::Shared};
     std::unique_ptr<Program> helper;
     std::unique_ptr<NotificationCounter> ready;
+    std::unique_ptr<HelperConnection> main;
 };
+
+inline const QString kMainAppName = QStringLiteral("app.glimra.Glimra");
 
 } // namespace glimra::test

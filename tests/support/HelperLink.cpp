@@ -1,0 +1,216 @@
+#include "HelperLink.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <csignal>
+#include <unistd.h>
+
+using namespace xpc;
+
+namespace glimra::test {
+
+xpc_handler_t EventLog::handler() {
+    return [this](xpc_object_t event) { // callers keep the log alive
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    };
+}
+
+std::vector<xpc_object_t> EventLog::events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+xpc_object_t EventLog::last() {
+    std::lock_guard lock(mutex_);
+    return events_.empty() ? nullptr : events_.back();
+}
+
+bool EventLog::waitFor(size_t count, int timeoutMs) {
+    return waitUntil([&] { return events().size() >= count; }, timeoutMs);
+}
+
+bool EventLog::waitForEvent(const xpc_object_t& event, int timeoutMs) {
+    return waitUntil(
+        [&] {
+            const auto all = events();
+            return std::find(all.begin(), all.end(), event) != all.end();
+        },
+        timeoutMs);
+}
+
+std::vector<xpc_object_t> EventLog::messages(uint64_t kind) {
+    std::vector<xpc_object_t> out;
+    for (const auto& e : events())
+        if (xpc_get_type(e) == xpc_type_t::Dictionary && xpc_dictionary_get_uint64(e, "id") == kind)
+            out.push_back(e);
+    return out;
+}
+
+bool EventLog::waitForMessages(uint64_t kind, size_t count, int timeoutMs) {
+    return waitUntil([&] { return messages(kind).size() >= count; }, timeoutMs);
+}
+
+xpc_object_t sendAndWait(const xpc_connection_t& connection, const xpc_object_t& message, int timeoutMs) {
+    auto reply = std::make_shared<EventLog>(); // outlives a timed-out wait
+    xpc_connection_send_message_with_reply(connection, message, nullptr,
+                                           [reply](xpc_object_t r) { reply->handler()(std::move(r)); });
+    reply->waitFor(1, timeoutMs);
+    return reply->last();
+}
+
+xpc_object_t message(uint64_t kind) {
+    xpc_object_t m = xpc_dictionary_create();
+    xpc_dictionary_set_uint64(m, "id", kind);
+    return m;
+}
+
+HelperConnection::HelperConnection(Answer a) : answer(std::make_shared<std::atomic<Answer>>(a)) {
+    connection =
+        xpc_connection_create_mach_service("app.glimra.GlimraHelper", dispatch::dispatch_get_main_queue(), 0);
+    xpc_connection_set_event_handler(connection, [events = events, answer = answer](xpc_object_t event) {
+        events->handler()(event);
+        if (xpc_get_type(event) != xpc_type_t::Dictionary || xpc_dictionary_get_uint64(event, "id") != 3)
+            return;
+        xpc_object_t reply = xpc_dictionary_create_reply(event);
+        const Answer how = answer->load();
+        if (!reply || how == Answer::Ignore)
+            return;
+        if (how != Answer::NoKey)
+            xpc_dictionary_set_bool(reply, "bool", how == Answer::Allow);
+        xpc_connection_send_message(xpc_dictionary_get_remote_connection(event), reply);
+    });
+    xpc_connection_resume(connection);
+}
+
+HelperConnection::~HelperConnection() {
+    cancel();
+}
+
+void HelperConnection::cancel() {
+    if (connection)
+        xpc_connection_cancel(connection);
+}
+
+void HelperConnection::send(const xpc_object_t& m) {
+    xpc_connection_send_message(connection, m);
+}
+
+void HelperConnection::send(std::initializer_list<std::pair<const char*, uint64_t>> values) {
+    xpc_object_t m = xpc_dictionary_create();
+    for (const auto& [key, value] : values)
+        xpc_dictionary_set_uint64(m, key, value);
+    send(m);
+}
+
+xpc_object_t HelperConnection::sendWithReply(const xpc_object_t& m, int timeoutMs) {
+    auto reply = std::make_shared<EventLog>();
+    xpc_connection_send_message_with_reply(connection, m, dispatch::dispatch_get_main_queue(),
+                                           [reply](xpc_object_t r) { reply->handler()(std::move(r)); });
+    reply->waitFor(1, timeoutMs);
+    return reply->last();
+}
+
+xpc_object_t HelperConnection::sendWithReply(uint64_t kind, int timeoutMs) {
+    return sendWithReply(message(kind), timeoutMs);
+}
+
+ScreenCover::ScreenCover(const QImage& image) {
+    show(image);
+}
+
+ScreenCover::ScreenCover(const QColor& colour)
+    : ScreenCover([&] {
+          XClient x;
+          QImage image(x.frameRect(x.root()).size(), QImage::Format_RGB32);
+          image.fill(colour);
+          return image;
+      }()) {}
+
+ScreenCover::~ScreenCover() {
+    if (window_)
+        x_.destroy(window_);
+}
+
+void ScreenCover::show(const QImage& image) {
+    if (!window_) {
+        window_ = x_.cover(image);
+        return;
+    }
+    x_.setImage(window_, image);
+    x_.raise(window_);
+}
+
+NotificationCounter::NotificationCounter(const QString& name) : name_(name) {
+    QDBusConnection::sessionBus().connect(QString(), "/app/glimra/DistributedNotificationCenter",
+                                          "app.glimra.DistributedNotificationCenter", "Posted", this,
+                                          SLOT(posted(QString, QString)));
+}
+
+void NotificationCounter::posted(const QString& name, const QString&) {
+    if (name == name_)
+        ++count_;
+}
+
+namespace {
+
+// A main application the helper launched (through gio or directly) is not a child of the test and
+// may claim its name a moment after the helper is gone: end any owner that is not this process,
+// for as long as one may still appear.
+void endStrayMainApplications(int settleMs) {
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(kMainAppName);
+        if (pid.isValid() && pid.value() != uint(getpid())) {
+            ::kill(pid_t(pid.value()), SIGTERM);
+            waitUntil([] { return !nameHasOwner(kMainAppName); }, 5000);
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    } while (timer.elapsed() < settleMs);
+}
+
+} // namespace
+
+void HelperTest::SetUp() {
+    endStrayMainApplications(0);
+    ASSERT_FALSE(nameHasOwner("app.glimra.GlimraHelper")) << "a helper from elsewhere is running";
+    ready = std::make_unique<NotificationCounter>("GlimraHelperAppIsReady");
+}
+
+void HelperTest::TearDown() {
+    main.reset();
+    mainApp.releaseName(kMainAppName);
+    stopHelper();
+    endStrayMainApplications(1500);
+    waitUntil([] { return !nameHasOwner(QStringLiteral("app.glimra.GlimraHelper")); }, 5000);
+}
+
+bool HelperTest::startHelper(const QString& executable, const std::optional<QProcessEnvironment>& env) {
+    const int before = ready->count();
+    helper = std::make_unique<Program>(executable.isEmpty() ? helperExecutable() : executable, QStringList{},
+                                       env.value_or(home.environment()));
+    return waitUntil([&] { return ready->count() > before; }, 10000);
+}
+
+void HelperTest::stopHelper() {
+    if (!helper)
+        return;
+    helper->terminate();
+    helper->waitForExit(5000);
+    helper.reset();
+}
+
+void HelperTest::startAsMainApp(HelperConnection::Answer answer) {
+    ASSERT_TRUE(mainApp.ownName(kMainAppName));
+    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    main = std::make_unique<HelperConnection>(answer);
+    ASSERT_TRUE(main->sendWithReply(12)) << helperOutput().toStdString();
+}
+
+} // namespace glimra::test

@@ -1,0 +1,66 @@
+#pragma once
+// Tray hosts on the test session: trayer for XEmbed, and a StatusNotifierWatcher written here that
+// plays the host's side of the bus the way desktop panels do.
+
+#include "TestSupport.h"
+#include "XTestKit.h"
+
+#include <QDBusMessage>
+#include <QRect>
+#include <QThread>
+#include <QVariantList>
+
+#include <memory>
+#include <optional>
+
+namespace glimra::test {
+
+// trayer on the test session's display, stopped by its PID when the object goes.
+class Trayer {
+public:
+    Trayer();
+    void stop() { process_.reset(); }
+
+private:
+    std::unique_ptr<Program> process_;
+};
+
+bool trayRunning(XClient& x);
+
+struct DockedIcon {
+    xcb_window_t window;
+    QRect rect; // root pixels
+};
+// A mapped window of process pid somewhere inside a window of trayer's.
+std::optional<DockedIcon> iconDockedInTrayer(XClient& x, qint64 pid);
+
+class FakeStatusNotifierWatcher;
+
+// A StatusNotifierWatcher with a host, answering from a thread of its own, as another process would,
+// so nothing depends on the tray code never blocking on it.
+class StatusNotifierWatcher {
+public:
+    StatusNotifierWatcher();
+    ~StatusNotifierWatcher();
+    StatusNotifierWatcher(const StatusNotifierWatcher&) = delete;
+    StatusNotifierWatcher& operator=(const StatusNotifierWatcher&) = delete;
+
+    bool start();
+    void stop();
+    // The registered items as "service" or "service/path".
+    QStringList items() const;
+    static bool onBus();
+
+private:
+    const QString name_ = QStringLiteral("fake-status-notifier-watcher");
+    QThread thread_;
+    std::unique_ptr<FakeStatusNotifierWatcher> watcher_;
+    bool running_ = false;
+};
+
+// A method call on the session bus, waited for with the event loop running: the callee may be an
+// object of this very process.
+QDBusMessage busCall(const QString& service, const QString& path, const QString& interface,
+                     const QString& method, const QVariantList& arguments = {});
+
+} // namespace glimra::test

@@ -108,11 +108,7 @@ void HelperConnection::send(std::initializer_list<std::pair<const char*, uint64_
 }
 
 xpc_object_t HelperConnection::sendWithReply(const xpc_object_t& m, int timeoutMs) {
-    auto reply = std::make_shared<EventLog>();
-    xpc_connection_send_message_with_reply(connection, m, dispatch::dispatch_get_main_queue(),
-                                           [reply](xpc_object_t r) { reply->handler()(std::move(r)); });
-    reply->waitFor(1, timeoutMs);
-    return reply->last();
+    return sendAndWait(connection, m, timeoutMs);
 }
 
 xpc_object_t HelperConnection::sendWithReply(uint64_t kind, int timeoutMs) {
@@ -191,10 +187,10 @@ void HelperTest::TearDown() {
     waitUntil([] { return !nameHasOwner(QStringLiteral("app.glimra.GlimraHelper")); }, 5000);
 }
 
-bool HelperTest::startHelper(const QString& executable, const std::optional<QProcessEnvironment>& env) {
+bool HelperTest::startHelper(const QString& executable) {
     const int before = ready->count();
     helper = std::make_unique<Program>(executable.isEmpty() ? helperExecutable() : executable, QStringList{},
-                                       env.value_or(home.environment()));
+                                       home.environment());
     return waitUntil([&] { return ready->count() > before; }, 10000);
 }
 

@@ -95,10 +95,9 @@ class HelperTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Starts the helper (from the built bundle unless executable is given, in env when given) and
+    // Starts the helper (from the built bundle unless executable is given) in the test's home and
     // waits until it announced readiness; false when it did not.
-    bool startHelper(const QString& executable = QString(),
-                     const std::optional<QProcessEnvironment>& env = std::nullopt);
+    bool startHelper(const QString& executable = QString());
     void stopHelper();
     QString helperOutput() { return helper ? helper->output() : QString(); }
     // The test in the main application's place: it owns the name, starts the helper and connects.

@@ -28,6 +28,7 @@ class IsolatedHome {
 public:
     IsolatedHome();
     QProcessEnvironment environment() const { return env_; }
+    void setVariable(const QString& name, const QString& value) { env_.insert(name, value); }
     QString path(const QString& relative = QString()) const;
     QString configHome() const { return path(QStringLiteral("config")); }
     QString dataHome() const { return path(QStringLiteral("data")); }

@@ -47,6 +47,14 @@ QImage testPattern(QSize size, int variant) {
     return image;
 }
 
+QImage patternImage(QSize size) {
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, patternPixel(x, y));
+    return image;
+}
+
 int countMismatches(const QImage& image, const QRect& rect, const std::function<uint32_t(int, int)>& expected,
                     QString* first) {
     int bad = 0;
@@ -125,13 +133,7 @@ xcb_window_t XClient::create(const WindowSpec& request) {
                           XCB_CW_OVERRIDE_REDIRECT, values);
         return w;
     }
-    QImage image = request.image;
-    if (request.pattern) {
-        image = QImage(r.size(), QImage::Format_RGB32);
-        for (int y = 0; y < r.height(); ++y)
-            for (int x = 0; x < r.width(); ++x)
-                image.setPixel(x, y, patternPixel(x, y));
-    }
+    const QImage image = request.pattern ? patternImage(r.size()) : request.image;
     const xcb_pixmap_t pixmap = image.isNull() ? XCB_NONE : pixmapOf(image);
     const uint32_t values[] = {pixmap ? pixmap : request.colour, request.overrideRedirect ? 1u : 0u};
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;

@@ -28,6 +28,8 @@ inline uint32_t patternPixel(int x, int y) {
     return (uint32_t((x * 7 + y * 13) & 0xff) << 16) | (uint32_t((x ^ y) & 0xff) << 8) |
            uint32_t((x * 3 + y * 5 + 1) & 0xff);
 }
+// A picture of patternPixel values.
+QImage patternImage(QSize size);
 // A busy, non-repeating picture of size: gradients, noise and lines, like real screen content.
 QImage testPattern(QSize size, int variant);
 

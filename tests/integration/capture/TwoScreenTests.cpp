@@ -3,16 +3,9 @@
 
 #include "HelperLink.h"
 #include "PrivateDisplay.h"
-#include "XTestKit.h"
-
-#include <QFile>
-#include <QTemporaryDir>
-#include <QThread>
 
 using namespace xpc;
 using namespace glimra::test;
-using capturetest::XClient;
-using glimra::test::PrivateDisplay;
 
 namespace {
 
@@ -42,13 +35,7 @@ QStringList setMonitor(const Monitor& m, const char* output) {
     return {"--setmonitor", QString::fromLatin1(m.name), size, QString::fromLatin1(output)};
 }
 
-class TwoScreens : public HelperTest, public ::testing::WithParamInterface<Layout> {
-protected:
-    void TearDown() override {
-        mainApp.releaseName(QStringLiteral("app.glimra.Glimra"));
-        HelperTest::TearDown();
-    }
-};
+class TwoScreens : public HelperTest, public ::testing::WithParamInterface<Layout> {};
 
 } // namespace
 
@@ -62,23 +49,18 @@ TEST_P(TwoScreens, FullScreenCaptureImagesTheScreenUnderThePointer) {
 
     XClient x(display.name());
     ASSERT_TRUE(x.ok());
-    const QImage desktop = testPattern(layout.root, 11);
+    const QImage desktop = patternImage(layout.root);
     x.cover(desktop);
-
-    ASSERT_TRUE(mainApp.ownName(QStringLiteral("app.glimra.Glimra")));
-    helper =
-        std::make_unique<Program>(helperExecutable(), QStringList{}, display.environment(home.environment()));
-    ASSERT_TRUE(waitUntil([&] { return ready->count() > 0; }, 10000)) << helperOutput().toStdString();
-    HelperConnection main(HelperConnection::Answer::Allow);
-    ASSERT_TRUE(main.sendWithReply(12));
+    home.setVariable("DISPLAY", display.name());
+    ASSERT_NO_FATAL_FAILURE(startAsMainApp());
 
     for (const auto& [pointer, monitor] : layout.probes) {
         x.warpPointer(pointer.x(), pointer.y());
         const QRect expected = monitor == 0 ? layout.first.rect : layout.second.rect;
-        const size_t before = main.log.messages(8).size();
-        main.send({{"id", 6}});
-        ASSERT_TRUE(main.log.waitForMessages(8, before + 1)) << helperOutput().toStdString();
-        const xpc_object_t shot = main.log.messages(8).back();
+        const size_t before = main->log.messages(8).size();
+        main->send({{"id", 6}});
+        ASSERT_TRUE(main->log.waitForMessages(8, before + 1)) << helperOutput().toStdString();
+        const xpc_object_t shot = main->log.messages(8).back();
         EXPECT_EQ(xpc_dictionary_get_uint64(shot, "width"), uint64_t(expected.width()));
         EXPECT_EQ(xpc_dictionary_get_uint64(shot, "height"), uint64_t(expected.height()));
         QImage image;

@@ -3,10 +3,6 @@
 //   link_hostile_client unanswered N       connects, then sends N requests the helper never answers,
 //                                          each with 256 KiB inline and 16 sealed memfds; prints
 //                                          "sent" and then the error name of every request that fails
-//   link_hostile_client descriptors        one request (kind 12) carrying a FIFO opened read-write,
-//                                          an unsealed memfd, a sealed sparse 200 MiB memfd and a
-//                                          sealed and an unsealed sparse 1 GiB memfd (the sealed one
-//                                          under three keys); prints "answered" and waits
 //   link_hostile_client pile N [NAME]      owns NAME if given, connects N times, prints "connected"
 //                                          and exits
 //   link_hostile_client rogue              an XPC client that exports its peer object, then tries to
@@ -26,7 +22,6 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -87,29 +82,6 @@ int unanswered(int count) {
     return QCoreApplication::exec();
 }
 
-int descriptors() {
-    const char* fifo = "/tmp/glimra-hostile.fifo";
-    unlink(fifo);
-    mkfifo(fifo, 0600);
-    const int stalled = open(fifo, O_RDWR); // its reads never end
-    unlink(fifo);
-    const QDBusUnixFileDescriptor gigabyte = memfd(off_t(1) << 30, true);
-    QVariantMap message{
-        {QStringLiteral("id"), QVariant::fromValue<qulonglong>(12)},
-        {QStringLiteral("fifo"), QVariant::fromValue(QDBusUnixFileDescriptor(stalled))},
-        {QStringLiteral("unsealed"), QVariant::fromValue(memfd(4096, false))},
-        {QStringLiteral("sealed"), QVariant::fromValue(memfd(200 << 20, true))},
-        {QStringLiteral("unsealed gigabyte"), QVariant::fromValue(memfd(off_t(1) << 30, false))},
-        {QStringLiteral("gigabyte 1"), QVariant::fromValue(gigabyte)},
-        {QStringLiteral("gigabyte 2"), QVariant::fromValue(gigabyte)},
-        {QStringLiteral("gigabyte 3"), QVariant::fromValue(gigabyte)}};
-    callAsync(listenerCall(QStringLiteral("SendWithReply"), {qulonglong(0), message}),
-              [](const QDBusMessage& a) {
-                  say(a.type() == QDBusMessage::ReplyMessage ? QStringLiteral("answered") : a.errorName());
-              });
-    return QCoreApplication::exec();
-}
-
 int pile(int count, const QString& name) {
     if (!name.isEmpty() && QDBusConnection::sessionBus().interface()->registerService(name) !=
                                QDBusConnectionInterface::ServiceRegistered)
@@ -164,12 +136,10 @@ int main(int argc, char** argv) {
     const QString mode = args.value(1);
     if (mode == u"unanswered")
         return unanswered(args.value(2).toInt());
-    if (mode == u"descriptors")
-        return descriptors();
     if (mode == u"pile")
         return pile(args.value(2).toInt(), args.value(3));
     if (mode == u"rogue")
         return rogue();
-    std::fprintf(stderr, "usage: %s unanswered N | descriptors | pile N [NAME] | rogue\n", argv[0]);
+    std::fprintf(stderr, "usage: %s unanswered N | pile N [NAME] | rogue\n", argv[0]);
     return 2;
 }

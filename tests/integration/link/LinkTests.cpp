@@ -1,5 +1,4 @@
-// The helper's side of the XPC link, driven from this process (and from stock D-Bus tools) exactly
-// as the main application would.
+// The helper's side of the XPC link, driven from this process exactly as the main application would.
 
 #include "HelperLink.h"
 
@@ -9,24 +8,13 @@
 #include <QThread>
 
 #include <csignal>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace xpc;
 using namespace glimra::test;
 
 namespace {
-
-const QString kMainName = QStringLiteral("app.glimra.Glimra");
-
-QString runGdbus(const QStringList& methodAndArgs) {
-    Program program("gdbus",
-                    QStringList{"call", "--session", "--dest", "app.glimra.GlimraHelper", "--object-path",
-                                "/xpc", "--method"} +
-                        methodAndArgs,
-                    QProcessEnvironment::systemEnvironment());
-    program.waitForExit(10000);
-    return program.output().trimmed();
-}
 
 bool copyTree(const QString& from, const QString& to) {
     QDir source(from);
@@ -40,34 +28,15 @@ bool copyTree(const QString& from, const QString& to) {
     return true;
 }
 
-class Link : public HelperTest {
-protected:
-    QVariant storedSetting(const QString& key) {
-        QSettings settings(home.configHome() + "/glimra/app.glimra.GlimraHelper.conf", QSettings::IniFormat);
-        return settings.value(key);
-    }
-    // Kind 14 round trip: the stored delay once the helper has carried the message out.
-    qint64 storeDelay(HelperConnection& c, std::optional<int64_t> int64Value,
-                      std::optional<double> doubleValue) {
-        xpc_object_t m = message(14);
-        if (int64Value)
-            xpc_dictionary_set_int64(m, "int64", *int64Value);
-        if (doubleValue)
-            xpc_dictionary_set_double(m, "double", *doubleValue);
-        c.send(m);
-        // Messages of one connection are carried out in order: the answer to 12 comes after.
-        EXPECT_TRUE(c.sendWithReply(12));
-        return storedSetting("TimedScreenSnapDelaySeconds").toLongLong();
-    }
-};
+class Link : public HelperTest {};
 
 } // namespace
 
 TEST_F(Link, VersionReplyNamesTheBundleAlsoAfterItWasRenamed) {
-    ASSERT_TRUE(mainApp.ownName(kMainName));
     const QString app = home.path("Apps/Glimra.app");
     ASSERT_TRUE(copyTree(GLIMRA_BUNDLE_DIR, app));
     const QString helperBundle = app + "/Contents/Library/LoginItems/GlimraHelper.app";
+    ASSERT_TRUE(mainApp.ownName(kMainAppName));
     ASSERT_TRUE(startHelper(helperBundle + "/Contents/MacOS/GlimraHelper")) << helperOutput().toStdString();
 
     HelperConnection client;
@@ -84,65 +53,75 @@ TEST_F(Link, VersionReplyNamesTheBundleAlsoAfterItWasRenamed) {
         xpc_dictionary_get_string(reply, "bundlePath"),
         (home.path("Moved Apps/Glimra.app") + "/Contents/Library/LoginItems/GlimraHelper.app").toStdString());
 
-    // Stock tools speak the same binding, in one-shot calls.
-    const QString version = runGdbus({"app.glimra.xpc.Listener.SendWithReply", "0", "{'id': <uint64 12>}"});
-    EXPECT_TRUE(version.contains("'bundleVersion': <'100'>")) << version.toStdString();
-    EXPECT_TRUE(version.contains("Moved Apps/Glimra.app")) << version.toStdString();
+    // A helper that quits interrupts the connection and fails what waits for an answer, which is not
+    // the connection's end: the next message reaches the next helper.
+    auto unanswered = std::make_shared<EventLog>();
+    xpc_connection_send_message_with_reply(client.connection, message(106), nullptr, unanswered->handler());
+    stopHelper();
+    ASSERT_TRUE(unanswered->waitFor(1));
+    EXPECT_EQ(unanswered->last(), XPC_ERROR_CONNECTION_INTERRUPTED);
+    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    EXPECT_EQ(xpc_get_type(client.sendWithReply(12)), xpc_type_t::Dictionary);
 }
 
-TEST_F(Link, SettingsMessagesAreStoredAndTheDelayIsRounded) {
+TEST_F(Link, SettingsMessagesAreStoredForTheUserAloneAndOutliveTheProcess) {
     home.writeHelperSetting("StartHelperAtLogin", "false");
-    ASSERT_TRUE(mainApp.ownName(kMainName));
     const mode_t umaskBefore = umask(0); // the helper inherits it
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startAsMainApp());
     umask(umaskBefore);
-    HelperConnection client;
-
-    xpc_object_t reply = client.sendWithReply(15);
+    xpc_object_t reply = main->sendWithReply(15);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(xpc_get_type(reply), xpc_type_t::Dictionary);
     EXPECT_FALSE(xpc_dictionary_get_bool(reply, "bool"));
 
-    EXPECT_EQ(storeDelay(client, 0, 2.5), 3);
-    EXPECT_EQ(storeDelay(client, 0, 2.4), 2);
-    EXPECT_EQ(storeDelay(client, 7, 2.0), 7);
-    EXPECT_EQ(storeDelay(client, std::nullopt, -2.5), -3);
-    EXPECT_EQ(storeDelay(client, std::nullopt, 1e300), INT64_MAX);
-    EXPECT_EQ(storeDelay(client, std::nullopt, std::nullopt), 0);
-
-    // The user's alone whatever the umask.
+    // The delay: "int64" unless it is 0, else "double" rounded half away from zero and clamped.
+    const struct {
+        std::optional<int64_t> int64;
+        std::optional<double> seconds;
+        qint64 stored;
+    } delays[] = {{0, 2.5, 3},
+                  {0, 2.4, 2},
+                  {7, 2.0, 7},
+                  {std::nullopt, -2.5, -3},
+                  {std::nullopt, 1e300, INT64_MAX},
+                  {std::nullopt, std::nullopt, 0}};
+    const QString file = home.configHome() + "/glimra/app.glimra.GlimraHelper.conf";
+    for (const auto& delay : delays) {
+        xpc_object_t m = message(14);
+        if (delay.int64)
+            xpc_dictionary_set_int64(m, "int64", *delay.int64);
+        if (delay.seconds)
+            xpc_dictionary_set_double(m, "double", *delay.seconds);
+        main->send(m);
+        // Messages of one connection are carried out in order: the answer to 12 comes after.
+        ASSERT_TRUE(main->sendWithReply(12));
+        EXPECT_EQ(QSettings(file, QSettings::IniFormat).value("TimedScreenSnapDelaySeconds").toLongLong(),
+                  delay.stored)
+            << delay.seconds.value_or(0);
+    }
     EXPECT_EQ(QFile::permissions(home.configHome() + "/glimra"), QFile::ReadOwner | QFile::WriteOwner |
                                                                      QFile::ExeOwner | QFile::ReadUser |
                                                                      QFile::WriteUser | QFile::ExeUser);
-    EXPECT_EQ(QFile::permissions(home.configHome() + "/glimra/app.glimra.GlimraHelper.conf"),
+    EXPECT_EQ(QFile::permissions(file),
               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 
-    xpc_object_t startAtLogin = message(13);
-    xpc_dictionary_set_bool(startAtLogin, "bool", true);
-    client.send(startAtLogin);
-    ASSERT_TRUE(client.sendWithReply(12));
-
-    // Keep running: the main application's end no longer ends the helper.
-    xpc_object_t keep = message(2);
-    xpc_dictionary_set_bool(keep, "bool", true);
-    client.send(keep);
-    ASSERT_TRUE(client.sendWithReply(12));
-    mainApp.releaseName(kMainName);
-    QThread::msleep(500);
-    EXPECT_TRUE(helper->isRunning());
-    client.cancel();
-
-    // The start-at-login setting outlives the process: alone, the next helper stays.
+    for (const uint64_t kind : {13, 2}) { // start at login; keep running
+        xpc_object_t m = message(kind);
+        xpc_dictionary_set_bool(m, "bool", true);
+        main->send(m);
+    }
+    ASSERT_TRUE(main->sendWithReply(12));
+    // Kept running, the helper outlives the main application; the start-at-login setting outlives
+    // the helper: alone, the next one stays.
+    main.reset();
+    mainApp.releaseName(kMainAppName);
+    EXPECT_FALSE(helper->waitForExit(1000)) << "kept running";
     stopHelper();
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
-    QThread::msleep(300);
-    EXPECT_TRUE(helper->isRunning());
+    EXPECT_TRUE(startHelper()) << helperOutput().toStdString();
 }
 
 TEST_F(Link, MeaninglessAndHostileMessagesChangeNothing) {
-    ASSERT_TRUE(mainApp.ownName(kMainName));
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
-    HelperConnection client(HelperConnection::Answer::Allow);
+    ASSERT_NO_FATAL_FAILURE(startAsMainApp());
+    HelperConnection& client = *main;
 
     for (uint64_t kind : std::initializer_list<uint64_t>{0, 1, 3, 8, 9, 11, 16, 17, 1000, UINT64_MAX})
         client.send({{"id", kind}});
@@ -173,7 +152,7 @@ TEST_F(Link, MeaninglessAndHostileMessagesChangeNothing) {
 }
 
 TEST_F(Link, TheNewestConnectionIsThePeer) {
-    ASSERT_TRUE(mainApp.ownName(kMainName));
+    ASSERT_TRUE(mainApp.ownName(kMainAppName));
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
     HelperConnection first(HelperConnection::Answer::Allow);
     ASSERT_TRUE(first.sendWithReply(12));
@@ -204,7 +183,7 @@ TEST_F(Link, TheNewestConnectionIsThePeer) {
 }
 
 TEST_F(Link, APeerThatVanishesMidSendLeavesTheHelperServing) {
-    ASSERT_TRUE(mainApp.ownName(kMainName));
+    ASSERT_TRUE(mainApp.ownName(kMainAppName));
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
     const QString big = home.path("big.bin");
     {
@@ -227,7 +206,7 @@ TEST_F(Link, APeerThatVanishesMidSendLeavesTheHelperServing) {
         keeper.send(keep);
         ASSERT_TRUE(keeper.sendWithReply(12));
     }
-    mainApp.releaseName(kMainName);
+    mainApp.releaseName(kMainAppName);
     {
         Program mainAppProcess(mainAppExecutable(), {"--output", home.path("shots"), "--send", "6"},
                                home.environment());

@@ -326,27 +326,6 @@ QString self() {
 
 } // namespace
 
-TEST_F(InPrivateDisplay, PrimaryOnTheRight) {
-    patterned(QRect(0, 0, 3840, 1080));
-    x.warpPointer(300, 400);
-    open();
-    ASSERT_EQ(overlay->windows().size(), 1u);
-    EXPECT_EQ(overlay->displayOffset(), (CGPoint{-1920, 0}));
-    EXPECT_EQ(overlay->boundsSize(), (CGSize{3840, 1080}));
-    EXPECT_EQ(overlay->convertPointToScreen({1920, 1080}), (CGPoint{0, 1080}));
-    x.motion(100, 100);
-    x.button(1, true);
-    x.motion(2000, 500);
-    x.button(1, false);
-    settle();
-    ASSERT_TRUE(view.last('d') && view.last('u'));
-    EXPECT_EQ(view.last('d')->at, (CGPoint{100, 980}));
-    EXPECT_EQ(view.last('u')->at, (CGPoint{2000, 580}));
-    const QImage shot = screen();
-    EXPECT_TRUE(near(shot.pixel(299, 800), map(map(patternPixel(299, 800), dimmed), lined), "line"));
-    EXPECT_TRUE(near(shot.pixel(3000, 800), map(patternPixel(3000, 800), dimmed), "right screen"));
-}
-
 TEST_F(InPrivateDisplay, MixedScalesDrawEachScreenAtItsOwnScale) {
     patterned(QRect(0, 0, 3840, 1080));
     x.warpPointer(600, 400); // LEFT, at scale 2: point (300, 200)
@@ -463,12 +442,6 @@ TEST_F(InPrivateDisplay, HidingThePointerIsGlobalAndBalanced) {
     glimra::NSCursor::unhide(); // nothing left to undo
     EXPECT_EQ(glimra::NSCursor::hiddenCount(), 0);
     EXPECT_TRUE(pointerShows());
-}
-
-TEST(PrivateDisplays, PrimaryOnTheRight) {
-    PrivateDisplay display(QSize(3840, 1080));
-    ASSERT_TRUE(display.ready() && display.twoMonitors());
-    display.expectChecksPass(self(), QStringLiteral("InPrivateDisplay.PrimaryOnTheRight"));
 }
 
 TEST(PrivateDisplays, MixedScales) {

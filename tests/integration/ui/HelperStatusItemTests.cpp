@@ -1,150 +1,217 @@
 // The real helper's status item on tray hosts of the test session: docked in trayer (XEmbed), and
-// driven through its menu by a StatusNotifierWatcher standing in for a desktop panel.
+// read and driven by a StatusNotifierWatcher standing in for a desktop panel, the way panels do.
 
 #include "HelperLink.h"
 #include "TrayHosts.h"
 
 #include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QGuiApplication>
-#include <QMutex>
 #include <QPainter>
 #include <QProcess>
 #include <QScreen>
-#include <QThread>
+#include <QtEndian>
 
-#include <xcb/xcb.h>
-
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <optional>
+#include <X11/keysym.h>
 
 using namespace xpc;
 using namespace glimra::test;
 
 namespace {
 
-const QString kMainName = QStringLiteral("app.glimra.Glimra");
+const QString kItem = QStringLiteral("/StatusNotifierItem");
+const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+const QString kMenu = QStringLiteral("/MenuBar");
 const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
-const QString kImages = QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/Resources/images");
 
-// The id of the item with this label in a GetLayout answer, 0 when there is none.
-int findItem(const QDBusArgument& arg, const QString& label) {
-    int id = 0, found = 0;
+QImage artwork(const char* name) {
+    return QImage(QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/Resources/images/%1.png").arg(name))
+        .convertToFormat(QImage::Format_ARGB32);
+}
+
+// The 22-pixel image of an a(iiay) icon, decoded by hand from network byte order ARGB.
+QImage icon22(const QString& service) {
+    const QDBusMessage reply = busCall(service, kItem, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                       QStringLiteral("Get"), {kItemInterface, QStringLiteral("IconPixmap")});
+    const auto arg = reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
+    QImage found;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        int w = 0, h = 0;
+        QByteArray bytes;
+        arg.beginStructure();
+        arg >> w >> h >> bytes;
+        arg.endStructure();
+        if (w != 22 || h != 22 || bytes.size() != w * h * 4)
+            continue;
+        found = QImage(w, h, QImage::Format_ARGB32);
+        for (int i = 0; i < w * h; ++i)
+            reinterpret_cast<quint32*>(found.bits())[i] = qFromBigEndian<quint32>(bytes.constData() + 4 * i);
+    }
+    arg.endArray();
+    return found;
+}
+
+struct MenuNode {
+    int id = 0;
     QVariantMap properties;
+    std::vector<MenuNode> children;
+    const MenuNode* find(const QString& label) const {
+        for (const MenuNode& child : children)
+            if (child.properties.value(QStringLiteral("label")).toString() == label)
+                return &child;
+        return nullptr;
+    }
+};
+
+MenuNode parseNode(const QDBusArgument& arg) {
+    MenuNode node;
     arg.beginStructure();
-    arg >> id >> properties;
-    if (properties.value(QStringLiteral("label")).toString() == label)
-        found = id;
+    arg >> node.id >> node.properties;
     arg.beginArray();
     while (!arg.atEnd()) {
         QDBusVariant child;
         arg >> child;
-        if (const int inChild = findItem(child.variant().value<QDBusArgument>(), label); inChild && !found)
-            found = inChild;
+        node.children.push_back(parseNode(child.variant().value<QDBusArgument>()));
     }
     arg.endArray();
     arg.endStructure();
-    return found;
+    return node;
 }
 
-class HelperStatusItem : public HelperTest {
-protected:
-    void TearDown() override {
-        mainApp.releaseName(kMainName);
-        HelperTest::TearDown();
-    }
+// Opens the menu as a panel does, optionally with Alt held, and reads it.
+MenuNode openMenu(const QString& service, bool alt) {
+    if (alt)
+        QProcess::execute(QStringLiteral("xdotool"), {"keydown", "alt"});
+    const QDBusMessage shown = busCall(service, kMenu, kMenuInterface, "AboutToShow", {0});
+    if (alt)
+        QProcess::execute(QStringLiteral("xdotool"), {"keyup", "alt"});
+    EXPECT_EQ(shown.type(), QDBusMessage::ReplyMessage) << shown.errorMessage().toStdString();
+    const QDBusMessage layout = busCall(service, kMenu, kMenuInterface, "GetLayout", {0, -1, QStringList()});
+    return parseNode(layout.arguments().value(1).value<QDBusArgument>());
+}
 
-    // Chooses "Quit Glimra and Helper" the way a panel does: opens the menu, reads it, clicks.
-    void chooseQuit(const QString& service) {
-        QDBusMessage reply = busCall(service, "/MenuBar", kMenuInterface, "AboutToShow", {0});
-        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        reply = busCall(service, "/MenuBar", kMenuInterface, "GetLayout", {0, -1, QStringList()});
-        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        const int quit = findItem(reply.arguments().value(1).value<QDBusArgument>(),
-                                  QStringLiteral("Quit Glimra and Helper"));
-        ASSERT_NE(quit, 0);
-        busCall(service, "/MenuBar", kMenuInterface, "Event",
-                {quit, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u});
-    }
-    // The helper's item as the watcher got it.
-    QString registeredItem(const StatusNotifierWatcher& watcher) {
-        EXPECT_TRUE(waitUntil([&] { return watcher.items().size() == 1; }, 10000))
-            << helperOutput().toStdString();
-        return watcher.items().value(0);
-    }
-};
+void menuEvent(const QString& service, int id, const char* event) {
+    busCall(service, kMenu, kMenuInterface, "Event",
+            {id, QString::fromLatin1(event), QVariant::fromValue(QDBusVariant(0)), 0u});
+}
 
-TEST_F(HelperStatusItem, DocksInAnXEmbedTray) {
+// A viewable top-level window of process pid other than except: a menu it popped up.
+std::optional<QRect> popupOf(XClient& x, qint64 pid, xcb_window_t except) {
+    for (xcb_window_t w : x.children(x.root())) {
+        const QByteArray owner = x.property(w, "_NET_WM_PID");
+        if (w != except && owner.size() == 4 && *reinterpret_cast<const quint32*>(owner.constData()) == pid &&
+            x.viewable(w))
+            return x.frameRect(w);
+    }
+    return std::nullopt;
+}
+
+class HelperStatusItem : public HelperTest {};
+
+TEST_F(HelperStatusItem, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
     XClient x;
-    ASSERT_TRUE(x.ok());
     if (trayRunning(x) || StatusNotifierWatcher::onBus())
         GTEST_SKIP() << "another tray host runs in this session";
-    Trayer trayer;
-    ASSERT_TRUE(waitUntil([&] { return trayRunning(x); }, 10000));
+    // The tray comes after the helper, as at a login where the helper starts first.
     home.writeHelperSetting("StartHelperAtLogin", "true");
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
-
+    Trayer trayer;
     std::optional<DockedIcon> icon;
     ASSERT_TRUE(waitUntil([&] { return (icon = iconDockedInTrayer(x, helper->pid())).has_value(); }, 10000))
         << helperOutput().toStdString();
-    EXPECT_FALSE(x.property(icon->window, "_XEMBED_INFO").isEmpty());
+    ASSERT_EQ(icon->rect.size(), QSize(22, 22));
 
-    // What shows is the helper's artwork.
-    const QImage art = QImage(kImages + "/HelperMenu.png").convertToFormat(QImage::Format_ARGB32);
-    ASSERT_FALSE(art.isNull());
-    ASSERT_EQ(icon->rect.size(), art.size());
-    const auto shown = [&] {
-        const QImage grab = QGuiApplication::primaryScreen()
-                                ->grabWindow(0, icon->rect.x(), icon->rect.y(), art.width(), art.height())
-                                .toImage();
-        QImage expected(art.size(), QImage::Format_RGB32);
-        expected.fill(grab.pixel(0, 0)); // see-through in the artwork
-        QPainter(&expected).drawImage(0, 0, art);
-        return difference(grab.convertToFormat(QImage::Format_RGB32), expected);
+    // What the tray shows is the artwork, at rest and, while the menu is open, pressed.
+    const auto shows = [&](const char* name) {
+        const auto differs = [&] {
+            const QImage shown = QGuiApplication::primaryScreen()
+                                     ->grabWindow(0, icon->rect.x(), icon->rect.y(), 22, 22)
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_RGB32);
+            QImage expected(22, 22, QImage::Format_RGB32);
+            expected.fill(shown.pixel(0, 0)); // see-through in the artwork
+            QPainter(&expected).drawImage(0, 0, artwork(name));
+            return difference(shown, expected);
+        };
+        return waitUntil([&] { return differs() < 4.0; }, 3000);
     };
-    EXPECT_TRUE(waitUntil([&] { return shown() < 4.0; }, 3000)) << "differs by " << shown();
+    EXPECT_TRUE(shows("HelperMenu"));
+    const QPoint centre = icon->rect.center();
+    for (const uint8_t button : {1, 3}) {
+        SCOPED_TRACE(int(button));
+        x.motion(centre.x(), centre.y());
+        x.button(button, true);
+        x.button(button, false);
+        std::optional<QRect> menu;
+        ASSERT_TRUE(waitUntil([&] { return (menu = popupOf(x, helper->pid(), icon->window)).has_value(); }));
+        EXPECT_GT(menu->top(), icon->rect.bottom()) << "the menu hangs below the item";
+        EXPECT_TRUE(shows("HelperMenuPressed"));
+        x.key(XK_Escape, true);
+        x.key(XK_Escape, false);
+        x.sync();
+        EXPECT_TRUE(waitUntil([&] { return !popupOf(x, helper->pid(), icon->window); }));
+        EXPECT_TRUE(shows("HelperMenu"));
+    }
 }
 
-TEST_F(HelperStatusItem, QuitFromTheMenuEndsTheMainApplicationAndTheHelper) {
+TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
     if (StatusNotifierWatcher::onBus())
         GTEST_SKIP() << "a StatusNotifierWatcher already runs on this bus";
+    qDBusRegisterMetaType<QList<QStringList>>();
+    ASSERT_NO_FATAL_FAILURE(startAsMainApp());
     StatusNotifierWatcher watcher;
     ASSERT_TRUE(watcher.start());
-    ASSERT_TRUE(mainApp.ownName(kMainName));
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
-    HelperConnection main;
-    ASSERT_TRUE(main.sendWithReply(12));
-    const QString service = registeredItem(watcher);
-    ASSERT_FALSE(service.isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return watcher.items().size() == 1; }, 10000))
+        << helperOutput().toStdString();
+    const QString service = watcher.items().value(0);
+    const auto property = [&](const char* name) {
+        return busCall(service, kItem, "org.freedesktop.DBus.Properties", "Get", {kItemInterface, name})
+            .arguments()
+            .value(0)
+            .value<QDBusVariant>()
+            .variant();
+    };
+    EXPECT_TRUE(property("ItemIsMenu").toBool());
+    EXPECT_EQ(property("Menu").value<QDBusObjectPath>().path(), kMenu);
+    EXPECT_EQ(icon22(service), artwork("HelperMenu"));
 
-    ASSERT_NO_FATAL_FAILURE(chooseQuit(service));
-    EXPECT_TRUE(main.log.waitForMessages(9, 1)) << helperOutput().toStdString();
-    ASSERT_TRUE(helper->waitForExit(10000)) << helperOutput().toStdString();
+    // Alt held as the menu opens shows its items; the item looks pressed until the menu closes.
+    MenuNode menu = openMenu(service, true);
+    EXPECT_EQ(icon22(service), artwork("HelperMenuPressed"));
+    const MenuNode* region = menu.find(QStringLiteral("Capture Region"));
+    ASSERT_TRUE(region);
+    EXPECT_EQ(qdbus_cast<QList<QStringList>>(region->properties.value("shortcut")),
+              (QList<QStringList>{{"Control", "Shift", "5"}}));
+    const auto allScreensShown = [&] {
+        const MenuNode* item = menu.find(QStringLiteral("Capture All Screens"));
+        return item && item->properties.value("visible", true).toBool();
+    };
+    EXPECT_TRUE(allScreensShown());
+    menuEvent(service, 0, "closed");
+    EXPECT_EQ(icon22(service), artwork("HelperMenu"));
+    menu = openMenu(service, false);
+    EXPECT_FALSE(allScreensShown());
+    menuEvent(service, 0, "closed");
+
+    // A panel restarted gets the item again, once.
+    watcher.stop();
+    StatusNotifierWatcher restarted;
+    ASSERT_TRUE(restarted.start());
+    ASSERT_TRUE(waitUntil([&] { return restarted.items().size() == 1; }, 10000))
+        << restarted.items().join(u',').toStdString();
+    const QString again = restarted.items().value(0);
+
+    menu = openMenu(again, false);
+    const MenuNode* quit = menu.find(QStringLiteral("Quit Glimra and Helper"));
+    ASSERT_TRUE(quit);
+    menuEvent(again, quit->id, "clicked");
+    EXPECT_TRUE(main->log.waitForMessages(9, 1)) << helperOutput().toStdString();
+    ASSERT_TRUE(helper->waitForExit()) << helperOutput().toStdString();
     EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(helper->exitCode(), 0);
-    EXPECT_EQ(main.log.messages(9).size(), 1u);
-}
-
-TEST_F(HelperStatusItem, QuitFromTheMenuWithoutTheMainApplicationEndsTheHelper) {
-    if (StatusNotifierWatcher::onBus())
-        GTEST_SKIP() << "a StatusNotifierWatcher already runs on this bus";
-    StatusNotifierWatcher watcher;
-    ASSERT_TRUE(watcher.start());
-    home.writeHelperSetting("StartHelperAtLogin", "true");
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
-    const QString service = registeredItem(watcher);
-    ASSERT_FALSE(service.isEmpty());
-
-    ASSERT_NO_FATAL_FAILURE(chooseQuit(service));
-    ASSERT_TRUE(helper->waitForExit(10000)) << helperOutput().toStdString();
-    EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(helper->exitCode(), 0);
+    EXPECT_EQ(main->log.messages(9).size(), 1u);
 }
 
 } // namespace

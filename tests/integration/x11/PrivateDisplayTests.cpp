@@ -23,11 +23,3 @@ TEST(PrivateDisplays, OneScreenAtScaleTwo) {
     display.expectChecksPass(X11_DISPLAY_CHECKS, "Scenario.LeftScreenAtScale2",
                              {{"QT_SCREEN_SCALE_FACTORS", "LEFT=2;RIGHT=1"}});
 }
-
-TEST(PrivateDisplays, XftDpi192) {
-    PrivateDisplay display(QSize(3840, 1080));
-    ASSERT_TRUE(display.ready());
-    ASSERT_TRUE(display.twoMonitors());
-    ASSERT_EQ(display.run("xrdb", {"-merge"}, {}, nullptr, "Xft.dpi: 192\n"), 0);
-    display.expectChecksPass(X11_DISPLAY_CHECKS, "Scenario.EveryScreenAtScale2");
-}

@@ -70,40 +70,6 @@ uint32_t black(int, int) {
 
 } // namespace
 
-TEST_F(Scenario, PrimaryRightOfAnotherScreen) {
-    EXPECT_EQ(server->displayBounds(left), QRectF(-1920, 0, 1920, 1080));
-    EXPECT_EQ(server->displayBounds(right), QRectF(0, 0, 1920, 1080));
-    const auto screens = server->screens();
-    ASSERT_EQ(screens.size(), 2u);
-    EXPECT_TRUE(screens[0].primary);
-    EXPECT_EQ(screens[0].native, QRect(1920, 0, 1920, 1080));
-
-    // Straddling the two screens: x from -120 to 120 in global display coordinates.
-    const QRect native(1800, 100, 240, 60);
-    const xcb_window_t w = show({native, 0, true});
-    QString first;
-    const QImage image = server->createImage(QRectF(-120, 100, 240, 60));
-    ASSERT_EQ(image.size(), native.size());
-    EXPECT_EQ(countMismatches(image, image.rect(), patternPixel, &first), 0) << first.toStdString();
-
-    const QImage all = server->createImageOfAllScreens();
-    ASSERT_EQ(all.size(), QSize(3840, 1080));
-    EXPECT_EQ(countMismatches(all, native, patternPixel, &first), 0) << first.toStdString();
-
-    const QImage leftImage = server->createImageOfScreen(left);
-    ASSERT_EQ(leftImage.size(), QSize(1920, 1080));
-    EXPECT_EQ(countMismatches(leftImage, QRect(1800, 100, 120, 60), patternPixel, &first), 0)
-        << first.toStdString();
-
-    const WindowInfo* info = listed(w);
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->bounds, QRectF(-120, 100, 240, 60));
-    const QImage windowImage = server->createImageOfWindow(w);
-    ASSERT_EQ(windowImage.size(), native.size());
-    EXPECT_EQ(countMismatches(windowImage, windowImage.rect(), patternPixel, &first), 0)
-        << first.toStdString();
-}
-
 TEST_F(Scenario, NoWindowManager) {
     const xcb_window_t one = show({QRect(10, 10, 100, 100), 0xff0000, false, false});
     const xcb_window_t two = show({QRect(50, 50, 100, 100), 0x0000ff, false, false});

@@ -65,8 +65,8 @@ TEST_P(LaunchDecision, StaysOnlyForTheMainApplicationOrAtLogin) {
         5000);
     ASSERT_TRUE(exited);
     EXPECT_EQ(claimed, launch.stays);
-    EXPECT_TRUE(helper->output().contains("Finished launching Glimra Helper version 1.0.0 (100) at path " +
-                                          QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR)))
+    EXPECT_TRUE(helper->waitForLogLine(QStringLiteral(
+        "Finished launching Glimra Helper version 1.0.0 (100) at path " GLIMRA_HELPER_BUNDLE_DIR)))
         << helper->output().toStdString();
     if (!launch.stays) {
         EXPECT_EQ(helper->exitCode(), 0);

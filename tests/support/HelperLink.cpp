@@ -202,6 +202,22 @@ void HelperTest::stopHelper() {
     helper.reset();
 }
 
+Screenshot screenshotIn(const xpc_object_t& m) {
+    Screenshot s;
+    s.image.loadFromData(xpc_dictionary_get_data(m, "PNGData"), "PNG");
+    s.image = s.image.convertToFormat(QImage::Format_RGB32);
+    s.title = QString::fromUtf8(xpc_dictionary_get_string(m, "title"));
+    s.points = QSize(int(xpc_dictionary_get_uint64(m, "width")), int(xpc_dictionary_get_uint64(m, "height")));
+    return s;
+}
+
+Screenshot HelperTest::screenshot(size_t n) {
+    if (main && main->log.waitForMessages(8, n))
+        return screenshotIn(main->log.messages(8)[n - 1]);
+    ADD_FAILURE() << "no screenshot " << n << "\n" << helperOutput().toStdString();
+    return {};
+}
+
 void HelperTest::startAsMainApp(HelperConnection::Answer answer) {
     ASSERT_TRUE(mainApp.ownName(kMainAppName));
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();

@@ -40,6 +40,14 @@ xpc::xpc_object_t sendAndWait(const xpc::xpc_connection_t& connection, const xpc
                               int timeoutMs = 20000);
 xpc::xpc_object_t message(uint64_t kind);
 
+// A screenshot as the main application receives it.
+struct Screenshot {
+    QImage image; // RGB32
+    QString title;
+    QSize points;
+};
+Screenshot screenshotIn(const xpc::xpc_object_t& message);
+
 // One client connection to the helper, answering its capture requests as told.
 class HelperConnection {
 public:
@@ -103,6 +111,8 @@ protected:
     // The test in the main application's place: it owns the name, starts the helper and connects.
     void startAsMainApp(HelperConnection::Answer answer = HelperConnection::Answer::Allow);
     QString shotsDir() const { return home.path("shots"); }
+    // The nth screenshot main received (1 the first), waited for; a failure when none came.
+    Screenshot screenshot(size_t n);
 
     IsolatedHome home;
     // The main application's name, owned by the connection this process's XPC clients use.

@@ -9,6 +9,7 @@
 #include "PrivateDisplay.h"
 #include "TestWindows.h"
 #include "XTestKit.h"
+#include "x11/Compositor.h"
 
 #include <QElapsedTimer>
 
@@ -16,20 +17,12 @@
 
 using namespace xpc;
 using namespace glimra::test;
-using capturetest::XClient;
 
 namespace {
 
-const QString kMainName = QStringLiteral("app.glimra.Glimra");
 const std::initializer_list<xcb_keysym_t> kRegion = {XK_Control_L, XK_Shift_L};
 const std::initializer_list<xcb_keysym_t> kTimedRegion = {XK_Control_L, XK_Shift_L, XK_Super_L};
 const std::initializer_list<xcb_keysym_t> kPreviousArea = {XK_Control_L, XK_Shift_L, XK_Alt_L};
-
-struct Screenshot {
-    QImage image; // RGB32
-    QString title;
-    QSize points;
-};
 
 const QString kOverlayName = QStringLiteral("Crosshair capture");
 
@@ -66,20 +59,11 @@ const PanelLayout& panelLayout() {
 
 class RegionCapture : public HelperTest {
 protected:
-    void TearDown() override {
-        main.reset();
-        HelperTest::TearDown();
-    }
-
     // The helper on x's display, with the test as its connected main application.
-    void start(const QProcessEnvironment& env) {
+    void start() {
         ASSERT_TRUE(x->ok());
         x->watchMaps();
-        ASSERT_TRUE(mainApp.ownName(kMainName));
-        helper = std::make_unique<Program>(helperExecutable(), QStringList{}, env);
-        ASSERT_TRUE(waitUntil([&] { return ready->count() > 0; }, 10000)) << helperOutput().toStdString();
-        main = std::make_unique<HelperConnection>(HelperConnection::Answer::Allow);
-        ASSERT_TRUE(main->sendWithReply(12)) << helperOutput().toStdString();
+        startAsMainApp();
     }
     // The overlay's windows mapped since the first `since` windows mapped.
     std::vector<xcb_window_t> overlaysMapped(size_t since) {
@@ -126,24 +110,7 @@ protected:
         pause(150); // painted, and taking the keyboard
         return panel;
     }
-    // The nth screenshot the main application received (1 the first).
-    Screenshot screenshot(size_t n) {
-        Screenshot s;
-        if (!main->log.waitForMessages(8, n, 10000)) {
-            ADD_FAILURE() << "no screenshot " << n << "\n" << helperOutput().toStdString();
-            return s;
-        }
-        const xpc_object_t m = main->log.messages(8)[n - 1];
-        s.image.loadFromData(xpc_dictionary_get_data(m, "PNGData"), "PNG");
-        s.image = s.image.convertToFormat(QImage::Format_RGB32);
-        s.title = QString::fromUtf8(xpc_dictionary_get_string(m, "title"));
-        s.points =
-            QSize(int(xpc_dictionary_get_uint64(m, "width")), int(xpc_dictionary_get_uint64(m, "height")));
-        return s;
-    }
-
     std::unique_ptr<XClient> x = std::make_unique<XClient>();
-    std::unique_ptr<HelperConnection> main;
 };
 
 // ---- desktops of their own: one screen, a screen left of the primary, mixed scales, a compositor ----
@@ -160,18 +127,6 @@ struct Desktop {
 
 class RegionCaptureOn : public RegionCapture, public ::testing::WithParamInterface<Desktop> {
 protected:
-    bool compositingManagerRuns() {
-        xcb_connection_t* c = x->connection();
-        xcb_intern_atom_reply_t* atom =
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 13, "_NET_WM_CM_S0"), nullptr);
-        xcb_get_selection_owner_reply_t* owner =
-            atom ? xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr)
-                 : nullptr;
-        const bool runs = owner && owner->owner != XCB_NONE;
-        std::free(atom);
-        std::free(owner);
-        return runs;
-    }
     int depthOf(xcb_window_t w) {
         xcb_get_geometry_reply_t* g =
             xcb_get_geometry_reply(x->connection(), xcb_get_geometry(x->connection(), w), nullptr);
@@ -197,13 +152,14 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
         ASSERT_TRUE(compositor.waitForStarted());
     }
     x = std::make_unique<XClient>(display.name());
-    ASSERT_TRUE(d.compositor.isEmpty() || waitUntil([&] { return compositingManagerRuns(); }, 10000));
+    ASSERT_TRUE(d.compositor.isEmpty() ||
+                waitUntil([&] { return glimra::x11::compositingManagerRuns(x->connection(), 0); }, 10000));
     const QImage desktop = testPattern(d.root, 5);
     x->cover(desktop);
-    QProcessEnvironment env = display.environment(home.environment());
+    home.setVariable("DISPLAY", display.name());
     if (d.scaleFactors)
-        env.insert(QStringLiteral("QT_SCREEN_SCALE_FACTORS"), QString::fromLatin1(d.scaleFactors));
-    ASSERT_NO_FATAL_FAILURE(start(env));
+        home.setVariable("QT_SCREEN_SCALE_FACTORS", QString::fromLatin1(d.scaleFactors));
+    ASSERT_NO_FATAL_FAILURE(start());
 
     const size_t since = x->mapped().size();
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
@@ -267,7 +223,7 @@ TEST_F(RegionCapture, ClickCapturesTheWindowUnderThePointerTitledWithItsName) {
         frame = display.frameRect(w);
         return display.viewable(w) && frame.width() > 500;
     }));
-    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(start());
     pause(300); // the window manager has drawn the frame
     const QImage seen = x->pixels(frame);
 
@@ -285,7 +241,7 @@ TEST_F(RegionCapture, ClickCapturesTheWindowUnderThePointerTitledWithItsName) {
 TEST_F(RegionCapture, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) {
     const QImage desktop = testPattern(QSize(1920, 1080), 8);
     x->cover(desktop);
-    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     const QRect panel = selectAndShowPanel({100, 400}, {500, 700});
     // The overlay shows exactly this selection clear of its dimming: its top row and right column as
@@ -320,7 +276,7 @@ TEST_F(RegionCapture, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) {
 TEST_F(RegionCapture, FullscreenInThePanelDeliversTheScreenUnderThePointer) {
     const QImage desktop = testPattern(QSize(1920, 1080), 9);
     x->cover(desktop);
-    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     const QRect panel = selectAndShowPanel({300, 300}, {700, 600});
     x->click(panel.x() + panelLayout().fullscreen.x(), panel.y() + panelLayout().fullscreen.y());
@@ -347,7 +303,7 @@ class CancelledRegionCapture : public RegionCapture, public ::testing::WithParam
 // Nothing is delivered and the main application hears "no" once. The panel of a selection that ends
 // at the screen's right edge is held on the screen.
 TEST_P(CancelledRegionCapture, DeliversNothing) {
-    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     if (GetParam().inThePanel) {
         const QRect panel = selectAndShowPanel({1500, 500}, {1915, 800});
@@ -374,7 +330,7 @@ INSTANTIATE_TEST_SUITE_P(Capture, CancelledRegionCapture,
                          caseName);
 
 TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
-    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     main->send({{"id", 10}});
     ASSERT_TRUE(helper->waitForExit(10000)) << helperOutput().toStdString();
@@ -404,7 +360,7 @@ TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheAr
     const uint32_t mask = XCB_EVENT_MASK_BUTTON_PRESS;
     xcb_change_window_attributes(display.connection(), target, XCB_CW_EVENT_MASK, &mask);
     display.map(target);
-    ASSERT_NO_FATAL_FAILURE(start(home.environment()));
+    ASSERT_NO_FATAL_FAILURE(start());
     xpc_object_t delay = message(14);
     xpc_dictionary_set_int64(delay, "int64", 2);
     main->send(delay);

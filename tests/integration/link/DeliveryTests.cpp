@@ -14,12 +14,6 @@ using namespace glimra::test;
 
 namespace {
 
-QImage decodePng(const xpc_object_t& screenshot) {
-    QImage image;
-    image.loadFromData(xpc_dictionary_get_data(screenshot, "PNGData"), "PNG");
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
 QImage filled(QColor colour) {
     QImage image(1920, 1080, QImage::Format_RGB32);
     image.fill(colour);
@@ -41,15 +35,11 @@ TEST_P(FullScreenDelivery, IsTheScreenPixelForPixelWithItsSizeInPoints) {
     ASSERT_NO_FATAL_FAILURE(startAsMainApp());
 
     for (uint64_t kind : {6u, 7u}) {
-        const size_t before = main->log.messages(8).size();
         main->send({{"id", kind}});
-        ASSERT_TRUE(main->log.waitForMessages(8, before + 1)) << helperOutput().toStdString();
-        const xpc_object_t shot = main->log.messages(8).back();
-        EXPECT_EQ(xpc_dictionary_get_uint64(shot, "width"), 1920u / scale);
-        EXPECT_EQ(xpc_dictionary_get_uint64(shot, "height"), 1080u / scale);
-        EXPECT_TRUE(
-            QString::fromStdString(xpc_dictionary_get_string(shot, "title")).startsWith("Fullscreen "));
-        EXPECT_EQ(decodePng(shot), pattern) << "kind " << kind;
+        const Screenshot shot = screenshot(kind - 5);
+        EXPECT_EQ(shot.points, QSize(1920 / scale, 1080 / scale));
+        EXPECT_TRUE(shot.title.startsWith("Fullscreen "));
+        EXPECT_EQ(shot.image, pattern) << "kind " << kind;
     }
     EXPECT_EQ(main->log.messages(3).size(), 2u) << "each capture asks first";
     // Nothing held: the previous area is still unknown after full-screen captures.
@@ -110,5 +100,5 @@ TEST_F(Delivery, OnlyTheNewestWaitingScreenshotArrivesAndOnlyOnce) {
     QThread::msleep(500);
     EXPECT_EQ(main->log.messages(8).size(), 1u);
     EXPECT_TRUE(again.log.messages(8).empty()) << "a held screenshot goes out once";
-    EXPECT_EQ(decodePng(main->log.messages(8).front()).pixel(10, 10), qRgb(0, 0, 255));
+    EXPECT_EQ(screenshot(1).image.pixel(10, 10), qRgb(0, 0, 255));
 }

@@ -47,11 +47,9 @@ TEST_F(HelperHotKeys, HeldFullScreenShortcutCapturesOnceWhenReleased) {
     pause(500);
     EXPECT_EQ(count(3), 1u);
     ASSERT_EQ(count(8), 1u);
-    const xpc_object_t shot = main->log.messages(8).front();
-    QImage image;
-    ASSERT_TRUE(image.loadFromData(xpc_dictionary_get_data(shot, "PNGData"), "PNG"));
-    EXPECT_EQ(image.size(), QSize(int(xpc_dictionary_get_uint64(shot, "width")),
-                                  int(xpc_dictionary_get_uint64(shot, "height"))));
+    const Screenshot shot = screenshot(1);
+    ASSERT_FALSE(shot.image.isNull());
+    EXPECT_EQ(shot.image.size(), shot.points);
 }
 
 // Every shortcut while another application holds one of them: the held one is logged, and each of

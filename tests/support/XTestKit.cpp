@@ -55,21 +55,36 @@ QImage patternImage(QSize size) {
     return image;
 }
 
-int countMismatches(const QImage& image, const QRect& rect, const std::function<uint32_t(int, int)>& expected,
-                    QString* first) {
+namespace {
+
+::testing::AssertionResult shows(const QImage& image, const QRect& rect,
+                                 const std::function<uint32_t(int, int)>& expected) {
     int bad = 0;
+    QString first;
     for (int y = 0; y < rect.height(); ++y)
         for (int x = 0; x < rect.width(); ++x) {
             const uint32_t got = image.pixel(rect.x() + x, rect.y() + y) & 0xffffff;
             const uint32_t want = expected(x, y) & 0xffffff;
-            if (got != want && bad++ == 0 && first)
-                *first = QStringLiteral("at (%1, %2) of the image: %3 instead of %4")
-                             .arg(rect.x() + x)
-                             .arg(rect.y() + y)
-                             .arg(got, 6, 16, QChar('0'))
-                             .arg(want, 6, 16, QChar('0'));
+            if (got != want && bad++ == 0)
+                first = QStringLiteral("at (%1, %2): %3 instead of %4")
+                            .arg(rect.x() + x)
+                            .arg(rect.y() + y)
+                            .arg(got, 6, 16, QChar('0'))
+                            .arg(want, 6, 16, QChar('0'));
         }
-    return bad;
+    if (bad == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << bad << " pixels differ, first " << first.toStdString();
+}
+
+} // namespace
+
+::testing::AssertionResult showsPattern(const QImage& image, const QRect& rect, QPoint origin) {
+    return shows(image, rect, [&](int x, int y) { return patternPixel(origin.x() + x, origin.y() + y); });
+}
+
+::testing::AssertionResult showsColour(const QImage& image, const QRect& rect, uint32_t colour) {
+    return shows(image, rect, [&](int, int) { return colour; });
 }
 
 double difference(const QImage& a, const QImage& b) {

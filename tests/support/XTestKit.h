@@ -12,6 +12,8 @@
 
 #include <xcb/xcb.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <initializer_list>
@@ -33,10 +35,10 @@ QImage patternImage(QSize size);
 // A busy, non-repeating picture of size: gradients, noise and lines, like real screen content.
 QImage testPattern(QSize size, int variant);
 
-// Pixels of image inside imageRect that differ from expected(x, y) (x, y relative to imageRect),
-// with the first difference described in *first.
-int countMismatches(const QImage& image, const QRect& imageRect,
-                    const std::function<uint32_t(int, int)>& expected, QString* first = nullptr);
+// Whether image inside rect shows patternPixel values from origin on (at rect's corner), or one
+// colour; else where it first differs and how many pixels do.
+::testing::AssertionResult showsPattern(const QImage& image, const QRect& rect, QPoint origin = {});
+::testing::AssertionResult showsColour(const QImage& image, const QRect& rect, uint32_t colour);
 // Mean difference per colour channel, 0 to 255; images of different sizes differ completely.
 double difference(const QImage& a, const QImage& b);
 
@@ -179,7 +181,6 @@ using glimra::test::XClient;
 } // namespace capturetest
 namespace x11test {
 using TestDisplay = glimra::test::XClient;
-using glimra::test::countMismatches;
 using glimra::test::patternPixel;
 using glimra::test::waitUntil;
 } // namespace x11test

@@ -396,8 +396,10 @@ TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheAr
     QElapsedTimer sinceSelection;
     sinceSelection.start();
 
-    // The desktop beneath the counting overlay takes the click.
+    // The desktop beneath the counting overlay shows undimmed and takes the click.
     pause(500);
+    const QRect away(1500, 850, 200, 100);
+    EXPECT_TRUE(x->pixels(away) == desktop.copy(away)) << "dimmed during the countdown";
     x->click(1100, 700);
     EXPECT_TRUE(display.waitForButtonPress(1000)) << "the click did not reach the window beneath";
     EXPECT_TRUE(main->log.messages(8).empty()) << "delivered before the countdown ended";

@@ -1,6 +1,7 @@
 // The overlay window on a real X server: where it lies and stacks, what its events say in the view's
-// y-up coordinates, what it paints, how it lets the desktop through during a countdown, the pointer
-// hidden and shown, and the translucent road under a compositing manager.
+// y-up coordinates, what it paints, the pointer hidden and shown, and the translucent road under a
+// compositing manager. The region capture's tests drive it on the real helper, also at mixed scales
+// and during a countdown.
 
 #include "ImageCaptureCrosshairOverlayWindow.h"
 #include "PrivateDisplay.h"
@@ -274,35 +275,6 @@ TEST_F(Overlay, PaintsDimmingHoleLinesAndBadgeOverWhatTheUserSaw) {
     EXPECT_TRUE(glimra::test::showsPattern(cut, cut.rect(), {100, 100}));
 }
 
-TEST_F(Overlay, DuringACountdownTheDesktopShowsAndTakesClicksButTheDigitShows) {
-    patterned(QRect(0, 0, 1920, 1080));
-    const xcb_window_t target = display.create({QRect(1000, 600, 200, 200), 0x00aa00});
-    display.map(target);
-    const uint32_t mask = XCB_EVENT_MASK_BUTTON_PRESS;
-    xcb_change_window_attributes(display.connection(), target, XCB_CW_EVENT_MASK, &mask);
-    display.sync();
-
-    OverlayDrawState state = selecting(Mode::Countdown, NSMakeRect(100, 780, 300, 200));
-    QImage digit(45, 45, QImage::Format_ARGB32_Premultiplied);
-    digit.fill(QColor(200, 0, 0));
-    state.timerImage = digit;
-    state.timerDisplayRect = NSMakeRect(227, 715, 45, 45); // y-down 320..365
-    open(state);
-    overlay->setIgnoresMouseEvents(true);
-    settle();
-
-    x.click(1100, 700);
-    EXPECT_TRUE(display.waitForButtonPress(3000)) << "the click went through to the window beneath";
-    EXPECT_FALSE(view.last('d'));
-
-    const QImage shot = screen();
-    EXPECT_EQ(shot.pixel(1100, 700) & 0xffffff, 0x00aa00u) << "the live desktop, undimmed";
-    EXPECT_EQ(shot.pixel(1500, 100) & 0xffffff, patternPixel(1500, 100));
-    EXPECT_EQ(shot.pixel(250, 340) & 0xffffff, 0xc80000u) << "the digit";
-    EXPECT_TRUE(near(shot.pixel(250, 99), map(map(patternPixel(250, 99), dimmed), lined), "the outline"));
-    display.destroy(target);
-}
-
 // ---- desktops of their own ----
 
 namespace {
@@ -321,47 +293,6 @@ QString self() {
 }
 
 } // namespace
-
-TEST_F(InPrivateDisplay, MixedScalesDrawEachScreenAtItsOwnScale) {
-    patterned(QRect(0, 0, 3840, 1080));
-    x.warpPointer(600, 400); // LEFT, at scale 2: point (300, 200)
-    open();
-    ASSERT_EQ(overlay->windows().size(), 2u);
-    EXPECT_EQ(overlay->displayOffset(), (CGPoint{-1920, 0}));
-    QImage shot = screen();
-    // The vertical line at point 299 of LEFT is native columns 598 and 599; the horizontal one at
-    // point row 198 is native rows 396 and 397.
-    for (int column : {598, 599})
-        EXPECT_TRUE(
-            near(shot.pixel(column, 800), map(map(patternPixel(column, 800), dimmed), lined), "line"));
-    for (int column : {597, 600})
-        EXPECT_TRUE(near(shot.pixel(column, 800), map(patternPixel(column, 800), dimmed), "beside"));
-    for (int row : {396, 397})
-        EXPECT_TRUE(near(shot.pixel(1500, row), map(map(patternPixel(1500, row), dimmed), lined), "line"));
-    // Across the whole overlay, the other screen too: there point row 198 is native row 198.
-    EXPECT_TRUE(
-        near(shot.pixel(3000, 198), map(map(patternPixel(3000, 198), dimmed), lined), "line on RIGHT"));
-    EXPECT_TRUE(near(shot.pixel(3000, 199), map(patternPixel(3000, 199), dimmed), "beside on RIGHT"));
-
-    // A drag from LEFT onto RIGHT: native (200, 100) is point (100, 50) of LEFT; native (2000, 100)
-    // is point (80, 100) of RIGHT, 1920 + 80 from the overlay's left edge.
-    x.motion(200, 100);
-    x.button(1, true);
-    x.motion(1000, 100);
-    x.motion(2000, 100);
-    x.button(1, false);
-    settle();
-    ASSERT_TRUE(view.last('d') && view.last('u'));
-    EXPECT_EQ(view.last('d')->at, (CGPoint{100, 1030}));
-    EXPECT_EQ(view.last('u')->at, (CGPoint{2000, 980}));
-
-    // A selection across both screens: the hole shows both undimmed, each crisp.
-    show(selecting(Mode::Refining, NSMakeRect(100, 880, 1900, 100)));
-    shot = screen();
-    EXPECT_EQ(shot.pixel(300, 300) & 0xffffff, patternPixel(300, 300));
-    EXPECT_EQ(shot.pixel(1950, 150) & 0xffffff, patternPixel(1950, 150));
-    EXPECT_TRUE(near(shot.pixel(199, 250), map(patternPixel(199, 250), dimmed), "left of the hole"));
-}
 
 TEST_F(InPrivateDisplay, TranslucentOverTheLiveDesktopWithACompositor) {
     const xcb_window_t w = display.create({QRect(0, 0, 1920, 1080), 0x2040c0});
@@ -438,13 +369,6 @@ TEST_F(InPrivateDisplay, HidingThePointerIsGlobalAndBalanced) {
     glimra::NSCursor::unhide(); // nothing left to undo
     EXPECT_EQ(glimra::NSCursor::hiddenCount(), 0);
     EXPECT_TRUE(pointerShows());
-}
-
-TEST(PrivateDisplays, MixedScales) {
-    PrivateDisplay display(QSize(3840, 1080));
-    ASSERT_TRUE(display.ready() && display.twoMonitors());
-    display.expectChecksPass(self(), QStringLiteral("InPrivateDisplay.MixedScales*"),
-                             {{"QT_SCREEN_SCALE_FACTORS", "LEFT=2;RIGHT=1"}});
 }
 
 TEST(PrivateDisplays, Compositor) {

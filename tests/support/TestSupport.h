@@ -11,6 +11,7 @@ class QSocketNotifier;
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <sys/types.h>
 
@@ -21,6 +22,10 @@ QString mainAppExecutable(); // the reference main application inside the built 
 
 // Spins the event loop until condition holds or timeoutMs passes; returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+// Spins the event loop for ms.
+inline void pause(int ms) {
+    waitUntil([] { return false; }, ms);
+}
 
 // An environment with XDG folders of a temporary directory of its own, so settings, autostart
 // entries and URL handlers of one test never leak into another; display and bus are inherited.
@@ -97,5 +102,8 @@ private:
 };
 
 bool nameHasOwner(const QString& name);
+
+// The name of a parameterised test's case that carries its own name.
+inline const auto caseName = [](const auto& info) { return std::string(info.param.name); };
 
 } // namespace glimra::test

@@ -176,11 +176,6 @@ void XClient::map(xcb_window_t w) {
     sync();
 }
 
-void XClient::unmap(xcb_window_t w) {
-    xcb_unmap_window(c_, w);
-    sync();
-}
-
 void XClient::destroy(xcb_window_t w) {
     xcb_destroy_window(c_, w);
     sync();
@@ -211,8 +206,9 @@ xcb_atom_t XClient::atom(const char* name) {
     return r ? r->atom : XCB_NONE;
 }
 
-void XClient::setCardinal(xcb_window_t w, const char* property, uint32_t value) {
-    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom(property), XCB_ATOM_CARDINAL, 32, 1, &value);
+void XClient::setCardinals(xcb_window_t w, const char* property, std::initializer_list<uint32_t> values) {
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom(property), XCB_ATOM_CARDINAL, 32,
+                        uint32_t(values.size()), std::data(values));
 }
 
 void XClient::setAtoms(xcb_window_t w, const char* property, std::initializer_list<const char*> values) {
@@ -234,6 +230,11 @@ QByteArray XClient::property(xcb_window_t w, const char* name) {
     return r ? QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
                           xcb_get_property_value_length(r.get()))
              : QByteArray();
+}
+
+uint32_t XClient::property32(xcb_window_t w, const char* name) {
+    const QByteArray value = property(w, name);
+    return value.size() >= 4 ? *reinterpret_cast<const uint32_t*>(value.constData()) : 0;
 }
 
 void XClient::sendToWindowManager(xcb_window_t w, const char* message, std::initializer_list<uint32_t> data) {
@@ -264,9 +265,28 @@ std::vector<xcb_window_t> XClient::children(xcb_window_t w) {
     return result;
 }
 
+xcb_window_t XClient::topLevel(xcb_window_t w) {
+    for (;;) {
+        auto r = owned(xcb_query_tree_reply(c_, xcb_query_tree(c_, w), nullptr));
+        if (!r || r->parent == XCB_NONE || r->parent == root_)
+            return w;
+        w = r->parent;
+    }
+}
+
 bool XClient::viewable(xcb_window_t w) {
     auto r = owned(xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr));
     return r && r->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+bool XClient::overrideRedirect(xcb_window_t w) {
+    auto r = owned(xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr));
+    return r && r->override_redirect;
+}
+
+xcb_window_t XClient::inputFocus() {
+    auto r = owned(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    return r ? r->focus : XCB_NONE;
 }
 
 QRect XClient::rootGeometry(xcb_window_t w) {
@@ -317,19 +337,11 @@ bool XClient::waitForButtonPress(int timeoutMs) {
 
 // ---- Keys and pointer ----
 
-std::vector<xcb_keycode_t> XClient::keycodes(xcb_keysym_t keysym) {
+xcb_keycode_t XClient::keycode(xcb_keysym_t keysym) {
     if (!symbols_)
         symbols_ = xcb_key_symbols_alloc(c_);
-    std::vector<xcb_keycode_t> result;
-    if (auto codes = owned(xcb_key_symbols_get_keycode(symbols_, keysym)))
-        for (const xcb_keycode_t* code = codes.get(); *code != XCB_NO_SYMBOL; ++code)
-            result.push_back(*code);
-    return result;
-}
-
-xcb_keycode_t XClient::keycode(xcb_keysym_t keysym) {
-    const auto codes = keycodes(keysym);
-    return codes.empty() ? 0 : codes.front();
+    const auto codes = owned(xcb_key_symbols_get_keycode(symbols_, keysym)); // ends with XCB_NO_SYMBOL
+    return codes ? codes.get()[0] : 0;
 }
 
 void XClient::fake(uint8_t type, uint8_t detail, int x, int y) {

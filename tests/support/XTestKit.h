@@ -69,22 +69,27 @@ public:
     // An override-redirect window at (0, 0) showing image, mapped above everything else.
     xcb_window_t cover(const QImage& image);
     void map(xcb_window_t w);
-    void unmap(xcb_window_t w);
     void destroy(xcb_window_t w);
     void raise(xcb_window_t w);
     void setColour(xcb_window_t w, uint32_t colour);
     void setImage(xcb_window_t w, const QImage& image);
 
     xcb_atom_t atom(const char* name);
-    void setCardinal(xcb_window_t w, const char* property, uint32_t value);
+    void setCardinals(xcb_window_t w, const char* property, std::initializer_list<uint32_t> values);
     void setAtoms(xcb_window_t w, const char* property, std::initializer_list<const char*> values);
     void setString(xcb_window_t w, const char* property, const char* type, const std::string& value);
     QByteArray property(xcb_window_t w, const char* name);
+    // The first 32-bit value of a property (a window, a number), 0 without one.
+    uint32_t property32(xcb_window_t w, const char* name);
     // A client message to the root, as pagers and taskbars send them to the window manager.
     void sendToWindowManager(xcb_window_t w, const char* message, std::initializer_list<uint32_t> data);
     xcb_window_t selectionOwner(const char* selection);
-    std::vector<xcb_window_t> children(xcb_window_t w);
+    std::vector<xcb_window_t> children(xcb_window_t w); // bottom to top
+    // The root's child that holds w: its window-manager frame, or w itself.
+    xcb_window_t topLevel(xcb_window_t w);
     bool viewable(xcb_window_t w);
+    bool overrideRedirect(xcb_window_t w);
+    xcb_window_t inputFocus();
     // Where a window lies on the root, in root pixels (empty when it is gone).
     QRect rootGeometry(xcb_window_t w);
     // The outer frame a window manager drew around w (w's own rectangle without one), root pixels.
@@ -101,7 +106,6 @@ public:
     bool waitForButtonPress(int timeoutMs);
 
     // ---- Keys and pointer through XTest ----
-    std::vector<xcb_keycode_t> keycodes(xcb_keysym_t keysym);
     xcb_keycode_t keycode(xcb_keysym_t keysym);
     void key(xcb_keysym_t keysym, bool press); // not synced: a batch reaches the server at once
     void downCode(xcb_keycode_t code);

@@ -34,11 +34,6 @@ requires requires(const Case& c) {
 void PrintTo(const Case& c, std::ostream* os) {
     *os << c.name;
 }
-const auto caseName = [](const auto& info) { return std::string(info.param.name); };
-
-void pause(int ms) {
-    waitUntil([] { return false; }, ms);
-}
 
 // The centres of the resize panel's controls from its top-left corner, in pixels at one pixel per
 // point: the helper lays its panel out the same way.

@@ -40,7 +40,7 @@ TEST(WindowUnderPoint, IsTheFrontmostVisibleWindowThatIsNeitherIgnoredNorADock) 
         << "the managed window never showed in the window list";
     const xcb_window_t top = d.create({QRect(200, 200, 300, 300), 0xaa0000});
     const xcb_window_t clear = d.create({QRect(250, 250, 100, 100), 0x00aa00});
-    d.setCardinal(clear, "_NET_WM_WINDOW_OPACITY", 0);
+    d.setCardinals(clear, "_NET_WM_WINDOW_OPACITY", {0});
     const xcb_window_t dock = d.create({QRect(600, 150, 200, 100), 0x0000aa});
     d.setAtoms(dock, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DOCK"});
     for (const xcb_window_t w : {top, clear, dock})

@@ -86,4 +86,4 @@ INSTANTIATE_TEST_SUITE_P(
                              {"*TOP", {0, 0, 1920, 1080}},
                              {"BOTTOM", {0, 1080, 1920, 1080}},
                              {{{960, 1079}, 0}, {{960, 1080}, 0}, {{960, 1081}, 1}, {{0, 2159}, 1}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    caseName);

@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Lifecycle, LaunchDecision,
                          ::testing::Values(Launch{"Alone", false, false, false},
                                            Launch{"AtLogin", false, true, true},
                                            Launch{"ForTheMainApplication", true, false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         caseName);
 
 TEST_F(Lifecycle, FollowsTheMainApplicationAndIgnoresOtherNames) {
     ASSERT_TRUE(mainApp.ownName(kMainName));

@@ -62,7 +62,7 @@ public:
 };
 
 void settle(int ms = 150) {
-    x11test::waitUntil([] { return false; }, ms);
+    glimra::test::pause(ms);
 }
 
 // Dimming and line colours over a pixel, as the overlay blends them.
@@ -143,27 +143,6 @@ OverlayDrawState selecting(Mode mode, CGRect selection) {
     return s;
 }
 
-xcb_window_t topLevel(xcb_connection_t* c, xcb_window_t w) {
-    for (;;) {
-        xcb_query_tree_reply_t* t = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr);
-        const xcb_window_t parent = t ? t->parent : XCB_NONE, root = t ? t->root : XCB_NONE;
-        std::free(t);
-        if (parent == XCB_NONE || parent == root)
-            return w;
-        w = parent;
-    }
-}
-
-int stackingIndex(xcb_connection_t* c, xcb_window_t root, xcb_window_t w) {
-    xcb_query_tree_reply_t* t = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
-    int index = -1;
-    for (int i = 0; t && i < xcb_query_tree_children_length(t); ++i)
-        if (xcb_query_tree_children(t)[i] == w)
-            index = i;
-    std::free(t);
-    return index;
-}
-
 } // namespace
 
 TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
@@ -178,19 +157,13 @@ TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
     ASSERT_TRUE(overlay->backdropSnapshot());
     const xcb_window_t w = overlay->windowNumber();
     EXPECT_TRUE(overlay->ownsWindowNumber(w));
-    EXPECT_GT(stackingIndex(x.connection(), x.root(), w),
-              stackingIndex(x.connection(), x.root(), topLevel(x.connection(), full)));
+    // Above the full-screen window's frame, the root's children listed bottom to top.
+    const std::vector<xcb_window_t> stack = x.children(x.root());
+    EXPECT_NE(std::find(std::find(stack.begin(), stack.end(), x.topLevel(full)), stack.end(), w),
+              stack.end());
     EXPECT_EQ(display.frameRect(w), QRect(0, 0, 1920, 1080));
-    xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(
-        x.connection(), xcb_get_window_attributes(x.connection(), w), nullptr);
-    ASSERT_TRUE(a);
-    EXPECT_TRUE(a->override_redirect);
-    std::free(a);
-    xcb_get_input_focus_reply_t* focus =
-        xcb_get_input_focus_reply(x.connection(), xcb_get_input_focus(x.connection()), nullptr);
-    ASSERT_TRUE(focus);
-    EXPECT_EQ(focus->focus, w);
-    std::free(focus);
+    EXPECT_TRUE(x.overrideRedirect(w));
+    EXPECT_EQ(x.inputFocus(), w);
     EXPECT_EQ(overlay->displayOffset(), (CGPoint{0, 0}));
     EXPECT_EQ(overlay->boundsSize(), (CGSize{1920, 1080}));
 

@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
-#include <xcb/xcb_ewmh.h>
 
 using glimra::test::waitUntil;
 
@@ -49,10 +48,10 @@ protected:
         x.button(1, true);
         for (int step = 1; step <= 10; ++step) {
             x.motion(from.x() + by.x() * step / 10, from.y() + by.y() * step / 10);
-            waitUntil([] { return false; }, 20);
+            glimra::test::pause(20);
         }
         x.button(1, false);
-        waitUntil([] { return false; }, 100);
+        glimra::test::pause(100);
     }
 
     capturetest::XClient x;
@@ -61,32 +60,17 @@ protected:
 TEST_F(DarkPanelTest, HasNoWindowManagerFrameWhateverStyleIsAsked) {
     auto panel = makePanel({300, 300, 240, 120});
     const auto window = xcb_window_t(panel->winId());
-    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
-        x.connection(), xcb_get_window_attributes(x.connection(), window), nullptr);
-    ASSERT_NE(attributes, nullptr);
-    EXPECT_TRUE(attributes->override_redirect) << "the window manager would frame it";
-    std::free(attributes);
-    // Nothing reparented it into a frame.
-    xcb_query_tree_reply_t* tree =
-        xcb_query_tree_reply(x.connection(), xcb_query_tree(x.connection(), window), nullptr);
-    ASSERT_NE(tree, nullptr);
-    EXPECT_EQ(tree->parent, x.root());
-    std::free(tree);
+    EXPECT_TRUE(x.overrideRedirect(window)) << "the window manager would frame it";
+    EXPECT_EQ(x.topLevel(window), window) << "reparented into a frame";
     EXPECT_EQ(panel->styleMask(), unsigned(NSUtilityWindowMask | NSNonactivatingPanelMask));
 }
 
 TEST_F(DarkPanelTest, DraggingStopsAtTheTopOfTheAvailableAreaAndNowhereElse) {
     // A dock along the top edge, as a desktop panel would be: the available area starts below it.
-    xcb_ewmh_connection_t ewmh;
-    xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(x.connection(), &ewmh), nullptr);
-    const xcb_window_t dock = xcb_generate_id(x.connection());
-    xcb_create_window(x.connection(), XCB_COPY_FROM_PARENT, dock, x.root(), 0, 0, 1920, 40, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_atom_t dockType = ewmh._NET_WM_WINDOW_TYPE_DOCK;
-    xcb_ewmh_set_wm_window_type(&ewmh, dock, 1, &dockType);
-    xcb_ewmh_set_wm_strut_partial(&ewmh, dock, {0, 0, 40, 0, 0, 0, 0, 0, 0, 1919, 0, 0});
-    xcb_map_window(x.connection(), dock);
-    x.sync();
+    const xcb_window_t dock = x.create({QRect(0, 0, 1920, 40), 0, false, false});
+    x.setAtoms(dock, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DOCK"});
+    x.setCardinals(dock, "_NET_WM_STRUT_PARTIAL", {0, 0, 40, 0, 0, 0, 0, 0, 0, 1919, 0, 0});
+    x.map(dock);
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_TRUE(waitUntil([&] { return screen->availableGeometry().top() == 40; }))
         << "available area " << screen->availableGeometry().top();
@@ -97,9 +81,7 @@ TEST_F(DarkPanelTest, DraggingStopsAtTheTopOfTheAvailableAreaAndNowhereElse) {
     drag({470, 90}, {-400, 700});
     EXPECT_EQ(panel->geometry(), QRect(-30, 740, 200, 100)) << "past the left edge and down, unheld";
 
-    xcb_destroy_window(x.connection(), dock);
-    xcb_ewmh_connection_wipe(&ewmh);
-    x.sync();
+    x.destroy(dock);
 }
 
 TEST_F(DarkPanelTest, MouseMovementsReachTheResponderExactlyWhileOneIsSet) {
@@ -119,7 +101,7 @@ TEST_F(DarkPanelTest, MouseMovementsReachTheResponderExactlyWhileOneIsSet) {
     EXPECT_FALSE(panel->acceptsMouseMovedEvents());
     const int moves = responder.moves;
     x.motion(380, 360);
-    waitUntil([] { return false; }, 200);
+    glimra::test::pause(200);
     EXPECT_EQ(responder.moves, moves);
 }
 
@@ -131,20 +113,11 @@ TEST_F(DarkPanelTest, TakesTypingWithoutBecomingTheActiveWindow) {
     panel->makeKeyAndOrderFront();
     field->setFocus();
     ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }));
-    for (xcb_keysym_t key : {XK_4, XK_2}) {
-        x.key(key, true);
-        x.key(key, false);
-    }
-    x.sync();
+    x.tap(XK_4);
+    x.tap(XK_2);
     EXPECT_TRUE(waitUntil([&] { return field->text() == QStringLiteral("42"); }))
         << field->text().toStdString();
-
-    xcb_ewmh_connection_t ewmh;
-    xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(x.connection(), &ewmh), nullptr);
-    xcb_window_t active = 0;
-    xcb_ewmh_get_active_window_reply(&ewmh, xcb_ewmh_get_active_window(&ewmh, 0), &active, nullptr);
-    EXPECT_NE(active, xcb_window_t(panel->winId()));
-    xcb_ewmh_connection_wipe(&ewmh);
+    EXPECT_NE(x.property32(x.root(), "_NET_ACTIVE_WINDOW"), xcb_window_t(panel->winId()));
 }
 
 // Without a compositor the window is cut to the box's outline: inside it the artwork shows at 95 %

@@ -15,10 +15,6 @@ namespace {
 
 constexpr uint16_t kCtrlShift = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
 
-void pause(int ms) {
-    waitUntil([] { return false; }, ms);
-}
-
 class HelperHotKeys : public HelperTest {
 protected:
     void SetUp() override {

@@ -100,9 +100,7 @@ void menuEvent(const QString& service, int id, const char* event) {
 // A viewable top-level window of process pid other than except: a menu it popped up.
 std::optional<QRect> popupOf(XClient& x, qint64 pid, xcb_window_t except) {
     for (xcb_window_t w : x.children(x.root())) {
-        const QByteArray owner = x.property(w, "_NET_WM_PID");
-        if (w != except && owner.size() == 4 && *reinterpret_cast<const quint32*>(owner.constData()) == pid &&
-            x.viewable(w))
+        if (w != except && x.property32(w, "_NET_WM_PID") == pid && x.viewable(w))
             return x.frameRect(w);
     }
     return std::nullopt;

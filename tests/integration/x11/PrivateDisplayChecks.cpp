@@ -70,8 +70,8 @@ TEST_F(Scenario, NoWindowManager) {
     const xcb_window_t one = show({QRect(10, 10, 100, 100), 0xff0000, false, false});
     const xcb_window_t two = show({QRect(50, 50, 100, 100), 0x0000ff, false, false});
     display.setString(two, "_NET_WM_NAME", "UTF8_STRING", "two");
-    display.setCardinal(two, "_NET_WM_PID", 77);
-    display.setCardinal(two, "_NET_WM_WINDOW_OPACITY", 0x80000000u);
+    display.setCardinals(two, "_NET_WM_PID", {77});
+    display.setCardinals(two, "_NET_WM_WINDOW_OPACITY", {0x80000000u});
     const xcb_window_t inputOnly = show({QRect(0, 0, 500, 500), 0, false, true, true});
     const xcb_window_t unmapped = display.create({QRect(0, 0, 500, 500), 0x00ff00, false, false});
     display.sync();

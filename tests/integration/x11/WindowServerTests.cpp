@@ -142,7 +142,7 @@ TEST_F(SharedSession, WindowListUnderAWindowManager) {
     display.setString(a, "_NET_WM_NAME", "UTF8_STRING", "Grüße ✓ A");
     const xcb_window_t b = make({QRect(150, 150, 300, 200), 0x00ff00, false, false});
     display.setString(b, "WM_NAME", "STRING", "plain b");
-    display.setCardinal(b, "_NET_WM_WINDOW_OPACITY", 0);
+    display.setCardinals(b, "_NET_WM_WINDOW_OPACITY", {0});
     const xcb_window_t dock = make({QRect(0, 1040, 1920, 40), 0x0000ff, false, false});
     display.setAtoms(dock, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DOCK"});
     const xcb_window_t desktop = make({QRect(0, 0, 1920, 1080), 0x202020, false, false});

@@ -1,7 +1,6 @@
 // The overlay window on a real X server: where it lies and stacks, what its events say in the view's
-// y-up coordinates, what it paints, the pointer hidden and shown, and the translucent road under a
-// compositing manager. The region capture's tests drive it on the real helper, also at mixed scales
-// and during a countdown.
+// y-up coordinates, what it paints, and the pointer hidden and shown. The region capture's tests
+// drive it on the real helper, also at mixed scales, under a compositor and during a countdown.
 
 #include "ImageCaptureCrosshairOverlayWindow.h"
 #include "PrivateDisplay.h"
@@ -267,25 +266,6 @@ QString self() {
 
 } // namespace
 
-TEST_F(InPrivateDisplay, TranslucentOverTheLiveDesktopWithACompositor) {
-    const xcb_window_t w = display.create({QRect(0, 0, 1920, 1080), 0x2040c0});
-    display.map(w);
-    ASSERT_TRUE(x11test::waitUntil([&] { return desktop->showsDesktopThroughTranslucentWindows(); }, 10000));
-    x.warpPointer(600, 500);
-    open();
-    EXPECT_TRUE(overlay->showsLiveDesktop());
-    EXPECT_FALSE(overlay->backdropSnapshot());
-    EXPECT_TRUE(overlay->createImageOfRectAsShown(QRectF(0, 0, 10, 10)).isNull());
-    ASSERT_TRUE(
-        x11test::waitUntil([&] { return near(screen().pixel(1500, 900), map(0x2040c0, dimmed), ""); }, 5000));
-    // The desktop changes under the overlay and shows through it, dimmed.
-    display.setColour(w, 0xe0e000);
-    ASSERT_TRUE(
-        x11test::waitUntil([&] { return near(screen().pixel(1500, 900), map(0xe0e000, dimmed), ""); }, 5000))
-        << std::hex << screen().pixel(1500, 900);
-    EXPECT_TRUE(near(screen().pixel(599, 900), map(map(0xe0e000, dimmed), lined), "line"));
-}
-
 namespace {
 
 // The pixels around the pointer in Xvfb's framebuffer file (XWD), which, unlike GetImage, show the
@@ -342,18 +322,6 @@ TEST_F(InPrivateDisplay, HidingThePointerIsGlobalAndBalanced) {
     glimra::NSCursor::unhide(); // nothing left to undo
     EXPECT_EQ(glimra::NSCursor::hiddenCount(), 0);
     EXPECT_TRUE(pointerShows());
-}
-
-TEST(PrivateDisplays, Compositor) {
-    PrivateDisplay display(QSize(1920, 1080));
-    ASSERT_TRUE(display.ready());
-    QProcess compositor;
-    compositor.setProcessEnvironment(display.environment());
-    compositor.start(QStringLiteral("xcompmgr"), {});
-    ASSERT_TRUE(compositor.waitForStarted());
-    display.expectChecksPass(self(), QStringLiteral("InPrivateDisplay.Translucent*"));
-    compositor.terminate();
-    compositor.waitForFinished(5000);
 }
 
 TEST(PrivateDisplays, PointerHiding) {

@@ -232,11 +232,7 @@ TEST_F(Installed, TheMainApplicationStartsTheHelperWhichCapturesAndTheLoginItemS
     EXPECT_EQ(bus.executableOf(kHelperName), helper);
     ASSERT_TRUE(mainApp->waitForLogLine("Connected to the helper", 10000)) << diagnostics();
     ASSERT_TRUE(waitUntil([&] { return x.keyIsGrabbed(XK_6, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT); }));
-    for (const xcb_keysym_t key : {XK_Control_L, XK_Shift_L, XK_6})
-        x.key(key, true);
-    for (const xcb_keysym_t key : {XK_6, XK_Shift_L, XK_Control_L})
-        x.key(key, false);
-    x.sync();
+    x.type({XK_Control_L, XK_Shift_L}, XK_6);
     const QDir pictures(home.path("Pictures/Glimra"));
     ASSERT_TRUE(waitUntil([&] { return !pictures.entryList({"*.png"}, QDir::Files).isEmpty(); }, 20000))
         << diagnostics();

@@ -57,12 +57,26 @@ protected:
     capturetest::XClient x;
 };
 
-TEST_F(DarkPanelTest, HasNoWindowManagerFrameWhateverStyleIsAsked) {
+// Whatever style is asked for, no window manager frames the panel, and it takes typing without
+// becoming the active window.
+TEST_F(DarkPanelTest, IsUnframedAndTakesTypingWithoutBecomingTheActiveWindow) {
     auto panel = makePanel({300, 300, 240, 120});
     const auto window = xcb_window_t(panel->winId());
     EXPECT_TRUE(x.overrideRedirect(window)) << "the window manager would frame it";
     EXPECT_EQ(x.topLevel(window), window) << "reparented into a frame";
     EXPECT_EQ(panel->styleMask(), unsigned(NSUtilityWindowMask | NSNonactivatingPanelMask));
+
+    auto* field = new QLineEdit(panel->contentView());
+    field->setGeometry(20, 20, 100, 26);
+    field->show();
+    panel->makeKeyAndOrderFront();
+    field->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }));
+    x.tap(XK_4);
+    x.tap(XK_2);
+    EXPECT_TRUE(waitUntil([&] { return field->text() == QStringLiteral("42"); }))
+        << field->text().toStdString();
+    EXPECT_NE(x.property32(x.root(), "_NET_ACTIVE_WINDOW"), window);
 }
 
 TEST_F(DarkPanelTest, DraggingStopsAtTheTopOfTheAvailableAreaAndNowhereElse) {
@@ -103,21 +117,6 @@ TEST_F(DarkPanelTest, MouseMovementsReachTheResponderExactlyWhileOneIsSet) {
     x.motion(380, 360);
     glimra::test::pause(200);
     EXPECT_EQ(responder.moves, moves);
-}
-
-TEST_F(DarkPanelTest, TakesTypingWithoutBecomingTheActiveWindow) {
-    auto panel = makePanel({300, 300, 200, 100});
-    auto* field = new QLineEdit(panel->contentView());
-    field->setGeometry(20, 20, 100, 26);
-    field->show();
-    panel->makeKeyAndOrderFront();
-    field->setFocus();
-    ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }));
-    x.tap(XK_4);
-    x.tap(XK_2);
-    EXPECT_TRUE(waitUntil([&] { return field->text() == QStringLiteral("42"); }))
-        << field->text().toStdString();
-    EXPECT_NE(x.property32(x.root(), "_NET_ACTIVE_WINDOW"), xcb_window_t(panel->winId()));
 }
 
 // Without a compositor the window is cut to the box's outline: inside it the artwork shows at 95 %

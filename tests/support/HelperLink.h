@@ -122,6 +122,4 @@ protected:
     std::unique_ptr<HelperConnection> main;
 };
 
-inline const QString kMainAppName = QStringLiteral("app.glimra.Glimra");
-
 } // namespace glimra::test

@@ -17,6 +17,8 @@ class QSocketNotifier;
 
 namespace glimra::test {
 
+inline const QString kMainAppName = QStringLiteral("app.glimra.Glimra");
+
 QString helperExecutable();  // the helper inside the built bundle
 QString mainAppExecutable(); // the reference main application inside the built bundle
 

@@ -15,9 +15,7 @@ const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 std::optional<DockedIcon> search(XClient& x, xcb_window_t w, bool insideTrayer, qint64 pid) {
     const bool trayer = insideTrayer || x.property(w, "WM_CLASS").contains("trayer");
     for (xcb_window_t child : x.children(w)) {
-        const QByteArray owner = x.property(child, "_NET_WM_PID");
-        if (trayer && owner.size() == 4 && *reinterpret_cast<const quint32*>(owner.constData()) == pid &&
-            x.viewable(child))
+        if (trayer && x.property32(child, "_NET_WM_PID") == pid && x.viewable(child))
             return DockedIcon{child, x.frameRect(child)};
         if (auto found = search(x, child, trayer, pid))
             return found;

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <utility>
 
 namespace glimra::test {
@@ -466,19 +465,10 @@ int XClient::bells() {
 }
 
 int XClient::bells(int atLeast, std::chrono::milliseconds timeout, std::chrono::milliseconds settle) {
-    const auto spin = [this] {
-        bells();
-        // XPC replies of the test itself are delivered by the event loop.
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    };
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (bells_ < atLeast && std::chrono::steady_clock::now() < end)
-        spin();
-    const auto settled = std::chrono::steady_clock::now() + settle;
-    while (std::chrono::steady_clock::now() < settled)
-        spin();
-    return bells_;
+    // The event loop runs meanwhile: XPC replies of the test itself are delivered by it.
+    waitUntil([&] { return bells() >= atLeast; }, int(timeout.count()));
+    pause(int(settle.count()));
+    return bells();
 }
 
 FastKeyRepeat::FastKeyRepeat() {

@@ -26,15 +26,6 @@ const std::initializer_list<xcb_keysym_t> kPreviousArea = {XK_Control_L, XK_Shif
 
 const QString kOverlayName = QStringLiteral("Crosshair capture");
 
-// The cases of a parameterised test carry their names, for the test's name and its output.
-template <typename Case>
-requires requires(const Case& c) {
-    c.name;
-}
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
 // The centres of the resize panel's controls from its top-left corner, in pixels at one pixel per
 // point: the helper lays its panel out the same way.
 struct PanelLayout {
@@ -60,17 +51,17 @@ protected:
         x->watchMaps();
         startAsMainApp();
     }
-    // The overlay's windows mapped since the first `since` windows mapped.
-    std::vector<xcb_window_t> overlaysMapped(size_t since) {
+    // The overlay's windows (or the others) mapped since the first `since` windows mapped.
+    std::vector<xcb_window_t> mappedSince(size_t since, bool overlays = true) {
         std::vector<xcb_window_t> out;
         const std::vector<xcb_window_t> all = x->mapped();
         for (size_t i = since; i < all.size(); ++i)
-            if (x->windowName(all[i]) == kOverlayName)
+            if ((x->windowName(all[i]) == kOverlayName) == overlays)
                 out.push_back(all[i]);
         return out;
     }
     void expectOverlayAfter(size_t since) {
-        ASSERT_TRUE(waitUntil([&] { return !overlaysMapped(since).empty(); }, 10000))
+        ASSERT_TRUE(waitUntil([&] { return !mappedSince(since).empty(); }, 10000))
             << "no overlay\n"
             << helperOutput().toStdString();
     }
@@ -92,16 +83,14 @@ protected:
         const size_t since = x->mapped().size();
         drag(from, to);
         QRect panel;
-        const bool shown = waitUntil(
+        EXPECT_TRUE(waitUntil(
             [&] {
-                const std::vector<xcb_window_t> all = x->mapped();
-                for (size_t i = since; i < all.size() && panel.isEmpty(); ++i)
-                    if (x->windowName(all[i]) != kOverlayName)
-                        panel = x->rootGeometry(all[i]);
-                return !panel.isEmpty();
+                const std::vector<xcb_window_t> others = mappedSince(since, false);
+                return !others.empty() && !(panel = x->rootGeometry(others.front())).isEmpty();
             },
-            10000);
-        EXPECT_TRUE(shown) << "no resize panel\n" << helperOutput().toStdString();
+            10000))
+            << "no resize panel\n"
+            << helperOutput().toStdString();
         pause(150); // painted, and taking the keyboard
         return panel;
     }
@@ -159,7 +148,7 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     const size_t since = x->mapped().size();
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     // Over the live desktop the overlay is translucent (32 bits deep); otherwise it shows a snapshot.
-    EXPECT_EQ(depthOf(overlaysMapped(since).front()), d.compositor.isEmpty() ? 24 : 32);
+    EXPECT_EQ(depthOf(mappedSince(since).front()), d.compositor.isEmpty() ? 24 : 32);
     const QPoint end = d.drag.topLeft() + QPoint(d.drag.width(), d.drag.height());
     selectAndShowPanel(d.drag.topLeft(), end);
     x->click(end.x(), end.y()); // Capture lies under the pointer
@@ -179,7 +168,7 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     const Screenshot again = screenshot(2);
     EXPECT_EQ(again.points, d.points);
     EXPECT_TRUE(again.image == changed.copy(d.drag));
-    EXPECT_TRUE(overlaysMapped(before).empty()) << "the overlay was shown";
+    EXPECT_TRUE(mappedSince(before).empty()) << "the overlay was shown";
 
     compositor.terminate();
     compositor.waitForFinished(5000);

@@ -22,10 +22,6 @@ struct Layout {
     std::vector<std::pair<QPoint, int>> probes;
 };
 
-void PrintTo(const Layout& layout, std::ostream* os) {
-    *os << layout.name;
-}
-
 QStringList setMonitor(const Monitor& m, const char* output) {
     const QString size = QStringLiteral("%1/508x%2/286+%3+%4")
                              .arg(m.rect.width())

@@ -13,7 +13,6 @@ using namespace glimra::test;
 namespace {
 
 const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
-const QString kMainName = QStringLiteral("app.glimra.Glimra");
 
 class Lifecycle : public ::testing::Test {
 protected:
@@ -52,7 +51,7 @@ class LaunchDecision : public Lifecycle, public ::testing::WithParamInterface<La
 TEST_P(LaunchDecision, StaysOnlyForTheMainApplicationOrAtLogin) {
     const Launch& launch = GetParam();
     if (launch.mainAppRuns) {
-        ASSERT_TRUE(mainApp.ownName(kMainName));
+        ASSERT_TRUE(mainApp.ownName(kMainAppName));
     }
     home.writeHelperSetting("StartHelperAtLogin", launch.startAtLogin ? "true" : "false");
     auto helper = startHelper();
@@ -88,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Lifecycle, LaunchDecision,
                          caseName);
 
 TEST_F(Lifecycle, FollowsTheMainApplicationAndIgnoresOtherNames) {
-    ASSERT_TRUE(mainApp.ownName(kMainName));
+    ASSERT_TRUE(mainApp.ownName(kMainAppName));
     auto helper = startServingHelper();
     BusClient other;
     ASSERT_TRUE(other.ownName("app.glimra.SomethingElse"));
@@ -96,7 +95,7 @@ TEST_F(Lifecycle, FollowsTheMainApplicationAndIgnoresOtherNames) {
     QThread::msleep(300);
     EXPECT_TRUE(helper->isRunning());
 
-    mainApp.releaseName(kMainName);
+    mainApp.releaseName(kMainAppName);
     ASSERT_TRUE(helper->waitForExit());
     EXPECT_EQ(helper->exitCode(), 0);
     EXPECT_FALSE(nameHasOwner(kHelperName));

@@ -37,11 +37,9 @@ struct FakeOverlayRecord {
 
     bool visible = false;
     bool ignoresMouseEvents = false;
-    bool canBecomeKey = true;
     QPointer<QWindow> windowAbove;
     int timesShown = 0;
     std::vector<CursorShape> cursors;
-    std::vector<QRectF> cuts; // rectangles taken from the picture
     std::function<void()> escapeKeyUp;
     bool destroyed = false;
 };
@@ -61,7 +59,7 @@ public:
     void makeKeyWindow() override {}
     void orderOut() override { r_->visible = false; }
     void setIgnoresMouseEvents(bool ignores) override { r_->ignoresMouseEvents = ignores; }
-    void setCanBecomeKeyWindow(bool can) override { r_->canBecomeKey = can; }
+    void setCanBecomeKeyWindow(bool) override {}
     void keepWindowAbove(QWindow* window) override { r_->windowAbove = window; }
     void setNeedsDisplay() override {}
     void setNeedsDisplayInRect(const CGRect&) override {}
@@ -78,10 +76,7 @@ public:
         r_->escapeKeyUp = std::move(handler);
     }
     QImage createImageOfRectAsShown(const QRectF& rect) const override {
-        if (!r_->showsSnapshot)
-            return QImage();
-        r_->cuts.push_back(rect);
-        return QImage(rect.size().toSize(), QImage::Format_RGB32);
+        return r_->showsSnapshot ? QImage(rect.size().toSize(), QImage::Format_RGB32) : QImage();
     }
 
 private:
@@ -93,7 +88,6 @@ struct CaptureReport {
     bool success = false;
     QImage image;
     bool isHighResolution = false;
-    std::optional<QString> title;
     std::optional<qint64> errorCode;
 };
 
@@ -108,9 +102,7 @@ public:
     bool optionKeyDown = false;
     int64_t delaySeconds = 0;
     double clock = 1000;
-    int scale = 1; // pixels per point of grabs
-    std::optional<glimra::x11::WindowInfo> windowUnderPoint;
-    QImage windowImage;
+    int scale = 1;                                             // pixels per point of grabs
     std::vector<CGRect> screens{NSMakeRect(0, 0, 1920, 1080)}; // screen coordinates, the main one first
 
     // What the capture did.
@@ -123,7 +115,6 @@ public:
     int cursorHides = 0;
     int cursorUnhides = 0;
     int ticks = 0;
-    int fullScreenCaptures = 0; // each reports a 1920 x 1080 image titled "Fullscreen"
 
     std::unique_ptr<ImageCaptureCrosshairWindowController> controller;
 
@@ -134,8 +125,8 @@ public:
     }
     ScreensnapCompletionBlock recorder(std::vector<CaptureReport>& into) {
         return [&into](bool success, const QImage& image, bool isHighResolution,
-                       const std::optional<QString>& title, const glimra::NSError* error) {
-            into.push_back({success, image, isHighResolution, title,
+                       const std::optional<QString>&, const glimra::NSError* error) {
+            into.push_back({success, image, isHighResolution,
                             error ? std::optional<qint64>(error->code) : std::nullopt});
         };
     }
@@ -192,17 +183,15 @@ private:
         s.view.windowInformationForLocation = [this](CGPoint p,
                                                      const std::function<bool(uint32_t)>& ignores) {
             windowQueries.emplace_back(p, ignores(window().windowNumber));
-            return windowUnderPoint;
+            return std::optional<glimra::x11::WindowInfo>();
         };
-        s.view.createCGImageOfWindow = [this](uint32_t) { return windowImage; };
+        s.view.createCGImageOfWindow = [](uint32_t) { return QImage(); };
         s.view.isOptionKeyDown = [this] { return optionKeyDown; };
         s.view.timedSnapDelaySeconds = [this] { return delaySeconds; };
         s.view.screenFrames = [this] { return screens; };
-        s.view.performFullScreenSnapshot = [this](const ScreensnapCompletionBlock& block) {
-            ++fullScreenCaptures;
-            if (block)
-                block(true, QImage(1920, 1080, QImage::Format_RGB32), false, QStringLiteral("Fullscreen"),
-                      nullptr);
+        s.view.performFullScreenSnapshot = [](const ScreensnapCompletionBlock& block) {
+            block(true, QImage(1920, 1080, QImage::Format_RGB32), false, QStringLiteral("Fullscreen"),
+                  nullptr);
         };
         return s;
     }

@@ -133,12 +133,8 @@ ScreenCover::~ScreenCover() {
 }
 
 void ScreenCover::show(const QImage& image) {
-    if (!window_) {
-        window_ = x_.cover(image);
-        return;
-    }
-    x_.setImage(window_, image);
-    x_.raise(window_);
+    if (const xcb_window_t shown = std::exchange(window_, x_.cover(image)))
+        x_.destroy(shown);
 }
 
 NotificationCounter::NotificationCounter(const QString& name) : name_(name) {

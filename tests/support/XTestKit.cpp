@@ -1,8 +1,6 @@
 #include "XTestKit.h"
 
-#include <QCoreApplication>
 #include <QProcess>
-#include <QRegularExpression>
 
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
@@ -18,14 +16,6 @@
 #include <utility>
 
 namespace glimra::test {
-
-namespace {
-
-template <typename T> std::unique_ptr<T, decltype(&std::free)> owned(T* p) {
-    return {p, &std::free};
-}
-
-} // namespace
 
 QImage testPattern(QSize size, int variant) {
     QImage image(size, QImage::Format_RGB32);
@@ -55,6 +45,10 @@ QImage patternImage(QSize size) {
 }
 
 namespace {
+
+template <typename T> std::unique_ptr<T, decltype(&std::free)> owned(T* p) {
+    return {p, &std::free};
+}
 
 ::testing::AssertionResult shows(const QImage& image, const QRect& rect,
                                  const std::function<uint32_t(int, int)>& expected) {
@@ -183,20 +177,6 @@ void XClient::destroy(xcb_window_t w) {
 void XClient::raise(xcb_window_t w) {
     const uint32_t above = XCB_STACK_MODE_ABOVE;
     xcb_configure_window(c_, w, XCB_CONFIG_WINDOW_STACK_MODE, &above);
-    sync();
-}
-
-void XClient::setColour(xcb_window_t w, uint32_t colour) {
-    xcb_change_window_attributes(c_, w, XCB_CW_BACK_PIXEL, &colour);
-    xcb_clear_area(c_, 0, w, 0, 0, 0, 0);
-    sync();
-}
-
-void XClient::setImage(xcb_window_t w, const QImage& image) {
-    const xcb_pixmap_t pixmap = pixmapOf(image);
-    xcb_change_window_attributes(c_, w, XCB_CW_BACK_PIXMAP, &pixmap);
-    xcb_free_pixmap(c_, pixmap);
-    xcb_clear_area(c_, 0, w, 0, 0, 0, 0);
     sync();
 }
 
@@ -352,28 +332,17 @@ void XClient::key(xcb_keysym_t keysym, bool press) {
     fake(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode(keysym));
 }
 
-void XClient::downCode(xcb_keycode_t code) {
-    fake(XCB_KEY_PRESS, code);
+void XClient::pressCode(xcb_keycode_t code, bool press) {
+    fake(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code);
     sync();
-}
-
-void XClient::upCode(xcb_keycode_t code) {
-    fake(XCB_KEY_RELEASE, code);
-    sync();
-}
-
-void XClient::tap(xcb_keysym_t keysym) {
-    down(keysym);
-    up(keysym);
 }
 
 void XClient::typeCode(std::initializer_list<xcb_keysym_t> modifiers, xcb_keycode_t key) {
-    for (xcb_keysym_t modifier : modifiers)
-        down(modifier);
-    downCode(key);
-    for (xcb_keysym_t modifier : modifiers)
-        up(modifier);
-    upCode(key);
+    for (bool press : {true, false}) {
+        for (xcb_keysym_t modifier : modifiers)
+            pressCode(keycode(modifier), press);
+        pressCode(key, press);
+    }
 }
 
 uint16_t XClient::modifierState() {
@@ -472,20 +441,11 @@ int XClient::bells(int atLeast, std::chrono::milliseconds timeout, std::chrono::
 }
 
 FastKeyRepeat::FastKeyRepeat() {
-    QProcess query;
-    query.start(QStringLiteral("xset"), {QStringLiteral("q")});
-    query.waitForFinished(5000);
-    const QString state = QString::fromLocal8Bit(query.readAllStandardOutput());
-    const auto rate =
-        QRegularExpression(QStringLiteral("auto repeat delay:\\s+(\\d+)\\s+repeat rate:\\s+(\\d+)"))
-            .match(state);
-    restore_ = rate.hasMatch() ? QStringList{rate.captured(1), rate.captured(2)}
-                               : QStringList{QStringLiteral("660"), QStringLiteral("25")};
     QProcess::execute(QStringLiteral("xset"), {"r", "rate", "100", "40"});
 }
 
 FastKeyRepeat::~FastKeyRepeat() {
-    QProcess::execute(QStringLiteral("xset"), QStringList{"r", "rate"} + restore_);
+    QProcess::execute(QStringLiteral("xset"), {"r", "rate", "660", "25"}); // the server's default
 }
 
 } // namespace glimra::test

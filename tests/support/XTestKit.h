@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
-#include <QStringList>
 
 #include <xcb/xcb.h>
 
@@ -71,8 +70,6 @@ public:
     void map(xcb_window_t w);
     void destroy(xcb_window_t w);
     void raise(xcb_window_t w);
-    void setColour(xcb_window_t w, uint32_t colour);
-    void setImage(xcb_window_t w, const QImage& image);
 
     xcb_atom_t atom(const char* name);
     void setCardinals(xcb_window_t w, const char* property, std::initializer_list<uint32_t> values);
@@ -108,11 +105,10 @@ public:
     // ---- Keys and pointer through XTest ----
     xcb_keycode_t keycode(xcb_keysym_t keysym);
     void key(xcb_keysym_t keysym, bool press); // not synced: a batch reaches the server at once
-    void downCode(xcb_keycode_t code);
-    void upCode(xcb_keycode_t code);
-    void down(xcb_keysym_t keysym) { downCode(keycode(keysym)); }
-    void up(xcb_keysym_t keysym) { upCode(keycode(keysym)); }
-    void tap(xcb_keysym_t keysym);
+    void pressCode(xcb_keycode_t code, bool press);
+    void down(xcb_keysym_t keysym) { pressCode(keycode(keysym), true); }
+    void up(xcb_keysym_t keysym) { pressCode(keycode(keysym), false); }
+    void tap(xcb_keysym_t keysym) { typeCode({}, keycode(keysym)); }
     // Modifiers down, key down, modifiers up, key up: the release comes with the modifiers already up.
     void typeCode(std::initializer_list<xcb_keysym_t> modifiers, xcb_keycode_t key);
     void type(std::initializer_list<xcb_keysym_t> modifiers, xcb_keysym_t key) {
@@ -172,19 +168,6 @@ class FastKeyRepeat {
 public:
     FastKeyRepeat();
     ~FastKeyRepeat();
-
-private:
-    QStringList restore_;
 };
 
 } // namespace glimra::test
-
-// The names tests knew these by.
-namespace capturetest {
-using glimra::test::XClient;
-} // namespace capturetest
-namespace x11test {
-using TestDisplay = glimra::test::XClient;
-using glimra::test::patternPixel;
-using glimra::test::waitUntil;
-} // namespace x11test

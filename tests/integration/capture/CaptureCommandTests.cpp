@@ -21,8 +21,6 @@ struct Refusal {
 
 class Refusals : public HelperTest, public ::testing::WithParamInterface<Refusal> {};
 
-} // namespace
-
 TEST_P(Refusals, RingOneBellDeliverNothingAndLeaveTheHelperReady) {
     XClient x;
     ASSERT_TRUE(x.watchBells()) << "no X display with XKB";
@@ -59,11 +57,7 @@ INSTANTIATE_TEST_SUITE_P(Capture, Refusals,
                                            Refusal{"ErrorInsteadOfReply", HelperConnection::Answer::Ignore}),
                          caseName);
 
-namespace {
-
 class FullScreenTitle : public HelperTest, public ::testing::WithParamInterface<const char*> {};
-
-} // namespace
 
 TEST_P(FullScreenTitle, IsFullscreenWithTheShortDateAndTimeOfTheLocale) {
     const QString localeName = QString::fromLatin1(GetParam());
@@ -101,3 +95,5 @@ INSTANTIATE_TEST_SUITE_P(Capture, FullScreenTitle, ::testing::Values("en_US.UTF-
                              std::string name = info.param;
                              return name.substr(0, name.find('.'));
                          });
+
+} // namespace

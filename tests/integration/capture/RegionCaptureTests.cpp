@@ -7,7 +7,6 @@
 #include "ImageCaptureCrosshairResizeWindowController.h"
 #include "NSButton.h"
 #include "PrivateDisplay.h"
-#include "TestWindows.h"
 #include "XTestKit.h"
 #include "x11/Compositor.h"
 
@@ -120,8 +119,6 @@ protected:
     }
 };
 
-} // namespace
-
 TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrabsItAgain) {
     const Desktop& d = GetParam();
     PrivateDisplay display(d.root);
@@ -198,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- the session's desktop ----
 
 TEST_F(RegionCapture, ClickCapturesTheWindowUnderThePointerTitledWithItsName) {
-    x11test::TestDisplay display;
+    glimra::test::XClient display;
     const xcb_window_t w = display.create({QRect(300, 200, 500, 350), 0, true, false});
     display.setString(w, "_NET_WM_NAME", "UTF8_STRING", "Glimra test window");
     display.map(w);
@@ -272,8 +269,6 @@ TEST_F(RegionCapture, FullscreenInThePanelDeliversTheScreenUnderThePointer) {
     EXPECT_EQ(main->log.messages(8).size(), 1u);
 }
 
-namespace {
-
 struct Ending {
     const char* name;
     bool inThePanel;
@@ -281,8 +276,6 @@ struct Ending {
 };
 
 class CancelledRegionCapture : public RegionCapture, public ::testing::WithParamInterface<Ending> {};
-
-} // namespace
 
 // Nothing is delivered and the main application hears "no" once. The panel of a selection that ends
 // at the screen's right edge is held on the screen.
@@ -323,8 +316,6 @@ TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
     EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
 }
 
-namespace {
-
 enum class TimedBy { Shortcut, Message, AltAtTheClick, PanelsTimer };
 
 struct Timed {
@@ -334,12 +325,10 @@ struct Timed {
 
 class TimedRegionCapture : public RegionCapture, public ::testing::WithParamInterface<Timed> {};
 
-} // namespace
-
 TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheArea) {
     const QImage desktop = testPattern(QSize(1920, 1080), 7);
     x->cover(desktop);
-    x11test::TestDisplay display;
+    glimra::test::XClient display;
     const xcb_window_t target = display.create({QRect(1000, 600, 200, 200), 0x00aa00});
     const uint32_t mask = XCB_EVENT_MASK_BUTTON_PRESS;
     xcb_change_window_attributes(display.connection(), target, XCB_CW_EVENT_MASK, &mask);
@@ -401,3 +390,5 @@ INSTANTIATE_TEST_SUITE_P(Capture, TimedRegionCapture,
                                            Timed{"AltAtTheClick", TimedBy::AltAtTheClick},
                                            Timed{"PanelsTimer", TimedBy::PanelsTimer}),
                          caseName);
+
+} // namespace

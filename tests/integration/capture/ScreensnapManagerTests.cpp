@@ -4,7 +4,6 @@
 #include "HelperAppDelegate.h"
 #include "ImageCaptureCrosshairWindowController.h"
 #include "ScreensnapManager.h"
-#include "TestWindows.h"
 #include "XTestKit.h"
 
 #include <QGuiApplication>
@@ -13,7 +12,7 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
-using x11test::TestDisplay;
+using glimra::test::XClient;
 
 namespace {
 
@@ -32,11 +31,11 @@ uint32_t windowAt(int x, int y, uint32_t ignoring = 0) {
 
 TEST(WindowUnderPoint, IsTheFrontmostVisibleWindowThatIsNeitherIgnoredNorADock) {
     ASSERT_EQ(QGuiApplication::primaryScreen()->geometry(), QRect(0, 0, 1920, 1080));
-    TestDisplay d;
+    XClient d;
     // A window the window manager frames, with windows of every kind over it.
     const xcb_window_t managed = d.create({QRect(100, 100, 900, 700), 0x336699, false, false});
     d.map(managed);
-    ASSERT_TRUE(x11test::waitUntil([&] { return windowAt(700, 500) == managed; }))
+    ASSERT_TRUE(glimra::test::waitUntil([&] { return windowAt(700, 500) == managed; }))
         << "the managed window never showed in the window list";
     const xcb_window_t top = d.create({QRect(200, 200, 300, 300), 0xaa0000});
     const xcb_window_t clear = d.create({QRect(250, 250, 100, 100), 0x00aa00});
@@ -64,7 +63,7 @@ TEST(WindowUnderPoint, IsTheFrontmostVisibleWindowThatIsNeitherIgnoredNorADock) 
 }
 
 TEST(CaptureCommands, DuringACaptureEveryCommandRingsOnceAndStartsNothing) {
-    capturetest::XClient x;
+    glimra::test::XClient x;
     ASSERT_TRUE(x.watchBells()) << "no X display with XKB";
     ScreensnapManager& manager = ScreensnapManager::sharedManager();
     const auto delegate = std::make_shared<HelperAppDelegate>();

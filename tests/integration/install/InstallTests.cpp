@@ -219,7 +219,7 @@ TEST_F(Installed, TheMainApplicationStartsTheHelperWhichCapturesAndTheLoginItemS
     IsolatedHome home;
     ActivatingBus bus(home, at("share/dbus-1/services"));
     ASSERT_TRUE(bus.ok()) << bus.output().toStdString();
-    capturetest::XClient x;
+    glimra::test::XClient x;
     ASSERT_TRUE(x.ok()) << "needs an X display";
     const QString helper = at(kHelperInBundle);
     const QString loginItem = home.configHome() + "/autostart/app.glimra.GlimraHelper.desktop";

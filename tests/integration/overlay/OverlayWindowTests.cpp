@@ -4,34 +4,24 @@
 
 #include "ImageCaptureCrosshairOverlayWindow.h"
 #include "PrivateDisplay.h"
-#include "TestWindows.h"
 #include "XTestKit.h"
 #include "cursor/NSCursor.h"
-#include "overlay/DesktopSnapshot.h"
 #include "overlay/OverlayDesktop.h"
 #include "x11/WindowServer.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QGuiApplication>
-#include <QPainter>
 #include <QRasterWindow>
-#include <QScreen>
-#include <QThread>
 #include <QWindow>
-
-#include <xcb/xcb_keysyms.h>
 
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
 
 #include <cmath>
-#include <optional>
 
+using glimra::test::patternPixel;
 using glimra::test::PrivateDisplay;
-using x11test::patternPixel;
 using Mode = OverlayDrawState::Mode;
 
 namespace {
@@ -107,7 +97,7 @@ protected:
         overlay->orderFrontRegardless();
         overlay->makeKeyWindow();
         for (QWindow* w : overlay->windows())
-            ASSERT_TRUE(x11test::waitUntil([&] { return w->isExposed(); }));
+            ASSERT_TRUE(glimra::test::waitUntil([&] { return w->isExposed(); }));
         settle();
     }
     void show(const OverlayDrawState& state) {
@@ -117,17 +107,10 @@ protected:
     }
     // Root pixels now, as the X server shows them.
     QImage screen() { return server->createImageOfWindow(x.root()); }
-    // A patterned override-redirect window under everything the overlay will show.
-    xcb_window_t patterned(const QRect& rect) {
-        const xcb_window_t w = display.create({rect, 0, true});
-        display.map(w);
-        return w;
-    }
 
     std::unique_ptr<glimra::x11::WindowServer> server;
     std::unique_ptr<glimra::OverlayDesktop> desktop;
-    capturetest::XClient x;
-    x11test::TestDisplay display;
+    glimra::test::XClient x;
     ScriptedView view;
     std::unique_ptr<ImageCaptureCrosshairOverlayWindow> overlay;
     int escapes = 0;
@@ -142,13 +125,11 @@ OverlayDrawState selecting(Mode mode, CGRect selection) {
     return s;
 }
 
-} // namespace
-
 TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
-    const xcb_window_t full = display.create({QRect(100, 100, 400, 300), 0x336699, false, false});
-    display.map(full);
-    display.sendToWindowManager(full, "_NET_WM_STATE", {1, display.atom("_NET_WM_STATE_FULLSCREEN"), 0, 1});
-    ASSERT_TRUE(x11test::waitUntil([&] { return display.frameRect(full) == QRect(0, 0, 1920, 1080); }));
+    const xcb_window_t full = x.create({QRect(100, 100, 400, 300), 0x336699, false, false});
+    x.map(full);
+    x.sendToWindowManager(full, "_NET_WM_STATE", {1, x.atom("_NET_WM_STATE_FULLSCREEN"), 0, 1});
+    ASSERT_TRUE(glimra::test::waitUntil([&] { return x.frameRect(full) == QRect(0, 0, 1920, 1080); }));
 
     open();
     ASSERT_EQ(overlay->windows().size(), 1u);
@@ -160,15 +141,15 @@ TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
     const std::vector<xcb_window_t> stack = x.children(x.root());
     EXPECT_NE(std::find(std::find(stack.begin(), stack.end(), x.topLevel(full)), stack.end(), w),
               stack.end());
-    EXPECT_EQ(display.frameRect(w), QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(x.frameRect(w), QRect(0, 0, 1920, 1080));
     EXPECT_TRUE(x.overrideRedirect(w));
     EXPECT_EQ(x.inputFocus(), w);
     EXPECT_EQ(overlay->displayOffset(), (CGPoint{0, 0}));
     EXPECT_EQ(overlay->boundsSize(), (CGSize{1920, 1080}));
 
     overlay->orderOut();
-    EXPECT_FALSE(display.viewable(w));
-    display.destroy(full);
+    EXPECT_FALSE(x.viewable(w));
+    x.destroy(full);
 }
 
 TEST_F(Overlay, MouseEventsArriveInViewCoordinatesAndEscapeReleaseCancels) {
@@ -209,17 +190,15 @@ TEST_F(Overlay, MouseEventsArriveInViewCoordinatesAndEscapeReleaseCancels) {
     x.key(XK_a, true);
     x.key(XK_a, false);
     x.sync();
-    ASSERT_TRUE(x11test::waitUntil([&] { return escapes == 1; }));
+    ASSERT_TRUE(glimra::test::waitUntil([&] { return escapes == 1; }));
     overlay->setCanBecomeKeyWindow(false);
-    x.key(XK_Escape, true);
-    x.key(XK_Escape, false);
-    x.sync();
+    x.tap(XK_Escape);
     settle();
     EXPECT_EQ(escapes, 1);
 }
 
 TEST_F(Overlay, PaintsDimmingHoleLinesAndBadgeOverWhatTheUserSaw) {
-    patterned(QRect(0, 0, 1920, 1080));
+    x.map(x.create({QRect(0, 0, 1920, 1080), 0, true}));
     x.warpPointer(600, 500);
     open();
     QImage shot = screen();
@@ -244,8 +223,6 @@ TEST_F(Overlay, PaintsDimmingHoleLinesAndBadgeOverWhatTheUserSaw) {
 
 // ---- desktops of their own ----
 
-namespace {
-
 class InPrivateDisplay : public Overlay {
 protected:
     void SetUp() override {
@@ -254,14 +231,6 @@ protected:
         Overlay::SetUp();
     }
 };
-
-QString self() {
-    return QCoreApplication::applicationFilePath();
-}
-
-} // namespace
-
-namespace {
 
 // The pixels around the pointer in Xvfb's framebuffer file (XWD), which, unlike GetImage, show the
 // pointer's image.
@@ -284,8 +253,6 @@ QImage framebufferAround(const QString& dir, QPoint p) {
     return out;
 }
 
-} // namespace
-
 TEST_F(InPrivateDisplay, HidingThePointerIsGlobalAndBalanced) {
     // A window of ours under the pointer, showing Qt's arrow over a plain grey.
     QRasterWindow grey;
@@ -293,7 +260,7 @@ TEST_F(InPrivateDisplay, HidingThePointerIsGlobalAndBalanced) {
     grey.setGeometry(0, 0, 1920, 1080);
     grey.setCursor(Qt::ArrowCursor);
     grey.show();
-    ASSERT_TRUE(x11test::waitUntil([&] { return grey.isExposed(); }));
+    ASSERT_TRUE(glimra::test::waitUntil([&] { return grey.isExposed(); }));
     x.motion(400, 400);
     x.motion(500, 500);
     const QString dir = qEnvironmentVariable("GLIMRA_FRAMEBUFFER_DIR");
@@ -323,6 +290,9 @@ TEST(PrivateDisplays, PointerHiding) {
     QTemporaryDir framebuffer;
     PrivateDisplay display(QSize(1920, 1080), {QStringLiteral("-fbdir"), framebuffer.path()});
     ASSERT_TRUE(display.ready());
-    display.expectChecksPass(self(), QStringLiteral("InPrivateDisplay.Hiding*"),
+    display.expectChecksPass(QCoreApplication::applicationFilePath(),
+                             QStringLiteral("InPrivateDisplay.Hiding*"),
                              {{"GLIMRA_FRAMEBUFFER_DIR", framebuffer.path()}});
 }
+
+} // namespace

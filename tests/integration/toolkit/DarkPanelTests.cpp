@@ -54,7 +54,7 @@ protected:
         glimra::test::pause(100);
     }
 
-    capturetest::XClient x;
+    glimra::test::XClient x;
 };
 
 // Whatever style is asked for, no window manager frames the panel, and it takes typing without

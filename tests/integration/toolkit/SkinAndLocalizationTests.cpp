@@ -58,7 +58,7 @@ TEST(SkinnedButton, ShowsItsSkinAtRestAndItsPressedSkinWhileHeldDown) {
     EXPECT_LE(toolkittest::screenDifference(
                   onScreen, buttonReference(QStringLiteral("button_gray"), {}, onScreen.size(), background)),
               3);
-    capturetest::XClient x;
+    glimra::test::XClient x;
     x.motion(375, 330);
     x.button(1, true);
     ASSERT_TRUE(waitUntil([&] { return button->isDown(); }));

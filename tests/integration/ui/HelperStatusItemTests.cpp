@@ -30,11 +30,17 @@ QImage artwork(const char* name) {
         .convertToFormat(QImage::Format_ARGB32);
 }
 
+QVariant itemProperty(const QString& service, const char* name) {
+    return busCall(service, kItem, "org.freedesktop.DBus.Properties", "Get", {kItemInterface, name})
+        .arguments()
+        .value(0)
+        .value<QDBusVariant>()
+        .variant();
+}
+
 // The 22-pixel image of an a(iiay) icon, decoded by hand from network byte order ARGB.
 QImage icon22(const QString& service) {
-    const QDBusMessage reply = busCall(service, kItem, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                       QStringLiteral("Get"), {kItemInterface, QStringLiteral("IconPixmap")});
-    const auto arg = reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
+    const auto arg = itemProperty(service, "IconPixmap").value<QDBusArgument>();
     QImage found;
     arg.beginArray();
     while (!arg.atEnd()) {
@@ -146,9 +152,7 @@ TEST_F(HelperStatusItem, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
         ASSERT_TRUE(waitUntil([&] { return (menu = popupOf(x, helper->pid(), icon->window)).has_value(); }));
         EXPECT_GT(menu->top(), icon->rect.bottom()) << "the menu hangs below the item";
         EXPECT_TRUE(shows("HelperMenuPressed"));
-        x.key(XK_Escape, true);
-        x.key(XK_Escape, false);
-        x.sync();
+        x.tap(XK_Escape);
         EXPECT_TRUE(waitUntil([&] { return !popupOf(x, helper->pid(), icon->window); }));
         EXPECT_TRUE(shows("HelperMenu"));
     }
@@ -164,15 +168,8 @@ TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
     ASSERT_TRUE(waitUntil([&] { return watcher.items().size() == 1; }, 10000))
         << helperOutput().toStdString();
     const QString service = watcher.items().value(0);
-    const auto property = [&](const char* name) {
-        return busCall(service, kItem, "org.freedesktop.DBus.Properties", "Get", {kItemInterface, name})
-            .arguments()
-            .value(0)
-            .value<QDBusVariant>()
-            .variant();
-    };
-    EXPECT_TRUE(property("ItemIsMenu").toBool());
-    EXPECT_EQ(property("Menu").value<QDBusObjectPath>().path(), kMenu);
+    EXPECT_TRUE(itemProperty(service, "ItemIsMenu").toBool());
+    EXPECT_EQ(itemProperty(service, "Menu").value<QDBusObjectPath>().path(), kMenu);
     EXPECT_EQ(icon22(service), artwork("HelperMenu"));
 
     // Alt held as the menu opens shows its items; the item looks pressed until the menu closes.

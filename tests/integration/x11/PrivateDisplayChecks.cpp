@@ -1,7 +1,7 @@
 // Checks that run inside a private display set up by PrivateDisplayTests.cpp (two RandR monitors,
 // LEFT at native x 0 and the primary RIGHT at native x 1920, no window manager).
 
-#include "TestWindows.h"
+#include "XTestKit.h"
 #include "x11/WindowServer.h"
 
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 // The window server against the shared headless session (one 1920 x 1080 screen, openbox).
 
-#include "TestWindows.h"
+#include "XTestKit.h"
 #include "x11/WindowServer.h"
 
 #include <gtest/gtest.h>
@@ -14,20 +14,15 @@ using namespace glimra::test;
 
 namespace {
 
-const WindowInfo* find(const std::vector<WindowInfo>& list, uint32_t number, int* index = nullptr) {
-    for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].number == number) {
-            if (index)
-                *index = int(i);
-            return &list[i];
-        }
-    return nullptr;
+int indexOf(const std::vector<WindowInfo>& list, uint32_t number) {
+    const auto it =
+        std::find_if(list.begin(), list.end(), [&](const WindowInfo& w) { return w.number == number; });
+    return it == list.end() ? -1 : int(it - list.begin());
 }
 
-int indexOf(const std::vector<WindowInfo>& list, uint32_t number) {
-    int i = -1;
-    find(list, number, &i);
-    return i;
+const WindowInfo* find(const std::vector<WindowInfo>& list, uint32_t number) {
+    const int i = indexOf(list, number);
+    return i < 0 ? nullptr : &list[i];
 }
 
 class SharedSession : public ::testing::Test {
@@ -91,8 +86,8 @@ TEST_F(SharedSession, KeptImagesAreNeverOverwritten) {
     auto server = WindowServer::connect();
     ASSERT_TRUE(server);
     const QImage kept = server->createImage(QRectF(rect));
-    display.setColour(w, 0x336699);
-    for (int i = 0; i < 3; ++i) { // enough grabs to cycle through every pooled buffer
+    display.map(make({rect, 0x336699})); // now covered
+    for (int i = 0; i < 3; ++i) {        // enough grabs to cycle through every pooled buffer
         const QImage later = server->createImage(QRectF(rect));
         EXPECT_EQ(later.pixel(10, 10) & 0xffffff, 0x336699u);
     }

@@ -36,8 +36,6 @@ protected:
     FakeCrosshairSession s;
 };
 
-} // namespace
-
 TEST_F(OverlayView, ADragCapturesTheSpannedRectangleOnceTheOverlayHasGone) {
     s.overlayTemplate.mouseLocation = {500, 300};
     s.begin();
@@ -65,8 +63,6 @@ TEST_F(OverlayView, ADragCapturesTheSpannedRectangleOnceTheOverlayHasGone) {
     EXPECT_EQ(s.cursorUnhides, 1);
 }
 
-namespace {
-
 struct Release {
     const char* name;
     CGPoint down;
@@ -75,13 +71,7 @@ struct Release {
     CGSize selected;
 };
 
-void PrintTo(const Release& r, std::ostream* os) {
-    *os << r.name;
-}
-
 class MouseUp : public OverlayView, public ::testing::WithParamInterface<Release> {};
-
-} // namespace
 
 // Only a selection of at most 1 x 1 is a click on a window; with no window there, it is the 1 x 1
 // selection it is, with the panel, and the overlay comes back meanwhile.
@@ -105,13 +95,9 @@ INSTANTIATE_TEST_SUITE_P(OverlayView, MouseUp,
                                            Release{"ZeroByTen", {100, 100}, {100, 110}, false, {1, 10}},
                                            Release{
                                                "UnderAPoint", {200.7, 300.2}, {200.9, 300.6}, true, {1, 1}}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-namespace {
+                         glimra::test::caseName);
 
 class OptionKey : public OverlayView, public ::testing::WithParamInterface<bool> {};
-
-} // namespace
 
 TEST_P(OptionKey, AtTheFirstMouseDownOrUpMakesTheCaptureTimed) {
     const bool atMouseUp = GetParam();
@@ -203,3 +189,5 @@ TEST_F(OverlayView, PanelSizesResizeTheSelectionUnlessAHandleIsHeld) {
     EXPECT_EQ(panel->crosshairSize(), CGSize(660, 495)) << "the lock holds the handle too";
     expectGrabAfterCapture(NSMakeRect(100 - 1920, 1080 - 100 - 495, 660, 495));
 }
+
+} // namespace

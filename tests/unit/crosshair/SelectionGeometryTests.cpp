@@ -68,8 +68,6 @@ void PrintTo(const DragCase& c, std::ostream* os) {
 
 class CornerDrags : public ::testing::TestWithParam<DragCase> {};
 
-} // namespace
-
 TEST_P(CornerDrags, FollowThePointerFromTheRectangleAtMouseDown) {
     const DragCase& c = GetParam();
     const CGRect start = NSMakeRect(100, 100, 200, 100);
@@ -116,8 +114,6 @@ TEST(SelectionGeometry, TheDigitSitsUnderTheSelection) {
     EXPECT_EQ(timerDisplayRect(NSMakeRect(10, 30, 45, 50)), NSMakeRect(10, 0, 45, 45));
 }
 
-namespace {
-
 struct Fit {
     const char* name;
     CGRect panel;
@@ -133,8 +129,6 @@ class PanelOnScreens : public ::testing::TestWithParam<Fit> {};
 
 const CGRect kMain = NSMakeRect(0, 0, 1440, 900);
 const CGRect kRightOfMain = NSMakeRect(1440, -180, 1920, 1080);
-
-} // namespace
 
 TEST_P(PanelOnScreens, TheFirstScreenItTouchesTakesIt) {
     EXPECT_EQ(resizePanelOriginOnScreens(GetParam().panel, GetParam().screens), GetParam().origin);
@@ -157,3 +151,5 @@ INSTANTIATE_TEST_SUITE_P(
         Fit{"WiderThanTheScreen", NSMakeRect(300, 100, 2000, 80), {kMain}, {0, 100}},
         Fit{"OnNoScreen", NSMakeRect(5000, 5000, 400, 80), {kMain, kRightOfMain}, {5000, 5000}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -10,7 +10,6 @@
 #include "tray/NSStatusBar.h"
 
 #include <QAction>
-#include <QMenu>
 #include <gtest/gtest.h>
 
 #include <memory>

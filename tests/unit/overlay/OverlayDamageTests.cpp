@@ -93,10 +93,8 @@ protected:
     CrosshairOverlayRenderer renderer{QStringLiteral(GLIMRA_CROSSHAIR_IMAGES_DIR)};
 
     QImage canvas() const {
-        const qreal scale = GetParam().scale;
-        QImage image(QSize(int(kBounds.width * scale), int(kBounds.height * scale)),
-                     QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(scale);
+        QImage image = backdropFor(GetParam().scale).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(GetParam().scale);
         image.fill(Qt::transparent);
         return image;
     }
@@ -126,13 +124,7 @@ TEST_P(Damage, RepaintingTheDamageEqualsAFullRepaint) {
         previous = next;
         QImage full = canvas();
         paint(full, next, {QRectF(0, 0, kBounds.width, kBounds.height)});
-        int differing = 0;
-        QPoint first(-1, -1);
-        for (int y = 0; y < full.height(); ++y)
-            for (int x = 0; x < full.width(); ++x)
-                if (full.pixel(x, y) != incremental.pixel(x, y) && differing++ == 0)
-                    first = QPoint(x, y);
-        EXPECT_EQ(differing, 0) << "scene " << i << ", first at " << first.x() << "," << first.y();
+        EXPECT_TRUE(full == incremental) << "scene " << i;
     }
 }
 

@@ -4,7 +4,6 @@
 #include "NSAttributedStringAdditions.h"
 #include "NSDrawing.h"
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <gtest/gtest.h>
 

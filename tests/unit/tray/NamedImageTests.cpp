@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QPixmap>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 

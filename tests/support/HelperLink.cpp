@@ -55,14 +55,6 @@ bool EventLog::waitForMessages(uint64_t kind, size_t count, int timeoutMs) {
     return waitUntil([&] { return messages(kind).size() >= count; }, timeoutMs);
 }
 
-xpc_object_t sendAndWait(const xpc_connection_t& connection, const xpc_object_t& message, int timeoutMs) {
-    auto reply = std::make_shared<EventLog>(); // outlives a timed-out wait
-    xpc_connection_send_message_with_reply(connection, message, nullptr,
-                                           [reply](xpc_object_t r) { reply->handler()(std::move(r)); });
-    reply->waitFor(1, timeoutMs);
-    return reply->last();
-}
-
 xpc_object_t message(uint64_t kind) {
     xpc_object_t m = xpc_dictionary_create();
     xpc_dictionary_set_uint64(m, "id", kind);
@@ -108,16 +100,18 @@ void HelperConnection::send(std::initializer_list<std::pair<const char*, uint64_
 }
 
 xpc_object_t HelperConnection::sendWithReply(const xpc_object_t& m, int timeoutMs) {
-    return sendAndWait(connection, m, timeoutMs);
+    auto reply = std::make_shared<EventLog>(); // outlives a timed-out wait
+    xpc_connection_send_message_with_reply(connection, m, nullptr,
+                                           [reply](xpc_object_t r) { reply->handler()(std::move(r)); });
+    reply->waitFor(1, timeoutMs);
+    return reply->last();
 }
 
 xpc_object_t HelperConnection::sendWithReply(uint64_t kind, int timeoutMs) {
     return sendWithReply(message(kind), timeoutMs);
 }
 
-ScreenCover::ScreenCover(const QImage& image) {
-    show(image);
-}
+ScreenCover::ScreenCover(const QImage& image) : window_(x_.cover(image)) {}
 
 ScreenCover::ScreenCover(const QColor& colour)
     : ScreenCover([&] {
@@ -130,11 +124,6 @@ ScreenCover::ScreenCover(const QColor& colour)
 ScreenCover::~ScreenCover() {
     if (window_)
         x_.destroy(window_);
-}
-
-void ScreenCover::show(const QImage& image) {
-    if (const xcb_window_t shown = std::exchange(window_, x_.cover(image)))
-        x_.destroy(shown);
 }
 
 NotificationCounter::NotificationCounter(const QString& name) : name_(name) {
@@ -185,7 +174,7 @@ void HelperTest::TearDown() {
 
 bool HelperTest::startHelper(const QString& executable) {
     const int before = ready->count();
-    helper = std::make_unique<Program>(executable.isEmpty() ? helperExecutable() : executable, QStringList{},
+    helper = std::make_unique<Program>(executable.isEmpty() ? kHelperExecutable : executable, QStringList{},
                                        home.environment());
     return waitUntil([&] { return ready->count() > before; }, 10000);
 }
@@ -198,20 +187,16 @@ void HelperTest::stopHelper() {
     helper.reset();
 }
 
-Screenshot screenshotIn(const xpc_object_t& m) {
-    Screenshot s;
-    s.image.loadFromData(xpc_dictionary_get_data(m, "PNGData"), "PNG");
-    s.image = s.image.convertToFormat(QImage::Format_RGB32);
-    s.title = QString::fromUtf8(xpc_dictionary_get_string(m, "title"));
-    s.points = QSize(int(xpc_dictionary_get_uint64(m, "width")), int(xpc_dictionary_get_uint64(m, "height")));
-    return s;
-}
-
 Screenshot HelperTest::screenshot(size_t n) {
-    if (main && main->log.waitForMessages(8, n))
-        return screenshotIn(main->log.messages(8)[n - 1]);
-    ADD_FAILURE() << "no screenshot " << n << "\n" << helperOutput().toStdString();
-    return {};
+    if (!main || !main->log.waitForMessages(8, n)) {
+        ADD_FAILURE() << "no screenshot " << n << "\n" << helperOutput().toStdString();
+        return {};
+    }
+    const xpc_object_t m = main->log.messages(8)[n - 1];
+    const QImage png = QImage::fromData(xpc_dictionary_get_data(m, "PNGData"), "PNG");
+    return {png.convertToFormat(QImage::Format_RGB32),
+            QString::fromUtf8(xpc_dictionary_get_string(m, "title")),
+            QSize(int(xpc_dictionary_get_uint64(m, "width")), int(xpc_dictionary_get_uint64(m, "height")))};
 }
 
 void HelperTest::startAsMainApp(HelperConnection::Answer answer) {

@@ -35,9 +35,6 @@ private:
     std::vector<xpc::xpc_object_t> events_;
 };
 
-// Sends message on connection and waits for the reply (null after timeoutMs).
-xpc::xpc_object_t sendAndWait(const xpc::xpc_connection_t& connection, const xpc::xpc_object_t& message,
-                              int timeoutMs = 20000);
 xpc::xpc_object_t message(uint64_t kind);
 
 // A screenshot as the main application receives it.
@@ -46,7 +43,6 @@ struct Screenshot {
     QString title;
     QSize points;
 };
-Screenshot screenshotIn(const xpc::xpc_object_t& message);
 
 // One client connection to the helper, answering its capture requests as told.
 class HelperConnection {
@@ -76,7 +72,6 @@ public:
     explicit ScreenCover(const QImage& image);
     explicit ScreenCover(const QColor& colour);
     ~ScreenCover();
-    void show(const QImage& image);
 
 private:
     XClient x_;

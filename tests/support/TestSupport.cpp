@@ -19,14 +19,6 @@
 
 namespace glimra::test {
 
-QString helperExecutable() {
-    return QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/MacOS/GlimraHelper");
-}
-
-QString mainAppExecutable() {
-    return QStringLiteral(GLIMRA_BUNDLE_DIR "/Contents/MacOS/Glimra");
-}
-
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
@@ -92,7 +84,7 @@ void IsolatedHome::registerUrlHandler(const QString& shotsDir, int launchDelayMs
     const QString launcher = installTool(QStringLiteral("launch-glimra"),
                                          QStringLiteral("sleep %1\nexec '%2' --output '%3' \"$@\"")
                                              .arg(launchDelayMs / 1000.0)
-                                             .arg(mainAppExecutable(), shotsDir));
+                                             .arg(kMainAppExecutable, shotsDir));
     writeFile(dataHome() + QStringLiteral("/applications/app.glimra.Glimra.desktop"),
               ("[Desktop Entry]\nType=Application\nName=Glimra\nExec=\"" + launcher +
                "\" %u\nMimeType=x-scheme-handler/glimra;\nNoDisplay=true\n")

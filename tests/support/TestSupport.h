@@ -19,8 +19,10 @@ namespace glimra::test {
 
 inline const QString kMainAppName = QStringLiteral("app.glimra.Glimra");
 
-QString helperExecutable();  // the helper inside the built bundle
-QString mainAppExecutable(); // the reference main application inside the built bundle
+// The helper and the reference main application inside the built bundle.
+inline const QString kHelperExecutable =
+    QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/MacOS/GlimraHelper");
+inline const QString kMainAppExecutable = QStringLiteral(GLIMRA_BUNDLE_DIR "/Contents/MacOS/Glimra");
 
 // Spins the event loop until condition holds or timeoutMs passes; returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

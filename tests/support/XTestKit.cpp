@@ -1,7 +1,5 @@
 #include "XTestKit.h"
 
-#include <QProcess>
-
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 #define explicit explicit_
@@ -158,15 +156,15 @@ xcb_window_t XClient::create(const WindowSpec& request) {
 }
 
 xcb_window_t XClient::cover(const QImage& image) {
-    const xcb_window_t w = create({QRect(QPoint(), image.size()), 0, false, true, false, image});
-    map(w);
+    const xcb_window_t w = map(create({QRect(QPoint(), image.size()), 0, false, true, false, image}));
     raise(w);
     return w;
 }
 
-void XClient::map(xcb_window_t w) {
+xcb_window_t XClient::map(xcb_window_t w) {
     xcb_map_window(c_, w);
     sync();
+    return w;
 }
 
 void XClient::destroy(xcb_window_t w) {
@@ -438,14 +436,6 @@ int XClient::bells(int atLeast, std::chrono::milliseconds timeout, std::chrono::
     waitUntil([&] { return bells() >= atLeast; }, int(timeout.count()));
     pause(int(settle.count()));
     return bells();
-}
-
-FastKeyRepeat::FastKeyRepeat() {
-    QProcess::execute(QStringLiteral("xset"), {"r", "rate", "100", "40"});
-}
-
-FastKeyRepeat::~FastKeyRepeat() {
-    QProcess::execute(QStringLiteral("xset"), {"r", "rate", "660", "25"}); // the server's default
 }
 
 } // namespace glimra::test

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QImage>
+#include <QProcess>
 #include <QRect>
 #include <QString>
 
@@ -67,7 +68,7 @@ public:
     xcb_window_t create(const WindowSpec& request);
     // An override-redirect window at (0, 0) showing image, mapped above everything else.
     xcb_window_t cover(const QImage& image);
-    void map(xcb_window_t w);
+    xcb_window_t map(xcb_window_t w); // w, mapped
     void destroy(xcb_window_t w);
     void raise(xcb_window_t w);
 
@@ -91,7 +92,6 @@ public:
     QRect rootGeometry(xcb_window_t w);
     // The outer frame a window manager drew around w (w's own rectangle without one), root pixels.
     QRect frameRect(xcb_window_t w);
-    QString windowName(xcb_window_t w) { return QString::fromUtf8(property(w, "WM_NAME")); }
     // The root window's pixels in rect (root pixels).
     QImage pixels(const QRect& rect);
     // Starts recording the windows mapped on the root (override-redirect ones and window-manager frames).
@@ -135,9 +135,6 @@ public:
     bool grab(xcb_keycode_t code, uint16_t modifiers);
     // Whether this client could grab the combination, i.e. nobody else holds it; the grab is let go.
     bool canGrab(xcb_keycode_t code, uint16_t modifiers);
-    bool keyIsGrabbed(xcb_keysym_t keysym, uint16_t modifiers) {
-        return !canGrab(keycode(keysym), modifiers);
-    }
 
     // ---- The bell ----
     // Starts counting XKB bell notifications of every client of the display.
@@ -163,11 +160,11 @@ private:
 };
 
 // Fast key repeat while it lives, so a held key would repeat many times if repeats got through; the
-// server's earlier setting comes back afterwards.
+// X server's default rate (660 ms, 25 per second) comes back afterwards.
 class FastKeyRepeat {
 public:
-    FastKeyRepeat();
-    ~FastKeyRepeat();
+    FastKeyRepeat() { QProcess::execute(QStringLiteral("xset"), {"r", "rate", "100", "40"}); }
+    ~FastKeyRepeat() { QProcess::execute(QStringLiteral("xset"), {"r", "rate", "660", "25"}); }
 };
 
 } // namespace glimra::test

@@ -33,8 +33,7 @@ TEST(WindowUnderPoint, IsTheFrontmostVisibleWindowThatIsNeitherIgnoredNorADock) 
     ASSERT_EQ(QGuiApplication::primaryScreen()->geometry(), QRect(0, 0, 1920, 1080));
     XClient d;
     // A window the window manager frames, with windows of every kind over it.
-    const xcb_window_t managed = d.create({QRect(100, 100, 900, 700), 0x336699, false, false});
-    d.map(managed);
+    const xcb_window_t managed = d.map(d.create({QRect(100, 100, 900, 700), 0x336699, false, false}));
     ASSERT_TRUE(glimra::test::waitUntil([&] { return windowAt(700, 500) == managed; }))
         << "the managed window never showed in the window list";
     const xcb_window_t top = d.create({QRect(200, 200, 300, 300), 0xaa0000});

@@ -231,7 +231,8 @@ TEST_F(Installed, TheMainApplicationStartsTheHelperWhichCapturesAndTheLoginItemS
     ASSERT_TRUE(waitUntil([&] { return bus.hasOwner(kHelperName); }, 20000)) << diagnostics();
     EXPECT_EQ(bus.executableOf(kHelperName), helper);
     ASSERT_TRUE(mainApp->waitForLogLine("Connected to the helper", 10000)) << diagnostics();
-    ASSERT_TRUE(waitUntil([&] { return x.keyIsGrabbed(XK_6, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return !x.canGrab(x.keycode(XK_6), XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT); }));
     x.type({XK_Control_L, XK_Shift_L}, XK_6);
     const QDir pictures(home.path("Pictures/Glimra"));
     ASSERT_TRUE(waitUntil([&] { return !pictures.entryList({"*.png"}, QDir::Files).isEmpty(); }, 20000))

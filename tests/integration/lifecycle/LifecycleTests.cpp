@@ -17,7 +17,7 @@ const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
 class Lifecycle : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(nameHasOwner(kHelperName)) << "a helper from elsewhere is running"; }
-    std::unique_ptr<Program> startHelper(const QString& executable = helperExecutable()) {
+    std::unique_ptr<Program> startHelper(const QString& executable = kHelperExecutable) {
         return std::make_unique<Program>(executable, QStringList{}, home.environment());
     }
     // A helper that stays serves its bus name.
@@ -139,7 +139,7 @@ TEST_F(Lifecycle, RegisteredDefaultsComeFromTheBundleAndABrokenFileRegistersNoth
     ASSERT_TRUE(QFile::copy(QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/Info.plist"),
                             bundle + "/Contents/Info.plist"));
     const QString executable = bundle + "/Contents/MacOS/GlimraHelper";
-    ASSERT_TRUE(QFile::copy(helperExecutable(), executable));
+    ASSERT_TRUE(QFile::copy(kHelperExecutable, executable));
     const QString plist = bundle + "/Contents/Resources/HelperUserDefaults.plist";
     const QByteArray atLogin =
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>StartHelperAtLogin</key>"

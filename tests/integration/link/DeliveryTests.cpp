@@ -14,12 +14,6 @@ using namespace glimra::test;
 
 namespace {
 
-QImage filled(QColor colour) {
-    QImage image(1920, 1080, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
-}
-
 class Delivery : public HelperTest {};
 
 // The screen's scale factor: at 2 the pixels are the same, the size in points half of them.
@@ -88,7 +82,7 @@ TEST_F(Delivery, OnlyTheNewestWaitingScreenshotArrivesAndOnlyOnce) {
     ASSERT_TRUE(client.sendWithReply(12));
     client.send({{"id", 6}});
     ASSERT_TRUE(waitUntil([&] { return launched() == 1; })) << helperOutput().toStdString();
-    cover.show(filled(QColor(0, 0, 255)));
+    ScreenCover blue(QColor(0, 0, 255));
     client.send({{"id", 6}});
     ASSERT_TRUE(waitUntil([&] { return launched() == 2; })) << helperOutput().toStdString();
 

@@ -208,7 +208,7 @@ TEST_F(Link, APeerThatVanishesMidSendLeavesTheHelperServing) {
     }
     mainApp.releaseName(kMainAppName);
     {
-        Program mainAppProcess(mainAppExecutable(), {"--output", home.path("shots"), "--send", "6"},
+        Program mainAppProcess(kMainAppExecutable, {"--output", home.path("shots"), "--send", "6"},
                                home.environment());
         ASSERT_TRUE(mainAppProcess.waitForLogLine("Capture requested", 10000))
             << mainAppProcess.output().toStdString();

@@ -21,6 +21,7 @@
 #include <cmath>
 
 using glimra::test::patternPixel;
+using glimra::test::pause;
 using glimra::test::PrivateDisplay;
 using Mode = OverlayDrawState::Mode;
 
@@ -49,10 +50,6 @@ public:
     std::vector<Event> events;
     OverlayDrawState state;
 };
-
-void settle(int ms = 150) {
-    glimra::test::pause(ms);
-}
 
 // Dimming and line colours over a pixel, as the overlay blends them.
 int dimmed(int c) {
@@ -85,7 +82,7 @@ protected:
     }
     void TearDown() override {
         overlay.reset();
-        settle(50);
+        pause(50);
     }
 
     void open(const OverlayDrawState& state = {}) {
@@ -98,12 +95,12 @@ protected:
         overlay->makeKeyWindow();
         for (QWindow* w : overlay->windows())
             ASSERT_TRUE(glimra::test::waitUntil([&] { return w->isExposed(); }));
-        settle();
+        pause(150);
     }
     void show(const OverlayDrawState& state) {
         view.state = state;
         overlay->setNeedsDisplay();
-        settle();
+        pause(150);
     }
     // Root pixels now, as the X server shows them.
     QImage screen() { return server->createImageOfWindow(x.root()); }
@@ -126,8 +123,7 @@ OverlayDrawState selecting(Mode mode, CGRect selection) {
 }
 
 TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
-    const xcb_window_t full = x.create({QRect(100, 100, 400, 300), 0x336699, false, false});
-    x.map(full);
+    const xcb_window_t full = x.map(x.create({QRect(100, 100, 400, 300), 0x336699, false, false}));
     x.sendToWindowManager(full, "_NET_WM_STATE", {1, x.atom("_NET_WM_STATE_FULLSCREEN"), 0, 1});
     ASSERT_TRUE(glimra::test::waitUntil([&] { return x.frameRect(full) == QRect(0, 0, 1920, 1080); }));
 
@@ -155,7 +151,7 @@ TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
 TEST_F(Overlay, MouseEventsArriveInViewCoordinatesAndEscapeReleaseCancels) {
     open();
     x.motion(100, 100);
-    settle(50);
+    pause(50);
     ASSERT_TRUE(view.last('m'));
     EXPECT_EQ(view.last('m')->at, (CGPoint{100, 980}));
     x.button(1, true);
@@ -164,7 +160,7 @@ TEST_F(Overlay, MouseEventsArriveInViewCoordinatesAndEscapeReleaseCancels) {
     x.button(1, false);
     x.button(3, true); // a right click is not the view's
     x.button(3, false);
-    settle();
+    pause(150);
     ASSERT_TRUE(view.last('d') && view.last('g') && view.last('u'));
     EXPECT_EQ(view.last('d')->at, (CGPoint{100, 980}));
     EXPECT_EQ(view.last('g')->at, (CGPoint{400, 780}));
@@ -184,7 +180,7 @@ TEST_F(Overlay, MouseEventsArriveInViewCoordinatesAndEscapeReleaseCancels) {
 
     x.key(XK_Escape, true);
     x.sync();
-    settle(50);
+    pause(50);
     EXPECT_EQ(escapes, 0); // not on the press
     x.key(XK_Escape, false);
     x.key(XK_a, true);
@@ -193,7 +189,7 @@ TEST_F(Overlay, MouseEventsArriveInViewCoordinatesAndEscapeReleaseCancels) {
     ASSERT_TRUE(glimra::test::waitUntil([&] { return escapes == 1; }));
     overlay->setCanBecomeKeyWindow(false);
     x.tap(XK_Escape);
-    settle();
+    pause(150);
     EXPECT_EQ(escapes, 1);
 }
 
@@ -265,7 +261,7 @@ TEST_F(InPrivateDisplay, HidingThePointerIsGlobalAndBalanced) {
     x.motion(500, 500);
     const QString dir = qEnvironmentVariable("GLIMRA_FRAMEBUFFER_DIR");
     const auto pointerShows = [&] {
-        settle(100);
+        pause(100);
         const QImage around = framebufferAround(dir, QPoint(490, 490));
         for (int y = 0; y < around.height(); ++y)
             for (int x = 0; x < around.width(); ++x)

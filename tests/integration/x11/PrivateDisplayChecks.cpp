@@ -35,26 +35,17 @@ protected:
         return nullptr;
     }
 
-    xcb_window_t show(const XClient::WindowSpec& request) {
-        const xcb_window_t w = display.create(request);
-        display.map(w);
-        return w;
-    }
-
-    const WindowInfo* listed(uint32_t w, bool onScreenOnly = true) {
+    xcb_window_t show(const XClient::WindowSpec& request) { return display.map(display.create(request)); }
+    // Where w lies in the window list, front first; -1 when it is not listed.
+    int position(uint32_t w, bool onScreenOnly = true) {
         list = server->copyWindowInfo(onScreenOnly, true).value_or(std::vector<WindowInfo>());
-        for (const WindowInfo& info : list)
-            if (info.number == w)
-                return &info;
-        return nullptr;
+        const auto it =
+            std::find_if(list.begin(), list.end(), [&](const WindowInfo& i) { return i.number == w; });
+        return it == list.end() ? -1 : int(it - list.begin());
     }
-
-    int position(uint32_t w) {
-        listed(w);
-        for (size_t i = 0; i < list.size(); ++i)
-            if (list[i].number == w)
-                return int(i);
-        return -1;
+    const WindowInfo* listed(uint32_t w, bool onScreenOnly = true) {
+        const int i = position(w, onScreenOnly);
+        return i < 0 ? nullptr : &list[i];
     }
 
     XClient display;

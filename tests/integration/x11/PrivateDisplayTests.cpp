@@ -8,17 +8,12 @@
 
 using glimra::test::PrivateDisplay;
 
-TEST(PrivateDisplays, PrimaryRightOfAnotherScreenWithoutWindowManager) {
+// The checks run one after the other on one display: their windows go with their connections.
+TEST(PrivateDisplays, PrimaryRightOfAnotherScreenWithoutWindowManagerAtScaleOneAndTwo) {
     PrivateDisplay display(QSize(3840, 1080));
     ASSERT_TRUE(display.ready());
     ASSERT_TRUE(display.twoMonitors());
     display.expectChecksPass(X11_DISPLAY_CHECKS, "Scenario.NoWindowManager");
-}
-
-TEST(PrivateDisplays, OneScreenAtScaleTwo) {
-    PrivateDisplay display(QSize(3840, 1080));
-    ASSERT_TRUE(display.ready());
-    ASSERT_TRUE(display.twoMonitors());
     display.expectChecksPass(X11_DISPLAY_CHECKS, "Scenario.LeftScreenAtScale2",
                              {{"QT_SCREEN_SCALE_FACTORS", "LEFT=2;RIGHT=1"}});
 }

@@ -81,8 +81,7 @@ TEST_F(SharedSession, GrabsAreExactWithAndWithoutSharedMemory) {
 
 TEST_F(SharedSession, KeptImagesAreNeverOverwritten) {
     const QRect rect(400, 300, 64, 48);
-    const xcb_window_t w = make({rect, 0, true});
-    display.map(w);
+    display.map(make({rect, 0, true}));
     auto server = WindowServer::connect();
     ASSERT_TRUE(server);
     const QImage kept = server->createImage(QRectF(rect));
@@ -171,8 +170,7 @@ TEST_F(SharedSession, WindowListUnderAWindowManager) {
     EXPECT_FALSE(find(*server->copyWindowInfo(true, true), desktop));
 
     // A menu-like window outside the window manager's care lists under its own id, in front.
-    const xcb_window_t menu = make({QRect(500, 500, 80, 120), 0xffff00});
-    display.map(menu);
+    const xcb_window_t menu = display.map(make({QRect(500, 500, 80, 120), 0xffff00}));
     list = *server->copyWindowInfo(true, true);
     EXPECT_EQ(indexOf(list, menu), 0);
     EXPECT_EQ(find(list, menu)->kind, WindowInfo::Kind::Other);

@@ -23,7 +23,7 @@ const std::initializer_list<xcb_keysym_t> kRegion = {XK_Control_L, XK_Shift_L};
 const std::initializer_list<xcb_keysym_t> kTimedRegion = {XK_Control_L, XK_Shift_L, XK_Super_L};
 const std::initializer_list<xcb_keysym_t> kPreviousArea = {XK_Control_L, XK_Shift_L, XK_Alt_L};
 
-const QString kOverlayName = QStringLiteral("Crosshair capture");
+const QByteArray kOverlayName = "Crosshair capture";
 
 // The centres of the resize panel's controls from its top-left corner, in pixels at one pixel per
 // point: the helper lays its panel out the same way.
@@ -55,7 +55,7 @@ protected:
         std::vector<xcb_window_t> out;
         const std::vector<xcb_window_t> all = x->mapped();
         for (size_t i = since; i < all.size(); ++i)
-            if ((x->windowName(all[i]) == kOverlayName) == overlays)
+            if ((x->property(all[i], "WM_NAME") == kOverlayName) == overlays)
                 out.push_back(all[i]);
         return out;
     }
@@ -100,12 +100,12 @@ protected:
 
 struct Desktop {
     const char* name;
-    QSize root;
-    bool twoMonitors; // LEFT at native x 0, the primary RIGHT at 1920
-    const char* scaleFactors;
-    QStringList compositor;
-    QRect drag; // root pixels
-    QSize points;
+    QSize root{1920, 1080};
+    bool twoMonitors = false; // LEFT at native x 0, the primary RIGHT at 1920
+    const char* scaleFactors = nullptr;
+    const char* compositor = nullptr; // a command line
+    QRect drag{100, 100, 300, 200};   // root pixels
+    QSize points{300, 200};
 };
 
 class RegionCaptureOn : public RegionCapture, public ::testing::WithParamInterface<Desktop> {
@@ -127,13 +127,14 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
         ASSERT_TRUE(display.twoMonitors());
     }
     QProcess compositor;
-    if (!d.compositor.isEmpty()) {
+    if (d.compositor) {
+        const QStringList command = QString::fromLatin1(d.compositor).split(u' ');
         compositor.setProcessEnvironment(display.environment());
-        compositor.start(d.compositor.front(), d.compositor.mid(1));
+        compositor.start(command.front(), command.mid(1));
         ASSERT_TRUE(compositor.waitForStarted());
     }
     x = std::make_unique<XClient>(display.name());
-    ASSERT_TRUE(d.compositor.isEmpty() ||
+    ASSERT_TRUE(!d.compositor ||
                 waitUntil([&] { return glimra::x11::compositingManagerRuns(x->connection(), 0); }, 10000));
     const QImage desktop = testPattern(d.root, 5);
     x->cover(desktop);
@@ -145,7 +146,7 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     const size_t since = x->mapped().size();
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     // Over the live desktop the overlay is translucent (32 bits deep); otherwise it shows a snapshot.
-    EXPECT_EQ(depthOf(mappedSince(since).front()), d.compositor.isEmpty() ? 24 : 32);
+    EXPECT_EQ(depthOf(mappedSince(since).front()), d.compositor ? 32 : 24);
     const QPoint end = d.drag.topLeft() + QPoint(d.drag.width(), d.drag.height());
     selectAndShowPanel(d.drag.topLeft(), end);
     x->click(end.x(), end.y()); // Capture lies under the pointer
@@ -174,22 +175,13 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
 INSTANTIATE_TEST_SUITE_P(
     Capture, RegionCaptureOn,
     ::testing::Values(
-        Desktop{"OneScreen", {1920, 1080}, false, nullptr, {}, QRect(100, 100, 300, 200), {300, 200}},
+        Desktop{"OneScreen"},
         // The drag lies on the screen left of the primary: negative global display coordinates.
-        Desktop{
-            "ScreenLeftOfThePrimary", {3840, 1080}, true, nullptr, {}, QRect(100, 100, 300, 200), {300, 200}},
+        Desktop{"ScreenLeftOfThePrimary", {3840, 1080}, true},
         // LEFT at two pixels per point: 600 x 400 pixels are 300 x 200 points.
-        Desktop{
-            "MixedScales", {3840, 1080}, true, "LEFT=2;RIGHT=1", {}, QRect(200, 200, 600, 400), {300, 200}},
+        Desktop{"MixedScales", {3840, 1080}, true, "LEFT=2;RIGHT=1", nullptr, {200, 200, 600, 400}},
         // Fading on, as many users run it: the overlay must be gone from the grab all the same.
-        Desktop{"Compositor",
-                {1920, 1080},
-                false,
-                nullptr,
-                {QStringLiteral("picom"), QStringLiteral("--backend"), QStringLiteral("xrender"),
-                 QStringLiteral("--fading")},
-                QRect(100, 100, 300, 200),
-                {300, 200}}),
+        Desktop{"Compositor", {1920, 1080}, false, nullptr, "picom --backend xrender --fading"}),
     caseName);
 
 // ---- the session's desktop ----

@@ -23,11 +23,8 @@ struct Layout {
 };
 
 QStringList setMonitor(const Monitor& m, const char* output) {
-    const QString size = QStringLiteral("%1/508x%2/286+%3+%4")
-                             .arg(m.rect.width())
-                             .arg(m.rect.height())
-                             .arg(m.rect.x())
-                             .arg(m.rect.y());
+    const QRect& r = m.rect;
+    const QString size = QString::asprintf("%d/508x%d/286+%d+%d", r.width(), r.height(), r.x(), r.y());
     return {"--setmonitor", QString::fromLatin1(m.name), size, QString::fromLatin1(output)};
 }
 

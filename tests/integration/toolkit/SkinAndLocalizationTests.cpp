@@ -31,9 +31,8 @@ QImage buttonReference(const QString& skin, const QString& suffix, QSize size, Q
     whole.fill(background);
     {
         QPainter p(&whole);
-        p.drawImage(0, 0, toolkittest::artwork(skin + QStringLiteral("_left") + suffix));
-        p.drawImage(6, 0, toolkittest::artwork(skin + QStringLiteral("_middle") + suffix));
-        p.drawImage(7, 0, toolkittest::artwork(skin + QStringLiteral("_right") + suffix));
+        for (const auto& [part, x] : {std::pair{"_left", 0}, {"_middle", 6}, {"_right", 7}})
+            p.drawImage(x, 0, toolkittest::artwork(skin + QLatin1String(part) + suffix));
     }
     QImage reference(size, QImage::Format_RGB32);
     for (int y = 0; y < size.height(); ++y)
@@ -55,17 +54,16 @@ TEST(SkinnedButton, ShowsItsSkinAtRestAndItsPressedSkinWhileHeldDown) {
     ASSERT_TRUE(waitUntil([&] { return window.isVisible(); }));
 
     const QRect onScreen(320, 318, 110, 24);
-    EXPECT_LE(toolkittest::screenDifference(
-                  onScreen, buttonReference(QStringLiteral("button_gray"), {}, onScreen.size(), background)),
-              3);
+    const auto differenceFrom = [&](const QString& suffix) {
+        return toolkittest::screenDifference(
+            onScreen, buttonReference(QStringLiteral("button_gray"), suffix, onScreen.size(), background));
+    };
+    EXPECT_LE(differenceFrom({}), 3);
     glimra::test::XClient x;
     x.motion(375, 330);
     x.button(1, true);
     ASSERT_TRUE(waitUntil([&] { return button->isDown(); }));
-    EXPECT_LE(toolkittest::screenDifference(onScreen, buttonReference(QStringLiteral("button_gray"),
-                                                                      QStringLiteral("_pressed"),
-                                                                      onScreen.size(), background)),
-              3);
+    EXPECT_LE(differenceFrom(QStringLiteral("_pressed")), 3);
     x.button(1, false);
     EXPECT_TRUE(waitUntil([&] { return !button->isDown(); }));
 }

@@ -105,10 +105,9 @@ void menuEvent(const QString& service, int id, const char* event) {
 
 // A viewable top-level window of process pid other than except: a menu it popped up.
 std::optional<QRect> popupOf(XClient& x, qint64 pid, xcb_window_t except) {
-    for (xcb_window_t w : x.children(x.root())) {
+    for (xcb_window_t w : x.children(x.root()))
         if (w != except && x.property32(w, "_NET_WM_PID") == pid && x.viewable(w))
             return x.frameRect(w);
-    }
     return std::nullopt;
 }
 

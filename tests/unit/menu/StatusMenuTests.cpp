@@ -46,9 +46,6 @@ protected:
         *held = modifiers;
         delegate->menuWillOpen(delegate->menu());
     }
-    void spin() {
-        waitUntil([] { return false; }, 50);
-    }
     QString pathToolTip() const {
         return QStringLiteral("Path of the helper app:\n\n") + glimra::Bundle::mainBundle().bundlePath();
     }
@@ -76,14 +73,14 @@ TEST_F(StatusMenuTest, AltRevealsTheTaggedItemsAndThePathToolTipStays) {
 
     openMenu(Qt::NoModifier);
     expectVisibility(false);
-    spin();
+    glimra::test::pause(50);
     EXPECT_EQ(delegate->versionItem()->toolTip(), pathToolTip());
 }
 
 TEST_F(StatusMenuTest, ToolTipPostedForADelegateThatIsGoneIsDropped) {
     openMenu(Qt::AltModifier);
     delegate.reset();
-    spin(); // nothing to crash into
+    glimra::test::pause(50); // nothing to crash into
 }
 
 // Before any region capture the previous-area item is off, and every capture turns it off again.

@@ -183,7 +183,7 @@ TEST_F(ResizePanelTest, EndingActionsTellTheDelegateOnceAndResetTheCursorWhenAcc
     const auto cursorResetAfter = [&](void (ImageCaptureCrosshairResizeWindowController::*action)()) {
         window.setCursor(Qt::CrossCursor);
         (panel.get()->*action)();
-        glimra::test::waitUntil([] { return false; }, 350);
+        glimra::test::pause(350);
         return window.cursor().shape() == Qt::ArrowCursor;
     };
     EXPECT_FALSE(cursorResetAfter(&ImageCaptureCrosshairResizeWindowController::cancelCapture));

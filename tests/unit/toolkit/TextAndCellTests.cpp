@@ -62,12 +62,6 @@ TEST(TextAdditions, ArgumentsAreCutByUserPerceivedCharactersAndLiteralsNever) {
     EXPECT_EQ(attributedStringWithTemplate(QStringLiteral("$1"), {}, 0, args)->string(), accented);
 }
 
-std::shared_ptr<NSImage> solid(QColor color, QSize size) {
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(color);
-    return std::make_shared<NSImage>(image);
-}
-
 // Nine parts of distinct colours, corners 5x4 (top-left) and 6x3 (bottom-right), drawn into a 40x30
 // image by a y-down and by a y-up painter: the picture is the same.
 TEST(PartDrawing, NinePartsKeepCornersAndStretchTheRestTheRightWayUp) {
@@ -75,8 +69,11 @@ TEST(PartDrawing, NinePartsKeepCornersAndStretchTheRestTheRightWayUp) {
                                Qt::yellow, Qt::gray,  Qt::white, Qt::darkRed};
     const QSize sizes[9] = {{5, 4}, {1, 4}, {6, 4}, {5, 1}, {1, 1}, {6, 1}, {5, 3}, {1, 3}, {6, 3}};
     std::vector<std::shared_ptr<NSImage>> parts;
-    for (int i = 0; i < 9; ++i)
-        parts.push_back(solid(colours[i], sizes[i]));
+    for (int i = 0; i < 9; ++i) {
+        QImage part(sizes[i], QImage::Format_ARGB32_Premultiplied);
+        part.fill(colours[i]);
+        parts.push_back(std::make_shared<NSImage>(part));
+    }
     for (bool flipped : {true, false}) {
         QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);

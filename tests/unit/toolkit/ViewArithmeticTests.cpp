@@ -43,15 +43,13 @@ struct FakeView : NSView {
     std::vector<std::unique_ptr<FakeView>> children;
 };
 
-// Takes part in localization passes: counts them and applies its own change.
+// Takes part in localization passes, applying its own change.
 struct AwareView : FakeView, VLI18NAware {
     using FakeView::FakeView;
     void resizeForI18N() override {
-        ++passes;
         if (change)
             change(*this);
     }
-    int passes = 0;
     std::function<void(AwareView&)> change;
 };
 
@@ -62,10 +60,6 @@ struct FakeWindow : NSWindow {
     NSRect f;
     NSView* content = nullptr;
 };
-
-void widen(AwareView& v, double by) {
-    v.f.size.width += by;
-}
 
 } // namespace
 
@@ -97,7 +91,7 @@ TEST(LocalizationViews, BoxesKeepTheirMarginsAroundVisibleContentAndTheirTopEdge
     EXPECT_EQ(box.f, NSMakeRect(10, 10, 130, 73)) << "an unchanged union keeps the odd margins";
 
     button.change = [](AwareView& v) {
-        widen(v, 16);
+        v.f.size.width += 16;
         v.f.size.height += 10;
     };
     resizeBoxForI18N(box, content);
@@ -111,7 +105,7 @@ TEST(LocalizationViews, TheWindowFollowsItsContentViewKeepingItsTopEdge) {
     const VLI18NPadding padding{20, 20, 20, 80};
     FakeWindow window;
     window.f = NSMakeRect(300, 400, 200, 120);
-    label.change = [](AwareView& v) { widen(v, 50); };
+    label.change = [](AwareView& v) { v.f.size.width += 50; };
     resizeContentViewForI18N(content, padding, window);
     // Needs 150 + 100 wide and 20 + 60 + 20 high: 20 lower, its top still at 520.
     EXPECT_EQ(window.f, NSMakeRect(300, 420, 250, 100));
@@ -123,7 +117,7 @@ TEST(LocalizationViews, FlexibleViewsResizeOnlyAsTheirFlagsAllow) {
     FakeView view(NSMakeRect(0, 0, 100, 50));
     AwareView& child = view.add<AwareView>(NSMakeRect(10, 10, 50, 30));
     child.change = [](AwareView& v) {
-        widen(v, 60);
+        v.f.size.width += 60;
         v.f.size.height += 20;
     };
     resizeFlexibleViewForI18N(view, {10, 10, 10, 10}, {true, true, true, false});

@@ -54,9 +54,14 @@ private:
     };
 
     void handlePeerCall(const QDBusMessage& message);
+    // Calls handled again once the links still connecting have their answers.
+    void retryEarlyCalls();
     Link* findLink(const Connection* key, const std::weak_ptr<Connection>& expected);
     void deliverMessage(Link& link, const QDBusMessage& message, bool withReply);
     void connectClient(Link& link);
+    // The answer to a link's Connect: the link opens and sends what waited, or ends.
+    void openClient(const Connection* key, const std::weak_ptr<Connection>& weak, const QDBusMessage& reply,
+                    const QString& service);
     void sendOnLink(Link& link, const QVariantMap& message, const std::shared_ptr<PendingReply>& reply);
     void endLink(const Connection* key, bool tellService);
     void interruptClient(Link& link);
@@ -70,6 +75,8 @@ private:
     QDBusServiceWatcher* watcher_; // child
     std::unique_ptr<Service> service_;
     std::map<const Connection*, Link> links_;
+    static constexpr size_t kMaxEarlyCalls = 64;
+    std::vector<QDBusMessage> earlyCalls_; // for a link whose Connect answer is still on its way
     std::map<QString, int> watched_;
 };
 

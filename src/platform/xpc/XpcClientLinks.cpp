@@ -60,35 +60,40 @@ void BusAgent::connectClient(Link& link) {
     std::weak_ptr<Connection> weak = link.connection;
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, key, weak, watcher, service] {
         watcher->deleteLater();
-        const QDBusMessage reply = watcher->reply();
-        const bool connected = reply.type() == QDBusMessage::ReplyMessage && reply.signature() == "t";
-        Link* link = findLink(key, weak);
-        if (!link || link->state != Link::State::Connecting) {
-            // Cancelled meanwhile: the service's side of it is not wanted either.
-            if (connected)
-                bus_.send(methodCall(reply.service(), kListener, "Cancel", {reply.arguments().at(0)}));
-            return;
-        }
-        if (!connected) {
-            NSLog("xpc: cannot connect to %@: %@", service,
-                  reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : "unexpected reply");
-            endLink(key, false);
-            return;
-        }
-        link->id = reply.arguments().at(0).toULongLong();
-        link->remote = reply.service();
-        link->state = Link::State::Open;
-        link->watching = true;
-        watch(link->remote);
-        auto waiting = std::move(link->waiting);
-        link->waiting.clear();
-        for (auto& job : waiting) {
-            link = findLink(key, weak);
-            if (!link || link->state != Link::State::Open)
-                break;
-            job(*link);
-        }
+        openClient(key, weak, watcher->reply(), service);
+        retryEarlyCalls();
     });
+}
+
+void BusAgent::openClient(const Connection* key, const std::weak_ptr<Connection>& weak,
+                          const QDBusMessage& reply, const QString& service) {
+    const bool connected = reply.type() == QDBusMessage::ReplyMessage && reply.signature() == "t";
+    Link* link = findLink(key, weak);
+    if (!link || link->state != Link::State::Connecting) {
+        // Cancelled meanwhile: the service's side of it is not wanted either.
+        if (connected)
+            bus_.send(methodCall(reply.service(), kListener, "Cancel", {reply.arguments().at(0)}));
+        return;
+    }
+    if (!connected) {
+        NSLog("xpc: cannot connect to %@: %@", service,
+              reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : "unexpected reply");
+        endLink(key, false);
+        return;
+    }
+    link->id = reply.arguments().at(0).toULongLong();
+    link->remote = reply.service();
+    link->state = Link::State::Open;
+    link->watching = true;
+    watch(link->remote);
+    auto waiting = std::move(link->waiting);
+    link->waiting.clear();
+    for (auto& job : waiting) {
+        link = findLink(key, weak);
+        if (!link || link->state != Link::State::Open)
+            break;
+        job(*link);
+    }
 }
 
 void BusAgent::sendOnLink(Link& link, const QVariantMap& message,

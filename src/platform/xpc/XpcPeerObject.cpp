@@ -10,6 +10,9 @@
 
 #include <QDBusServiceWatcher>
 
+#include <algorithm>
+#include <utility>
+
 namespace xpc {
 
 using namespace names;
@@ -95,7 +98,22 @@ void BusAgent::handlePeerCall(const QDBusMessage& message) {
             return;
         }
     }
+    // A service may send on a connection as soon as it has answered Connect, and its call can be
+    // handled here before that answer opens the link: it waits for the links still connecting.
+    const bool connecting = std::any_of(links_.begin(), links_.end(), [](const auto& entry) {
+        return entry.second.state == Link::State::Connecting;
+    });
+    if (connecting && earlyCalls_.size() < kMaxEarlyCalls) {
+        earlyCalls_.push_back(message);
+        return;
+    }
     replyError(message, kInvalid, QString("No open connection %1 to %2").arg(id).arg(message.service()));
+}
+
+void BusAgent::retryEarlyCalls() {
+    std::vector<QDBusMessage> calls = std::exchange(earlyCalls_, {});
+    for (const QDBusMessage& call : calls)
+        handlePeerCall(call);
 }
 
 void BusAgent::deliverMessage(Link& link, const QDBusMessage& message, bool withReply) {

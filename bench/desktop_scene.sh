@@ -14,10 +14,10 @@ tmp=$(mktemp -d)
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$tmp"' EXIT
 
-convert -seed 11 -size $((width / 4))x$((height / 4)) plasma:steelblue-tan -blur 0x1 \
+convert -size $((width / 4))x$((height / 4)) plasma:steelblue-tan -blur 0x1 \
   -resize "${width}x${height}!" -attenuate 0.1 +noise Gaussian "$tmp/wallpaper.png"
 display -window root "$tmp/wallpaper.png"
-convert -seed 5 -size $((700 * k))x$((460 * k)) plasma:fractal -blur 0x$((2 * k)) -modulate 100,140 \
+convert -size $((700 * k))x$((460 * k)) plasma:fractal -blur 0x$((2 * k)) -modulate 100,140 \
   -attenuate 0.2 +noise Gaussian "$tmp/photo.png"
 display -title photo -geometry +$((1100 * k))+$((520 * k)) "$tmp/photo.png" &
 pids+=($!)

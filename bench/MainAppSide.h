@@ -4,6 +4,7 @@
 // requests and, on kXPCMessageScreenshot (8), saves the PNG exactly as the reference main application
 // does, with its own code. With it, a realistic screen's content to show meanwhile.
 
+#include "AllowCapture.h"
 #include "DistributedNotificationCenter.h"
 #include "ReferenceMainApp.h"
 #include "SharedHelperCommunication.h"
@@ -200,9 +201,7 @@ private:
             return;
         const uint64_t kind = xpc_dictionary_get_uint64(event, kXPCMessageIdentifierKey);
         if (kind == kXPCMessageRequestScreenSnap) {
-            xpc_object_t reply = xpc_dictionary_create_reply(event);
-            xpc_dictionary_set_bool(reply, kXPCBooleanKey, true);
-            xpc_connection_send_message(xpc_dictionary_get_remote_connection(event), reply);
+            allowCapture(event);
         } else if (kind == kXPCMessageScreenshot) {
             arrived_ = ms(timer_);
             QString error;

@@ -9,6 +9,7 @@
 // and an unsealed sparse 1 GiB one.
 //   scripts/with-session build/bench/hostile_burst_bench [--runs N] [--helper PATH]
 
+#include "AllowCapture.h"
 #include "SharedHelperCommunication.h"
 #include "Spin.h"
 #include "xpc/Xpc.h"
@@ -68,9 +69,7 @@ public:
         xpc_connection_set_event_handler(connection_, [this](xpc_object_t event) {
             const uint64_t kind = xpc_dictionary_get_uint64(event, kXPCMessageIdentifierKey);
             if (kind == kXPCMessageRequestScreenSnap) {
-                xpc_object_t reply = xpc_dictionary_create_reply(event);
-                xpc_dictionary_set_bool(reply, kXPCBooleanKey, true);
-                xpc_connection_send_message(xpc_dictionary_get_remote_connection(event), reply);
+                allowCapture(event);
             } else if (kind == kXPCMessageScreenshot) {
                 delivered_ = double(timer_.nsecsElapsed()) / 1e6;
             }

@@ -199,9 +199,9 @@ void filterRows(const QImage& image, Filter filter, int firstRow, int endRow, st
     }
 }
 
-// First row of strip k: equal shares of the rows.
-int stripBoundary(int k, int stripCount, int height) {
-    return k >= stripCount ? height : int(std::int64_t(height) * k / stripCount);
+// First row of band k: equal shares of the rows.
+int bandBoundary(int k, int bandCount, int height) {
+    return k >= bandCount ? height : int(std::int64_t(height) * k / bandCount);
 }
 
 // Rows are filtered into a small buffer that the compressor reads while it is still in the cache,
@@ -223,7 +223,7 @@ std::uint32_t levelBufferSize(int level) {
     return 0;
 }
 
-// The most a strip's raw DEFLATE data can take: the compressor falls back to stored blocks (5 bytes
+// The most a band's raw DEFLATE data can take: the compressor falls back to stored blocks (5 bytes
 // per 64 KiB) for data it cannot shrink; the rest covers block headers and the flush marker.
 std::size_t deflateBound(std::size_t size) {
     return size + size / 8 + 5 * (size / 65535 + 1) + 4 * ISAL_DEF_MAX_HDR_SIZE + 64;
@@ -244,7 +244,7 @@ struct Band {
 };
 
 // A compressor and its row scratch, kept warm between calls; one per thread of an encoding.
-struct PngEncoder::Strip {
+struct PngEncoder::Compressor {
     std::unique_ptr<isal_zstream> stream;
     std::unique_ptr<std::uint8_t[]> levelBuffer;
     std::uint32_t levelBufferBytes = 0;
@@ -322,12 +322,12 @@ PngEncoder::PngEncoder(PngEncoder&&) noexcept = default;
 PngEncoder& PngEncoder::operator=(PngEncoder&&) noexcept = default;
 
 void PngEncoder::releaseBuffers() {
-    m_strips.clear();
-    m_strips.shrink_to_fit();
+    m_compressors.clear();
+    m_compressors.shrink_to_fit();
     m_output = QByteArray();
 }
 
-int PngEncoder::stripCountFor(std::size_t filteredSize, int height) const {
+int PngEncoder::threadCountFor(std::size_t filteredSize, int height) const {
     int threads = m_options.threads;
     if (threads <= 0)
         threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
@@ -376,18 +376,18 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
 
     // Threads take bands one after the other: a screen's costly parts (photos, text) gather in some rows,
     // and bands of equal height would leave one thread working while the other waits.
-    const int threadCount = stripCountFor(filteredSize, height);
+    const int threadCount = threadCountFor(filteredSize, height);
     const int bandCount =
         threadCount == 1
             ? 1
             : int(std::min<std::size_t>({std::size_t(threadCount) * kBandsPerThread,
                                          std::max<std::size_t>(1, filteredSize / m_options.minStripBytes),
                                          std::size_t(height)}));
-    if (m_strips.size() < std::size_t(threadCount))
-        m_strips.resize(std::size_t(threadCount));
+    if (m_compressors.size() < std::size_t(threadCount))
+        m_compressors.resize(std::size_t(threadCount));
     const std::size_t batchBytes = std::max(kBatchBytes, rowBytes);
     for (int k = 0; k < threadCount; ++k)
-        if (!m_strips[std::size_t(k)].prepare(m_options.compressionLevel, batchBytes))
+        if (!m_compressors[std::size_t(k)].prepare(m_options.compressionLevel, batchBytes))
             return false;
 
     // Output layout: signature, IHDR, the first IDAT header, then the zlib stream (bands compressed into
@@ -398,8 +398,8 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
     std::size_t streamCapacity = 2 + 4;
     for (int k = 0; k < bandCount; ++k) {
         Band& band = bands[std::size_t(k)];
-        band.firstRow = stripBoundary(k, bandCount, height);
-        band.endRow = stripBoundary(k + 1, bandCount, height);
+        band.firstRow = bandBoundary(k, bandCount, height);
+        band.endRow = bandBoundary(k + 1, bandCount, height);
         band.outCapacity = deflateBound(std::size_t(band.endRow - band.firstRow) * rowBytes);
         streamCapacity += band.outCapacity;
     }
@@ -430,21 +430,21 @@ bool PngEncoder::encode(const QImage& image, QByteArray& out) {
     const int level = m_options.compressionLevel;
     const int windowBits = m_options.windowBits;
     std::atomic<int> next{0};
-    auto work = [&](Strip& strip) {
+    auto work = [&](Compressor& compressor) {
         for (int k = next++; k < bandCount; k = next++)
-            strip.run(bands[std::size_t(k)], *source, translucent, filter, level, windowBits,
-                      k == bandCount - 1);
+            compressor.run(bands[std::size_t(k)], *source, translucent, filter, level, windowBits,
+                           k == bandCount - 1);
     };
     std::vector<std::thread> workers;
     workers.reserve(std::size_t(threadCount - 1));
     for (int k = 0; k < threadCount - 1; ++k) {
         try {
-            workers.emplace_back(work, std::ref(m_strips[std::size_t(k)]));
+            workers.emplace_back(work, std::ref(m_compressors[std::size_t(k)]));
         } catch (const std::system_error&) {
             break; // the threads there are take the bands
         }
     }
-    work(m_strips[std::size_t(threadCount - 1)]);
+    work(m_compressors[std::size_t(threadCount - 1)]);
     for (std::thread& worker : workers)
         worker.join();
 

@@ -26,8 +26,8 @@ struct EncoderOptions {
     int windowBits = 12;
     // Largest IDAT payload; the PNG format caps a chunk at 2^31 - 1 bytes.
     std::size_t maxChunkBytes = std::size_t(1) << 30;
-    // Horizontal strips filtered and compressed in parallel, each at least minStripBytes of filtered
-    // data. 0 means one per processor (at most 8); 1 keeps everything on the calling thread.
+    // Threads that filter and compress horizontal bands of the image, each band at least minStripBytes
+    // of filtered data: 0 means one per processor (at most 8); 1 keeps everything on the calling thread.
     int threads = 0;
     std::size_t minStripBytes = std::size_t(1) << 20;
 };
@@ -36,7 +36,7 @@ struct EncoderOptions {
 // type 2), images with translucent pixels 8-bit RGBA (colour type 6).
 //
 // Rows are filtered in small batches that the compressor reads while they are in the cache, so the
-// scratch memory is about 1 MiB per strip whatever the image size. One encoder keeps that and its output
+// scratch memory is about 1 MiB per thread whatever the image size. One encoder keeps that and its output
 // buffer between calls: keep an encoder for the life of whatever encodes repeatedly, and release its
 // buffers when it will be idle for long. Not thread-safe; use one encoder per thread.
 class PngEncoder {
@@ -59,12 +59,12 @@ public:
     const EncoderOptions& options() const { return m_options; }
 
 private:
-    struct Strip;
+    struct Compressor;
 
-    int stripCountFor(std::size_t filteredSize, int height) const;
+    int threadCountFor(std::size_t filteredSize, int height) const;
 
     EncoderOptions m_options;
-    std::vector<Strip> m_strips; // per-strip compressor and row scratch, kept warm
+    std::vector<Compressor> m_compressors; // one per thread, with its row scratch, kept warm
     QByteArray m_output;
 };
 

@@ -126,9 +126,12 @@ TEST_F(HelperStatusItem, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
         << helperOutput().toStdString();
     ASSERT_EQ(icon->rect.size(), QSize(22, 22));
 
-    // What the tray shows is the artwork, at rest and, while the menu is open, pressed.
+    // What the tray shows is the artwork, at rest and, while the menu is open, pressed. Trayer may
+    // still move the icon as it lays itself out: where it is is read with each look.
     const auto shows = [&](const char* name) {
         const auto differs = [&] {
+            if (const auto now = iconDockedInTrayer(x, helper->pid()))
+                icon = now;
             const QImage shown = QGuiApplication::primaryScreen()
                                      ->grabWindow(0, icon->rect.x(), icon->rect.y(), 22, 22)
                                      .toImage()

@@ -1,6 +1,7 @@
 #include "PrivateDisplay.h"
 
 #include "TestSupport.h"
+#include "XTestKit.h"
 
 #include <QFile>
 
@@ -8,7 +9,7 @@
 
 namespace glimra::test {
 
-PrivateDisplay::PrivateDisplay(QSize size, const QStringList& extraArguments) {
+PrivateDisplay::PrivateDisplay(QSize size, const QStringList& extraArguments) : size_(size) {
     const QString displayFile = dir_.filePath(QStringLiteral("display"));
     xvfb_.setStandardOutputFile(QProcess::nullDevice());
     xvfb_.setStandardErrorFile(QProcess::nullDevice());
@@ -31,10 +32,11 @@ PrivateDisplay::PrivateDisplay(QSize size, const QStringList& extraArguments) {
 }
 
 PrivateDisplay::~PrivateDisplay() {
-    if (windowManager_.state() != QProcess::NotRunning) {
-        windowManager_.terminate();
-        windowManager_.waitForFinished(5000);
-    }
+    for (QProcess* p : {&compositor_, &windowManager_})
+        if (p->state() != QProcess::NotRunning) {
+            p->terminate();
+            p->waitForFinished(5000);
+        }
     xvfb_.terminate();
     if (!xvfb_.waitForFinished(5000))
         xvfb_.kill();
@@ -85,6 +87,24 @@ bool PrivateDisplay::startWindowManager() {
                    return out.contains(QStringLiteral("window id"));
                },
                10000);
+}
+
+bool PrivateDisplay::startCompositor(const QString& commandLine) {
+    const QStringList command = commandLine.split(u' ', Qt::SkipEmptyParts);
+    if (command.isEmpty() || compositor_.state() != QProcess::NotRunning)
+        return false;
+    compositor_.setProcessEnvironment(environment());
+    compositor_.setStandardOutputFile(QProcess::nullDevice());
+    compositor_.setStandardErrorFile(QProcess::nullDevice());
+    compositor_.start(command.front(), command.mid(1));
+    XClient x(name_);
+    return compositor_.waitForStarted() && x.ok() &&
+           waitUntil([&] { return x.selectionOwner("_NET_WM_CM_S0") != XCB_NONE; }, 10000);
+}
+
+bool PrivateDisplay::startDesktop(bool twoMonitors, const QString& compositor) {
+    return ready() && startWindowManager() && (!twoMonitors || this->twoMonitors()) &&
+           (compositor.isEmpty() || startCompositor(compositor));
 }
 
 void PrivateDisplay::expectChecksPass(const QString& program, const QString& filter,

@@ -1,7 +1,7 @@
 #pragma once
 // An X server of a test's own (Xvfb), for desktops that must not disturb the shared session: several
 // RandR monitors, scale factors, a compositing manager, a framebuffer file to look at. Stopped by its
-// PID when the object goes.
+// PID when the object goes, with the window and compositing managers it runs.
 
 #include <QMap>
 #include <QProcess>
@@ -13,6 +13,10 @@
 
 namespace glimra::test {
 
+// The compositing manager of the tests' composited desktops, run as many users run it: picom's
+// XRender backend, with fading.
+inline const QString kCompositor = QStringLiteral("picom --backend xrender --fading");
+
 class PrivateDisplay {
 public:
     // A root window of that size at depth 24; extraArguments go to Xvfb (e.g. -fbdir DIR).
@@ -23,6 +27,7 @@ public:
 
     bool ready() const { return !name_.isEmpty(); }
     const QString& name() const { return name_; } // ":N"
+    QSize size() const { return size_; }          // the root window's, as started
 
     // base with DISPLAY set to this display and Qt's scaling variables of the caller removed.
     QProcessEnvironment
@@ -37,6 +42,11 @@ public:
     bool twoMonitors();
     // Runs openbox on this display until the object goes; true once it manages the screen.
     bool startWindowManager();
+    // Runs a compositing manager (a command line) on this display until the object goes; true once it
+    // owns the screen's _NET_WM_CM_S0 selection.
+    bool startCompositor(const QString& commandLine = kCompositor);
+    // openbox, then twoMonitors() and startCompositor(compositor) where asked: true once all are up.
+    bool startDesktop(bool twoMonitors, const QString& compositor = QString());
 
     // Runs the gtest program's tests matching filter inside this display, with GLIMRA_PRIVATE_DISPLAY=1
     // (the checks skip without it), and expects them to run and pass.
@@ -47,7 +57,9 @@ private:
     QTemporaryDir dir_;
     QProcess xvfb_;
     QProcess windowManager_;
+    QProcess compositor_;
     QString name_;
+    QSize size_;
 };
 
 } // namespace glimra::test

@@ -8,6 +8,8 @@
 
 #include <X11/keysym.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -48,18 +50,25 @@ template <typename T> std::unique_ptr<T, decltype(&std::free)> owned(T* p) {
     return {p, &std::free};
 }
 
+int channelDistance(QRgb a, QRgb b) {
+    return std::max(
+        {std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+}
+
 ::testing::AssertionResult shows(const QImage& image, const QRect& rect,
-                                 const std::function<uint32_t(int, int)>& expected) {
+                                 const std::function<uint32_t(int, int)>& expected,
+                                 const QRegion& ignored = {}, int tolerance = 0) {
     int bad = 0;
     QString first;
     for (int y = 0; y < rect.height(); ++y)
         for (int x = 0; x < rect.width(); ++x) {
-            const uint32_t got = image.pixel(rect.x() + x, rect.y() + y) & 0xffffff;
+            const QPoint at(rect.x() + x, rect.y() + y);
+            const uint32_t got = image.pixel(at) & 0xffffff;
             const uint32_t want = expected(x, y) & 0xffffff;
-            if (got != want && bad++ == 0)
+            if (channelDistance(got, want) > tolerance && !ignored.contains(at) && bad++ == 0)
                 first = QStringLiteral("at (%1, %2): %3 instead of %4")
-                            .arg(rect.x() + x)
-                            .arg(rect.y() + y)
+                            .arg(at.x())
+                            .arg(at.y())
                             .arg(got, 6, 16, QChar('0'))
                             .arg(want, 6, 16, QChar('0'));
         }
@@ -78,6 +87,14 @@ template <typename T> std::unique_ptr<T, decltype(&std::free)> owned(T* p) {
     return shows(image, rect, [&](int, int) { return colour; });
 }
 
+::testing::AssertionResult showsNear(const QImage& image, const QImage& expected, const QRegion& ignored,
+                                     int tolerance) {
+    if (image.size() != expected.size())
+        return ::testing::AssertionFailure() << "the sizes differ";
+    return shows(
+        image, image.rect(), [&](int x, int y) { return expected.pixel(x, y); }, ignored, tolerance);
+}
+
 double difference(const QImage& a, const QImage& b) {
     if (a.size() != b.size() || a.isNull())
         return 255;
@@ -89,6 +106,17 @@ double difference(const QImage& a, const QImage& b) {
                 std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
         }
     return sum / (3.0 * a.width() * a.height());
+}
+
+QImage dimmedByTheOverlay(const QImage& desktop) {
+    QImage out = desktop.convertToFormat(QImage::Format_RGB32);
+    const auto dim = [](int c) { return int(std::lround(0.33 * 255 * 0.65 + c * 0.35)); };
+    for (int y = 0; y < out.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            row[x] = qRgb(dim(qRed(row[x])), dim(qGreen(row[x])), dim(qBlue(row[x])));
+    }
+    return out;
 }
 
 XClient::XClient(const QString& name)
@@ -153,6 +181,17 @@ xcb_window_t XClient::create(const WindowSpec& request) {
     xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32,
                         18, hints);
     return w;
+}
+
+void XClient::setRootPicture(const QImage& image) {
+    const xcb_pixmap_t picture = pixmapOf(image);
+    xcb_change_window_attributes(c_, root_, XCB_CW_BACK_PIXMAP, &picture);
+    xcb_free_pixmap(c_, picture); // the root keeps its background
+    xcb_clear_area(c_, 0, root_, 0, 0, 0, 0);
+    const xcb_pixmap_t id = xcb_generate_id(c_);
+    xcb_create_pixmap(c_, 1, id, root_, 1, 1);
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, root_, atom("_XSETROOT_ID"), XCB_ATOM_PIXMAP, 32, 1, &id);
+    sync();
 }
 
 xcb_window_t XClient::cover(const QImage& image) {

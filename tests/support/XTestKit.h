@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 
 #include <xcb/xcb.h>
@@ -39,8 +40,15 @@ QImage testPattern(QSize size, int variant);
 // colour; else where it first differs and how many pixels do.
 ::testing::AssertionResult showsPattern(const QImage& image, const QRect& rect, QPoint origin = {});
 ::testing::AssertionResult showsColour(const QImage& image, const QRect& rect, uint32_t colour);
+// Whether image shows expected (of the same size) everywhere outside ignored, each colour channel
+// within tolerance (compositing managers round their blending differently); else where it first
+// differs and how many pixels do.
+::testing::AssertionResult showsNear(const QImage& image, const QImage& expected, const QRegion& ignored = {},
+                                     int tolerance = 3);
 // Mean difference per colour channel, 0 to 255; images of different sizes differ completely.
 double difference(const QImage& a, const QImage& b);
+// The desktop as the crosshair overlay dims it: 0.33 grey at 0.65 opacity over every pixel.
+QImage dimmedByTheOverlay(const QImage& desktop);
 
 // One connection to the display named name (DISPLAY when empty).
 class XClient {
@@ -68,6 +76,11 @@ public:
     xcb_window_t create(const WindowSpec& request);
     // An override-redirect window at (0, 0) showing image, mapped above everything else.
     xcb_window_t cover(const QImage& image);
+    // image as the root window's background, set as xsetroot and ImageMagick's `display -window root`
+    // set it: _XSETROOT_ID names a 1 x 1 pixmap of depth 1 that keeps nothing, which picom and xcompmgr
+    // take for the background's picture and cannot paint, so beneath translucent windows they show
+    // whatever they last painted there.
+    void setRootPicture(const QImage& image);
     xcb_window_t map(xcb_window_t w); // w, mapped
     void destroy(xcb_window_t w);
     void raise(xcb_window_t w);

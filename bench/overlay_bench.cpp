@@ -99,8 +99,8 @@ void paintBench(glimra::OverlayDesktop& desktop, int moves) {
     pump(500);
     const CGSize size = overlay.boundsSize();
     const CGRect whole = NSMakeRect(0, 0, size.width, size.height);
-    std::printf("desktop %gx%g points in %zu window(s), %s road, %d moves\n", size.width, size.height,
-                overlay.windows().size(), overlay.showsLiveDesktop() ? "translucent" : "snapshot", moves);
+    std::printf("desktop %gx%g points in %zu window(s), %d moves\n", size.width, size.height,
+                overlay.windows().size(), moves);
     for (const bool dragging : {false, true}) {
         for (const bool full : {false, true}) {
             std::vector<double> times;

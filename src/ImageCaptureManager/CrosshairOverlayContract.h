@@ -101,12 +101,19 @@ public:
     // Whether an X window is one of the overlay's (it may have one per screen); window lookups leave
     // all of them out.
     virtual bool ownsWindowNumber(uint32_t number) const { return number == windowNumber(); }
-    // Where the desktop cannot show through the overlay, it shows a picture of the desktop taken as it
-    // was first ordered front: this cuts a rectangle (global display coordinates, points, y down) out
-    // of that picture, at the highest scale of the screens it touches, exactly as the user saw it.
-    // Null when the overlay shows the live desktop (then grab the screen after hiding the overlay).
+    // The overlay shows a picture of the desktop taken as it was first ordered front: this cuts a
+    // rectangle (global display coordinates, points, y down) out of that picture, at the highest scale
+    // of the screens it touches, exactly as the user saw it. Null when there is no picture (then grab
+    // the screen after hiding the overlay).
     virtual QImage createImageOfRectAsShown(const QRectF& rectInGlobalDisplayPoints) const {
         (void)rectInGlobalDisplayPoints;
         return QImage();
+    }
+    // A window under the overlay (bounds in global display coordinates) as its image should be: its
+    // own pixels where the display server keeps them, else cut from the picture; null when neither.
+    virtual QImage createImageOfWindowAsShown(uint32_t windowNumber,
+                                              const QRectF& boundsInGlobalDisplayPoints) const {
+        (void)windowNumber;
+        return createImageOfRectAsShown(boundsInGlobalDisplayPoints);
     }
 };

@@ -163,8 +163,9 @@ bool ImageCaptureCrosshairOverlayView::snapWindowUnderMouse() {
     const bool boundsReadable = info && info->bounds.isValid() && std::isfinite(info->bounds.width());
     QImage image;
     if (boundsReadable) {
-        // Over a picture of the desktop the window is cut from what the user saw.
-        image = window_.createImageOfRectAsShown(info->bounds);
+        // Read as the overlay knows it (its own pixels, or cut from what the user saw), never grabbed
+        // from a screen the hidden overlay may still be fading from.
+        image = window_.createImageOfWindowAsShown(info->number, info->bounds);
         if (image.isNull())
             image = services_.createCGImageOfWindow(info->number);
     }

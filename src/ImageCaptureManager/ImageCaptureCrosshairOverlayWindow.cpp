@@ -79,7 +79,7 @@ QScreen* screenNamed(const QString& name) {
 ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::OverlayDesktop& desktop,
                                                                        QString imagesDir)
     : desktop_(desktop), geometry_(desktop.screens()), renderer_(std::move(imagesDir)),
-      badgeSize_(renderer_.badgeSize()), translucent_(desktop.showsDesktopThroughTranslucentWindows()) {
+      badgeSize_(renderer_.badgeSize()), composited_(desktop.composites()) {
     const QPointF qtOrigin = glimra::x11::WindowServer::globalDisplayOrigin();
     for (std::size_t i = 0; i < geometry_.parts().size(); ++i) {
         const CrosshairOverlayPart& part = geometry_.parts()[i];
@@ -87,7 +87,7 @@ ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::O
         if (QScreen* screen = screenNamed(part.screenName))
             w->setScreen(screen);
         desktop_.prepareOverlayWindow(*w);
-        if (translucent_) {
+        if (composited_) {
             QSurfaceFormat format = w->format();
             format.setAlphaBufferSize(8);
             w->setFormat(format);
@@ -119,7 +119,7 @@ void ImageCaptureCrosshairOverlayWindow::setContentView(OverlayContentView* view
 }
 
 void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
-    if (!translucent_ && !snapshot_) {
+    if (!snapshot_) {
         // Taken before anything of the overlay shows: what the user sees is what a capture cuts.
         snapshot_ = desktop_.takeSnapshot();
         for (std::size_t i = 0; i < windows_.size(); ++i)
@@ -128,14 +128,14 @@ void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
     }
     // The first frame is painted whole, as each window is exposed.
     painted_.reset();
+    visible_ = true;
+    updateVisibleRegions();
     for (auto& w : windows_) {
         w->show();
         w->raise();
     }
     if (above_ && above_->isVisible())
         above_->raise();
-    visible_ = true;
-    updateVisibleRegions();
 }
 
 void ImageCaptureCrosshairOverlayWindow::makeKeyWindow() {
@@ -154,9 +154,9 @@ void ImageCaptureCrosshairOverlayWindow::orderOut() {
     if (!visible_)
         return;
     visible_ = false;
-    // A compositing manager may fade a window out from its last picture as it unmaps: over the live
-    // desktop that picture is made empty first, so nothing of the overlay fades into the grab.
-    if (translucent_)
+    // A compositing manager may fade a window out from its last picture as it unmaps, while the screen
+    // is grabbed: that picture is made empty first, so nothing of the overlay fades into the grab.
+    if (composited_)
         for (auto& w : windows_)
             clearPart(*w);
     for (auto& w : windows_)
@@ -254,6 +254,14 @@ QImage ImageCaptureCrosshairOverlayWindow::createImageOfRectAsShown(const QRectF
     return snapshot_ ? snapshot_->imageOfRect(rect) : QImage();
 }
 
+QImage ImageCaptureCrosshairOverlayWindow::createImageOfWindowAsShown(uint32_t number,
+                                                                      const QRectF& bounds) const {
+    // Where the display server keeps the window's own pixels they are its true picture, also where
+    // other windows cover it; elsewhere it is cut from what the user saw.
+    const QImage own = desktop_.imageOfWindowContents(number);
+    return own.isNull() ? createImageOfRectAsShown(bounds) : own;
+}
+
 void ImageCaptureCrosshairOverlayWindow::scheduleDisplay() {
     if (displayScheduled_)
         return;
@@ -271,15 +279,15 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
         return;
     // The pointer is read now, not taken from the last event: the crosshair is where the pointer is.
     OverlayFrame next = makeOverlayFrame(view_->drawState(), mouseLocationOutsideOfEventStream(),
-                                         geometry_.boundsSize(), badgeSize_, !translucent_ && ignoresMouse_);
+                                         geometry_.boundsSize(), badgeSize_, ignoresMouse_);
     std::vector<QRectF> damage = painted_ ? overlayFrameDamage(*painted_, next)
                                           : std::vector<QRectF>{QRectF(QPointF(0, 0), next.bounds)};
     damage.insert(damage.end(), pendingRects_.begin(), pendingRects_.end());
     pendingRects_.clear();
-    const bool shapeChanged = !translucent_ && ignoresMouse_ &&
-                              (!painted_ || painted_->outline != next.outline ||
-                               painted_->hole != next.hole || painted_->timerRect != next.timerRect ||
-                               painted_->timerImage.cacheKey() != next.timerImage.cacheKey());
+    const bool shapeChanged =
+        ignoresMouse_ && (!painted_ || painted_->outline != next.outline || painted_->hole != next.hole ||
+                          painted_->timerRect != next.timerRect ||
+                          painted_->timerImage.cacheKey() != next.timerImage.cacheKey());
     painted_ = std::move(next);
     for (std::size_t i = 0; i < windows_.size(); ++i) {
         const QRectF part = geometry_.partRect(i);
@@ -376,8 +384,6 @@ void ImageCaptureCrosshairOverlayWindow::keyReleased(QKeyEvent* e) {
 }
 
 void ImageCaptureCrosshairOverlayWindow::updateVisibleRegions() {
-    if (translucent_)
-        return;
     for (std::size_t i = 0; i < windows_.size(); ++i) {
         std::optional<QRegion> region;
         if (ignoresMouse_ && painted_) {

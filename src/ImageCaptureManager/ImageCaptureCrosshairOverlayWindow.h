@@ -3,10 +3,14 @@
 // window, that take the keyboard without activating the helper, turn mouse events into the view's
 // y-up coordinates, and paint the view's frames.
 //
-// Where a compositing manager runs the windows are translucent over the live desktop. Without one
-// they show a picture of the desktop taken as the overlay is first ordered front, and while they
-// ignore the mouse (a countdown) they show only the countdown digit and an outline of the selection,
-// so that the live desktop shows and takes clicks everywhere else.
+// The windows show a picture of the desktop taken as the overlay is first ordered front, dimmed, in
+// opaque pixels, with or without a compositing manager: what lies beneath them is never needed, so a
+// compositor that composites a damaged area over its own last picture (or cannot paint the desktop's
+// background) shows exactly the overlay's frame, and a capture is cut from the very picture the user
+// saw. Under a compositor the windows have an alpha channel all the same, so that they can be emptied
+// before they unmap and nothing of them fades into a grab. While they ignore the mouse (a countdown)
+// they show only the countdown digit and an outline of the selection, so that the live desktop shows
+// and takes clicks everywhere else.
 
 #include "CrosshairOverlayContract.h"
 #include "CrosshairOverlayGeometry.h"
@@ -58,10 +62,11 @@ public:
     void setEscapeKeyUpHandler(std::function<void()> handler) override;
     bool ownsWindowNumber(uint32_t number) const override;
     QImage createImageOfRectAsShown(const QRectF& rectInGlobalDisplayPoints) const override;
+    QImage createImageOfWindowAsShown(uint32_t windowNumber,
+                                      const QRectF& boundsInGlobalDisplayPoints) const override;
 
-    // Whether the live desktop shows through (a compositing manager runs).
-    bool showsLiveDesktop() const { return translucent_; }
-    // The picture the overlay shows; null on the live road and before the first ordering front.
+    // The picture the overlay shows; null before the first ordering front (and when the desktop could
+    // not be read).
     std::shared_ptr<const glimra::DesktopSnapshot> backdropSnapshot() const { return snapshot_; }
     const CrosshairOverlayGeometry& geometry() const { return geometry_; }
     // One window per part of the geometry.
@@ -89,9 +94,9 @@ private:
     CrosshairOverlayGeometry geometry_;
     CrosshairOverlayRenderer renderer_;
     QSizeF badgeSize_;
-    bool translucent_ = false;
+    bool composited_ = false;
     std::shared_ptr<const glimra::DesktopSnapshot> snapshot_;
-    std::vector<QImage> backdrops_; // per part, on the snapshot road
+    std::vector<QImage> backdrops_; // per part
     std::vector<std::unique_ptr<PartWindow, PartWindowDeleter>> windows_;
 
     OverlayContentView* view_ = nullptr;

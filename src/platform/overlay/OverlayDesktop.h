@@ -1,14 +1,16 @@
 #pragma once
 // What a full-desktop overlay needs from the display server, kept apart from the overlay itself so
-// that another display server brings only this: where the screens are, whether translucent windows
-// show the live desktop, the frozen picture of the desktop where they do not, and how the overlay's
-// windows are shown (above everything, passing clicks through, showing only a part of themselves).
+// that another display server brings only this: where the screens are, whether a compositing
+// manager composites them, the frozen picture of the desktop and a window's own pixels, and how the
+// overlay's windows are shown (above everything, passing clicks through, showing only a part of
+// themselves).
 
 #include "overlay/DesktopSnapshot.h"
 #include "x11/DisplayGeometry.h"
 
 #include <QRegion>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,12 +29,16 @@ public:
 
     // Every screen, the primary first, in global display coordinates and native pixels.
     virtual std::vector<x11::ScreenGeometry> screens() = 0;
-
-    // Whether the transparent pixels of a translucent window show the live desktop beneath it.
-    virtual bool showsDesktopThroughTranslucentWindows() = 0;
+    // Whether a compositing manager composites the desktop: a window may then have translucent pixels,
+    // and may fade out from its last picture as it unmaps.
+    virtual bool composites() = 0;
 
     // The whole desktop now; null (with a log line) when it cannot be read.
     virtual std::shared_ptr<const DesktopSnapshot> takeSnapshot() = 0;
+    // A top-level window's own pixels (its frame's, where a window manager framed it), also where other
+    // windows cover it, in native pixels; null where the display server keeps none (no compositing
+    // manager) or the window is gone.
+    virtual QImage imageOfWindowContents(uint32_t window) = 0;
 
     // Before a window is first shown: no frame, above every other window (full-screen ones too),
     // untouched by the window manager.

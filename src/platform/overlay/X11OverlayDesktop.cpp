@@ -24,7 +24,7 @@ public:
 
     std::vector<x11::ScreenGeometry> screens() override { return server_.screens(); }
 
-    bool showsDesktopThroughTranslucentWindows() override {
+    bool composites() override {
         // Qt talks to one screen of the display: the default one.
         return x11::compositingManagerRuns(c_, x11::displayScreenNumber());
     }
@@ -37,6 +37,10 @@ public:
             return nullptr;
         }
         return std::make_shared<const DesktopSnapshot>(std::move(pixels), QPoint(0, 0), server_.screens());
+    }
+
+    QImage imageOfWindowContents(uint32_t window) override {
+        return server_.createImageOfWindowContents(window);
     }
 
     void prepareOverlayWindow(QWindow& window) override {

@@ -160,7 +160,7 @@ std::unique_ptr<PixelBuffer> ScreenGrabber::makeSegment(std::size_t bytes) {
 
 bool ScreenGrabber::read(const QRect& src, uchar* dst, qsizetype stride) {
     if (!shmAvailable_)
-        return readPlain(src, dst, stride);
+        return readPlain(x_.root(), src, dst, stride);
     const std::size_t rowBytes = std::size_t(src.width()) * 4;
     const std::size_t bytes = std::max(
         rowBytes, std::min(kShmMaxBytes / rowBytes * rowBytes, rowBytes * std::size_t(src.height())));
@@ -169,7 +169,7 @@ bool ScreenGrabber::read(const QRect& src, uchar* dst, qsizetype stride) {
         // The server faults a new segment in page by page at its first use (about 90 ms for 4K here),
         // far slower than a plain read: read plainly now and let the server fault a segment in behind
         // this grab, ready for the next.
-        const bool ok = readPlain(src, dst, stride);
+        const bool ok = readPlain(x_.root(), src, dst, stride);
         segments_.prepare(bytes);
         return ok;
     }
@@ -225,13 +225,13 @@ void ScreenGrabber::prime(const ShmSegment& segment) {
     xcb_flush(c);
 }
 
-bool ScreenGrabber::readPlain(const QRect& src, uchar* dst, qsizetype stride) {
+bool ScreenGrabber::readPlain(xcb_drawable_t drawable, const QRect& src, uchar* dst, qsizetype stride) {
     xcb_connection_t* c = x_.get();
     const std::size_t rowBytes = std::size_t(src.width()) * 4;
     return readInBands<xcb_get_image_cookie_t>(
         src, kPlainBandBytes, kPlainLookahead,
         [&](int y, int rows) {
-            return xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x_.root(), int16_t(src.x()),
+            return xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, int16_t(src.x()),
                                  int16_t(src.y() + y), uint16_t(src.width()), uint16_t(rows), ~0u);
         },
         [&](int y, int rows, xcb_get_image_cookie_t cookie) {
@@ -287,6 +287,24 @@ QImage ScreenGrabber::grab(const GrabPlan& plan) {
             scaleInto(part, image, piece.target);
         }
     }
+    return image;
+}
+
+QImage ScreenGrabber::grabDrawable(xcb_drawable_t drawable, QSize size) {
+    if (!pixelFormatProblem_.isEmpty()) {
+        logLine(pixelFormatProblem_);
+        return QImage();
+    }
+    QImage image = pool_.createImage(size);
+    if (image.isNull()) {
+        logLine(
+            QStringLiteral("no memory for an image of %1 x %2 pixels").arg(size.width()).arg(size.height()));
+        return QImage();
+    }
+    // Depth 24 and depth 32 (a translucent window's) pixels alike are 32 bits: the alpha byte is set
+    // opaque, as in every grab.
+    if (!readPlain(drawable, QRect(QPoint(0, 0), size), image.bits(), image.bytesPerLine()))
+        return QImage();
     return image;
 }
 

@@ -10,6 +10,8 @@
 #include <QImage>
 #include <QString>
 
+#include <xcb/xcb.h>
+
 namespace glimra::x11 {
 
 class XcbConnection;
@@ -20,6 +22,10 @@ public:
 
     // An opaque RGB32 image on a pooled buffer; null (with a log line) when the pixels cannot be read.
     QImage grab(const GrabPlan& plan);
+
+    // All of a drawable other than the root window (a window's own pixmap), size pixels from its
+    // corner, read plainly; null (with a log line) when it cannot be read.
+    QImage grabDrawable(xcb_drawable_t drawable, QSize size);
 
     // Readies the segment (and, for a plan of several pieces, the pixel buffer) a grab of the plan
     // needs; the server faults the segment in while the caller goes on.
@@ -34,7 +40,7 @@ private:
     std::unique_ptr<PixelBuffer> makeSegment(std::size_t bytes);
     bool read(const QRect& src, uchar* dst, qsizetype stride);
     bool readShm(ShmSegment& segment, const QRect& src, uchar* dst, qsizetype stride);
-    bool readPlain(const QRect& src, uchar* dst, qsizetype stride);
+    bool readPlain(xcb_drawable_t drawable, const QRect& src, uchar* dst, qsizetype stride);
     void prime(const ShmSegment& segment);
 
     XcbConnection& x_;

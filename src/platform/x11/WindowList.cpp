@@ -260,7 +260,7 @@ std::optional<std::vector<WindowInfo>> WindowList::read(bool onScreenOnly, bool 
     return out;
 }
 
-std::optional<QRect> WindowList::shownRect(uint32_t number) {
+std::optional<WindowList::Shown> WindowList::shown(uint32_t number) {
     xcb_connection_t* c = x_.get();
     const xcb_window_t root = x_.root();
     xcb_generic_error_t* error = nullptr;
@@ -273,7 +273,7 @@ std::optional<QRect> WindowList::shownRect(uint32_t number) {
         return std::nullopt;
     }
     if (number == root)
-        return x_.rootRect();
+        return Shown{root, x_.rootRect()};
     xcb_window_t shown = number;
     if (hidden(x_.values32(x_.requestProperty(number, atoms_[NET_WM_STATE], 64)))) {
         logLine(QStringLiteral("window %1 is minimised").arg(hexId(number)));
@@ -304,8 +304,8 @@ std::optional<QRect> WindowList::shownRect(uint32_t number) {
     }
     // translate_coordinates gives the inside corner; the border lies around it.
     const int border = geometry->border_width;
-    return QRect(position->dst_x - border, position->dst_y - border, geometry->width + 2 * border,
-                 geometry->height + 2 * border);
+    return Shown{shown, QRect(position->dst_x - border, position->dst_y - border,
+                              geometry->width + 2 * border, geometry->height + 2 * border)};
 }
 
 } // namespace glimra::x11

@@ -40,9 +40,14 @@ public:
     // See WindowServer::copyWindowInfo.
     std::optional<std::vector<WindowInfo>> read(bool onScreenOnly, bool excludeDesktopElements);
 
-    // The rectangle a window shows, in root pixels: a managed client's frame, or the window itself.
-    // nullopt (with a log line) when the window does not exist, is minimised or is not mapped.
-    std::optional<QRect> shownRect(uint32_t window);
+    // The window that shows a window on screen - a managed client's frame, or the window itself - and
+    // its rectangle in root pixels. nullopt (with a log line) when the window does not exist, is
+    // minimised or is not mapped.
+    struct Shown {
+        uint32_t window = 0;
+        QRect rect;
+    };
+    std::optional<Shown> shown(uint32_t window);
 
 private:
     bool windowManagerRuns();

@@ -7,6 +7,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <xcb/composite.h>
+
+#include <cstdlib>
+
 namespace glimra::x11 {
 
 // The parts hold references to those declared before them: the connection goes last.
@@ -15,9 +19,18 @@ struct WindowServer::Private {
     ScreenList screens;
     ScreenGrabber grabber;
     WindowList windows;
+    bool composite = false; // windows' own pixmaps can be named (Composite 0.2)
 
     Private(std::unique_ptr<XcbConnection> connection, bool useSharedMemory)
-        : x(std::move(connection)), screens(*x), grabber(*x, useSharedMemory), windows(*x, screens) {}
+        : x(std::move(connection)), screens(*x), grabber(*x, useSharedMemory), windows(*x, screens) {
+        xcb_connection_t* c = x->get();
+        const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_composite_id);
+        if (extension && extension->present) {
+            Reply<xcb_composite_query_version_reply_t> v(
+                xcb_composite_query_version_reply(c, xcb_composite_query_version(c, 0, 4), nullptr));
+            composite = v && (v->major_version > 0 || v->minor_version >= 2);
+        }
+    }
 };
 
 WindowServer::WindowServer(std::unique_ptr<Private> p) : d(std::move(p)) {}
@@ -76,16 +89,43 @@ QImage WindowServer::createImageOfWindow(uint32_t windowNumber) {
         logLine(QStringLiteral("no image of window 0: there is no such window"));
         return QImage();
     }
-    const std::optional<QRect> rect = d->windows.shownRect(windowNumber);
-    if (!rect)
+    const std::optional<WindowList::Shown> shown = d->windows.shown(windowNumber);
+    if (!shown)
         return QImage();
+    if (shown->window != d->x->root())
+        if (QImage own = contentsOf(*shown); !own.isNull())
+            return own;
     QString whyNot;
-    const std::optional<GrabPlan> plan = planGrabOfNative(*rect, d->screens.current(), &whyNot);
+    const std::optional<GrabPlan> plan = planGrabOfNative(shown->rect, d->screens.current(), &whyNot);
     if (!plan) {
         logLine(QStringLiteral("no image of window %1: %2").arg(hexId(windowNumber), whyNot));
         return QImage();
     }
     return d->grabber.grab(*plan);
+}
+
+QImage WindowServer::createImageOfWindowContents(uint32_t windowNumber) {
+    if (!d->x->ready("The pixels of a window") || windowNumber == XCB_NONE || windowNumber == d->x->root())
+        return QImage();
+    const std::optional<WindowList::Shown> shown = d->windows.shown(windowNumber);
+    return shown ? contentsOf(*shown) : QImage();
+}
+
+QImage WindowServer::contentsOf(const WindowList::Shown& shown) {
+    if (!d->composite)
+        return QImage();
+    xcb_connection_t* c = d->x->get();
+    // Only a redirected window has a pixmap of its own to name; the others fail with BadMatch.
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    xcb_generic_error_t* error =
+        xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, shown.window, pixmap));
+    if (error) {
+        std::free(error);
+        return QImage();
+    }
+    QImage image = d->grabber.grabDrawable(pixmap, shown.rect.size());
+    xcb_free_pixmap(c, pixmap);
+    return image;
 }
 
 std::optional<std::vector<WindowInfo>> WindowServer::copyWindowInfo(bool onScreenOnly,

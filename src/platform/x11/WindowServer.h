@@ -52,10 +52,15 @@ public:
     QImage createImageOfScreen(const QScreen* screen);
     // The bounding box of all screens.
     QImage createImageOfAllScreens();
-    // The window's frame rectangle as it shows on screen, pixel for pixel (windows above it included:
-    // without a compositor nothing else is there to read). Null when the window does not exist or is
-    // not mapped. Takes a client id, a frame id or an override-redirect window's id.
+    // A window pixel for pixel, frame included: its own pixels where a compositing manager keeps them
+    // (createImageOfWindowContents), else its frame rectangle as it shows on screen (windows above it
+    // included: nothing else is there to read). Null when the window does not exist or is not mapped.
+    // Takes a client id, a frame id or an override-redirect window's id; the root gives the screen.
     QImage createImageOfWindow(uint32_t windowNumber);
+    // The window's own pixels, frame included, also where other windows cover it or the screen ends:
+    // what the display server keeps of a window a compositing manager redirects. Null where it keeps
+    // none (no compositing manager: quietly), or when the window is gone or not mapped.
+    QImage createImageOfWindowContents(uint32_t windowNumber);
 
     // The windows front to back. onScreenOnly drops unmapped and hidden (minimised) windows;
     // excludeDesktopElements drops desktop-type windows. nullopt (with a log line) when the server
@@ -88,6 +93,7 @@ public:
 private:
     struct Private;
     explicit WindowServer(std::unique_ptr<Private> d);
+    QImage contentsOf(const WindowList::Shown& shown);
     std::unique_ptr<Private> d;
 };
 

@@ -116,4 +116,7 @@ public:
         (void)windowNumber;
         return createImageOfRectAsShown(boundsInGlobalDisplayPoints);
     }
+    // Called when the screens are added, removed, moved or rescaled while the overlay exists (it does
+    // not follow them); the controller ends the capture. The window may be destroyed inside the call.
+    virtual void setScreensChangedHandler(std::function<void()> handler) { (void)handler; }
 };

@@ -99,6 +99,7 @@ ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::O
     }
     backdrops_.resize(windows_.size());
     visibleRegions_.resize(windows_.size());
+    screenWatch_ = desktop_.observeScreenChanges([this] { screensMayHaveChanged(); });
 }
 
 ImageCaptureCrosshairOverlayWindow::~ImageCaptureCrosshairOverlayWindow() {
@@ -260,6 +261,18 @@ QImage ImageCaptureCrosshairOverlayWindow::createImageOfWindowAsShown(uint32_t n
     // other windows cover it; elsewhere it is cut from what the user saw.
     const QImage own = desktop_.imageOfWindowContents(number);
     return own.isNull() ? createImageOfRectAsShown(bounds) : own;
+}
+
+void ImageCaptureCrosshairOverlayWindow::setScreensChangedHandler(std::function<void()> handler) {
+    screensChangedHandler_ = std::move(handler);
+}
+
+void ImageCaptureCrosshairOverlayWindow::screensMayHaveChanged() {
+    // The display server may announce a change that changes nothing the overlay uses.
+    if (desktop_.screens() == geometry_.screens() || !screensChangedHandler_)
+        return;
+    const std::function<void()> handler = screensChangedHandler_;
+    handler();
 }
 
 void ImageCaptureCrosshairOverlayWindow::scheduleDisplay() {

@@ -10,7 +10,8 @@
 // saw. Under a compositor the windows have an alpha channel all the same, so that they can be emptied
 // before they unmap and nothing of them fades into a grab. While they ignore the mouse (a countdown)
 // they show only the countdown digit and an outline of the selection, so that the live desktop shows
-// and takes clicks everywhere else.
+// and takes clicks everywhere else. A change of the screens while the overlay exists is reported, not
+// followed.
 
 #include "CrosshairOverlayContract.h"
 #include "CrosshairOverlayGeometry.h"
@@ -64,6 +65,7 @@ public:
     QImage createImageOfRectAsShown(const QRectF& rectInGlobalDisplayPoints) const override;
     QImage createImageOfWindowAsShown(uint32_t windowNumber,
                                       const QRectF& boundsInGlobalDisplayPoints) const override;
+    void setScreensChangedHandler(std::function<void()> handler) override;
 
     // The picture the overlay shows; null before the first ordering front (and when the desktop could
     // not be read).
@@ -89,6 +91,7 @@ private:
     void mouseEvent(std::size_t part, QMouseEvent* event);
     void keyReleased(QKeyEvent* event);
     void updateVisibleRegions();
+    void screensMayHaveChanged();
 
     glimra::OverlayDesktop& desktop_;
     CrosshairOverlayGeometry geometry_;
@@ -101,6 +104,8 @@ private:
 
     OverlayContentView* view_ = nullptr;
     std::function<void()> escapeHandler_;
+    std::function<void()> screensChangedHandler_;
+    std::unique_ptr<QObject> screenWatch_;
     bool visible_ = false;
     bool ignoresMouse_ = false;
     bool canBecomeKey_ = true;

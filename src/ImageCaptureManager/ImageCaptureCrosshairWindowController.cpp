@@ -82,6 +82,12 @@ void ImageCaptureCrosshairWindowController::beginCaptureAsTimed(bool timed,
         crosshair::HandleMetrics::forImageWidth(services_.cropHandleWidth()));
     window_->setContentView(view_.get());
     window_->setEscapeKeyUpHandler([this] { cancelCapture(nullptr); });
+    // The overlay covers the screens as they were: a selection on a desktop that has changed under it
+    // would be cut from a picture of another layout.
+    window_->setScreensChangedHandler([this] {
+        NSLog("The screens changed during the capture; it was cancelled");
+        cancelCapture(nullptr);
+    });
 
     installBackgroundEventHandler();
     window_->orderFrontRegardless();

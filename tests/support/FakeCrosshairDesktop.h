@@ -41,6 +41,7 @@ struct FakeOverlayRecord {
     int timesShown = 0;
     std::vector<CursorShape> cursors;
     std::function<void()> escapeKeyUp;
+    std::function<void()> screensChanged;
     bool destroyed = false;
 };
 
@@ -74,6 +75,9 @@ public:
     void setCursor(CursorShape shape) override { r_->cursors.push_back(shape); }
     void setEscapeKeyUpHandler(std::function<void()> handler) override {
         r_->escapeKeyUp = std::move(handler);
+    }
+    void setScreensChangedHandler(std::function<void()> handler) override {
+        r_->screensChanged = std::move(handler);
     }
     QImage createImageOfRectAsShown(const QRectF& rect) const override {
         return r_->showsSnapshot ? QImage(rect.size().toSize(), QImage::Format_RGB32) : QImage();

@@ -1,16 +1,18 @@
 #pragma once
 // What a full-desktop overlay needs from the display server, kept apart from the overlay itself so
-// that another display server brings only this: where the screens are, whether a compositing
-// manager composites them, the frozen picture of the desktop and a window's own pixels, and how the
-// overlay's windows are shown (above everything, passing clicks through, showing only a part of
-// themselves).
+// that another display server brings only this: where the screens are and when they change, whether
+// a compositing manager composites them, the frozen picture of the desktop and a window's own pixels,
+// and how the overlay's windows are shown (above everything, passing clicks through, showing only a
+// part of themselves).
 
 #include "overlay/DesktopSnapshot.h"
 #include "x11/DisplayGeometry.h"
 
+#include <QObject>
 #include <QRegion>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,6 +34,9 @@ public:
     // Whether a compositing manager composites the desktop: a window may then have translucent pixels,
     // and may fade out from its last picture as it unmaps.
     virtual bool composites() = 0;
+    // Calls changed whenever screens() may have changed (a screen added, removed, moved, resized or
+    // rescaled), on the main thread, until the returned object goes.
+    virtual std::unique_ptr<QObject> observeScreenChanges(std::function<void()> changed) = 0;
 
     // The whole desktop now; null (with a log line) when it cannot be read.
     virtual std::shared_ptr<const DesktopSnapshot> takeSnapshot() = 0;

@@ -5,9 +5,13 @@
 #include "x11/WindowServer.h"
 #include "x11/WindowShape.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -15,6 +19,56 @@
 namespace glimra {
 
 namespace {
+
+// Tells of every RandR notification Qt's connection receives (the root resized, a monitor set, an
+// output or CRTC changed: Qt's own screens do not follow all of them) and of Qt's screen changes, once
+// the event loop comes round, when the screen list reads the new state.
+class ScreenWatch final : public QObject, public QAbstractNativeEventFilter {
+public:
+    ScreenWatch(xcb_connection_t* c, std::function<void()> changed) : changed_(std::move(changed)) {
+        const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
+        randrEvents_ = randr && randr->present ? randr->first_event : 0;
+        QCoreApplication::instance()->installNativeEventFilter(this);
+        const auto watchScreen = [this](QScreen* screen) {
+            connect(screen, &QScreen::geometryChanged, this, &ScreenWatch::post);
+            connect(screen, &QScreen::logicalDotsPerInchChanged, this, &ScreenWatch::post);
+        };
+        for (QScreen* screen : QGuiApplication::screens())
+            watchScreen(screen);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, watchScreen);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, &ScreenWatch::post);
+        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &ScreenWatch::post);
+        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &ScreenWatch::post);
+    }
+    ~ScreenWatch() override {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->removeNativeEventFilter(this);
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (randrEvents_ == 0 || type != "xcb_generic_event_t")
+            return false;
+        const uint8_t kind = static_cast<xcb_generic_event_t*>(message)->response_type & 0x7f;
+        if (kind == randrEvents_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY || kind == randrEvents_ + XCB_RANDR_NOTIFY)
+            post();
+        return false;
+    }
+
+private:
+    void post() {
+        if (posted_)
+            return;
+        posted_ = true;
+        QTimer::singleShot(0, this, [this] {
+            posted_ = false;
+            changed_();
+        });
+    }
+
+    std::function<void()> changed_;
+    uint8_t randrEvents_ = 0;
+    bool posted_ = false;
+};
 
 class X11OverlayDesktop final : public OverlayDesktop {
 public:
@@ -27,6 +81,10 @@ public:
     bool composites() override {
         // Qt talks to one screen of the display: the default one.
         return x11::compositingManagerRuns(c_, x11::displayScreenNumber());
+    }
+
+    std::unique_ptr<QObject> observeScreenChanges(std::function<void()> changed) override {
+        return std::make_unique<ScreenWatch>(c_, std::move(changed));
     }
 
     std::shared_ptr<const DesktopSnapshot> takeSnapshot() override {

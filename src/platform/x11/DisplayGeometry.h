@@ -22,6 +22,8 @@ struct ScreenGeometry {
     QRect native;  // root window pixels
     qreal scale = 1.0;
     bool primary = false;
+
+    bool operator==(const ScreenGeometry&) const = default;
 };
 
 // The native pixels that show rect (in points) on screen, edges rounded to the nearest pixel.

@@ -350,6 +350,55 @@ TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
     EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
 }
 
+struct ScreensChange {
+    const char* name;
+    QStringList before; // xrandr's arguments before the capture
+    QStringList during; // and while the overlay shows
+    bool inThePanel;
+    QRect after; // the root window then
+};
+
+class ScreensChangingRegionCapture : public RegionCapture,
+                                     public ::testing::WithParamInterface<ScreensChange> {};
+
+// The overlay does not follow a change of the screens: the capture ends as cancelled, saying why, and
+// the next one covers the new desktop.
+TEST_P(ScreensChangingRegionCapture, EndsTheCaptureAsCancelled) {
+    const ScreensChange& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(startOn(kPlain));
+    if (!c.before.isEmpty())
+        display->xrandr(c.before); // Xvfb's one output keeps its mode: xrandr fails, the root changes
+    pause(300);
+    size_t since = x->mapped().size();
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    if (c.inThePanel)
+        selectAndShowPanel({200, 200}, {600, 500});
+    display->xrandr(c.during);
+    ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
+    EXPECT_FALSE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
+    EXPECT_EQ(
+        helperOutput().count(QStringLiteral("The screens changed during the capture; it was cancelled")), 1)
+        << helperOutput().toStdString();
+    EXPECT_TRUE(waitUntil([&] {
+        const std::vector<xcb_window_t> all = x->mapped();
+        return std::none_of(all.begin() + long(since), all.end(),
+                            [&](xcb_window_t w) { return x->viewable(w); });
+    })) << "the overlay or the panel still shows";
+
+    since = x->mapped().size();
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    EXPECT_EQ(x->rootGeometry(mappedSince(since).front()), c.after);
+    EXPECT_TRUE(main->log.messages(8).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Capture, ScreensChangingRegionCapture,
+    ::testing::Values(
+        ScreensChange{"ShrinkingUnderThePanel", {}, {"--fb", "1280x720"}, true, {0, 0, 1280, 720}},
+        ScreensChange{
+            "GrowingWhileHunting", {"--fb", "1280x720"}, {"--fb", "1920x1080"}, false, {0, 0, 1920, 1080}}),
+    caseName);
+
 enum class TimedBy { Shortcut, Message, AltAtTheClick, PanelsTimer };
 
 struct Timed {

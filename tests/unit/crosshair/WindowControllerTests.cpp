@@ -75,8 +75,8 @@ TEST(WindowController, PreviousAreaGrabsTheSameGlobalRectangleWithoutAWindow) {
 }
 
 // A second capture beeps and its block is never called; a cancel ends the first one with one report
-// and is harmless once nothing runs; a desktop without an overlay ends a capture as cancelled
-// without getting stuck.
+// and is harmless once nothing runs; a desktop without an overlay, and screens that change under the
+// overlay, end a capture as cancelled without getting stuck.
 TEST(WindowController, ABusyCaptureBeepsAndEveryBlockIsCalledOnce) {
     FakeCrosshairSession s;
     s.applicationActive = false; // the mouse monitor comes and goes with the capture
@@ -97,4 +97,13 @@ TEST(WindowController, ABusyCaptureBeepsAndEveryBlockIsCalledOnce) {
     s.hasOverlay = true;
     s.begin();
     EXPECT_TRUE(s.controller->isCaptureActive());
+    s.drag({100, 100}, {300, 200});
+    ASSERT_TRUE(s.window().screensChanged);
+    s.window().screensChanged();
+    ASSERT_EQ(s.reports.size(), 3u);
+    EXPECT_FALSE(s.reports[2].success);
+    EXPECT_FALSE(s.reports[2].errorCode);
+    EXPECT_FALSE(s.window().visible);
+    EXPECT_FALSE(s.panel());
+    EXPECT_FALSE(s.controller->isCaptureActive());
 }

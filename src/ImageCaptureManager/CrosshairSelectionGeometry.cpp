@@ -1,5 +1,6 @@
 #include "CrosshairSelectionGeometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -20,6 +21,24 @@ CGPoint truncatedPoint(CGPoint p) {
 
 CGRect rectSpannedBy(CGPoint a, CGPoint b) {
     return {{std::min(a.x, b.x), std::min(a.y, b.y)}, {std::abs(a.x - b.x), std::abs(a.y - b.y)}};
+}
+
+CGPoint pointReachingScreenEdges(CGPoint p, const std::vector<CGRect>& screens) {
+    const auto onAnyScreen = [&](CGPoint q) {
+        return std::any_of(screens.begin(), screens.end(),
+                           [&](const CGRect& s) { return NSPointInRect(q, s); });
+    };
+    for (const CGRect& s : screens) {
+        if (!NSPointInRect(p, s))
+            continue;
+        CGPoint reached = p;
+        if (p.x >= NSMaxX(s) - 1 && !onAnyScreen({NSMaxX(s) + 0.5, p.y}))
+            reached.x = NSMaxX(s);
+        if (p.y <= NSMinY(s) + 1 && !onAnyScreen({p.x, NSMinY(s) - 0.5}))
+            reached.y = NSMinY(s);
+        return reached;
+    }
+    return p;
 }
 
 CGRect sanitizedRect(CGRect r) {

@@ -24,6 +24,12 @@ CGPoint truncatedPoint(CGPoint p);
 
 // The rectangle two points span, whatever their order.
 CGRect rectSpannedBy(CGPoint a, CGPoint b);
+// The moving point of a new selection. The pointer cannot pass a screen's last column or row, so a
+// point on the last column of a screen with no screen right of it stands for the screen's right edge,
+// and one on its last row (in these y-up coordinates the row just above its bottom edge) with no
+// screen below it for the bottom edge: a drag there takes that column or row in. screens are in the
+// same coordinates; elsewhere the point is unchanged.
+CGPoint pointReachingScreenEdges(CGPoint truncatedPointer, const std::vector<CGRect>& screens);
 // Negative widths and heights turned positive, the origin moved so that the same area is covered.
 CGRect sanitizedRect(CGRect r);
 // Width and height raised to at least 1 each: a finished selection is never empty.

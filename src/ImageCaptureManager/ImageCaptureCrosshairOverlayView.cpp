@@ -80,7 +80,7 @@ void ImageCaptureCrosshairOverlayView::mouseDragged(CGPoint p, double deltaX, do
     previousMouseDown_ = pointer;
 
     if (!isRefiningSelection_) {
-        currentMouseDown_ = pointer;
+        currentMouseDown_ = pointReachingScreenEdges(pointer, screensInView());
         const CGRect selection = selectionRect();
         topNumber_ = selection.size.width;
         bottomNumber_ = selection.size.height;
@@ -111,6 +111,7 @@ void ImageCaptureCrosshairOverlayView::mouseUp(CGPoint p) {
         // A handle drag that crossed an edge is normalised here.
         selectionRect_ = sanitizedSelectionRect();
     } else {
+        currentMouseDown_ = pointReachingScreenEdges(currentMouseDown_, screensInView());
         selectionRect_ = selectionRect();
         timedSnap_ = timedSnap_ || services_.isOptionKeyDown();
     }
@@ -149,6 +150,13 @@ void ImageCaptureCrosshairOverlayView::mouseMoved(CGPoint p) {
     }
     if (!isDraggingEntireSelection_)
         setCursorForPoint(p);
+}
+
+std::vector<CGRect> ImageCaptureCrosshairOverlayView::screensInView() const {
+    std::vector<CGRect> screens = services_.screenFrames();
+    for (CGRect& s : screens)
+        s.origin = window_.convertPointFromScreen(s.origin);
+    return screens;
 }
 
 void ImageCaptureCrosshairOverlayView::setCursorForPoint(CGPoint p) {

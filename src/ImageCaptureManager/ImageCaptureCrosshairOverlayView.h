@@ -131,6 +131,8 @@ private:
     // window there or it cannot be imaged.
     bool snapWindowUnderMouse();
     void setCursorForPoint(CGPoint p);
+    // The screens' frames in the view's coordinates.
+    std::vector<CGRect> screensInView() const;
     // Makes the resize panel, puts it beside the pointer on a screen and shows it above the overlay
     // with the keyboard.
     void showResizePanel();

@@ -63,6 +63,25 @@ TEST_F(OverlayView, ADragCapturesTheSpannedRectangleOnceTheOverlayHasGone) {
     EXPECT_EQ(s.cursorUnhides, 1);
 }
 
+// The pointer stops on the main screen's last pixel at (1919, 1079): a drag from (1600, 850) takes
+// that column and row in, while the left screen's last column, with the main screen beyond it, does
+// not stand for its edge.
+TEST_F(OverlayView, ADragToTheDesktopsCornerTakesItsLastRowAndColumn) {
+    s.begin();
+    s.drag({1919.5, 500}, {1000, 400});
+    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(1000, 400, 919, 100));
+    s.controller->cancelCapture(nullptr);
+    s.begin();
+    s.view().mouseDown({3520, 230});
+    s.view().mouseDragged({3839.6, 1.4}, 319.6, 228.6);
+    EXPECT_EQ(s.view().drawState().topNumber, 320u);
+    EXPECT_EQ(s.view().drawState().bottomNumber, 230u);
+    s.view().mouseUp({3839.6, 1.4});
+    s.panel()->acceptCapture();
+    ASSERT_TRUE(s.waitForReports(2));
+    EXPECT_EQ(s.grabs, std::vector<CGRect>{NSMakeRect(1600, 850, 320, 230)});
+}
+
 struct Release {
     const char* name;
     CGPoint down;

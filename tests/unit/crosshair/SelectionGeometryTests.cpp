@@ -28,6 +28,49 @@ TEST(SelectionGeometry, StoredPointsAreTruncatedTowardZeroAndRectanglesNormalise
     EXPECT_FALSE(isWindowSnapSize(NSMakeRect(0, 0, 1, 5)));
 }
 
+namespace {
+
+struct Edge {
+    const char* name;
+    std::vector<CGRect> screens; // y up
+    CGPoint pointer;
+    CGPoint reached;
+};
+
+void PrintTo(const Edge& e, std::ostream* os) {
+    *os << e.name;
+}
+
+class ScreenEdges : public ::testing::TestWithParam<Edge> {};
+
+TEST_P(ScreenEdges, TheLastColumnAndRowStandForTheEdgesThePointerCannotPass) {
+    EXPECT_EQ(pointReachingScreenEdges(GetParam().pointer, GetParam().screens), GetParam().reached);
+}
+
+const CGRect kScreen = NSMakeRect(0, 0, 1920, 1080);
+// A shorter screen right of it, its bottom edge 360 points higher.
+const CGRect kShorterRight = NSMakeRect(1920, 360, 1280, 720);
+
+INSTANTIATE_TEST_SUITE_P(
+    SelectionGeometry, ScreenEdges,
+    ::testing::Values(Edge{"LastColumnAndRow", {kScreen}, {1919, 1}, {1920, 0}},
+                      Edge{"OneInside", {kScreen}, {1918, 2}, {1918, 2}},
+                      Edge{"TheTopAndLeftEdgesAreReachedAlready", {kScreen}, {0, 1080}, {0, 1080}},
+                      // Beside the shorter screen the pointer goes on to the right; below its bottom it
+                      // cannot, and the shorter screen's own bottom row stands for its edge.
+                      Edge{"ANeighbourBeyond", {kScreen, kShorterRight}, {1919, 800}, {1919, 800}},
+                      Edge{"NoNeighbourBeyondThatRow", {kScreen, kShorterRight}, {1919, 100}, {1920, 100}},
+                      Edge{"TheNeighboursBottomRow", {kScreen, kShorterRight}, {2500, 361}, {2500, 360}},
+                      // A screen of two pixels per point left of the main one: 960 x 540 points, and a
+                      // gap in points up to the main screen, where the pointer never is.
+                      Edge{"MixedScalesGap",
+                           {NSMakeRect(0, 540, 960, 540), NSMakeRect(1920, 0, 1920, 1080)},
+                           {959, 900},
+                           {960, 900}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
 TEST(SelectionGeometry, HandleSquaresOwnTheirMinimumEdgesAndTheLowerCornerWinsAnOverlap) {
     EXPECT_EQ(HandleMetrics::forImageWidth(13).square({100, 200}), NSMakeRect(94, 194, 13, 13));
 

@@ -39,8 +39,8 @@ void addBoth(std::vector<QRectF>& out, const QRectF& a, const QRectF& b) {
 bool OverlayFrame::operator==(const OverlayFrame& o) const {
     return bounds == o.bounds && hole == o.hole && lines == o.lines && (!lines || crossing == o.crossing) &&
            badge == o.badge &&
-           (!badge ||
-            (badgeRect == o.badgeRect && topNumber == o.topNumber && bottomNumber == o.bottomNumber)) &&
+           (!badge || (badgeRect == o.badgeRect && badgeLeft == o.badgeLeft && badgeAbove == o.badgeAbove &&
+                       topNumber == o.topNumber && bottomNumber == o.bottomNumber)) &&
            handles == o.handles && (!handles || handleRects == o.handleRects) &&
            timerImage.cacheKey() == o.timerImage.cacheKey() && timerRect == o.timerRect &&
            outline == o.outline;
@@ -51,6 +51,13 @@ std::array<QRectF, 2> crosshairLineRects(const OverlayFrame& f) {
             QRectF(0, f.crossing.y() - 0.5, f.bounds.width(), 1)};
 }
 
+QRectF badgeNumbersBox(const OverlayFrame& f) {
+    const QSizeF size = f.badgeRect.size();
+    return QRectF(f.badgeLeft ? size.width() - kTextBoxX - kTextBoxSide : kTextBoxX,
+                  f.badgeAbove ? kTextBoxY : size.height() - kTextBoxY - kTextBoxSide, kTextBoxSide,
+                  kTextBoxSide);
+}
+
 std::array<QRectF, 4> outlineRects(const QRectF& h) {
     return {QRectF(h.left() - 1, h.top() - 1, h.width() + 2, 1),
             QRectF(h.left() - 1, h.bottom(), h.width() + 2, 1), QRectF(h.left() - 1, h.top(), 1, h.height()),
@@ -58,7 +65,7 @@ std::array<QRectF, 4> outlineRects(const QRectF& h) {
 }
 
 OverlayFrame makeOverlayFrame(const OverlayDrawState& state, CGPoint pointer, CGSize bounds, QSizeF badgeSize,
-                              bool outlineHole) {
+                              bool outlineHole, const std::vector<QRectF>& screens) {
     using Mode = OverlayDrawState::Mode;
     OverlayFrame f;
     const double h = bounds.height;
@@ -66,7 +73,19 @@ OverlayFrame makeOverlayFrame(const OverlayDrawState& state, CGPoint pointer, CG
     const double cx = double(std::floor(float(pointer.x)) - 0.5f);
     const double cy = double(std::floor(float(pointer.y)) + 1.5f);
     f.crossing = QPointF(cx, h - cy);
+    QRectF screen(QPointF(0, 0), f.bounds);
+    for (const QRectF& s : screens)
+        if (s.contains(f.crossing)) {
+            screen = s;
+            break;
+        }
     f.badgeRect = QRectF(cx - kBadgeInset, h - cy - kBadgeInset, badgeSize.width(), badgeSize.height());
+    f.badgeLeft = f.badgeRect.right() > screen.right();
+    f.badgeAbove = f.badgeRect.bottom() > screen.bottom();
+    if (f.badgeLeft)
+        f.badgeRect.moveRight(f.crossing.x() + kBadgeInset);
+    if (f.badgeAbove)
+        f.badgeRect.moveBottom(f.crossing.y() + kBadgeInset);
     f.topNumber = state.topNumber;
     f.bottomNumber = state.bottomNumber;
     if (state.mode != Mode::Idle)
@@ -98,8 +117,10 @@ OverlayFrame makeOverlayFrame(const OverlayDrawState& state, CGPoint pointer, CG
         }
         break;
     }
-    if (!f.badge)
+    if (!f.badge) {
         f.badgeRect = QRectF();
+        f.badgeLeft = f.badgeAbove = false;
+    }
     return f;
 }
 
@@ -140,6 +161,7 @@ std::vector<QRectF> overlayFrameDamage(const OverlayFrame& before, const Overlay
         if (before.lines != after.lines || (after.lines && lineB[i] != lineA[i]))
             addBoth(out, before.lines ? lineB[i] : QRectF(), after.lines ? lineA[i] : QRectF());
     if (before.badge != after.badge || before.badgeRect != after.badgeRect ||
+        before.badgeLeft != after.badgeLeft || before.badgeAbove != after.badgeAbove ||
         (after.badge && (before.topNumber != after.topNumber || before.bottomNumber != after.bottomNumber)))
         addBoth(out, before.badge ? before.badgeRect : QRectF(), after.badge ? after.badgeRect : QRectF());
     if (before.handles != after.handles || before.handleRects != after.handleRects)
@@ -162,12 +184,17 @@ std::vector<QRectF> overlayFrameDamage(const OverlayFrame& before, const Overlay
 
 CrosshairOverlayRenderer::CrosshairOverlayRenderer(QString imagesDir) : imagesDir_(std::move(imagesDir)) {}
 
-const QImage& CrosshairOverlayRenderer::image(const QString& name, qreal devicePixelRatio) {
+const QImage& CrosshairOverlayRenderer::image(const QString& name, qreal devicePixelRatio,
+                                              bool mirroredHorizontally, bool mirroredVertically) {
     const int scale = std::max(1, int(std::ceil(devicePixelRatio)));
-    auto it = images_.find({name, scale});
-    if (it == images_.end())
-        it = images_.emplace(std::pair(name, scale), glimra::loadNamedImageForScale(imagesDir_, name, scale))
-                 .first;
+    const auto key = std::tuple(name, scale, mirroredHorizontally, mirroredVertically);
+    auto it = images_.find(key);
+    if (it == images_.end()) {
+        QImage loaded = glimra::loadNamedImageForScale(imagesDir_, name, scale);
+        if (mirroredHorizontally || mirroredVertically)
+            loaded = loaded.mirrored(mirroredHorizontally, mirroredVertically);
+        it = images_.emplace(key, std::move(loaded)).first;
+    }
     return it->second;
 }
 
@@ -215,19 +242,21 @@ void CrosshairOverlayRenderer::paintRect(QPainter& p, const OverlayFrame& f, con
         // On the pixel grid, so that the text stays sharp where the crossing lies on a half point.
         const QPointF at(std::floor(f.badgeRect.left() * scale) / scale,
                          std::floor(f.badgeRect.top() * scale) / scale);
-        p.drawImage(at, image(QStringLiteral("screenshot_crosshair"), scale));
+        p.drawImage(at, image(QStringLiteral("screenshot_crosshair"), scale, f.badgeLeft, f.badgeAbove));
         const QString text =
             locale_.toString(qulonglong(f.topNumber)) + u'\n' + locale_.toString(qulonglong(f.bottomNumber));
         QFont font = QGuiApplication::font();
         font.setPixelSize(kBadgeFontPixels);
         p.setFont(font);
-        const QRectF box(at.x() + kTextBoxX, at.y() + f.badgeRect.height() - kTextBoxY - kTextBoxSide,
-                         kTextBoxSide, kTextBoxSide);
+        // The text keeps to the sides of its box the badge was mirrored to.
+        const QRectF box = badgeNumbersBox(f).translated(at);
+        const Qt::Alignment alignment =
+            (f.badgeLeft ? Qt::AlignRight : Qt::AlignLeft) | (f.badgeAbove ? Qt::AlignBottom : Qt::AlignTop);
         // The shadow falls one point right and one point down.
         p.setPen(QColor(0, 0, 0, 0xb0));
-        p.drawText(box.translated(1, 1), Qt::AlignLeft | Qt::AlignTop, text);
+        p.drawText(box.translated(1, 1), alignment, text);
         p.setPen(Qt::white);
-        p.drawText(box, Qt::AlignLeft | Qt::AlignTop, text);
+        p.drawText(box, alignment, text);
     }
     if (f.handles) {
         const QImage& handle = image(QStringLiteral("capture_blue_handle"), scale);

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <map>
+#include <tuple>
 #include <vector>
 
 class QPainter;
@@ -26,6 +27,9 @@ struct OverlayFrame {
     QPointF crossing; // where the crosshair lines cross: each line is one point wide, centred on it
     bool badge = false;
     QRectF badgeRect;
+    // Near a screen's right or bottom edge the badge goes to the other side of the pointer (drawn
+    // mirrored, its numbers upright), so that it stays whole on the screen.
+    bool badgeLeft = false, badgeAbove = false;
     uint64_t topNumber = 0, bottomNumber = 0;
     bool handles = false;
     std::array<QRectF, 4> handleRects;
@@ -39,15 +43,18 @@ struct OverlayFrame {
 
 // The crosshair's lines as two one-point strips across the whole overlay: vertical, then horizontal.
 std::array<QRectF, 2> crosshairLineRects(const OverlayFrame& frame);
+// Where the badge's numbers go, from the badge's top-left corner: mirrored with the badge.
+QRectF badgeNumbersBox(const OverlayFrame& frame);
 // The four strips of the outline, around the hole.
 std::array<QRectF, 4> outlineRects(const QRectF& hole);
 
 // The frame for a draw state and the pointer, both in the view's y-up coordinates. The pointer is
 // truncated the way the crosshair's lines sit on whole points: its x to floor(x) - 0.5 and its y to
 // floor(y) + 1.5, in single precision. badgeSize is the size of the badge image in points;
-// outlineHole asks for the outline in the countdown.
+// outlineHole asks for the outline in the countdown. screens (overlay coordinates) are where the
+// badge must stay whole: the one the pointer is on, or the whole overlay when none (or none is given).
 OverlayFrame makeOverlayFrame(const OverlayDrawState& state, CGPoint pointer, CGSize bounds, QSizeF badgeSize,
-                              bool outlineHole);
+                              bool outlineHole, const std::vector<QRectF>& screens = {});
 
 // Where two frames may differ: the line strips, the badges, what lies between the two holes, the
 // handles, the countdown digits and outlines of either frame. Rectangles in overlay coordinates,
@@ -73,11 +80,12 @@ public:
                const QImage& backdrop, const std::vector<QRectF>& rects);
 
 private:
-    const QImage& image(const QString& name, qreal devicePixelRatio);
+    const QImage& image(const QString& name, qreal devicePixelRatio, bool mirroredHorizontally = false,
+                        bool mirroredVertically = false);
     void paintRect(QPainter& p, const OverlayFrame& frame, const QRectF& r, qreal scale,
                    const QImage& backdrop, QPointF origin);
 
     QString imagesDir_;
-    std::map<std::pair<QString, int>, QImage> images_;
+    std::map<std::tuple<QString, int, bool, bool>, QImage> images_;
     QLocale locale_;
 };

@@ -80,6 +80,8 @@ ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::O
                                                                        QString imagesDir)
     : desktop_(desktop), geometry_(desktop.screens()), renderer_(std::move(imagesDir)),
       badgeSize_(renderer_.badgeSize()), composited_(desktop.composites()) {
+    for (const glimra::x11::ScreenGeometry& screen : geometry_.screens())
+        screenRects_.push_back(screen.points.translated(-geometry_.bounds().topLeft()));
     const QPointF qtOrigin = glimra::x11::WindowServer::globalDisplayOrigin();
     for (std::size_t i = 0; i < geometry_.parts().size(); ++i) {
         const CrosshairOverlayPart& part = geometry_.parts()[i];
@@ -292,7 +294,7 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
         return;
     // The pointer is read now, not taken from the last event: the crosshair is where the pointer is.
     OverlayFrame next = makeOverlayFrame(view_->drawState(), mouseLocationOutsideOfEventStream(),
-                                         geometry_.boundsSize(), badgeSize_, ignoresMouse_);
+                                         geometry_.boundsSize(), badgeSize_, ignoresMouse_, screenRects_);
     std::vector<QRectF> damage = painted_ ? overlayFrameDamage(*painted_, next)
                                           : std::vector<QRectF>{QRectF(QPointF(0, 0), next.bounds)};
     damage.insert(damage.end(), pendingRects_.begin(), pendingRects_.end());

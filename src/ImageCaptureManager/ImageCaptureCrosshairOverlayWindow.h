@@ -98,6 +98,7 @@ private:
     CrosshairOverlayRenderer renderer_;
     QSizeF badgeSize_;
     bool composited_ = false;
+    std::vector<QRectF> screenRects_; // every screen in overlay coordinates
     std::shared_ptr<const glimra::DesktopSnapshot> snapshot_;
     std::vector<QImage> backdrops_; // per part
     std::vector<std::unique_ptr<PartWindow, PartWindowDeleter>> windows_;

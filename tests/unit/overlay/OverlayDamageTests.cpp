@@ -141,6 +141,39 @@ INSTANTIATE_TEST_SUITE_P(Roads, Damage,
                                            Road{"SnapshotCountdownOutline", 1, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct Badge {
+    const char* name;
+    CGPoint pointer; // y up, on a desktop of two 1920 x 1080 screens side by side
+    bool left, above;
+};
+
+class BadgePlacement : public ::testing::TestWithParam<Badge> {};
+
+// Near a screen's right or bottom edge the badge goes to the other side of the pointer, its ring still
+// on the crossing and its numbers whole on the pointer's screen, also where the desktop goes on.
+TEST_P(BadgePlacement, StaysWholeOnThePointersScreen) {
+    CrosshairOverlayRenderer renderer{QStringLiteral(GLIMRA_CROSSHAIR_IMAGES_DIR)};
+    const std::vector<QRectF> screens{QRectF(0, 0, 1920, 1080), QRectF(1920, 0, 1920, 1080)};
+    const Step s = idle(GetParam().pointer.x, GetParam().pointer.y, 1234, 1234);
+    const OverlayFrame f =
+        makeOverlayFrame(s.state, s.pointer, {3840, 1080}, renderer.badgeSize(), false, screens);
+    const QRectF& screen = f.crossing.x() < 1920 ? screens[0] : screens[1];
+    const QRectF numbers = badgeNumbersBox(f).translated(f.badgeRect.topLeft());
+    EXPECT_TRUE(screen.contains(numbers)) << numbers.x() << ", " << numbers.y();
+    EXPECT_EQ(f.badgeLeft, GetParam().left);
+    EXPECT_EQ(f.badgeAbove, GetParam().above);
+    const QPointF ring(f.badgeLeft ? f.badgeRect.right() - 21 : f.badgeRect.left() + 21,
+                       f.badgeAbove ? f.badgeRect.bottom() - 21 : f.badgeRect.top() + 21);
+    EXPECT_EQ(ring, f.crossing);
+}
+
+INSTANTIATE_TEST_SUITE_P(OverlayFrame, BadgePlacement,
+                         ::testing::Values(Badge{"Middle", {900, 500}, false, false},
+                                           Badge{"RightEdgeOfTheLeftScreen", {1900, 500}, true, false},
+                                           Badge{"BottomEdge", {500, 10}, false, true},
+                                           Badge{"BottomRightCornerOfTheDesktop", {3830, 5}, true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 double area(const std::vector<QRectF>& rects) {
     double sum = 0;
     for (const QRectF& r : rects)

@@ -1,5 +1,6 @@
 #include "XTestKit.h"
 
+#include <xcb/shape.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 #define explicit explicit_
@@ -281,6 +282,13 @@ QRect XClient::frameRect(xcb_window_t w) {
         r.adjust(-int(e[0]), -int(e[2]), int(e[1]), int(e[3]));
     }
     return r;
+}
+
+QRect XClient::shownPart(xcb_window_t w) {
+    auto r = owned(xcb_shape_query_extents_reply(c_, xcb_shape_query_extents(c_, w), nullptr));
+    return r ? QRect(r->bounding_shape_extents_x, r->bounding_shape_extents_y,
+                     r->bounding_shape_extents_width, r->bounding_shape_extents_height)
+             : QRect();
 }
 
 QImage XClient::pixels(const QRect& rect) {

@@ -92,6 +92,8 @@ public:
     QRect rootGeometry(xcb_window_t w);
     // The outer frame a window manager drew around w (w's own rectangle without one), root pixels.
     QRect frameRect(xcb_window_t w);
+    // The bounding box of what shows of w (X Shape), in w's own pixels: all of w when it is not shaped.
+    QRect shownPart(xcb_window_t w);
     // The root window's pixels in rect (root pixels).
     QImage pixels(const QRect& rect);
     // Starts recording the windows mapped on the root (override-redirect ones and window-manager frames).

@@ -78,13 +78,15 @@ protected:
         x->button(1, false);
     }
     // The first selection dragged out, and where the resize panel it opens lies (root pixels).
-    QRect selectAndShowPanel(QPoint from, QPoint to) {
+    QRect selectAndShowPanel(QPoint from, QPoint to, xcb_window_t* window = nullptr) {
         const size_t since = x->mapped().size();
         drag(from, to);
         QRect panel;
         EXPECT_TRUE(waitUntil(
             [&] {
                 const std::vector<xcb_window_t> others = mappedSince(since, false);
+                if (!others.empty() && window)
+                    *window = others.front();
                 return !others.empty() && !(panel = x->rootGeometry(others.front())).isEmpty();
             },
             10000))
@@ -148,7 +150,13 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     // Over the live desktop the overlay is translucent (32 bits deep); otherwise it shows a snapshot.
     EXPECT_EQ(depthOf(mappedSince(since).front()), d.compositor ? 32 : 24);
     const QPoint end = d.drag.topLeft() + QPoint(d.drag.width(), d.drag.height());
-    selectAndShowPanel(d.drag.topLeft(), end);
+    xcb_window_t panelWindow = XCB_NONE;
+    const QRect panel = selectAndShowPanel(d.drag.topLeft(), end, &panelWindow);
+    // Cut to its box at the scale of the screen it opened on, whatever scale it was made at: not a
+    // quarter of it, nor square black corners.
+    EXPECT_TRUE(waitUntil([&] { return x->shownPart(panelWindow) == QRect(QPoint(), panel.size()); }))
+        << "the panel's shape spans " << x->shownPart(panelWindow).width() << "x"
+        << x->shownPart(panelWindow).height() << " of " << panel.width() << "x" << panel.height();
     x->click(end.x(), end.y()); // Capture lies under the pointer
     const Screenshot first = screenshot(1);
     EXPECT_TRUE(first.title.startsWith(QStringLiteral("Screenshot "))) << first.title.toStdString();
@@ -180,6 +188,16 @@ INSTANTIATE_TEST_SUITE_P(
         Desktop{"ScreenLeftOfThePrimary", {3840, 1080}, true},
         // LEFT at two pixels per point: 600 x 400 pixels are 300 x 200 points.
         Desktop{"MixedScales", {3840, 1080}, true, "LEFT=2;RIGHT=1", nullptr, {200, 200, 600, 400}},
+        // The resize panel is made beforehand, hidden, at the scale of the other screen: it opens on
+        // the primary at half that scale, and at twice it.
+        Desktop{
+            "MixedScalesOnThePrimary", {3840, 1080}, true, "LEFT=2;RIGHT=1", nullptr, {2200, 200, 300, 200}},
+        Desktop{"MixedScalesOnAFinerPrimary",
+                {3840, 1080},
+                true,
+                "LEFT=1;RIGHT=2",
+                nullptr,
+                {2200, 200, 600, 400}},
         // Fading on, as many users run it: the overlay must be gone from the grab all the same.
         Desktop{"Compositor", {1920, 1080}, false, nullptr, "picom --backend xrender --fading"}),
     caseName);

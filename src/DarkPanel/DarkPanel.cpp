@@ -205,12 +205,12 @@ void DarkPanel::mouseMoved(QMouseEvent* event) {
 }
 
 bool DarkPanel::eventFilter(QObject* watched, QEvent* event) {
+    // The responder hears every movement; the widgets beneath the pointer still see it too (tool
+    // tips, pointer shapes).
     if (watched == windowHandle() && event->type() == QEvent::MouseMove && acceptsMouseMovedEvents()) {
         auto* move = static_cast<QMouseEvent*>(event);
-        if (move->buttons() == Qt::NoButton) {
+        if (move->buttons() == Qt::NoButton)
             mouseMoved(move);
-            return true;
-        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -220,10 +220,11 @@ void DarkPanel::mousePressEvent(QMouseEvent* event) {
 }
 
 void DarkPanel::mouseMoveEvent(QMouseEvent* event) {
+    // Moves without a button have reached the responder from the window already.
     if (event->buttons() & Qt::LeftButton)
         mouseDragged(event);
     else
-        mouseMoved(event);
+        QWidget::mouseMoveEvent(event);
 }
 
 void DarkPanel::resizeEvent(QResizeEvent* event) {

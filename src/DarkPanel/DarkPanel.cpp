@@ -95,7 +95,8 @@ DarkPanel::DarkPanel(const NSRect& contentRect, unsigned /*styleMask*/, QWidget*
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint),
       desktop_(glimra::makePanelDesktop()), contentView_(new DarkPanelContentView(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
-    // Widgets see moves only where they track the mouse; the window sees them all, as the panel must.
+    // Widgets see moves only where they track the mouse, and presses only where they are; the window
+    // sees them all, as the panel must.
     create();
     windowHandle()->installEventFilter(this);
     // The outline is cut in device pixels: it follows the window onto screens of other scales.
@@ -205,9 +206,15 @@ void DarkPanel::mouseMoved(QMouseEvent* event) {
 }
 
 bool DarkPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != windowHandle())
+        return QWidget::eventFilter(watched, event);
+    // No window manager gives a window that bypasses it the keyboard when it is clicked, and nothing
+    // else would give it back once another window took it: a press anywhere on the panel does.
+    if (event->type() == QEvent::MouseButtonPress)
+        makeKeyWindow();
     // The responder hears every movement; the widgets beneath the pointer still see it too (tool
     // tips, pointer shapes).
-    if (watched == windowHandle() && event->type() == QEvent::MouseMove && acceptsMouseMovedEvents()) {
+    if (event->type() == QEvent::MouseMove && acceptsMouseMovedEvents()) {
         auto* move = static_cast<QMouseEvent*>(event);
         if (move->buttons() == Qt::NoButton)
             mouseMoved(move);

@@ -11,6 +11,9 @@
 // Its transparent parts show the windows beneath only where a compositing manager runs; without one
 // the panel's window is cut to the box's outline, in the device pixels of the screen it is on, so no
 // black corners show around it.
+//
+// A press anywhere on it, its controls included, gives it the keyboard: no window manager activates
+// it when it is clicked.
 
 #include "DarkPanelProtocol.h"
 #include "NSGeometry.h"

@@ -95,6 +95,18 @@ protected:
         pause(150); // painted, and taking the keyboard
         return panel;
     }
+    // Another window takes the keyboard, as one brought forward with Alt+Tab, or one that steals the
+    // focus, does.
+    void takeKeyboardAway() {
+        const xcb_window_t other = x->map(x->create({QRect(0, 0, 1, 1), 0, false, true, true}));
+        xcb_set_input_focus(x->connection(), XCB_INPUT_FOCUS_POINTER_ROOT, other, XCB_CURRENT_TIME);
+        ASSERT_TRUE(waitUntil([&] { return x->inputFocus() == other; }));
+    }
+    // A press on the resize panel gives it the keyboard back.
+    void clickToTakeTheKeyboard(xcb_window_t panel, QPoint at) {
+        x->click(at.x(), at.y());
+        ASSERT_TRUE(waitUntil([&] { return x->inputFocus() == panel; })) << "the keyboard stayed elsewhere";
+    }
     std::unique_ptr<XClient> x = std::make_unique<XClient>();
 };
 
@@ -228,13 +240,15 @@ TEST_F(RegionCapture, ClickCapturesTheWindowUnderThePointerTitledWithItsName) {
 }
 
 // With the lock closed at 400 x 300 the height follows a typed width; Tab applies it, Up and Down
-// step the height (the width following), Return captures what the overlay shows.
+// step the height (the width following), Return captures what the overlay shows. Closing the lock
+// gives the panel back the keyboard another window took.
 TEST_F(RegionCapture, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) {
     const QImage desktop = testPattern(QSize(1920, 1080), 8);
     x->cover(desktop);
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
-    const QRect panel = selectAndShowPanel({100, 400}, {500, 700});
+    xcb_window_t panelWindow = XCB_NONE;
+    const QRect panel = selectAndShowPanel({100, 400}, {500, 700}, &panelWindow);
     // The overlay shows exactly this selection clear of its dimming: its top row and right column as
     // the desktop has them, the row above and the column beyond dimmed (away from handles and panel).
     const auto shows = [&](const QRect& selection) {
@@ -248,8 +262,8 @@ TEST_F(RegionCapture, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) {
     };
     ASSERT_TRUE(shows(QRect(100, 400, 400, 300)));
 
-    x->click(panel.x() + panelLayout().lock.x(), panel.y() + panelLayout().lock.y());
-    pause(100);
+    ASSERT_NO_FATAL_FAILURE(takeKeyboardAway());
+    ASSERT_NO_FATAL_FAILURE(clickToTakeTheKeyboard(panelWindow, panel.topLeft() + panelLayout().lock));
     for (xcb_keysym_t key : {XK_6, XK_4, XK_0, XK_Tab})
         x->type({}, key);
     // From its bottom-left corner: the bottom edge stays at 700.
@@ -282,7 +296,8 @@ TEST_F(RegionCapture, FullscreenInThePanelDeliversTheScreenUnderThePointer) {
 struct Ending {
     const char* name;
     bool inThePanel;
-    bool clicksCancel; // else presses Escape
+    bool clicksCancel;              // else presses Escape
+    bool keyboardTakenAway = false; // and given back to the panel by a click on its background
 };
 
 class CancelledRegionCapture : public RegionCapture, public ::testing::WithParamInterface<Ending> {};
@@ -293,9 +308,15 @@ TEST_P(CancelledRegionCapture, DeliversNothing) {
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     if (GetParam().inThePanel) {
-        const QRect panel = selectAndShowPanel({1500, 500}, {1915, 800});
+        xcb_window_t panelWindow = XCB_NONE;
+        const QRect panel = selectAndShowPanel({1500, 500}, {1915, 800}, &panelWindow);
         EXPECT_EQ(panel.right(), 1919);
         EXPECT_GT(panel.left(), 1500);
+        if (GetParam().keyboardTakenAway) {
+            ASSERT_NO_FATAL_FAILURE(takeKeyboardAway());
+            ASSERT_NO_FATAL_FAILURE(
+                clickToTakeTheKeyboard(panelWindow, {panel.left() + 6, panel.center().y()}));
+        }
     }
     if (GetParam().clicksCancel) {
         const QRect panel = x->rootGeometry(x->mapped().back());
@@ -314,11 +335,12 @@ TEST_P(CancelledRegionCapture, DeliversNothing) {
     EXPECT_TRUE(main->log.messages(8).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Capture, CancelledRegionCapture,
-                         ::testing::Values(Ending{"EscapeWhileHunting", false, false},
-                                           Ending{"EscapeInThePanel", true, false},
-                                           Ending{"CancelInThePanel", true, true}),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(
+    Capture, CancelledRegionCapture,
+    ::testing::Values(Ending{"EscapeWhileHunting", false, false}, Ending{"EscapeInThePanel", true, false},
+                      Ending{"EscapeInThePanelAfterAnotherWindowTookTheKeyboard", true, false, true},
+                      Ending{"CancelInThePanel", true, true}),
+    caseName);
 
 TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
     ASSERT_NO_FATAL_FAILURE(start());

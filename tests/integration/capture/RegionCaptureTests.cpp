@@ -239,9 +239,9 @@ TEST_F(RegionCapture, ClickCapturesTheWindowUnderThePointerTitledWithItsName) {
     display.destroy(w);
 }
 
-// With the lock closed at 400 x 300 the height follows a typed width; Tab applies it, Up and Down
-// step the height (the width following), Return captures what the overlay shows. Closing the lock
-// gives the panel back the keyboard another window took.
+// With the lock closed at 400 x 300 the height follows a typed width (a stray letter refused); Tab
+// applies it, Up and Down step the height (the width following), Return captures what the overlay
+// shows. Closing the lock gives the panel back the keyboard another window took.
 TEST_F(RegionCapture, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) {
     const QImage desktop = testPattern(QSize(1920, 1080), 8);
     x->cover(desktop);
@@ -264,7 +264,7 @@ TEST_F(RegionCapture, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) {
 
     ASSERT_NO_FATAL_FAILURE(takeKeyboardAway());
     ASSERT_NO_FATAL_FAILURE(clickToTakeTheKeyboard(panelWindow, panel.topLeft() + panelLayout().lock));
-    for (xcb_keysym_t key : {XK_6, XK_4, XK_0, XK_Tab})
+    for (xcb_keysym_t key : {XK_6, XK_4, XK_a, XK_0, XK_Tab})
         x->type({}, key);
     // From its bottom-left corner: the bottom edge stays at 700.
     EXPECT_TRUE(shows(QRect(100, 220, 640, 480))) << helperOutput().toStdString();

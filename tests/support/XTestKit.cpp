@@ -179,6 +179,11 @@ void XClient::raise(xcb_window_t w) {
     sync();
 }
 
+void XClient::focus(xcb_window_t w) {
+    xcb_set_input_focus(c_, XCB_INPUT_FOCUS_POINTER_ROOT, w, XCB_CURRENT_TIME);
+    sync();
+}
+
 xcb_atom_t XClient::atom(const char* name) {
     auto r = owned(xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(strlen(name)), name), nullptr));
     return r ? r->atom : XCB_NONE;

@@ -71,6 +71,8 @@ public:
     xcb_window_t map(xcb_window_t w); // w, mapped
     void destroy(xcb_window_t w);
     void raise(xcb_window_t w);
+    // Gives w the keyboard, as a click on another application's window does.
+    void focus(xcb_window_t w);
 
     xcb_atom_t atom(const char* name);
     void setCardinals(xcb_window_t w, const char* property, std::initializer_list<uint32_t> values);

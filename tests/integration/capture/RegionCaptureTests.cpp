@@ -45,10 +45,10 @@ const PanelLayout& panelLayout() {
 class RegionCapture : public HelperTest {
 protected:
     // The helper on x's display, with the test as its connected main application.
-    void start() {
+    void start(HelperConnection::Answer answer = HelperConnection::Answer::Allow) {
         ASSERT_TRUE(x->ok());
         x->watchMaps();
-        startAsMainApp();
+        startAsMainApp(answer);
     }
     // The overlay's windows (or the others) mapped since the first `since` windows mapped.
     std::vector<xcb_window_t> mappedSince(size_t since, bool overlays = true) {
@@ -106,6 +106,21 @@ protected:
     void clickToTakeTheKeyboard(xcb_window_t panel, QPoint at) {
         x->click(at.x(), at.y());
         ASSERT_TRUE(waitUntil([&] { return x->inputFocus() == panel; })) << "the keyboard stayed elsewhere";
+    }
+    // The capture has let go of Escape: other applications get it again.
+    void expectEscapeFree() {
+        EXPECT_TRUE(waitUntil([&] { return x->canGrab(x->keycode(XK_Escape), 0); }))
+            << "Escape is still grabbed\n"
+            << helperOutput().toStdString();
+    }
+    // Ended as cancelled: the main application hears "no" once, nothing is delivered.
+    void expectCancelled() {
+        ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
+        EXPECT_FALSE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
+        pause(300);
+        EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
+        EXPECT_TRUE(main->log.messages(8).empty());
+        expectEscapeFree();
     }
     std::unique_ptr<XClient> x = std::make_unique<XClient>();
 };
@@ -176,6 +191,7 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     // No dimming, crosshair or badge: the screen's pixels exactly.
     EXPECT_TRUE(first.image == desktop.copy(d.drag))
         << "size " << first.image.width() << "x" << first.image.height();
+    expectEscapeFree();
 
     // The same global rectangle again, with no window shown, over a desktop that has changed.
     const QImage changed = testPattern(d.root, 6);
@@ -236,6 +252,7 @@ TEST_F(RegionCapture, ClickCapturesTheWindowUnderThePointerTitledWithItsName) {
     EXPECT_EQ(shot.title, QStringLiteral("Glimra test window"));
     EXPECT_EQ(shot.points, frame.size());
     EXPECT_TRUE(shot.image == seen);
+    expectEscapeFree();
     display.destroy(w);
 }
 
@@ -291,6 +308,7 @@ TEST_F(RegionCapture, FullscreenInThePanelDeliversTheScreenUnderThePointer) {
     EXPECT_TRUE(shot.image == desktop);
     pause(300);
     EXPECT_EQ(main->log.messages(8).size(), 1u);
+    expectEscapeFree();
 }
 
 struct Ending {
@@ -298,49 +316,108 @@ struct Ending {
     bool inThePanel;
     bool clicksCancel;              // else presses Escape
     bool keyboardTakenAway = false; // and given back to the panel by a click on its background
+    bool escapeHeldElsewhere = false;
 };
 
 class CancelledRegionCapture : public RegionCapture, public ::testing::WithParamInterface<Ending> {};
 
 // Nothing is delivered and the main application hears "no" once. The panel of a selection that ends
-// at the screen's right edge is held on the screen.
+// at the screen's right edge is held on the screen. Escape cancels as soon as the overlay shows,
+// whether or not it has the keyboard yet; where another application holds Escape (in one lock state,
+// so the capture's grab of the others is let go again), the capture goes on and Escape reaches the
+// overlay once it has the keyboard.
 TEST_P(CancelledRegionCapture, DeliversNothing) {
+    const Ending& ending = GetParam();
+    XClient other;
+    if (ending.escapeHeldElsewhere) {
+        ASSERT_TRUE(other.grab(other.keycode(XK_Escape), XCB_MOD_MASK_LOCK | other.numLockMask()));
+    }
     ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
-    if (GetParam().inThePanel) {
+    if (ending.inThePanel) {
         xcb_window_t panelWindow = XCB_NONE;
         const QRect panel = selectAndShowPanel({1500, 500}, {1915, 800}, &panelWindow);
         EXPECT_EQ(panel.right(), 1919);
         EXPECT_GT(panel.left(), 1500);
-        if (GetParam().keyboardTakenAway) {
+        if (ending.keyboardTakenAway) {
             ASSERT_NO_FATAL_FAILURE(takeKeyboardAway());
             ASSERT_NO_FATAL_FAILURE(
                 clickToTakeTheKeyboard(panelWindow, {panel.left() + 6, panel.center().y()}));
         }
     }
-    if (GetParam().clicksCancel) {
+    if (ending.escapeHeldElsewhere) {
+        EXPECT_TRUE(helper->waitForLogLine(QStringLiteral("Could not grab the Escape key")))
+            << helperOutput().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return x->property(x->inputFocus(), "WM_NAME") == kOverlayName; }));
+    }
+    if (ending.clicksCancel) {
         const QRect panel = x->rootGeometry(x->mapped().back());
         x->click(panel.x() + panelLayout().cancel.x(), panel.y() + panelLayout().cancel.y());
     } else {
-        // The overlay is mapped a moment before it has the keyboard.
-        if (!GetParam().inThePanel) {
-            ASSERT_TRUE(waitUntil([&] { return x->property(x->inputFocus(), "WM_NAME") == kOverlayName; }));
-        }
         x->type({}, XK_Escape);
     }
-    ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
-    EXPECT_FALSE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
-    pause(300);
-    EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
-    EXPECT_TRUE(main->log.messages(8).empty());
+    expectCancelled();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Capture, CancelledRegionCapture,
-    ::testing::Values(Ending{"EscapeWhileHunting", false, false}, Ending{"EscapeInThePanel", true, false},
-                      Ending{"EscapeInThePanelAfterAnotherWindowTookTheKeyboard", true, false, true},
-                      Ending{"CancelInThePanel", true, true}),
-    caseName);
+INSTANTIATE_TEST_SUITE_P(Capture, CancelledRegionCapture,
+                         ::testing::Values(Ending{"EscapeWhileHunting", false, false},
+                                           Ending{"EscapeInThePanel", true, false},
+                                           Ending{"EscapeInThePanelAfterAnotherWindowTookTheKeyboard", true, false, true},
+                                           Ending{"CancelInThePanel", true, true},
+                                           Ending{"EscapeHeldByAnotherClient", false, false, false, true}),
+                         caseName);
+
+struct Permission {
+    const char* name;
+    bool heldBack; // else given at once
+};
+
+class CaptureInProgress : public RegionCapture, public ::testing::WithParamInterface<Permission> {};
+
+// The region shortcut and the full-screen one at once: the second rings once and starts nothing,
+// also while the main application has not answered the first, so no picture of the overlay is ever
+// delivered. Escape then cancels the region capture wherever the keyboard is, also before the
+// permission arrives, which then shows nothing; the next capture starts as usual.
+TEST_P(CaptureInProgress, RefusesAnotherShortcutAndEscapeCancelsIt) {
+    const bool heldBack = GetParam().heldBack;
+    ASSERT_TRUE(x->watchBells());
+    ASSERT_NO_FATAL_FAILURE(
+        start(heldBack ? HelperConnection::Answer::Ignore : HelperConnection::Answer::Allow));
+    const size_t since = x->mapped().size();
+    x->type(kRegion, XK_5);
+    x->type(kRegion, XK_6);
+    EXPECT_EQ(x->bells(1, std::chrono::seconds(5), std::chrono::milliseconds(300)), 1)
+        << helperOutput().toStdString();
+    EXPECT_EQ(main->log.messages(3).size(), 1u) << "the second shortcut asked for permission";
+    std::vector<xcb_window_t> overlays;
+    if (!heldBack) {
+        ASSERT_NO_FATAL_FAILURE(expectOverlayAfter(since));
+        overlays = mappedSince(since);
+    }
+    x->type({}, XK_Escape);
+    if (heldBack) {
+        ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
+        EXPECT_TRUE(main->answerHeld(true));
+    }
+    ASSERT_NO_FATAL_FAILURE(expectCancelled());
+    pause(300);
+    if (heldBack) {
+        EXPECT_EQ(x->mapped().size(), since) << "the overlay showed after the capture was cancelled";
+    }
+    for (const xcb_window_t w : overlays)
+        EXPECT_FALSE(x->viewable(w)) << "the overlay stayed up";
+
+    main->answer->store(HelperConnection::Answer::Allow);
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    x->type({}, XK_Escape);
+    ASSERT_TRUE(main->log.waitForMessages(11, 2)) << helperOutput().toStdString();
+    EXPECT_EQ(x->bells(), 1);
+    expectEscapeFree();
+}
+
+INSTANTIATE_TEST_SUITE_P(Capture, CaptureInProgress,
+                         ::testing::Values(Permission{"Given", false}, Permission{"HeldBack", true}),
+                         caseName);
 
 TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
     ASSERT_NO_FATAL_FAILURE(start());
@@ -357,6 +434,7 @@ enum class TimedBy { Shortcut, Message, AltAtTheClick, PanelsTimer };
 struct Timed {
     const char* name;
     TimedBy by;
+    bool escapeWithTheKeyboardElsewhere = false; // after the click, another window takes the keyboard
 };
 
 class TimedRegionCapture : public RegionCapture, public ::testing::WithParamInterface<Timed> {};
@@ -413,10 +491,19 @@ TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheAr
     EXPECT_TRUE(display.waitForButtonPress(1000)) << "the click did not reach the window beneath";
     EXPECT_TRUE(main->log.messages(8).empty()) << "delivered before the countdown ended";
 
-    const Screenshot shot = screenshot(1);
-    EXPECT_GE(sinceSelection.elapsed(), 2000);
-    EXPECT_EQ(shot.points, QSize(300, 200));
-    EXPECT_TRUE(shot.image == desktop.copy(100, 100, 300, 200));
+    if (GetParam().escapeWithTheKeyboardElsewhere) {
+        display.focus(target);
+        x->type({}, XK_Escape);
+        ASSERT_NO_FATAL_FAILURE(expectCancelled());
+        pause(std::max(0, 2500 - int(sinceSelection.elapsed())));
+        EXPECT_TRUE(main->log.messages(8).empty()) << "delivered after Escape";
+    } else {
+        const Screenshot shot = screenshot(1);
+        EXPECT_GE(sinceSelection.elapsed(), 2000);
+        EXPECT_EQ(shot.points, QSize(300, 200));
+        EXPECT_TRUE(shot.image == desktop.copy(100, 100, 300, 200));
+        expectEscapeFree();
+    }
     display.destroy(target);
 }
 
@@ -424,7 +511,8 @@ INSTANTIATE_TEST_SUITE_P(Capture, TimedRegionCapture,
                          ::testing::Values(Timed{"Shortcut", TimedBy::Shortcut},
                                            Timed{"Message", TimedBy::Message},
                                            Timed{"AltAtTheClick", TimedBy::AltAtTheClick},
-                                           Timed{"PanelsTimer", TimedBy::PanelsTimer}),
+                                           Timed{"PanelsTimer", TimedBy::PanelsTimer},
+                                           Timed{"EscapeAfterThePanelsTimer", TimedBy::PanelsTimer, true}),
                          caseName);
 
 } // namespace

@@ -1,0 +1,66 @@
+// ext-image-copy-capture-v1 against a compositor of the test's own: the copy, turned outputs, and
+// each way a copy fails.
+
+#include "TestCompositor.h"
+#include "WaylandTestKit.h"
+
+#include <QTransform>
+
+using namespace glimra::test;
+using namespace glimra::wayland;
+
+namespace {
+
+const QSize kUpright(200, 100);
+
+struct CaptureCase {
+    const char* name;
+    int transform;
+    TestCompositor::End end;
+    bool readableFormat;
+};
+
+class ImageCopyCapture : public ::testing::TestWithParam<CaptureCase> {};
+
+TEST_P(ImageCopyCapture, CopiesOrFailsClearly) {
+    const CaptureCase& c = GetParam();
+    // The compositor turns the upright picture counter-clockwise for an output turned by 90 degrees.
+    const QImage upright = patternImage(kUpright);
+    const QImage buffer = c.transform == 1 ? upright.transformed(QTransform().rotate(-90)) : upright;
+    QTemporaryDir dir;
+    const QString socket = dir.filePath(QStringLiteral("wayland-test"));
+    TestCompositor compositor(socket, {buffer, c.transform, c.readableFormat, c.end});
+    ASSERT_TRUE(compositor.ok());
+
+    CopierOptions options;
+    options.socket = socket;
+    std::unique_ptr<OutputCopier> copier = makeOutputCopier(options);
+    ASSERT_TRUE(copier);
+    EXPECT_EQ(copier->road(), QStringLiteral("ext-image-copy-capture"));
+    copier->warmUp();
+    for (int round = 0; round < 2; ++round) { // on fresh buffers, then on the warm ones
+        const CopyResult r = copyOutputs(*copier);
+        EXPECT_EQ(r.calls, 1);
+        if (c.end != TestCompositor::End::Ready || !c.readableFormat) {
+            EXPECT_TRUE(r.images.empty());
+            continue;
+        }
+        ASSERT_EQ(r.images.size(), 1u);
+        EXPECT_EQ(r.images[0].name, QStringLiteral("TEST-1"));
+        EXPECT_EQ(r.images[0].logical, QRect(QPoint(), kUpright));
+        EXPECT_EQ(r.images[0].image.format(), QImage::Format_RGB32);
+        EXPECT_TRUE(showsPattern(r.images[0].image, QRect(QPoint(), kUpright)));
+        EXPECT_EQ(qAlpha(r.images[0].image.pixel(0, 0)), 255);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wayland, ImageCopyCapture,
+    ::testing::Values(CaptureCase{"Upright", 0, TestCompositor::End::Ready, true},
+                      CaptureCase{"Turned", 1, TestCompositor::End::Ready, true},
+                      CaptureCase{"Failed", 0, TestCompositor::End::Failed, true},
+                      CaptureCase{"SessionStopped", 0, TestCompositor::End::Stopped, true},
+                      CaptureCase{"NoReadableFormat", 0, TestCompositor::End::Ready, false}),
+    caseName);
+
+} // namespace

@@ -339,9 +339,29 @@ bool WaylandConnection::sync() {
 }
 
 void WaylandConnection::dispatchAvailable() {
-    if (d->failIfBroken(QStringLiteral("reading events")))
+    const QString what = QStringLiteral("reading events");
+    if (d->failIfBroken(what))
         return;
-    dispatchUntil([] { return true; }, Clock::now(), QString());
+    wl_display* display = d->display;
+    while (wl_display_prepare_read(display) != 0)
+        if (wl_display_dispatch_pending(display) < 0) {
+            d->failIfBroken(what);
+            return;
+        }
+    wl_display_flush(display);
+    pollfd pfd{wl_display_get_fd(display), POLLIN, 0};
+    if (poll(&pfd, 1, 0) > 0) {
+        if (wl_display_read_events(display) < 0) {
+            d->failIfBroken(what);
+            return;
+        }
+    } else {
+        wl_display_cancel_read(display);
+    }
+    if (wl_display_dispatch_pending(display) < 0)
+        d->failIfBroken(what);
+    else
+        wl_display_flush(display); // requests the events made (binding a new output) go out now
 }
 
 bool WaylandConnection::dispatchUntil(const std::function<bool()>& done, Clock::time_point deadline,

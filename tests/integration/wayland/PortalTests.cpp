@@ -2,7 +2,6 @@
 // refusal, silence and a late answer. The desktop's real portal is driven in OutputCopierTests.
 
 #include "WaylandTestKit.h"
-#include "wayland/PortalCopier.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
@@ -165,19 +164,6 @@ INSTANTIATE_TEST_SUITE_P(Wayland, Portal,
                                            PortalCase{"Silent", Behaviour::Silent},
                                            PortalCase{"Late", Behaviour::Late}),
                          caseName);
-
-TEST(PortalImage, OneOfOtherProportionsIsRefused) {
-    OutputInfo left{QStringLiteral("A"), {}, QRect(0, 0, 1920, 1080), QSize(1920, 1080)};
-    OutputInfo right{QStringLiteral("B"), {}, QRect(1920, 0, 640, 360), QSize(1280, 720), 2};
-    EXPECT_TRUE(cutIntoOutputs(QImage(1920, 1080, QImage::Format_RGB32), {left, right}).empty());
-    EXPECT_TRUE(cutIntoOutputs(QImage(), {left}).empty());
-    const std::vector<OutputImage> cut =
-        cutIntoOutputs(QImage(5120, 2160, QImage::Format_ARGB32), {left, right});
-    ASSERT_EQ(cut.size(), 2u);
-    EXPECT_EQ(cut[0].image.size(), QSize(1920, 1080));
-    EXPECT_EQ(cut[1].image.size(), QSize(1280, 720));
-    EXPECT_EQ(cut[1].image.format(), QImage::Format_RGB32);
-}
 
 } // namespace
 

@@ -37,7 +37,8 @@ public:
     // roads, from the event loop on the portal's. All or nothing: an unknown name, an output whose copy
     // fails or a road that fails gives an empty list (with a log line saying why).
     virtual void copyOutputs(const QStringList& names, Done done) = 0;
-    // Readies the buffers the next copy of all outputs needs, so it is as fast as later ones.
+    // Readies what the next copy needs, so it is as fast as later ones: the buffers for all outputs on
+    // the direct roads, the portal itself on the portal's (without waiting for it).
     virtual void warmUp() {}
     // Lets go of the buffers kept warm between copies (for an idle process); the next copy readies
     // them again.

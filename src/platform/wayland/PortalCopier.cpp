@@ -226,6 +226,14 @@ void PortalCopier::copyOutputs(const QStringList& names, Done done) {
     request->start();
 }
 
+void PortalCopier::warmUp() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.asyncCall(QDBusMessage::createMethodCall(
+                      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("StartServiceByName"))
+                  << options_.portalService << 0u);
+}
+
 std::unique_ptr<OutputCopier> makePortalCopier(std::shared_ptr<WaylandConnection> connection,
                                                const CopierOptions& options) {
     return std::make_unique<PortalCopier>(std::move(connection), options);

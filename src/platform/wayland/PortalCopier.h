@@ -54,6 +54,8 @@ class PortalCopier : public OutputCopier {
 public:
     PortalCopier(std::shared_ptr<WaylandConnection> connection, const CopierOptions& options);
     void copyOutputs(const QStringList& names, Done done) override;
+    // Starts the portal (activated by the bus, it takes seconds the first time), without waiting.
+    void warmUp() override;
     QString road() const override { return QStringLiteral("portal"); }
 
 private:

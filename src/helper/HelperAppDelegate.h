@@ -87,6 +87,8 @@ public:
     void showStatusItem();
     void hideStatusItem();
     void menuWillOpen(QMenu* menu);
+    // Shows or hides the items Alt reveals, as the menu opens and while it is open.
+    void showOptionKeyItems(QMenu* menu, bool option);
     bool validateMenuItem(const QAction* item) const;
     void showGlimra();
     QMenu* menu() const { return statusMenu.get(); }
@@ -158,7 +160,8 @@ private:
     QAction* versionMenuItem = nullptr;
     QAction* hotKeyStatusItem = nullptr;
     std::unique_ptr<glimra::NSStatusItem> statusItem;
-    std::unique_ptr<glimra::ModifierState> modifierState_;
+    // Shared with the status item, which reads it while the menu is open.
+    std::shared_ptr<glimra::ModifierState> modifierState_;
     int registeredHotKeys_ = 0;
     std::unique_ptr<glimra::EscapeKey> escapeKey_;
     // The interactive capture Escape cancels, from its command's acceptance until it ends.

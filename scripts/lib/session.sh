@@ -30,6 +30,33 @@ glimra_build() {
   cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
 }
 
+# Builds like glimra_build, saying how far it got rather than what it compiles: one line that counts
+# up on a terminal, else a line at every tenth. The compiler's output shows only when the build fails.
+glimra_build_showing_progress() {
+  local preset="${1:-default}" log status line step total percent shown=-1
+  log=$(mktemp)
+  cmake --preset "$preset" >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; return 1; }
+  NINJA_STATUS="[%f/%t] " cmake --build --preset "$preset" 2>&1 | tee "$log" | while IFS= read -r line; do
+    [[ $line =~ ^\[([0-9]+)/([0-9]+)\]\  ]] || continue
+    step=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
+    percent=$((step * 100 / total))
+    if [ -t 1 ]; then
+      printf '\r   %3d %% (%d of %d steps)' "$percent" "$step" "$total"
+    elif [ $((percent / 10)) -gt "$shown" ]; then
+      shown=$((percent / 10))
+      printf '   %3d %% (%d of %d steps)\n' "$percent" "$step" "$total"
+    fi
+  done
+  status=${PIPESTATUS[0]}
+  [ -t 1 ] && printf '\n'
+  if [ "$status" -ne 0 ]; then
+    echo "The build failed:" >&2
+    tail -n 60 "$log" >&2
+  fi
+  rm -f "$log"
+  return "$status"
+}
+
 GLIMRA_SESSION_PIDS=()
 GLIMRA_SESSION_DIR=""
 

@@ -5,10 +5,11 @@ GLIMRA_BUILD_PACKAGES="cmake g++ ninja-build pkg-config git qt6-base-dev qt6-bas
   qt6-l10n-tools libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-keysyms1-dev
   libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xtest0-dev libxcb-xkb-dev libxcb-xinput-dev libx11-xcb-dev
   libcanberra-dev libdeflate-dev libisal-dev zlib1g-dev libpng-dev libdbus-1-dev libgtest-dev libgmock-dev libxcb-shape0-dev libxcb-composite0-dev scdoc
-  dpkg-dev"
+  dpkg-dev libwayland-dev libwayland-bin wayland-protocols"
 GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils xdotool trayer imagemagick pngcheck
   xauth xdg-utils desktop-file-utils libglib2.0-bin xcompmgr picom qt6-image-formats-plugins appstream
-  man-db lintian"
+  man-db lintian
+  sway swaybg grim qt6-wayland pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk"
 
 # Installs whatever of the named packages is missing, with one apt-get run (through sudo when not root).
 glimra_install_missing() {
@@ -27,6 +28,33 @@ glimra_install_missing() {
 glimra_build() {
   local preset="${1:-default}"
   cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
+}
+
+# Builds like glimra_build, saying how far it got rather than what it compiles: one line that counts
+# up on a terminal, else a line at every tenth. The compiler's output shows only when the build fails.
+glimra_build_showing_progress() {
+  local preset="${1:-default}" log status line step total percent shown=-1
+  log=$(mktemp)
+  cmake --preset "$preset" >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; return 1; }
+  NINJA_STATUS="[%f/%t] " cmake --build --preset "$preset" 2>&1 | tee "$log" | while IFS= read -r line; do
+    [[ $line =~ ^\[([0-9]+)/([0-9]+)\]\  ]] || continue
+    step=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
+    percent=$((step * 100 / total))
+    if [ -t 1 ]; then
+      printf '\r   %3d %% (%d of %d steps)' "$percent" "$step" "$total"
+    elif [ $((percent / 10)) -gt "$shown" ]; then
+      shown=$((percent / 10))
+      printf '   %3d %% (%d of %d steps)\n' "$percent" "$step" "$total"
+    fi
+  done
+  status=${PIPESTATUS[0]}
+  [ -t 1 ] && printf '\n'
+  if [ "$status" -ne 0 ]; then
+    echo "The build failed:" >&2
+    tail -n 60 "$log" >&2
+  fi
+  rm -f "$log"
+  return "$status"
 }
 
 GLIMRA_SESSION_PIDS=()

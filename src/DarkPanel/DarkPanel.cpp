@@ -2,8 +2,7 @@
 
 #include "NSDrawing.h"
 #include "ScreenCoordinates.h"
-#include "x11/Compositor.h"
-#include "x11/WindowShape.h"
+#include "panel/PanelDesktop.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -11,8 +10,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QWindow>
-
-#include <xcb/xcb.h>
 
 using glimra::NSImage;
 using glimra::NSPoint;
@@ -61,12 +58,6 @@ QRegion paintedRegion(QWidget& view, double devicePixelRatio) {
     return region;
 }
 
-// Qt's connection to the X server; nullptr on other platforms.
-xcb_connection_t* x11Connection() {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
 } // namespace
 
 DarkPanelContentView::DarkPanelContentView(QWidget* parent) : QWidget(parent) {
@@ -102,17 +93,26 @@ void DarkPanelContentView::paintEvent(QPaintEvent* event) {
 DarkPanel::DarkPanel(const NSRect& contentRect, unsigned /*styleMask*/, QWidget* parent)
     : QWidget(parent,
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint),
-      contentView_(new DarkPanelContentView(this)) {
+      desktop_(glimra::makePanelDesktop()), contentView_(new DarkPanelContentView(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
-    // Widgets see moves only where they track the mouse; the window sees them all, as the panel must.
+    // Widgets see moves only where they track the mouse, and presses only where they are; the window
+    // sees them all, as the panel must.
     create();
     windowHandle()->installEventFilter(this);
+    // The outline is cut in device pixels: it follows the window onto screens of other scales.
+    connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* screen) {
+        followScreen(screen);
+        updateWindowShape();
+    });
+    followScreen(windowHandle()->screen());
     setGeometry(mainScreenSpace()
                     .qtRectFromScreenFrame(QRectF(contentRect.origin.x, contentRect.origin.y,
                                                   contentRect.size.width, contentRect.size.height))
                     .toRect());
     contentView_->setGeometry(rect());
 }
+
+DarkPanel::~DarkPanel() = default;
 
 void DarkPanel::makeKeyAndOrderFront() {
     orderFrontRegardless();
@@ -143,8 +143,7 @@ void DarkPanel::orderOut() {
         return;
     // A compositing manager may fade a window out from its last picture as it unmaps, and the screen
     // may be grabbed at once: the panel is emptied first, so what fades is nothing.
-    xcb_connection_t* c = x11Connection();
-    const bool empties = c && glimra::x11::compositingManagerRuns(c, glimra::x11::displayScreenNumber());
+    const bool empties = desktop_->showsDesktopThroughTranslucentWindows();
     if (empties) {
         contentView_->hide();
         repaint();
@@ -152,7 +151,7 @@ void DarkPanel::orderOut() {
     hide();
     if (empties) {
         contentView_->show();
-        xcb_flush(c);
+        desktop_->flush();
     }
 }
 
@@ -207,12 +206,18 @@ void DarkPanel::mouseMoved(QMouseEvent* event) {
 }
 
 bool DarkPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == windowHandle() && event->type() == QEvent::MouseMove && acceptsMouseMovedEvents()) {
+    if (watched != windowHandle())
+        return QWidget::eventFilter(watched, event);
+    // No window manager gives a window that bypasses it the keyboard when it is clicked, and nothing
+    // else would give it back once another window took it: a press anywhere on the panel does.
+    if (event->type() == QEvent::MouseButtonPress)
+        makeKeyWindow();
+    // The responder hears every movement; the widgets beneath the pointer still see it too (tool
+    // tips, pointer shapes).
+    if (event->type() == QEvent::MouseMove && acceptsMouseMovedEvents()) {
         auto* move = static_cast<QMouseEvent*>(event);
-        if (move->buttons() == Qt::NoButton) {
+        if (move->buttons() == Qt::NoButton)
             mouseMoved(move);
-            return true;
-        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -222,10 +227,11 @@ void DarkPanel::mousePressEvent(QMouseEvent* event) {
 }
 
 void DarkPanel::mouseMoveEvent(QMouseEvent* event) {
+    // Moves without a button have reached the responder from the window already.
     if (event->buttons() & Qt::LeftButton)
         mouseDragged(event);
     else
-        mouseMoved(event);
+        QWidget::mouseMoveEvent(event);
 }
 
 void DarkPanel::resizeEvent(QResizeEvent* event) {
@@ -240,14 +246,19 @@ void DarkPanel::showEvent(QShowEvent* event) {
     updateWindowShape();
 }
 
+void DarkPanel::followScreen(QScreen* screen) {
+    // A screen's scale follows its logical resolution.
+    disconnect(screenScale_);
+    if (screen)
+        screenScale_ =
+            connect(screen, &QScreen::logicalDotsPerInchChanged, this, &DarkPanel::updateWindowShape);
+}
+
 void DarkPanel::updateWindowShape() {
-    xcb_connection_t* c = x11Connection();
-    if (!c)
-        return;
-    const auto window = xcb_window_t(winId());
-    if (glimra::x11::compositingManagerRuns(c, glimra::x11::displayScreenNumber()))
-        glimra::x11::setBoundingShape(c, window, std::nullopt);
+    QWindow& window = *windowHandle();
+    if (desktop_->showsDesktopThroughTranslucentWindows())
+        desktop_->setVisibleRegion(window, std::nullopt);
     else
-        glimra::x11::setBoundingShape(c, window, paintedRegion(*contentView_, devicePixelRatioF()));
-    xcb_flush(c);
+        desktop_->setVisibleRegion(window, paintedRegion(*contentView_, window.devicePixelRatio()));
+    desktop_->flush();
 }

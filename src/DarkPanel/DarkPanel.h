@@ -9,7 +9,11 @@
 // pointer. The panel does not own the responder: whoever sets it clears it before it goes away.
 //
 // Its transparent parts show the windows beneath only where a compositing manager runs; without one
-// the panel's window is cut to the box's outline (X Shape), so no black corners show around it.
+// the panel's window is cut to the box's outline, in the device pixels of the screen it is on, so no
+// black corners show around it.
+//
+// A press anywhere on it, its controls included, gives it the keyboard: no window manager activates
+// it when it is clicked.
 
 #include "DarkPanelProtocol.h"
 #include "NSGeometry.h"
@@ -19,6 +23,11 @@
 #include <QWidget>
 
 #include <memory>
+
+class QScreen;
+namespace glimra {
+class PanelDesktop;
+}
 
 // Window styles a caller may ask for; the panel always is a non-activating utility panel.
 enum NSWindowStyleMask : unsigned {
@@ -58,6 +67,7 @@ class DarkPanel : public QWidget {
 public:
     // contentRect in screen coordinates (y up); styleMask is ignored.
     DarkPanel(const glimra::NSRect& contentRect, unsigned styleMask, QWidget* parent = nullptr);
+    ~DarkPanel() override;
 
     unsigned styleMask() const { return NSUtilityWindowMask | NSNonactivatingPanelMask; }
     bool canBecomeKeyWindow() const { return true; }
@@ -102,9 +112,13 @@ protected:
 private:
     // The window cut to the box's outline where no compositing manager runs, whole where one does.
     void updateWindowShape();
+    // Cuts the outline again whenever the scale of screen, the window's screen, changes.
+    void followScreen(QScreen* screen);
 
     glimra::NSPoint _initialLocation;
     DarkPanelProtocol* _auxiliaryMouseMovedResponder = nullptr;
+    std::unique_ptr<glimra::PanelDesktop> desktop_;
     DarkPanelContentView* contentView_; // owned as a child widget
     QPointer<QWidget> initialFirstResponder_;
+    QMetaObject::Connection screenScale_;
 };

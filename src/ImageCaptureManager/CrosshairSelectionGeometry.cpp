@@ -161,6 +161,16 @@ CGRect resizedRect(const CornerDrag& drag, CGPoint pointer) {
     return r;
 }
 
+CGRect resizedWithinBounds(const CGRect& selection, CGSize size, CGSize bounds) {
+    const double width = std::min(size.width, bounds.width);
+    const double height = std::min(size.height, bounds.height);
+    const auto inside = [](double origin, double length, double boundsLength) {
+        return std::max(0.0, std::min(origin, boundsLength - length));
+    };
+    return NSMakeRect(inside(selection.origin.x, width, bounds.width),
+                      inside(selection.origin.y, height, bounds.height), width, height);
+}
+
 CGRect flippedIntoOverlay(const CGRect& r, double boundsHeight) {
     return NSMakeRect(r.origin.x, boundsHeight - r.origin.y - r.size.height, r.size.width, r.size.height);
 }

@@ -70,6 +70,12 @@ struct CornerDrag {
 // width applies the lock again.
 CGRect resizedRect(const CornerDrag& drag, CGPoint pointer);
 
+// The selection at a typed size, kept on the desktop (the view's bounds, from (0, 0)): it grows and
+// shrinks from its bottom-left corner while it fits, and is moved back inside as far as it must be
+// where it would not, so that no part of it lies beyond an edge. A side longer than the desktop (one
+// that follows a locked ratio) is cut to it.
+CGRect resizedWithinBounds(const CGRect& selection, CGSize size, CGSize bounds);
+
 // A rectangle of the view's coordinates in overlay coordinates (origin at the top-left of the view,
 // y down), for a view boundsHeight high.
 CGRect flippedIntoOverlay(const CGRect& r, double boundsHeight);

@@ -270,7 +270,7 @@ void ImageCaptureCrosshairOverlayView::crosshairResizeControllerDidChangeCapture
     // The handle being dragged decides the size until it is let go.
     if (draggingCorner_ != kNoCorner)
         return;
-    selectionRect_.size = size;
+    selectionRect_ = resizedWithinBounds(selectionRect_, size, window_.boundsSize());
     window_.setNeedsDisplay();
     updateResizePanel();
 }

@@ -100,7 +100,8 @@ public:
     // overlay has left the screen.
     void crosshairResizeControllerDidAcceptFullscreenCapture(
         ImageCaptureCrosshairResizeWindowController* panel) override;
-    // Resizes the selection from its bottom-left corner, unless a handle is being dragged.
+    // Resizes the selection from its bottom-left corner, kept on the desktop, unless a handle is being
+    // dragged.
     void crosshairResizeControllerDidChangeCaptureSize(ImageCaptureCrosshairResizeWindowController* panel,
                                                        CGSize size) override;
     void crosshairResizeControllerDidChangeResizeRatioLock(ImageCaptureCrosshairResizeWindowController* panel,

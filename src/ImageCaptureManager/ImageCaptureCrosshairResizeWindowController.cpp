@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QTimer>
+#include <QValidator>
 
 #include <algorithm>
 #include <cfloat>
@@ -84,6 +85,28 @@ private:
     std::vector<double> gaps_;
 };
 
+// What the size fields take: text that reads as a number of any size (the controller holds it to its
+// bounds). Text on its way to one is let through while typing and refused when committed; a letter
+// that no number holds is not taken at all.
+class NumberFieldValidator final : public QValidator {
+public:
+    explicit NumberFieldValidator(const glimra::NSNumberFormatter& formatter) : formatter_(formatter) {}
+
+    State validate(QString& input, int& /*position*/) const override {
+        glimra::NSNumberFormatter anySize = formatter_;
+        anySize.setMinimum(std::nullopt);
+        if (anySize.numberFromString(input))
+            return Acceptable;
+        const bool holdsNoNumber = std::any_of(input.cbegin(), input.cend(), [](QChar c) {
+            return c.isLetter() && c.toLower() != u'e'; // e: an exponent, 1e3
+        });
+        return holdsNoNumber ? Invalid : Intermediate;
+    }
+
+private:
+    const glimra::NSNumberFormatter& formatter_;
+};
+
 bool isReturn(int key) {
     return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
@@ -97,6 +120,7 @@ void ImageCaptureCrosshairResizeWindowController::WindowDeleter::operator()(Dark
 
 ImageCaptureCrosshairResizeWindowController::ImageCaptureCrosshairResizeWindowController()
     : _maxCrosshairSize{DBL_MAX, DBL_MAX},
+      fieldValidator_(std::make_unique<NumberFieldValidator>(_numberFormatter)),
       ui_(std::make_unique<Ui::ImageCaptureCrosshairResizeWindowController>()) {
     _numberFormatter.setLocalizesFormat(true);
     _numberFormatter.setLenient(true);
@@ -139,8 +163,10 @@ void ImageCaptureCrosshairResizeWindowController::loadWindow() {
     }
 
     window_->installEventFilter(this);
-    ui_->widthField->installEventFilter(this);
-    ui_->heightField->installEventFilter(this);
+    for (QLineEdit* field : {ui_->widthField, ui_->heightField}) {
+        field->setValidator(fieldValidator_.get());
+        field->installEventFilter(this);
+    }
     window_->setInitialFirstResponder(ui_->widthField);
 }
 
@@ -327,10 +353,14 @@ void ImageCaptureCrosshairResizeWindowController::commitEditing(QLineEdit* field
     if (!field->isModified())
         return;
     field->setModified(false);
-    if (field == ui_->widthField)
-        setCaptureWidth(field->text());
-    else
-        setCaptureHeight(field->text());
+    const bool isWidth = field == ui_->widthField;
+    // Text that reads as no number is refused: the field shows its last size again.
+    if (!field->hasAcceptableInput()) {
+        field->setText(
+            _numberFormatter.stringFromNumber(isWidth ? _crosshairSize.width : _crosshairSize.height));
+        return;
+    }
+    isWidth ? setCaptureWidth(field->text()) : setCaptureHeight(field->text());
 }
 
 bool ImageCaptureCrosshairResizeWindowController::eventFilter(QObject* watched, QEvent* event) {

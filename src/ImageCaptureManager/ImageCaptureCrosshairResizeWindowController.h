@@ -11,7 +11,8 @@
 // Keyboard: typing goes to the width field when the panel is made key. Return commits the field
 // being edited and captures; Escape cancels; Tab moves between the two fields, committing the one
 // left; Up and Down step the field's size by one pixel. A field's edit is committed as
-// setCaptureWidth/setCaptureHeight with its text.
+// setCaptureWidth/setCaptureHeight with its text, when the text reads as a number: other text is
+// refused, and the field shows its last size again (letters no number holds are not even taken).
 //
 // The size shown lives in the fields: crosshairSize() reads them back, as whole numbers, every time.
 // Main thread only.
@@ -27,6 +28,7 @@
 
 class DarkPanel;
 class QLineEdit;
+class QValidator;
 class VLI18NContentView;
 class VLI18NTextField;
 namespace glimra {
@@ -130,6 +132,7 @@ private:
     std::weak_ptr<ImageCaptureCrosshairResizeProtocol*> _delegate;
     glimra::NSNumberFormatter _numberFormatter;
     CGSize _maxCrosshairSize;
+    std::unique_ptr<QValidator> fieldValidator_; // reads with _numberFormatter; the fields let go of it
     std::unique_ptr<Ui::ImageCaptureCrosshairResizeWindowController> ui_;
     std::unique_ptr<DarkPanel, WindowDeleter> window_;
     VLI18NContentView* contentView_ = nullptr; // the form's top level, in the window's content view

@@ -30,7 +30,7 @@ void HelperAppDelegate::crosshairSnapshotAsTimed(bool timed) {
             else
                 manager.performCrosshairSnapshotWithCompletionBlock(std::move(block));
         },
-        completionBlock(false));
+        completionBlock(false), true);
 }
 
 void HelperAppDelegate::previousCrosshairSnapshot() {
@@ -38,7 +38,7 @@ void HelperAppDelegate::previousCrosshairSnapshot() {
         [](ScreensnapManager& manager, ScreensnapCompletionBlock block) {
             manager.performCrosshairSnapshotOfPreviousAreaWithCompletionBlock(std::move(block));
         },
-        completionBlock(false));
+        completionBlock(false), false);
 }
 
 void HelperAppDelegate::fullscreenSnapshot() {
@@ -46,7 +46,7 @@ void HelperAppDelegate::fullscreenSnapshot() {
         [](ScreensnapManager& manager, ScreensnapCompletionBlock block) {
             manager.performFullScreenSnapshotWithCompletionBlock(block);
         },
-        completionBlock(true));
+        completionBlock(true), false);
 }
 
 // The full-screen capture images the screen under the mouse, which is what "all screens" means here.
@@ -54,48 +54,86 @@ void HelperAppDelegate::allScreenSnapshot() {
     fullscreenSnapshot();
 }
 
-void HelperAppDelegate::startCapture(const Perform& perform, ScreensnapCompletionBlock block) {
+void HelperAppDelegate::startCapture(const Perform& perform, ScreensnapCompletionBlock block,
+                                     bool interactive) {
     ScreensnapManager& manager = ScreensnapManager::sharedManager();
     if (manager.isSnapping()) {
         glimra::NSBeep();
         return;
     }
+    // In progress from here on, also while the main application is asked: a second capture started
+    // meanwhile would photograph this one's overlay.
+    manager.setSnapping(true);
+    auto capture = std::make_shared<AcceptedCapture>(AcceptedCapture{perform, std::move(block)});
+    if (interactive)
+        grabEscapeKey(capture);
     if (!isMainAppRunning()) {
-        perform(manager, std::move(block));
+        performAcceptedCapture(*capture);
         return;
     }
     xpc_object_t request = xpc_dictionary_create();
     xpc_dictionary_set_uint64(request, kXPCMessageIdentifierKey, kXPCMessageRequestScreenSnap);
     std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
-    dispatch_async(_xpc_dispatch_queue, [weak, request, perform, block = std::move(block)]() mutable {
+    dispatch_async(_xpc_dispatch_queue, [weak, request, capture] {
         auto self = weak.lock();
         if (!self)
             return;
         const xpc_connection_t peer = self->peerConnection();
         // A main application that runs but has not connected gets no say, and no capture happens.
-        if (!peer)
+        if (!peer) {
+            dispatch_async(dispatch_get_main_queue(),
+                           [self, capture] { self->dropAcceptedCapture(*capture); });
             return;
+        }
         xpc_connection_send_message_with_reply(
-            peer, request, dispatch_get_main_queue(),
-            [perform, block = std::move(block)](xpc_object_t reply) mutable {
+            peer, request, dispatch_get_main_queue(), [self, capture](xpc_object_t reply) {
+                // Escape may have cancelled it while the main application thought it over.
+                if (!capture->block)
+                    return;
                 const bool allowed = xpc_get_type(reply) == xpc_type_t::Dictionary &&
                                      xpc_dictionary_get_bool(reply, kXPCBooleanKey);
                 if (!allowed) {
                     glimra::NSBeep();
-                    ScreensnapManager::sharedManager().setSnapping(false);
+                    self->dropAcceptedCapture(*capture);
                     return;
                 }
-                dispatch_async(dispatch_get_main_queue(), [perform, block = std::move(block)]() mutable {
-                    perform(ScreensnapManager::sharedManager(), std::move(block));
-                });
+                dispatch_async(dispatch_get_main_queue(),
+                               [self, capture] { self->performAcceptedCapture(*capture); });
             });
     });
+}
+
+void HelperAppDelegate::performAcceptedCapture(AcceptedCapture& capture) {
+    if (!capture.block)
+        return;
+    capture.perform(ScreensnapManager::sharedManager(), std::exchange(capture.block, nullptr));
+}
+
+void HelperAppDelegate::dropAcceptedCapture(AcceptedCapture& capture) {
+    if (!capture.block)
+        return;
+    capture.block = nullptr;
+    releaseEscapeKey();
+    ScreensnapManager::sharedManager().setSnapping(false);
+}
+
+void HelperAppDelegate::cancelCaptureByEscape() {
+    const std::shared_ptr<AcceptedCapture> capture = escapeCancels_;
+    if (!capture)
+        return;
+    // Before the capture has started it ends here, as a cancelled capture does; the answer of the main
+    // application then finds nothing to start.
+    if (capture->block)
+        std::exchange(capture->block, nullptr)(false, QImage(), false, std::nullopt, nullptr);
+    else
+        ScreensnapManager::sharedManager().crosshairWindowController().cancelCapture(nullptr);
 }
 
 ScreensnapCompletionBlock HelperAppDelegate::completionBlock(bool fullScreen) {
     auto self = shared_from_this();
     return [self, fullScreen](bool success, const QImage& image, bool isHighResolution,
                               const std::optional<QString>& title, const glimra::NSError* error) {
+        self->releaseEscapeKey();
         ScreensnapManager& manager = ScreensnapManager::sharedManager();
         if (!success) {
             dispatch_async(dispatch_get_main_queue(), [self] {

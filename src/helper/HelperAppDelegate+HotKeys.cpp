@@ -85,7 +85,22 @@ OSStatus HotKeyPressedHandler(EventHandlerCallRef, EventRef event, void* userDat
 
 } // namespace
 
+void HelperAppDelegate::grabEscapeKey(std::shared_ptr<AcceptedCapture> capture) {
+    escapeCancels_ = std::move(capture);
+    if (escapeKey_ && !escapeKey_->grab([this] { cancelCaptureByEscape(); }))
+        NSLog(
+            "Could not grab the Escape key: it cancels the capture only while the capture's windows have the "
+            "keyboard");
+}
+
+void HelperAppDelegate::releaseEscapeKey() {
+    escapeCancels_.reset();
+    if (escapeKey_)
+        escapeKey_->release();
+}
+
 void HelperAppDelegate::installHotKeys() {
+    escapeKey_ = glimra::makeEscapeKey();
     const EventTypeSpec eventType{kEventClassKeyboard, kEventHotKeyReleased};
     OSStatus status =
         InstallEventHandler(GetApplicationEventTarget(), &GlobalHotKeyHandler, 1, &eventType, this, nullptr);

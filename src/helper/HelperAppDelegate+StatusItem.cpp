@@ -24,8 +24,14 @@ void HelperAppDelegate::showStatusItem() {
     statusItem->setHighlightMode(true);
     statusItem->setToolTip(
         glimra::Bundle::mainBundle().localizedString(QT_TRANSLATE_NOOP("Localizable", "Glimra Helper")));
+    statusItem->setModifierState(modifierState_);
     connect(statusItem.get(), &glimra::NSStatusItem::menuWillOpen, this,
             [this] { menuWillOpen(statusMenu.get()); });
+    // Alt pressed or let go while the menu is open switches the items live.
+    connect(statusItem.get(), &glimra::NSStatusItem::modifierFlagsChanged, this,
+            [this](Qt::KeyboardModifiers flags) {
+                showOptionKeyItems(statusMenu.get(), flags.testFlag(Qt::AltModifier));
+            });
 }
 
 void HelperAppDelegate::hideStatusItem() {
@@ -36,14 +42,17 @@ void HelperAppDelegate::hideStatusItem() {
 }
 
 void HelperAppDelegate::menuWillOpen(QMenu* menu) {
-    const bool option = modifierState_->isOptionKeyDown();
-    for (QAction* item : menu->actions()) {
-        if (menuItemTag(item) == kOptionKeyItemTag)
-            item->setVisible(option);
+    for (QAction* item : menu->actions())
         item->setEnabled(validateMenuItem(item));
-    }
     hotKeyStatusItem->setText(glimra::Bundle::mainBundle().localizedStringWithFormat(
         QT_TRANSLATE_NOOP("Localizable", "Global hot keys: %d of %d active"), registeredHotKeys_, 5));
+    showOptionKeyItems(menu, modifierState_->isOptionKeyDown());
+}
+
+void HelperAppDelegate::showOptionKeyItems(QMenu* menu, bool option) {
+    for (QAction* item : menu->actions())
+        if (menuItemTag(item) == kOptionKeyItemTag)
+            item->setVisible(option);
     if (option) {
         std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
         dispatch_async(dispatch_get_main_queue(), [weak] {
@@ -81,4 +90,6 @@ void HelperAppDelegate::showGlimra() {
 
 void HelperAppDelegate::setModifierStateForTesting(std::unique_ptr<glimra::ModifierState> state) {
     modifierState_ = std::move(state);
+    if (statusItem)
+        statusItem->setModifierState(modifierState_);
 }

@@ -22,7 +22,7 @@
 using glimra::Bundle;
 
 HelperAppDelegate::HelperAppDelegate(QObject* parent)
-    : QObject(parent), modifierState_(std::make_unique<glimra::ModifierState>()) {
+    : QObject(parent), modifierState_(std::make_shared<glimra::ModifierState>()) {
     StatusMenu status = buildStatusMenu(*this);
     statusMenu = std::move(status.menu);
     versionMenuItem = status.versionMenuItem;

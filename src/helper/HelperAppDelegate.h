@@ -5,7 +5,7 @@
 //   HelperAppDelegate+Launching.cpp   finding, starting, showing and ending the main application
 //   HelperAppDelegate+Capture.cpp     the capture commands
 //   HelperAppDelegate+StatusItem.cpp  the tray item and its menu
-//   HelperAppDelegate+HotKeys.cpp     the global hot keys
+//   HelperAppDelegate+HotKeys.cpp     the global hot keys, and the Escape key of a region capture
 //
 // It is always owned by a std::shared_ptr: the XPC handlers hold it strongly, work queued for later
 // holds it weakly and skips itself when it is gone.
@@ -13,6 +13,7 @@
 #include "Bundle.h"
 #include "ScreensnapCompletionBlock.h"
 #include "dispatch/Dispatch.h"
+#include "hotkeys/EscapeKey.h"
 #include "png/PngEncoder.h"
 #include "xpc/Xpc.h"
 
@@ -86,6 +87,8 @@ public:
     void showStatusItem();
     void hideStatusItem();
     void menuWillOpen(QMenu* menu);
+    // Shows or hides the items Alt reveals, as the menu opens and while it is open.
+    void showOptionKeyItems(QMenu* menu, bool option);
     bool validateMenuItem(const QAction* item) const;
     void showGlimra();
     QMenu* menu() const { return statusMenu.get(); }
@@ -107,12 +110,26 @@ public:
 
 private:
     using Perform = std::function<void(ScreensnapManager&, ScreensnapCompletionBlock)>;
+    // A capture command accepted and not started yet: its block waits here while the main application
+    // is asked, until the capture starts with it or the command ends without one.
+    struct AcceptedCapture {
+        Perform perform;
+        ScreensnapCompletionBlock block;
+    };
 
     // Ends the process through the event loop, so applicationWillTerminate runs.
     void terminate();
     // One event of the listener (peer null) or of a peer connection, to its handler.
     void routeXPCEvent(const xpc::xpc_object_t& event, const xpc::xpc_connection_t& peer);
-    void startCapture(const Perform& perform, ScreensnapCompletionBlock block);
+    // The capture is in progress from here until its block has run, or the main application refused
+    // it or could not be asked; an interactive one is cancelled by Escape wherever the keyboard is.
+    void startCapture(const Perform& perform, ScreensnapCompletionBlock block, bool interactive);
+    void performAcceptedCapture(AcceptedCapture& capture);
+    // The command ends without a capture: nothing runs any more.
+    void dropAcceptedCapture(AcceptedCapture& capture);
+    void cancelCaptureByEscape();
+    void grabEscapeKey(std::shared_ptr<AcceptedCapture> capture);
+    void releaseEscapeKey();
     ScreensnapCompletionBlock completionBlock(bool fullScreen);
     // Queues message for the current peer on the private queue; dropped when there is none then.
     void sendToPeer(xpc::xpc_object_t message);
@@ -143,6 +160,10 @@ private:
     QAction* versionMenuItem = nullptr;
     QAction* hotKeyStatusItem = nullptr;
     std::unique_ptr<glimra::NSStatusItem> statusItem;
-    std::unique_ptr<glimra::ModifierState> modifierState_;
+    // Shared with the status item, which reads it while the menu is open.
+    std::shared_ptr<glimra::ModifierState> modifierState_;
     int registeredHotKeys_ = 0;
+    std::unique_ptr<glimra::EscapeKey> escapeKey_;
+    // The interactive capture Escape cancels, from its command's acceptance until it ends.
+    std::shared_ptr<AcceptedCapture> escapeCancels_;
 };

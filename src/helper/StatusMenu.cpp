@@ -14,6 +14,8 @@ QAction* addItem(QMenu& menu, HelperAppDelegate& delegate, const char* title, St
     QAction* item = menu.addAction(glimra::Bundle::mainBundle().localizedString(title));
     item->setProperty(kActionProperty, int(action));
     item->setData(tag);
+    // Shown while Alt is held; hidden from the start, so the menu's first size is its usual one.
+    item->setVisible(tag != kOptionKeyItemTag);
     if (!shortcut.isEmpty()) {
         // Shown for reference; the global hot keys do the work, so the menu must not grab them.
         item->setShortcut(shortcut);

@@ -1,7 +1,7 @@
 #pragma once
 // The status menu, designed in one place: its items, titles, shortcuts and tags. Items are told
-// apart by their action; items tagged kOptionKeyItemTag show only while Alt (Option) is held as
-// the menu opens.
+// apart by their action; items tagged kOptionKeyItemTag show only while Alt (Option) is held, as the
+// menu opens or while it is open.
 
 #include <QAction>
 #include <QMenu>

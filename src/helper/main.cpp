@@ -1,11 +1,19 @@
 #include "Bundle.h"
+#include "DisplayAvailability.h"
 #include "HelperAppDelegate.h"
+#include "Log.h"
 #include "UnixSignals.h"
 
 #include <QApplication>
 #include <QTimer>
 
 int main(int argc, char* argv[]) {
+    // Qt aborts when it finds no display; a helper the session bus started in a session without one
+    // says so and fails the caller's call, as it does without a bus.
+    if (const QString why = glimra::whyNoDisplay(); !why.isEmpty()) {
+        NSLog("No display to show on (%@); Glimra Helper cannot run without one and quits.", why);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("GlimraHelper"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,10 +1,12 @@
 #include "UserDefaults.h"
 
 #include "Bundle.h"
+#include "Log.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -116,17 +118,38 @@ qint64 UserDefaults::integerForKey(const QString& key) const {
 }
 
 void UserDefaults::setBool(bool value, const QString& key) {
-    std::lock_guard lock(mutex_);
-    settings_->setValue(key, value);
-    settings_->sync();
-    restrictFile();
+    save(key, value);
 }
 
 void UserDefaults::setInteger(qint64 value, const QString& key) {
+    save(key, value);
+}
+
+void UserDefaults::save(const QString& key, const QVariant& value) {
     std::lock_guard lock(mutex_);
     settings_->setValue(key, value);
     settings_->sync();
     restrictFile();
+    // QSettings keeps the first error it met for good, and tries again at every sync: one line says so.
+    if (settings_->status() == QSettings::NoError || saidUnsaved_)
+        return;
+    saidUnsaved_ = true;
+    NSLog("Could not save the setting %@ in %@ (%@); settings hold only until the program ends.", key,
+          settings_->fileName(), whyUnsaved());
+}
+
+QString UserDefaults::whyUnsaved() const {
+    if (settings_->status() == QSettings::FormatError)
+        return QStringLiteral("the file is not a settings file");
+    // The nearest folder on the way that exists: a file in place of a folder is the usual cause.
+    QFileInfo folder(QFileInfo(settings_->fileName()).absolutePath());
+    while (!folder.exists() && !folder.isRoot())
+        folder.setFile(folder.absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("%1 is a file, not a folder").arg(folder.filePath());
+    if (folder.filePath() != QFileInfo(settings_->fileName()).absolutePath())
+        return QStringLiteral("its folder cannot be made in %1").arg(folder.filePath());
+    return QStringLiteral("the file cannot be written");
 }
 
 } // namespace glimra

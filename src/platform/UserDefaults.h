@@ -33,17 +33,21 @@ public:
     qint64 integerForKey(const QString& key) const;
     QVariant objectForKey(const QString& key) const;
 
-    // Written through to disk at once, so the value survives the process.
+    // Written through to disk at once, so the value survives the process; the first value that cannot
+    // be saved is logged, and values then hold in memory.
     void setBool(bool value, const QString& key);
     void setInteger(qint64 value, const QString& key);
 
 private:
+    void save(const QString& key, const QVariant& value);
+    QString whyUnsaved() const;
     // Owner read and write only.
     void restrictFile();
 
     mutable std::mutex mutex_; // written from XPC delivery threads, read on the main thread
     std::unique_ptr<QSettings> settings_;
     QVariantMap registered_;
+    bool saidUnsaved_ = false;
 };
 
 } // namespace glimra

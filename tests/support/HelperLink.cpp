@@ -64,19 +64,40 @@ xpc_object_t message(uint64_t kind) {
 HelperConnection::HelperConnection(Answer a) : answer(std::make_shared<std::atomic<Answer>>(a)) {
     connection =
         xpc_connection_create_mach_service("app.glimra.GlimraHelper", dispatch::dispatch_get_main_queue(), 0);
-    xpc_connection_set_event_handler(connection, [events = events, answer = answer](xpc_object_t event) {
-        events->handler()(event);
-        if (xpc_get_type(event) != xpc_type_t::Dictionary || xpc_dictionary_get_uint64(event, "id") != 3)
-            return;
-        xpc_object_t reply = xpc_dictionary_create_reply(event);
-        const Answer how = answer->load();
-        if (!reply || how == Answer::Ignore)
-            return;
-        if (how != Answer::NoKey)
-            xpc_dictionary_set_bool(reply, "bool", how == Answer::Allow);
-        xpc_connection_send_message(xpc_dictionary_get_remote_connection(event), reply);
-    });
+    xpc_connection_set_event_handler(
+        connection, [events = events, answer = answer, held = held_](xpc_object_t event) {
+            events->handler()(event);
+            if (xpc_get_type(event) != xpc_type_t::Dictionary || xpc_dictionary_get_uint64(event, "id") != 3)
+                return;
+            const Answer how = answer->load();
+            if (how == Answer::Ignore) {
+                std::lock_guard lock(held->mutex);
+                held->requests.push_back(event);
+            } else {
+                answerRequest(event, how);
+            }
+        });
     xpc_connection_resume(connection);
+}
+
+void HelperConnection::answerRequest(const xpc_object_t& request, Answer how) {
+    xpc_object_t reply = xpc_dictionary_create_reply(request);
+    if (!reply)
+        return;
+    if (how != Answer::NoKey)
+        xpc_dictionary_set_bool(reply, "bool", how == Answer::Allow);
+    xpc_connection_send_message(xpc_dictionary_get_remote_connection(request), reply);
+}
+
+bool HelperConnection::answerHeld(bool allow) {
+    std::vector<xpc_object_t> requests;
+    {
+        std::lock_guard lock(held_->mutex);
+        requests.swap(held_->requests);
+    }
+    for (const xpc_object_t& request : requests)
+        answerRequest(request, allow ? Answer::Allow : Answer::Refuse);
+    return !requests.empty();
 }
 
 HelperConnection::~HelperConnection() {

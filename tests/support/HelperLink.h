@@ -47,9 +47,13 @@ struct Screenshot {
 // One client connection to the helper, answering its capture requests as told.
 class HelperConnection {
 public:
+    // Ignore holds the requests back unanswered, until answerHeld() or the connection's end.
     enum class Answer { Allow, Refuse, NoKey, Ignore };
     explicit HelperConnection(Answer answer = Answer::Allow);
     ~HelperConnection();
+
+    // Answers the requests held back so far; false when there was none.
+    bool answerHeld(bool allow);
 
     void send(const xpc::xpc_object_t& message);
     void send(std::initializer_list<std::pair<const char*, uint64_t>> values);
@@ -63,6 +67,15 @@ public:
     std::shared_ptr<EventLog> events = std::make_shared<EventLog>();
     EventLog& log = *events;
     std::shared_ptr<std::atomic<Answer>> answer;
+
+private:
+    static void answerRequest(const xpc::xpc_object_t& request, Answer how);
+
+    struct HeldRequests {
+        std::mutex mutex;
+        std::vector<xpc::xpc_object_t> requests;
+    };
+    std::shared_ptr<HeldRequests> held_ = std::make_shared<HeldRequests>();
 };
 
 // An override-redirect window above every other window, covering the whole screen with a picture

@@ -25,9 +25,9 @@ std::optional<DockedIcon> search(XClient& x, xcb_window_t w, bool insideTrayer, 
 
 } // namespace
 
-Trayer::Trayer()
+Trayer::Trayer(const char* edge)
     : process_(std::make_unique<Program>(QStringLiteral("trayer"),
-                                         QStringList{"--edge", "top", "--align", "right", "--widthtype",
+                                         QStringList{"--edge", edge, "--align", "right", "--widthtype",
                                                      "request", "--height", "24", "--SetDockType", "true",
                                                      "--SetPartialStrut", "false"})) {}
 

@@ -15,10 +15,11 @@
 
 namespace glimra::test {
 
-// trayer on the test session's display, stopped by its PID when the object goes.
+// trayer along an edge ("top", "bottom") of the test session's display, stopped by its PID when the
+// object goes.
 class Trayer {
 public:
-    Trayer();
+    explicit Trayer(const char* edge = "top");
     void stop() { process_.reset(); }
 
 private:

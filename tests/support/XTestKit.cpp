@@ -1,5 +1,6 @@
 #include "XTestKit.h"
 
+#include <xcb/shape.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
 #define explicit explicit_
@@ -217,6 +218,11 @@ void XClient::raise(xcb_window_t w) {
     sync();
 }
 
+void XClient::focus(xcb_window_t w) {
+    xcb_set_input_focus(c_, XCB_INPUT_FOCUS_POINTER_ROOT, w, XCB_CURRENT_TIME);
+    sync();
+}
+
 xcb_atom_t XClient::atom(const char* name) {
     auto r = owned(xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(strlen(name)), name), nullptr));
     return r ? r->atom : XCB_NONE;
@@ -320,6 +326,13 @@ QRect XClient::frameRect(xcb_window_t w) {
         r.adjust(-int(e[0]), -int(e[2]), int(e[1]), int(e[3]));
     }
     return r;
+}
+
+QRect XClient::shownPart(xcb_window_t w) {
+    auto r = owned(xcb_shape_query_extents_reply(c_, xcb_shape_query_extents(c_, w), nullptr));
+    return r ? QRect(r->bounding_shape_extents_x, r->bounding_shape_extents_y,
+                     r->bounding_shape_extents_width, r->bounding_shape_extents_height)
+             : QRect();
 }
 
 QImage XClient::pixels(const QRect& rect) {

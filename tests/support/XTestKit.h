@@ -84,6 +84,8 @@ public:
     xcb_window_t map(xcb_window_t w); // w, mapped
     void destroy(xcb_window_t w);
     void raise(xcb_window_t w);
+    // Gives w the keyboard, as a click on another application's window does.
+    void focus(xcb_window_t w);
 
     xcb_atom_t atom(const char* name);
     void setCardinals(xcb_window_t w, const char* property, std::initializer_list<uint32_t> values);
@@ -105,6 +107,8 @@ public:
     QRect rootGeometry(xcb_window_t w);
     // The outer frame a window manager drew around w (w's own rectangle without one), root pixels.
     QRect frameRect(xcb_window_t w);
+    // The bounding box of what shows of w (X Shape), in w's own pixels: all of w when it is not shaped.
+    QRect shownPart(xcb_window_t w);
     // The root window's pixels in rect (root pixels).
     QImage pixels(const QRect& rect);
     // Starts recording the windows mapped on the root (override-redirect ones and window-manager frames).

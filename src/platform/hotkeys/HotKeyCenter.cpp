@@ -12,6 +12,7 @@
 #undef explicit
 
 #include <algorithm>
+#include <iterator>
 
 Q_LOGGING_CATEGORY(lcHotKeys, "glimra.hotkeys")
 
@@ -170,19 +171,28 @@ OSStatus HotKeyCenter::registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHot
         return status;
     }
 
-    auto record = std::make_unique<OpaqueEventHotKeyRef>();
-    record->center = this;
-    record->keyCode = keyCode;
-    record->modifiers = modifiers;
-    record->hotKeyID = hotKeyID;
-    record->token = m_nextToken++;
-    record->registered = true;
-    record->keycodes = keycodes;
-    record->xModifiers = *xModifiers;
-    m_matcher.bind(record->token, std::move(keycodes), *xModifiers);
+    // A hot key held only at times (Escape during a capture) comes back to its earlier record, so
+    // registering it over and over does not pile records up.
+    auto reused = std::find_if(m_hotKeys.begin(), m_hotKeys.end(), [&](const auto& record) {
+        return !record->registered && record->keyCode == keyCode && record->modifiers == modifiers &&
+               record->hotKeyID.signature == hotKeyID.signature && record->hotKeyID.id == hotKeyID.id;
+    });
+    if (reused == m_hotKeys.end()) {
+        m_hotKeys.push_back(std::make_unique<OpaqueEventHotKeyRef>());
+        reused = std::prev(m_hotKeys.end());
+    }
+    OpaqueEventHotKeyRef& record = **reused;
+    record.center = this;
+    record.keyCode = keyCode;
+    record.modifiers = modifiers;
+    record.hotKeyID = hotKeyID;
+    record.token = m_nextToken++;
+    record.registered = true;
+    record.keycodes = keycodes;
+    record.xModifiers = *xModifiers;
+    m_matcher.bind(record.token, std::move(keycodes), *xModifiers);
     if (outRef)
-        *outRef = record.get();
-    m_hotKeys.push_back(std::move(record));
+        *outRef = &record;
     return noErr;
 }
 

@@ -22,7 +22,8 @@ struct _XCBKeySymbols;
 namespace carbon {
 
 // The record behind a hot-key reference. A center keeps them until it is destroyed, so a stale
-// reference to an unregistered hot key is refused rather than followed into freed memory.
+// reference to an unregistered hot key is refused rather than followed into freed memory; registering
+// the same combination and id again gives the same record back.
 struct OpaqueEventHotKeyRef {
     HotKeyCenter* center = nullptr;
     UInt32 keyCode = 0;

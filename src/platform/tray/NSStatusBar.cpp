@@ -1,9 +1,11 @@
 #include "NSStatusBar.h"
 
+#include "ModifierState.h"
 #include "StatusNotifierItem.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QScreen>
@@ -138,7 +140,23 @@ bool NSStatusBar::hasXEmbedTray() const {
 
 // ---- NSStatusItem ----
 
-NSStatusItem::NSStatusItem(NSStatusBar* bar, double length) : m_bar(bar), m_length(length) {}
+namespace {
+
+constexpr int kModifierLookMs = 50;
+// A host that never says its menu closed leaves the keyboard looked at for no longer than this.
+constexpr int kModifierLooks = 2 * 60 * 1000 / kModifierLookMs;
+
+} // namespace
+
+NSStatusItem::NSStatusItem(NSStatusBar* bar, double length)
+    : m_bar(bar), m_length(length), m_modifierState(std::make_shared<ModifierState>()) {
+    m_modifierWatch.setInterval(kModifierLookMs);
+    connect(&m_modifierWatch, &QTimer::timeout, this, [this] {
+        if (--m_modifierLooksLeft <= 0)
+            m_modifierWatch.stop();
+        readModifierFlags();
+    });
+}
 
 NSStatusItem::~NSStatusItem() {
     if (m_bar)
@@ -244,13 +262,17 @@ void NSStatusItem::setMenu(QMenu* menu) {
         return;
     disconnect(m_showConnection);
     disconnect(m_hideConnection);
+    if (m_menu)
+        m_menu->removeEventFilter(this);
     m_menu = menu;
     if (menu) {
         m_showConnection = connect(menu, &QMenu::aboutToShow, this, &NSStatusItem::menuOpened);
         m_hideConnection = connect(menu, &QMenu::aboutToHide, this, &NSStatusItem::menuClosed);
+        menu->installEventFilter(this);
     }
     if (m_menuOpen) {
         m_menuOpen = false;
+        m_modifierWatch.stop();
         refreshImage();
     }
     if (m_statusNotifier)
@@ -324,10 +346,14 @@ void NSStatusItem::popUpMenu(const QPoint& globalPos) {
     if (!m_menu || m_menu->isVisible())
         return;
     m_menu->popup(globalPos);
+    keepMenuAboveItem();
 }
 
 void NSStatusItem::menuOpened() {
     m_menuOpen = true;
+    m_modifierFlags = m_modifierState->current();
+    m_modifierLooksLeft = kModifierLooks;
+    m_modifierWatch.start();
     refreshImage();
     emit menuWillOpen();
 }
@@ -336,8 +362,40 @@ void NSStatusItem::menuClosed() {
     if (!m_menuOpen)
         return;
     m_menuOpen = false;
+    m_modifierWatch.stop();
     refreshImage();
     emit menuDidClose();
+}
+
+void NSStatusItem::setModifierState(std::shared_ptr<const ModifierState> state) {
+    m_modifierState = std::move(state);
+}
+
+void NSStatusItem::readModifierFlags() {
+    const Qt::KeyboardModifiers flags = m_modifierState->current();
+    if (!m_menuOpen || flags == m_modifierFlags)
+        return;
+    m_modifierFlags = flags;
+    emit modifierFlagsChanged(flags);
+    keepMenuAboveItem();
+}
+
+// Items shown or hidden as the menu opens, or while it is open, change its height at its bottom edge:
+// a menu that hangs above the item keeps that edge at the item.
+void NSStatusItem::keepMenuAboveItem() {
+    const QRect item = m_xembed ? m_xembed->geometry() : QRect();
+    if (m_menu && m_menu->isVisible() && item.isValid() && m_menu->y() < item.top())
+        m_menu->move(m_menu->x(), item.top() - m_menu->height());
+}
+
+bool NSStatusItem::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_menu || (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease))
+        return QObject::eventFilter(watched, event);
+    if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Alt)
+        return QObject::eventFilter(watched, event);
+    // A Qt menu closes on Alt; this one shows its alternates instead, at once.
+    readModifierFlags();
+    return true;
 }
 
 } // namespace glimra

@@ -6,7 +6,10 @@
 //   - otherwise an XEmbed system tray (_NET_SYSTEM_TRAY_S0), through QSystemTrayIcon;
 //   - with neither, the item waits (one log line) and appears when a host starts.
 // Any click on the item opens its menu, as a status item's menu does. The menu's aboutToShow, and the
-// item's menuWillOpen, fire right before it shows, whichever host shows it.
+// item's menuWillOpen, fire right before it shows, whichever host shows it. While it is open, the item
+// reports the modifier keys changing (modifierFlagsChanged), so items that Alt reveals can follow the
+// key live: the local menu hears its own key presses (and does not close on Alt, as a Qt menu would),
+// and the keyboard is looked at every 50 ms besides, as a host that draws the menu itself hears them.
 
 #include <QIcon>
 #include <QMenu>
@@ -14,6 +17,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -30,6 +34,7 @@ class StatusNotifierItem;
 inline constexpr double NSVariableStatusItemLength = -1.0;
 inline constexpr double NSSquareStatusItemLength = -2.0;
 
+class ModifierState;
 class NSStatusBar;
 
 class NSStatusItem : public QObject {
@@ -72,10 +77,18 @@ public:
     // Opens the menu as a popup at a point of the screen (logical pixels), as a click on the item does.
     void popUpMenu(const QPoint& globalPos);
 
+    // Where the modifier keys are read while the menu is open (the keyboard unless set).
+    void setModifierState(std::shared_ptr<const ModifierState> state);
+
 signals:
     // Right before the menu shows; handlers may hide, show or retitle its items.
     void menuWillOpen();
     void menuDidClose();
+    // While the menu is open: the modifier keys held changed. Handlers may change its items.
+    void modifierFlagsChanged(Qt::KeyboardModifiers flags);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     friend class NSStatusBar;
@@ -91,6 +104,8 @@ private:
     void refreshImage();
     void menuOpened();
     void menuClosed();
+    void readModifierFlags();
+    void keepMenuAboveItem();
 
     NSStatusBar* m_bar;
     double m_length;
@@ -102,6 +117,10 @@ private:
     bool m_highlightMode = false;
     QString m_toolTip;
     bool m_menuOpen = false;
+    std::shared_ptr<const ModifierState> m_modifierState;
+    Qt::KeyboardModifiers m_modifierFlags;
+    QTimer m_modifierWatch;
+    int m_modifierLooksLeft = 0;
     bool m_saidWaiting = false;
     std::unique_ptr<QSystemTrayIcon> m_xembed;
     std::unique_ptr<tray::StatusNotifierItem> m_statusNotifier;

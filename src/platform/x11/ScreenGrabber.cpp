@@ -3,9 +3,6 @@
 #include "x11/XcbConnection.h"
 
 #include <algorithm>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <deque>
 #include <limits>
 
@@ -22,23 +19,6 @@ constexpr std::size_t kShmPipelineBandBytes = std::size_t(1) << 20;
 // A plain GetImage reply is a fresh malloc each time: bands of this size stay in the heap's warm part.
 constexpr std::size_t kPlainBandBytes = std::size_t(4) << 20;
 constexpr int kPlainLookahead = 2;
-
-// X pads the 24 colour bits to 32 with an undefined top byte; Format_RGB32 wants it 0xff. `src` may
-// be `dst`. Every grabbed pixel passes here: -O2 leaves the plain loop scalar, four pixels a step
-// make it as fast as the memory (about 3 ms less for a 4K screen).
-void copyOpaque(const uchar* src, uchar* dst, int width) {
-    const auto* s = reinterpret_cast<const quint32*>(src);
-    auto* d = reinterpret_cast<quint32*>(dst);
-    int i = 0;
-#if defined(__SSE2__)
-    const __m128i alpha = _mm_set1_epi32(int(0xff000000u));
-    for (; i + 4 <= width; i += 4)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
-                         _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), alpha));
-#endif
-    for (; i < width; ++i)
-        d[i] = s[i] | 0xff000000u;
-}
 
 void fillBlack(QImage& image) {
     for (int y = 0; y < image.height(); ++y) {

@@ -3,8 +3,8 @@
 // server offers it, else (and while a new segment is being faulted in) through plain GetImage. An image
 // of one piece lives in the segment the server writes it into: no copy on this side.
 
+#include "pixels/PixelBufferPool.h"
 #include "x11/DisplayGeometry.h"
-#include "x11/PixelBufferPool.h"
 #include "x11/ShmSegment.h"
 
 #include <QImage>

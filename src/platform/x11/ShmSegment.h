@@ -2,7 +2,7 @@
 // A MIT-SHM segment, attached on both sides of the X connection: the memory grabs are read through, and
 // that images of a whole screen live in, so that the X server writes their pixels in place.
 
-#include "x11/PixelBufferPool.h"
+#include "pixels/PixelBufferPool.h"
 
 #include <xcb/shm.h>
 

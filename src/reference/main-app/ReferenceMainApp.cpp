@@ -19,6 +19,8 @@ using namespace xpc;
 
 namespace {
 const char kHelperService[] = "app.glimra.GlimraHelper";
+const QString kMainAppService = QStringLiteral("app.glimra.Glimra");
+const QString kMainAppObject = QStringLiteral("/app/glimra/Glimra");
 constexpr QFile::Permissions kFilePermissions =
     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
 constexpr QFile::Permissions kFolderPermissions =
@@ -29,8 +31,14 @@ ReferenceMainApp::ReferenceMainApp(Options options, QObject* parent)
     : QObject(parent), options_(std::move(options)) {}
 
 bool ReferenceMainApp::start() {
-    if (!glimra::Workspace::sharedWorkspace().registerApplication(QStringLiteral("app.glimra.Glimra"))) {
-        NSLog("Glimra already runs in this session.");
+    // Published before the name is claimed, so a second Glimra that finds the name finds it too.
+    QDBusConnection::sessionBus().registerObject(kMainAppObject, this,
+                                                 QDBusConnection::ExportScriptableSlots);
+    if (!glimra::Workspace::sharedWorkspace().registerApplication(kMainAppService)) {
+        if (options_.startHelperAtLogin)
+            exitStatus_ = handOverToRunningApplication() ? 0 : 1;
+        else
+            NSLog("Glimra already runs in this session.");
         return false;
     }
     // Screenshots are never anybody else's to change, whatever the umask.
@@ -55,8 +63,8 @@ bool ReferenceMainApp::start() {
 
 void ReferenceMainApp::startHelper() {
     // An installed helper is started by the session bus when asked for by name (its D-Bus service
-    // file), and stays because this application runs. Without a service file, the helper comes when
-    // it is started some other way.
+    // file), and stays because this application runs. A bus that knows no helper (a build tree, a
+    // private bus) leaves it to this application: the helper of its own bundle.
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("StartServiceByName"));
@@ -64,8 +72,21 @@ void ReferenceMainApp::startHelper() {
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
-        if (finished->isError())
+        if (!finished->isError())
+            return;
+        if (finished->error().type() != QDBusError::ServiceUnknown) {
             NSLog("The session bus did not start the helper: %@", finished->error().message());
+            return;
+        }
+        const QString helper = helperExecutable();
+        QString error;
+        if (helper.isEmpty())
+            NSLog("No helper is installed and none is in %@", glimra::currentMainBundlePath());
+        else if (!glimra::Workspace::sharedWorkspace().launchApplicationAtURL(
+                     glimra::Bundle::bundlePathForExecutable(helper).value_or(QString()), &error))
+            NSLog("Could not start the helper %@: %@", helper, error);
+        else
+            NSLog("Started the helper of this bundle: %@", helper);
     });
 }
 
@@ -81,20 +102,56 @@ QString ReferenceMainApp::helperExecutable() {
     return {};
 }
 
-void ReferenceMainApp::setHelperLoginItemEnabled(bool enabled) {
+QString ReferenceMainApp::setHelperLoginItemEnabled(bool enabled) {
     const QString entry = glimra::autostartEntryPath(QString::fromLatin1(kHelperService));
-    if (!enabled) {
-        if (glimra::removeAutostartEntry(entry))
-            NSLog("The helper no longer starts at login");
-        return;
+    const QString helper = enabled ? helperExecutable() : QString();
+    QString done;
+    if (!enabled)
+        done = glimra::removeAutostartEntry(entry)
+                   ? QStringLiteral("The helper no longer starts at login")
+                   : glimra::stringWithFormat("The helper's login item %@ could not be removed", entry);
+    else if (helper.isEmpty())
+        done = glimra::stringWithFormat("No helper in %@ to start at login", glimra::currentMainBundlePath());
+    else if (glimra::writeAutostartEntry(entry, QStringLiteral("Glimra Helper"), helper))
+        done = glimra::stringWithFormat("The helper starts at login: %@ runs %@", entry, helper);
+    else
+        done = glimra::stringWithFormat("The helper's login item %@ could not be written", entry);
+    NSLog("%@", done);
+    return done;
+}
+
+QString ReferenceMainApp::SetStartHelperAtLogin(bool enabled) {
+    const QString done = setHelperLoginItemEnabled(enabled);
+    options_.startHelperAtLogin = enabled;
+    sendStartHelperAtLogin();
+    return done;
+}
+
+bool ReferenceMainApp::handOverToRunningApplication() {
+    QDBusMessage call = QDBusMessage::createMethodCall(kMainAppService, kMainAppObject, kMainAppService,
+                                                       QStringLiteral("SetStartHelperAtLogin"));
+    call << *options_.startHelperAtLogin;
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
+    const QString value = *options_.startHelperAtLogin ? QStringLiteral("true") : QStringLiteral("false");
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        NSLog("Glimra already runs in this session and was not handed --start-helper-at-login %@: %@", value,
+              reply.errorMessage());
+        return false;
     }
-    const QString helper = helperExecutable();
-    if (helper.isEmpty()) {
-        NSLog("No helper in %@ to start at login", glimra::currentMainBundlePath());
+    NSLog("Glimra already runs in this session; handed it --start-helper-at-login %@: %@", value,
+          reply.arguments().value(0).toString());
+    return true;
+}
+
+// Sent on every new connection while set, and at once when changed: a helper that starts later, or
+// again, learns it too.
+void ReferenceMainApp::sendStartHelperAtLogin() {
+    if (!connection_ || !options_.startHelperAtLogin)
         return;
-    }
-    if (glimra::writeAutostartEntry(entry, QStringLiteral("Glimra Helper"), helper))
-        NSLog("The helper starts at login: %@ runs %@", entry, helper);
+    xpc_object_t message = xpc_dictionary_create();
+    xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kXPCMessageSetStartHelperAtLogin);
+    xpc_dictionary_set_bool(message, kXPCBooleanKey, *options_.startHelperAtLogin);
+    xpc_connection_send_message(connection_, message);
 }
 
 QString ReferenceMainApp::helperBusName() {
@@ -136,13 +193,8 @@ void ReferenceMainApp::connectToHelper() {
             xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kind);
             xpc_connection_send_message(connection, message);
         }
-        if (options_.startHelperAtLogin) {
-            xpc_object_t message = xpc_dictionary_create();
-            xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kXPCMessageSetStartHelperAtLogin);
-            xpc_dictionary_set_bool(message, kXPCBooleanKey, *options_.startHelperAtLogin);
-            xpc_connection_send_message(connection, message);
-        }
     }
+    sendStartHelperAtLogin();
 }
 
 void ReferenceMainApp::handleEvent(const xpc_connection_t& connection, const xpc_object_t& event) {

@@ -65,6 +65,6 @@ int main(int argc, char* argv[]) {
 
     ReferenceMainApp mainApp(options);
     if (!mainApp.start())
-        return 0;
+        return mainApp.exitStatus();
     return QCoreApplication::exec();
 }

@@ -67,7 +67,8 @@ class RegionCapture : public HelperTest {
 protected:
     // The helper on a desktop of the test's own showing picture (when given), with the test as its
     // connected main application.
-    void startOn(const Desktop& d, const QImage& picture = QImage()) {
+    void startOn(const Desktop& d, const QImage& picture = QImage(),
+                 HelperConnection::Answer answer = HelperConnection::Answer::Allow) {
         display = std::make_unique<PrivateDisplay>(d.root);
         ASSERT_TRUE(display->startDesktop(d.twoMonitors, d.composited ? kCompositor : QString()));
         x = std::make_unique<XClient>(display->name());
@@ -80,7 +81,7 @@ protected:
         if (d.scaleFactors)
             home.setVariable("QT_SCREEN_SCALE_FACTORS", QString::fromLatin1(d.scaleFactors));
         x->watchMaps();
-        startAsMainApp();
+        startAsMainApp(answer);
     }
     // The overlay's windows (or the others) mapped since the first `since` windows mapped.
     std::vector<xcb_window_t> mappedSince(size_t since, bool overlays = true) {
@@ -110,13 +111,15 @@ protected:
         x->button(1, false);
     }
     // The first selection dragged out, and where the resize panel it opens lies (root pixels).
-    QRect selectAndShowPanel(QPoint from, QPoint to) {
+    QRect selectAndShowPanel(QPoint from, QPoint to, xcb_window_t* window = nullptr) {
         const size_t since = x->mapped().size();
         drag(from, to);
         QRect panel;
         EXPECT_TRUE(waitUntil(
             [&] {
                 const std::vector<xcb_window_t> others = mappedSince(since, false);
+                if (!others.empty() && window)
+                    *window = others.front();
                 return !others.empty() && !(panel = x->rootGeometry(others.front())).isEmpty();
             },
             10000))
@@ -124,6 +127,33 @@ protected:
             << helperOutput().toStdString();
         pause(150); // painted, and taking the keyboard
         return panel;
+    }
+    // Another window takes the keyboard, as one brought forward with Alt+Tab, or one that steals the
+    // focus, does.
+    void takeKeyboardAway() {
+        const xcb_window_t other = x->map(x->create({QRect(0, 0, 1, 1), 0, false, true, true}));
+        xcb_set_input_focus(x->connection(), XCB_INPUT_FOCUS_POINTER_ROOT, other, XCB_CURRENT_TIME);
+        ASSERT_TRUE(waitUntil([&] { return x->inputFocus() == other; }));
+    }
+    // A press on the resize panel gives it the keyboard back.
+    void clickToTakeTheKeyboard(xcb_window_t panel, QPoint at) {
+        x->click(at.x(), at.y());
+        ASSERT_TRUE(waitUntil([&] { return x->inputFocus() == panel; })) << "the keyboard stayed elsewhere";
+    }
+    // The capture has let go of Escape: other applications get it again.
+    void expectEscapeFree() {
+        EXPECT_TRUE(waitUntil([&] { return x->canGrab(x->keycode(XK_Escape), 0); }))
+            << "Escape is still grabbed\n"
+            << helperOutput().toStdString();
+    }
+    // Ended as cancelled: the main application hears "no" once, nothing is delivered.
+    void expectCancelled() {
+        ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
+        EXPECT_FALSE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
+        pause(300);
+        EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
+        EXPECT_TRUE(main->log.messages(8).empty());
+        expectEscapeFree();
     }
     // Whether the screen comes to show what the overlay shows while hunting with the pointer at p
     // over desktop: all of it dimmed but the crosshair's lines and badge, nothing of earlier frames.
@@ -174,7 +204,13 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
 
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     const QPoint end = d.drag.topLeft() + QPoint(d.drag.width(), d.drag.height());
-    selectAndShowPanel(d.drag.topLeft(), end);
+    xcb_window_t panelWindow = XCB_NONE;
+    const QRect panel = selectAndShowPanel(d.drag.topLeft(), end, &panelWindow);
+    // Cut to its box at the scale of the screen it opened on, whatever scale it was made at: not a
+    // quarter of it, nor square black corners.
+    EXPECT_TRUE(waitUntil([&] { return x->shownPart(panelWindow) == QRect(QPoint(), panel.size()); }))
+        << "the panel's shape spans " << x->shownPart(panelWindow).width() << "x"
+        << x->shownPart(panelWindow).height() << " of " << panel.width() << "x" << panel.height();
     x->click(end.x(), end.y()); // Capture lies under the pointer
     const Screenshot first = screenshot(1);
     EXPECT_TRUE(first.title.startsWith(QStringLiteral("Screenshot "))) << first.title.toStdString();
@@ -182,6 +218,7 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     // No dimming, crosshair or badge: the screen's pixels exactly.
     EXPECT_TRUE(first.image == desktop.copy(d.drag))
         << "size " << first.image.width() << "x" << first.image.height();
+    expectEscapeFree();
 
     // The same global rectangle again, with no window shown, over a desktop that has changed.
     const QImage changed = testPattern(d.root, 6);
@@ -197,14 +234,20 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
 
 INSTANTIATE_TEST_SUITE_P(
     Capture, RegionCaptureOn,
-    ::testing::Values(Desktop{"OneScreen"},
-                      // The drag lies on the screen left of the primary: negative global display coordinates.
-                      Desktop{"ScreenLeftOfThePrimary", {3840, 1080}, true},
-                      // LEFT at two pixels per point: 600 x 400 pixels are 300 x 200 points.
-                      Desktop{
-                          "MixedScales", {3840, 1080}, true, "LEFT=2;RIGHT=1", false, {200, 200, 600, 400}},
-                      // Fading on, as many users run it: the overlay must be gone from the grab all the same.
-                      kComposited),
+    ::testing::Values(
+        Desktop{"OneScreen"},
+        // The drag lies on the screen left of the primary: negative global display coordinates.
+        Desktop{"ScreenLeftOfThePrimary", {3840, 1080}, true},
+        // LEFT at two pixels per point: 600 x 400 pixels are 300 x 200 points.
+        Desktop{"MixedScales", {3840, 1080}, true, "LEFT=2;RIGHT=1", false, {200, 200, 600, 400}},
+        // The resize panel is made beforehand, hidden, at the scale of the other screen: it
+        // opens on the primary at half that scale, and at twice it.
+        Desktop{
+            "MixedScalesOnThePrimary", {3840, 1080}, true, "LEFT=2;RIGHT=1", false, {2200, 200, 300, 200}},
+        Desktop{
+            "MixedScalesOnAFinerPrimary", {3840, 1080}, true, "LEFT=1;RIGHT=2", false, {2200, 200, 600, 400}},
+        // Fading on, as many users run it: the overlay must be gone from the grab all the same.
+        kComposited),
     caseName);
 
 // ---- the main roads, on a plain and on a composited desktop ----
@@ -238,12 +281,14 @@ TEST_P(RegionCaptureRoad, ClickCapturesTheWindowUnderThePointerTitledWithItsName
     } else {
         EXPECT_TRUE(showsNear(shot.image, seen, QRegion(), 0));
     }
+    expectEscapeFree();
     x->destroy(above);
 }
 
 // While hunting and dragging the screen shows the last frame alone. With the lock closed at 400 x 300
-// the height follows a typed width; Tab applies it, Up and Down step the height (the width
-// following), Return captures what the overlay shows.
+// the height follows a typed width (a stray letter refused); Tab applies it, Up and Down step the
+// height (the width following), Return captures what the overlay shows. Closing the lock gives the
+// panel back the keyboard another window took.
 TEST_P(RegionCaptureRoad, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) {
     ASSERT_NO_FATAL_FAILURE(startOn(GetParam(), testPattern(QSize(1920, 1080), 8)));
     pause(200);
@@ -255,11 +300,12 @@ TEST_P(RegionCaptureRoad, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) 
     }
     EXPECT_TRUE(showsHunting(desktop, {1100, 900}));
 
-    const QRect panel = selectAndShowPanel({100, 400}, {500, 700});
+    xcb_window_t panelWindow = XCB_NONE;
+    const QRect panel = selectAndShowPanel({100, 400}, {500, 700}, &panelWindow);
     ASSERT_TRUE(showsSelection(desktop, QRect(100, 400, 400, 300), panel));
-    x->click(panel.x() + panelLayout().lock.x(), panel.y() + panelLayout().lock.y());
-    pause(100);
-    for (xcb_keysym_t key : {XK_6, XK_4, XK_0, XK_Tab})
+    ASSERT_NO_FATAL_FAILURE(takeKeyboardAway());
+    ASSERT_NO_FATAL_FAILURE(clickToTakeTheKeyboard(panelWindow, panel.topLeft() + panelLayout().lock));
+    for (xcb_keysym_t key : {XK_6, XK_4, XK_a, XK_0, XK_Tab})
         x->type({}, key);
     // From its bottom-left corner: the bottom edge stays at 700.
     EXPECT_TRUE(showsSelection(desktop, QRect(100, 220, 640, 480), panel)) << helperOutput().toStdString();
@@ -289,12 +335,15 @@ TEST_F(RegionCapture, FullscreenInThePanelDeliversTheScreenUnderThePointer) {
     EXPECT_TRUE(showsNear(shot.image, desktop, QRegion(), 0));
     pause(300);
     EXPECT_EQ(main->log.messages(8).size(), 1u);
+    expectEscapeFree();
 }
 
 struct Ending {
     const char* name;
     bool inThePanel;
-    bool clicksCancel; // else presses Escape
+    bool clicksCancel;              // else presses Escape
+    bool keyboardTakenAway = false; // and given back to the panel by a click on its background
+    bool escapeHeldElsewhere = false;
     const Desktop* desktop = &kPlain;
 };
 
@@ -302,42 +351,109 @@ class CancelledRegionCapture : public RegionCapture, public ::testing::WithParam
 
 // Nothing is delivered and the main application hears "no" once; the overlay leaves nothing behind,
 // on the screen or in the next capture's first frame. The panel of a selection that ends at the
-// screen's right edge is held on the screen.
+// screen's right edge is held on the screen. Escape cancels as soon as the overlay shows, whether or
+// not it has the keyboard yet; where another application holds Escape (in one lock state, so the
+// capture's grab of the others is let go again), the capture goes on and Escape reaches the overlay
+// once it has the keyboard.
 TEST_P(CancelledRegionCapture, DeliversNothing) {
+    const Ending& ending = GetParam();
     const QImage desktop = testPattern(QSize(1920, 1080), 4);
-    ASSERT_NO_FATAL_FAILURE(startOn(*GetParam().desktop, desktop));
+    ASSERT_NO_FATAL_FAILURE(startOn(*ending.desktop, desktop));
+    std::unique_ptr<XClient> other;
+    if (ending.escapeHeldElsewhere) {
+        other = std::make_unique<XClient>(display->name());
+        ASSERT_TRUE(other->grab(other->keycode(XK_Escape), XCB_MOD_MASK_LOCK | other->numLockMask()));
+    }
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
-    if (GetParam().inThePanel) {
-        const QRect panel = selectAndShowPanel({1500, 500}, {1915, 800});
+    if (ending.inThePanel) {
+        xcb_window_t panelWindow = XCB_NONE;
+        const QRect panel = selectAndShowPanel({1500, 500}, {1915, 800}, &panelWindow);
         EXPECT_EQ(panel.right(), 1919);
         EXPECT_GT(panel.left(), 1500);
+        if (ending.keyboardTakenAway) {
+            ASSERT_NO_FATAL_FAILURE(takeKeyboardAway());
+            ASSERT_NO_FATAL_FAILURE(
+                clickToTakeTheKeyboard(panelWindow, {panel.left() + 6, panel.center().y()}));
+        }
     }
-    if (GetParam().clicksCancel) {
+    if (ending.escapeHeldElsewhere) {
+        EXPECT_TRUE(helper->waitForLogLine(QStringLiteral("Could not grab the Escape key")))
+            << helperOutput().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return x->property(x->inputFocus(), "WM_NAME") == kOverlayName; }));
+    }
+    if (ending.clicksCancel) {
         const QRect panel = x->rootGeometry(x->mapped().back());
         x->click(panel.x() + panelLayout().cancel.x(), panel.y() + panelLayout().cancel.y());
     } else {
-        // The overlay is mapped a moment before it has the keyboard.
-        if (!GetParam().inThePanel) {
-            ASSERT_TRUE(waitUntil([&] { return x->property(x->inputFocus(), "WM_NAME") == kOverlayName; }));
-        }
         x->type({}, XK_Escape);
     }
-    ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
-    EXPECT_FALSE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
+    ASSERT_NO_FATAL_FAILURE(expectCancelled());
     EXPECT_TRUE(showsDesktop(desktop));
-    EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 1) << helperOutput().toStdString();
-    EXPECT_TRUE(main->log.messages(8).empty());
 
     x->motion(700, 300);
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     EXPECT_TRUE(showsHunting(desktop, {700, 300}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Capture, CancelledRegionCapture,
-                         ::testing::Values(Ending{"EscapeWhileHunting", false, false},
-                                           Ending{"EscapeInThePanel", true, false},
-                                           Ending{"CancelInThePanel", true, true},
-                                           Ending{"CancelInThePanelComposited", true, true, &kComposited}),
+INSTANTIATE_TEST_SUITE_P(
+    Capture, CancelledRegionCapture,
+    ::testing::Values(Ending{"EscapeWhileHunting", false, false}, Ending{"EscapeInThePanel", true, false},
+                      Ending{"EscapeInThePanelAfterAnotherWindowTookTheKeyboard", true, false, true},
+                      Ending{"CancelInThePanel", true, true},
+                      Ending{"CancelInThePanelComposited", true, true, false, false, &kComposited},
+                      Ending{"EscapeHeldByAnotherClient", false, false, false, true}),
+    caseName);
+
+struct Permission {
+    const char* name;
+    bool heldBack; // else given at once
+};
+
+class CaptureInProgress : public RegionCapture, public ::testing::WithParamInterface<Permission> {};
+
+// The region shortcut and the full-screen one at once: the second rings once and starts nothing,
+// also while the main application has not answered the first, so no picture of the overlay is ever
+// delivered. Escape then cancels the region capture wherever the keyboard is, also before the
+// permission arrives, which then shows nothing; the next capture starts as usual.
+TEST_P(CaptureInProgress, RefusesAnotherShortcutAndEscapeCancelsIt) {
+    const bool heldBack = GetParam().heldBack;
+    ASSERT_NO_FATAL_FAILURE(startOn(
+        kPlain, QImage(), heldBack ? HelperConnection::Answer::Ignore : HelperConnection::Answer::Allow));
+    ASSERT_TRUE(x->watchBells());
+    const size_t since = x->mapped().size();
+    x->type(kRegion, XK_5);
+    x->type(kRegion, XK_6);
+    EXPECT_EQ(x->bells(1, std::chrono::seconds(5), std::chrono::milliseconds(300)), 1)
+        << helperOutput().toStdString();
+    EXPECT_EQ(main->log.messages(3).size(), 1u) << "the second shortcut asked for permission";
+    std::vector<xcb_window_t> overlays;
+    if (!heldBack) {
+        ASSERT_NO_FATAL_FAILURE(expectOverlayAfter(since));
+        overlays = mappedSince(since);
+    }
+    x->type({}, XK_Escape);
+    if (heldBack) {
+        ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
+        EXPECT_TRUE(main->answerHeld(true));
+    }
+    ASSERT_NO_FATAL_FAILURE(expectCancelled());
+    pause(300);
+    if (heldBack) {
+        EXPECT_EQ(x->mapped().size(), since) << "the overlay showed after the capture was cancelled";
+    }
+    for (const xcb_window_t w : overlays)
+        EXPECT_FALSE(x->viewable(w)) << "the overlay stayed up";
+
+    main->answer->store(HelperConnection::Answer::Allow);
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    x->type({}, XK_Escape);
+    ASSERT_TRUE(main->log.waitForMessages(11, 2)) << helperOutput().toStdString();
+    EXPECT_EQ(x->bells(), 1);
+    expectEscapeFree();
+}
+
+INSTANTIATE_TEST_SUITE_P(Capture, CaptureInProgress,
+                         ::testing::Values(Permission{"Given", false}, Permission{"HeldBack", true}),
                          caseName);
 
 TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
@@ -405,6 +521,7 @@ struct Timed {
     const char* name;
     TimedBy by;
     const Desktop* desktop = &kPlain;
+    bool escapeWithTheKeyboardElsewhere = false; // after the click, another window takes the keyboard
 };
 
 class TimedRegionCapture : public RegionCapture, public ::testing::WithParamInterface<Timed> {};
@@ -461,10 +578,19 @@ TEST_P(TimedRegionCapture, CountsDownWhileTheDesktopTakesClicksThenDeliversTheAr
     EXPECT_TRUE(other.waitForButtonPress(1000)) << "the click did not reach the window beneath";
     EXPECT_TRUE(main->log.messages(8).empty()) << "delivered before the countdown ended";
 
-    const Screenshot shot = screenshot(1);
-    EXPECT_GE(sinceSelection.elapsed(), 2000);
-    EXPECT_EQ(shot.points, QSize(300, 200));
-    EXPECT_TRUE(shot.image == desktop.copy(100, 100, 300, 200));
+    if (GetParam().escapeWithTheKeyboardElsewhere) {
+        other.focus(target);
+        x->type({}, XK_Escape);
+        ASSERT_NO_FATAL_FAILURE(expectCancelled());
+        pause(std::max(0, 2500 - int(sinceSelection.elapsed())));
+        EXPECT_TRUE(main->log.messages(8).empty()) << "delivered after Escape";
+    } else {
+        const Screenshot shot = screenshot(1);
+        EXPECT_GE(sinceSelection.elapsed(), 2000);
+        EXPECT_EQ(shot.points, QSize(300, 200));
+        EXPECT_TRUE(shot.image == desktop.copy(100, 100, 300, 200));
+        expectEscapeFree();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -472,7 +598,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Timed{"Shortcut", TimedBy::Shortcut}, Timed{"Message", TimedBy::Message},
                       Timed{"AltAtTheClick", TimedBy::AltAtTheClick},
                       Timed{"PanelsTimer", TimedBy::PanelsTimer},
-                      Timed{"PanelsTimerComposited", TimedBy::PanelsTimer, &kComposited}),
+                      Timed{"PanelsTimerComposited", TimedBy::PanelsTimer, &kComposited},
+                      Timed{"EscapeAfterThePanelsTimer", TimedBy::PanelsTimer, &kPlain, true}),
     caseName);
 
 } // namespace

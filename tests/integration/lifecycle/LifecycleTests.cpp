@@ -8,6 +8,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace glimra::test;
 
 namespace {
@@ -120,15 +122,37 @@ TEST_F(Lifecycle, OneHelperPerSessionUntilTheTerminateNotification) {
     EXPECT_EQ(first->exitCode(), 0);
 }
 
-TEST_F(Lifecycle, WithoutASessionBusItSaysSoAndFails) {
+// Without a session bus or a display to reach, the helper says which and exits with a status (which
+// also fails a bus activation's call at once), rather than being ended by a signal.
+struct Missing {
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> environment; // "~/" is the test's home
+    const char* said;
+};
+
+class WithoutWhatItNeeds : public Lifecycle, public ::testing::WithParamInterface<Missing> {};
+
+TEST_P(WithoutWhatItNeeds, ItSaysSoAndFails) {
     home.writeHelperSetting("StartHelperAtLogin", "true");
-    home.setVariable("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.path("no-bus"));
+    for (const auto& [name, value] : GetParam().environment)
+        home.setVariable(name, QString::fromUtf8(value).replace(QStringLiteral("~/"), home.path() + u'/'));
     auto helper = startHelper();
     ASSERT_TRUE(helper->waitForExit());
+    EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit) << helper->output().toStdString();
     EXPECT_NE(helper->exitCode(), 0);
-    EXPECT_TRUE(helper->output().contains("No session bus to join")) << helper->output().toStdString();
+    EXPECT_TRUE(helper->output().contains(GetParam().said)) << helper->output().toStdString();
     EXPECT_FALSE(helper->output().contains("already runs")) << helper->output().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, WithoutWhatItNeeds,
+    ::testing::Values(
+        Missing{"SessionBus", {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=~/no-bus"}}, "No session bus to join"},
+        Missing{"Display", {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, "No display to show on"},
+        Missing{"UnreachableDisplays",
+                {{"DISPLAY", ":65000"}, {"WAYLAND_DISPLAY", "~/no-wayland"}, {"XDG_SESSION_TYPE", "wayland"}},
+                "cannot connect to the X display :65000; cannot connect to the Wayland display"}),
+    caseName);
 
 // The registered defaults come from the bundle: a copy of the bundle with its property list changed
 // shows both that they are registered and that a broken one registers nothing.

@@ -1,6 +1,7 @@
 // A dark panel on the X server, driven through XTest: no frame whatever style is asked for, dragging
-// held below the top of the available area, mouse movements handed to a responder, typing into its
-// field, and its box on screen as the artwork composes it, cut to its outline.
+// held below the top of the available area, mouse movements handed to a responder and still seen by
+// its controls, typing into its field, and its box on screen as the artwork composes it, cut to its
+// outline.
 
 #include "DarkPanel.h"
 #include "ScreenCoordinates.h"
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
@@ -98,8 +100,13 @@ TEST_F(DarkPanelTest, DraggingStopsAtTheTopOfTheAvailableAreaAndNowhereElse) {
     x.destroy(dock);
 }
 
-TEST_F(DarkPanelTest, MouseMovementsReachTheResponderExactlyWhileOneIsSet) {
+// Movements reach the responder, and the control beneath the pointer sees them too: its tool tip shows.
+TEST_F(DarkPanelTest, MouseMovementsReachTheResponderExactlyWhileOneIsSetAndTheControlsAlways) {
     auto panel = makePanel({300, 300, 200, 100});
+    auto* control = new QWidget(panel->contentView());
+    control->setGeometry(120, 10, 60, 30);
+    control->setToolTip(QStringLiteral("Lock Aspect Ratio"));
+    control->show();
     EXPECT_FALSE(panel->acceptsMouseMovedEvents());
     Responder responder;
     panel->setAuxiliaryMouseMovedResponder(&responder);
@@ -110,6 +117,11 @@ TEST_F(DarkPanelTest, MouseMovementsReachTheResponderExactlyWhileOneIsSet) {
     ASSERT_TRUE(waitUntil([&] { return responder.moves > 0 && responder.lastPosition == QPointF(60, 50); }))
         << responder.lastPosition.x() << "," << responder.lastPosition.y();
     EXPECT_EQ(responder.lastPanel, panel.get());
+    x.motion(440, 320);
+    x.motion(445, 325);
+    EXPECT_TRUE(waitUntil([&] { return QToolTip::isVisible() && QToolTip::text() == control->toolTip(); }));
+    EXPECT_EQ(responder.lastPosition, QPointF(145, 25));
+    QToolTip::hideText();
 
     panel->setAuxiliaryMouseMovedResponder(nullptr);
     EXPECT_FALSE(panel->acceptsMouseMovedEvents());

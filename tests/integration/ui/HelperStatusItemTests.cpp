@@ -86,17 +86,35 @@ MenuNode parseNode(const QDBusArgument& arg) {
     return node;
 }
 
-// Opens the menu as a panel does, optionally with Alt held, and reads it.
+MenuNode readMenu(const QString& service) {
+    const QDBusMessage layout = busCall(service, kMenu, kMenuInterface, "GetLayout", {0, -1, QStringList()});
+    return parseNode(layout.arguments().value(1).value<QDBusArgument>());
+}
+
+// Opens the menu as a panel does and reads it, optionally with Alt held until then.
 MenuNode openMenu(const QString& service, bool alt) {
     if (alt)
         QProcess::execute(QStringLiteral("xdotool"), {"keydown", "alt"});
     const QDBusMessage shown = busCall(service, kMenu, kMenuInterface, "AboutToShow", {0});
+    EXPECT_EQ(shown.type(), QDBusMessage::ReplyMessage) << shown.errorMessage().toStdString();
+    const MenuNode menu = readMenu(service);
     if (alt)
         QProcess::execute(QStringLiteral("xdotool"), {"keyup", "alt"});
-    EXPECT_EQ(shown.type(), QDBusMessage::ReplyMessage) << shown.errorMessage().toStdString();
-    const QDBusMessage layout = busCall(service, kMenu, kMenuInterface, "GetLayout", {0, -1, QStringList()});
-    return parseNode(layout.arguments().value(1).value<QDBusArgument>());
+    return menu;
 }
+
+// Counts the menu's LayoutUpdated signals, on which a panel reads the menu again.
+class LayoutUpdates : public QObject {
+    Q_OBJECT
+public:
+    explicit LayoutUpdates(const QString& service) {
+        QDBusConnection::sessionBus().connect(service, kMenu, kMenuInterface, QStringLiteral("LayoutUpdated"),
+                                              this, SLOT(updated()));
+    }
+    int count = 0;
+public slots:
+    void updated() { ++count; }
+};
 
 void menuEvent(const QString& service, int id, const char* event) {
     busCall(service, kMenu, kMenuInterface, "Event",
@@ -113,14 +131,18 @@ std::optional<QRect> popupOf(XClient& x, qint64 pid, xcb_window_t except) {
 
 class HelperStatusItem : public HelperTest {};
 
-TEST_F(HelperStatusItem, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
+// A tray along the top or the bottom edge of the screen.
+class InTrayer : public HelperStatusItem, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(InTrayer, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
     XClient x;
     if (trayRunning(x) || StatusNotifierWatcher::onBus())
         GTEST_SKIP() << "another tray host runs in this session";
+    const bool top = GetParam() == std::string("top");
     // The tray comes after the helper, as at a login where the helper starts first.
     home.writeHelperSetting("StartHelperAtLogin", "true");
     ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
-    Trayer trayer;
+    Trayer trayer(GetParam());
     std::optional<DockedIcon> icon;
     ASSERT_TRUE(waitUntil([&] { return (icon = iconDockedInTrayer(x, helper->pid())).has_value(); }, 10000))
         << helperOutput().toStdString();
@@ -150,15 +172,40 @@ TEST_F(HelperStatusItem, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
         x.motion(centre.x(), centre.y());
         x.button(button, true);
         x.button(button, false);
+        // The menu hangs from the item's edge, below it or above it.
+        const auto hangsFromTheItem = [&](const QRect& menu) {
+            if (const auto now = iconDockedInTrayer(x, helper->pid()))
+                icon = now;
+            const int gap = top ? menu.top() - icon->rect.bottom() : icon->rect.top() - menu.bottom();
+            return gap >= 1 && gap <= 4;
+        };
         std::optional<QRect> menu;
         ASSERT_TRUE(waitUntil([&] { return (menu = popupOf(x, helper->pid(), icon->window)).has_value(); }));
-        EXPECT_GT(menu->top(), icon->rect.bottom()) << "the menu hangs below the item";
+        EXPECT_TRUE(waitUntil([&] {
+            menu = popupOf(x, helper->pid(), icon->window).value_or(*menu);
+            return hangsFromTheItem(*menu);
+        })) << "menu "
+            << menu->top() << ".." << menu->bottom() << ", item " << icon->rect.top() << ".."
+            << icon->rect.bottom();
         EXPECT_TRUE(shows("HelperMenuPressed"));
+        // Alt pressed and let go with the menu open brings its Alt items in and takes them out again:
+        // the menu stays open and grows by them (Alt and a click go to the window manager here).
+        for (const int grown : {1, 0}) {
+            x.pressCode(x.keycode(XK_Alt_L), grown);
+            std::optional<QRect> now;
+            EXPECT_TRUE(waitUntil([&] {
+                now = popupOf(x, helper->pid(), icon->window);
+                return now && (now->height() > menu->height()) == grown && hangsFromTheItem(*now);
+            })) << (now ? now->height() : 0);
+        }
         x.tap(XK_Escape);
         EXPECT_TRUE(waitUntil([&] { return !popupOf(x, helper->pid(), icon->window); }));
         EXPECT_TRUE(shows("HelperMenu"));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(HelperStatusItem, InTrayer, ::testing::Values("top", "bottom"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
     if (StatusNotifierWatcher::onBus())
@@ -188,8 +235,19 @@ TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
     EXPECT_TRUE(allScreensShown());
     menuEvent(service, 0, "closed");
     EXPECT_EQ(icon22(service), artwork("HelperMenu"));
+    // Alt pressed while the panel shows the menu shows them too, and letting go hides them again: the
+    // panel is told the layout changed, and reads it again.
     menu = openMenu(service, false);
     EXPECT_FALSE(allScreensShown());
+    LayoutUpdates updates(service);
+    pause(200); // the update for the opening is not the one looked for
+    for (const bool alt : {true, false}) {
+        const int before = updates.count;
+        QProcess::execute(QStringLiteral("xdotool"), {alt ? "keydown" : "keyup", "alt"});
+        ASSERT_TRUE(waitUntil([&] { return updates.count > before; })) << alt;
+        menu = readMenu(service);
+        EXPECT_EQ(allScreensShown(), alt);
+    }
     menuEvent(service, 0, "closed");
 
     // A panel restarted gets the item again, once.
@@ -212,3 +270,5 @@ TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
 }
 
 } // namespace
+
+#include "HelperStatusItemTests.moc"

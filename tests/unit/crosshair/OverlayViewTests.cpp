@@ -190,23 +190,27 @@ TEST_F(OverlayView, TheFirstSelectionOpensThePanelWithCaptureUnderThePointer) {
     EXPECT_EQ(w->frame().origin, CGPoint(100, 100));
 }
 
-// Typed sizes reach the selection from its bottom-left corner, through the lock, and come back to
-// the panel as the selection has them; while a handle is held the handle decides.
+// Typed sizes reach the selection from its bottom-left corner, kept on the desktop, through the
+// lock, and come back to the panel as the selection has them; while a handle is held the handle
+// decides.
 TEST_F(OverlayView, PanelSizesResizeTheSelectionUnlessAHandleIsHeld) {
     s.begin();
     s.drag({100, 100}, {500, 400});
     ImageCaptureCrosshairResizeWindowController* panel = s.panel();
+    panel->setCaptureHeight(QStringLiteral("1000"));
+    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(100, 80, 400, 1000)) << "past the top edge";
+    panel->setCaptureHeight(QStringLiteral("300"));
     panel->toggleLockRatio();
     panel->setCaptureWidth(QStringLiteral("640"));
-    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(100, 100, 640, 480));
+    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(100, 80, 640, 480));
 
-    s.view().mouseDown({740, 580}); // the top-right handle
+    s.view().mouseDown({740, 560}); // the top-right handle
     panel->setCaptureHeight(QStringLiteral("50"));
-    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(100, 100, 640, 480));
-    s.view().mouseDragged({760, 585}, 20, -5);
-    s.view().mouseUp({760, 585});
+    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(100, 80, 640, 480));
+    s.view().mouseDragged({760, 565}, 20, -5);
+    s.view().mouseUp({760, 565});
     EXPECT_EQ(panel->crosshairSize(), CGSize(660, 495)) << "the lock holds the handle too";
-    expectGrabAfterCapture(NSMakeRect(100 - 1920, 1080 - 100 - 495, 660, 495));
+    expectGrabAfterCapture(NSMakeRect(100 - 1920, 1080 - 80 - 495, 660, 495));
 }
 
 } // namespace

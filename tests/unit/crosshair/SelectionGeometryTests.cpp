@@ -157,6 +157,38 @@ TEST(SelectionGeometry, TheDigitSitsUnderTheSelection) {
     EXPECT_EQ(timerDisplayRect(NSMakeRect(10, 30, 45, 50)), NSMakeRect(10, 0, 45, 45));
 }
 
+struct Typed {
+    const char* name;
+    CGRect selection;
+    CGSize size;
+    CGRect result;
+};
+
+class TypedSizes : public ::testing::TestWithParam<Typed> {};
+
+// On a 1920 x 1080 desktop.
+TEST_P(TypedSizes, GrowFromTheBottomLeftCornerAndStayOnTheDesktop) {
+    EXPECT_EQ(resizedWithinBounds(GetParam().selection, GetParam().size, {1920, 1080}), GetParam().result);
+}
+
+// Dragged from (450, 260) to (750, 460) in root pixels: (450, 620, 300, 200) in the view.
+const CGRect kDragged = NSMakeRect(450, 620, 300, 200);
+
+INSTANTIATE_TEST_SUITE_P(
+    SelectionGeometry, TypedSizes,
+    ::testing::Values(Typed{"Fitting", kDragged, {640, 350}, NSMakeRect(450, 620, 640, 350)},
+                      Typed{"Shrinking", kDragged, {1, 1}, NSMakeRect(450, 620, 1, 1)},
+                      Typed{"PastTheRightEdge", kDragged, {1920, 350}, NSMakeRect(0, 620, 1920, 350)},
+                      Typed{"PastTheTopEdge", kDragged, {300, 700}, NSMakeRect(450, 380, 300, 700)},
+                      // Moved partly off the desktop by hand, it comes back with the next typed size.
+                      Typed{"MovedPastTheLeftAndBottomEdges",
+                            NSMakeRect(-100, -50, 300, 200),
+                            {300, 250},
+                            NSMakeRect(0, 0, 300, 250)},
+                      // A locked ratio's side, longer than the desktop, is cut to it.
+                      Typed{"TallerThanTheDesktop", kDragged, {1500, 2000}, NSMakeRect(420, 0, 1500, 1080)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct Fit {
     const char* name;
     CGRect panel;

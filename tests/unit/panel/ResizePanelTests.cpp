@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QTest>
 #include <QTranslator>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -103,6 +104,43 @@ INSTANTIATE_TEST_SUITE_P(ResizePanel, TypedWidth,
                                            Typed{"12.7", 1920, 12}, Typed{"5000", 1920, 1920},
                                            Typed{"99999999999999999999", 1920, 1920},
                                            Typed{"123456", DBL_MAX, 123456}));
+
+struct Edit {
+    const char* name;
+    const char* typed; // over the selected width; \b is Backspace
+    const char* shows;
+    Messages messages;
+};
+
+void PrintTo(const Edit& e, std::ostream* os) {
+    *os << e.name;
+}
+
+class WidthFieldEdit : public ResizePanelTest, public ::testing::WithParamInterface<Edit> {};
+
+// Typed over the selected width, then Return: a number goes to the rules above; text that is no
+// number is refused, the last width stays and is captured.
+TEST_P(WidthFieldEdit, CommitsNumbersOnly) {
+    panel->window()->show();
+    QLineEdit* field = panel->widthField();
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QString::fromLatin1(GetParam().typed));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(field->text(), QString::fromLatin1(GetParam().shows));
+    EXPECT_EQ(delegate.messages, GetParam().messages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ResizePanel, WidthFieldEdit,
+    ::testing::Values(Edit{"Number", "640", "640", {"size 640x300", "capture"}},
+                      Edit{"Zero", "0", "1", {"size 1x300", "capture"}},
+                      Edit{"Fraction", "12.7", "12", {"size 12x300", "capture"}},
+                      Edit{"Letters", "abc", "400", {"capture"}},
+                      Edit{"StrayLetterInANumber", "6k4", "64", {"size 64x300", "capture"}},
+                      Edit{"Emptied", "\b", "400", {"capture"}},
+                      Edit{"NoNumberYet", "-", "400", {"capture"}}),
+    glimra::test::caseName);
 
 struct LockedCase {
     CGSize lockedAt;

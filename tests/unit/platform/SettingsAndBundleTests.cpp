@@ -57,6 +57,52 @@ TEST_F(UserDefaultsTest, ValuesOfTheWrongKindReadAsFalseAndZero) {
     EXPECT_EQ(defaults.integerForKey("Num"), 3);
 }
 
+// Values that cannot be saved say so in one line, and why; they hold for the rest of the run. Values
+// that are saved say nothing and are there for the next run.
+struct SettingsFolder {
+    const char* name;
+    const char* fileInTheWay; // relative to the test's home, which XDG_CONFIG_HOME names unless...
+    const char* configHome;   // ...this is given
+    const char* said;         // nullptr: saved, nothing said
+};
+
+class UnsavedSetting : public UserDefaultsTest, public ::testing::WithParamInterface<SettingsFolder> {};
+
+TEST_P(UnsavedSetting, IsLoggedWithItsCause) {
+    const SettingsFolder& folder = GetParam();
+    if (folder.fileInTheWay)
+        writeFile(home.path() + "/" + folder.fileInTheWay, "not a folder");
+    if (folder.configHome)
+        qputenv("XDG_CONFIG_HOME", (home.path() + "/" + folder.configHome).toUtf8());
+    {
+        UserDefaults defaults(QStringLiteral("test.domain"));
+        testing::internal::CaptureStderr();
+        defaults.setInteger(7, "TimedScreenSnapDelaySeconds");
+        defaults.setBool(true, "StartHelperAtLogin");
+        const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+        EXPECT_TRUE(defaults.boolForKey("StartHelperAtLogin"));
+        if (!folder.said) {
+            EXPECT_TRUE(said.isEmpty()) << said.toStdString();
+        } else {
+            EXPECT_EQ(said.count(QStringLiteral("Could not save")), 1) << said.toStdString();
+            EXPECT_TRUE(
+                said.contains(QStringLiteral("Could not save the setting TimedScreenSnapDelaySeconds in ")))
+                << said.toStdString();
+            EXPECT_TRUE(said.contains(QString::fromUtf8(folder.said).arg(home.path()))) << said.toStdString();
+        }
+    }
+    EXPECT_EQ(UserDefaults(QStringLiteral("test.domain")).integerForKey("TimedScreenSnapDelaySeconds"),
+              folder.said ? 0 : 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(UserDefaultsTest, UnsavedSetting,
+                         ::testing::Values(SettingsFolder{"Saved", nullptr, nullptr, nullptr},
+                                           SettingsFolder{"ConfigHomeIsAFile", "config", "config",
+                                                          "%1/config is a file, not a folder"},
+                                           SettingsFolder{"SettingsFolderIsAFile", "glimra", nullptr,
+                                                          "%1/glimra is a file, not a folder"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Resources stay inside the bundle; a missing or broken Info.plist gives an empty dictionary.
 TEST(Bundle, ReadsInfoPlistAndResourcesAndSurvivesBrokenOnes) {
     QTemporaryDir dir;

@@ -1,12 +1,12 @@
-#include "x11/PixelBufferPool.h"
+#include "pixels/PixelBufferPool.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-using glimra::x11::PixelBuffer;
-using glimra::x11::PixelBufferPool;
+using glimra::PixelBuffer;
+using glimra::PixelBufferPool;
 
 TEST(PixelBufferPool, ImagesOutliveThePoolAndMayDieOnAnyThread) {
     QImage survivor;

@@ -10,16 +10,17 @@
 #include <functional>
 #include <memory>
 
-namespace glimra::x11 {
+namespace glimra {
 
-// Memory an image can live in: anonymous memory, or a shared memory segment the X server writes into.
+// Memory an image can live in: anonymous memory, or memory shared with the display server, which writes
+// the pixels into it.
 class PixelBuffer {
 public:
     virtual ~PixelBuffer() = default;
     virtual uchar* data() const = 0;
     virtual std::size_t capacity() const = 0;
     // The pool is gone, and maybe whatever its owner held: let go of the memory without calling on
-    // anything else (a shared memory segment then leaves its X side to the connection's end).
+    // anything else (memory shared with the display server leaves its server side to the connection's end).
     virtual void orphan() {}
 };
 
@@ -64,4 +65,8 @@ private:
 // Makes a fresh mapping's pages resident in one go (shared memory segments use it too).
 void prefault(void* address, std::size_t bytes);
 
-} // namespace glimra::x11
+// Copies a row of 32-bit pixels whose top byte is undefined (X11 and Wayland's XRGB8888 pad 24 colour
+// bits so) with that byte set to 0xff, as Format_RGB32 wants it. `src` may be `dst`.
+void copyOpaque(const uchar* src, uchar* dst, int width);
+
+} // namespace glimra

@@ -1,0 +1,170 @@
+// The portal road against a portal of the test's own on the session bus: an answer with a file, a
+// refusal, silence and a late answer. The desktop's real portal is driven in OutputCopierTests.
+
+#include "WaylandTestKit.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+
+using namespace glimra::test;
+using namespace glimra::wayland;
+
+namespace {
+
+const QString kService = QStringLiteral("app.glimra.test.Portal");
+
+enum class Behaviour { Answer, Cancel, Refuse, Silent, Late };
+
+// org.freedesktop.portal.Screenshot as the test wants it to behave.
+class FakePortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Screenshot")
+public:
+    FakePortal(BusClient& bus, Behaviour behaviour, QString file)
+        : bus_(bus), behaviour_(behaviour), file_(std::move(file)) {}
+    int calls = 0;
+    QString requestPath;
+
+    void respond(uint code) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            requestPath, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+        signal << code << QVariantMap{{QStringLiteral("uri"), QUrl::fromLocalFile(file_).toString()}};
+        bus_.connection().send(signal);
+    }
+
+public slots:
+    QDBusObjectPath Screenshot(const QString&, const QVariantMap& options, const QDBusMessage& message) {
+        ++calls;
+        QString sender = message.service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+        requestPath = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                          .arg(sender, options.value(QStringLiteral("handle_token")).toString());
+        if (options.value(QStringLiteral("interactive")).toBool() ||
+            options.value(QStringLiteral("modal")).toBool())
+            return QDBusObjectPath(requestPath); // asked wrongly: never answered
+        switch (behaviour_) {
+        case Behaviour::Answer:
+            QTimer::singleShot(50, this, [this] { respond(0); });
+            break;
+        case Behaviour::Cancel:
+            QTimer::singleShot(50, this, [this] { respond(1); });
+            break;
+        case Behaviour::Refuse:
+            QTimer::singleShot(50, this, [this] { respond(2); });
+            break;
+        case Behaviour::Silent:
+        case Behaviour::Late:
+            break;
+        }
+        return QDBusObjectPath(requestPath);
+    }
+
+private:
+    BusClient& bus_;
+    Behaviour behaviour_;
+    QString file_;
+};
+
+// The layout as the copier sees it without a Wayland connection, and the device pixels each screen
+// should come out with: patternImage from the screen's position at twice its logical size.
+struct Layout {
+    std::vector<OutputInfo> outputs;
+    QImage whole; // the layout at scale 2, each screen's picture stretched into it
+};
+
+Layout screensAtScaleTwo() {
+    Layout l;
+    QRect box;
+    for (const QScreen* s : QGuiApplication::screens())
+        box = box.united(s->geometry());
+    l.whole = QImage(box.size() * 2, QImage::Format_RGB32);
+    QPainter p(&l.whole);
+    for (const QScreen* s : QGuiApplication::screens()) {
+        OutputInfo o;
+        o.name = s->name();
+        o.logical = s->geometry();
+        o.modeSize = (QSizeF(o.logical.size()) * s->devicePixelRatio()).toSize();
+        l.outputs.push_back(o);
+        p.drawImage(QRect((o.logical.topLeft() - box.topLeft()) * 2, o.logical.size() * 2),
+                    patternImage(o.modeSize).scaled(o.logical.size() * 2)); // whole blocks of pixels
+    }
+    return l;
+}
+
+struct PortalCase {
+    const char* name;
+    Behaviour behaviour;
+};
+
+class Portal : public ::testing::TestWithParam<PortalCase> {};
+
+TEST_P(Portal, AnswersFailuresAndSilence) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Screenshot.png"));
+    const Layout layout = screensAtScaleTwo();
+    ASSERT_TRUE(layout.whole.save(file));
+    BusClient bus;
+    FakePortal fake(bus, GetParam().behaviour, file);
+    ASSERT_TRUE(bus.connection().registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &fake,
+                                                QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(bus.ownName(kService));
+
+    CopierOptions options;
+    options.portalService = kService;
+    const bool silent = GetParam().behaviour == Behaviour::Silent || GetParam().behaviour == Behaviour::Late;
+    options.portalTimeout = std::chrono::milliseconds(silent ? 600 : 5000);
+    std::unique_ptr<OutputCopier> copier = makePortalCopier(nullptr, options);
+    int ticks = 0; // the event loop runs on while the portal thinks
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+
+    QElapsedTimer clock;
+    clock.start();
+    const CopyResult r = copyOutputs(*copier);
+    const qint64 took = clock.elapsed();
+    EXPECT_EQ(fake.calls, 1);
+    EXPECT_EQ(r.calls, 1);
+    if (silent) {
+        EXPECT_GE(took, 600);
+        EXPECT_GE(ticks, 8);
+    } else {
+        EXPECT_LT(took, 5000) << "the answer was not taken";
+    }
+    if (GetParam().behaviour == Behaviour::Answer) {
+        ASSERT_EQ(r.images.size(), layout.outputs.size());
+        for (std::size_t i = 0; i < r.images.size(); ++i) {
+            EXPECT_EQ(r.images[i].name, layout.outputs[i].name);
+            EXPECT_EQ(r.images[i].logical, layout.outputs[i].logical);
+            EXPECT_TRUE(showsPattern(r.images[i].image, QRect(QPoint(), layout.outputs[i].modeSize)));
+        }
+        EXPECT_FALSE(QFile::exists(file)) << "the portal's file was kept";
+    } else {
+        EXPECT_TRUE(r.images.empty());
+    }
+    if (GetParam().behaviour == Behaviour::Late) {
+        copier.reset(); // the request waits on alone
+        fake.respond(0);
+        EXPECT_TRUE(waitUntil([&] { return !QFile::exists(file); }, 3000)) << "a late answer's file was kept";
+        EXPECT_EQ(r.calls, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, Portal,
+                         ::testing::Values(PortalCase{"Answer", Behaviour::Answer},
+                                           PortalCase{"Cancel", Behaviour::Cancel},
+                                           PortalCase{"Refuse", Behaviour::Refuse},
+                                           PortalCase{"Silent", Behaviour::Silent},
+                                           PortalCase{"Late", Behaviour::Late}),
+                         caseName);
+
+} // namespace
+
+#include "PortalTests.moc"

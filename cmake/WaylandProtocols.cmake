@@ -1,13 +1,22 @@
-# Code for Wayland protocols, generated at build time with wayland-scanner.
+# Wayland clients: libwayland-client (PkgConfig::WAYLAND_CLIENT) and the code wayland-scanner generates
+# from protocol XML. Protocols that wayland-protocols ships are found under
+# ${GLIMRA_WAYLAND_PROTOCOLS_DIR}.
 #
 #   glimra_wayland_protocol(<target> [SERVER] <xml> [<xml>...])
 #
 # For each protocol file writes <name>-client-protocol.h and <name>-protocol.c (private code) into the
-# build tree, adds them to <target> and the folder to its include path. <name> is the file's name
-# without .xml; a relative path is taken from the calling folder. With SERVER only
-# <name>-server-protocol.h is written (for test compositors): the interfaces' code comes from a
-# library that has the client side, so it is defined once.
-find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
+# build tree, adds them to <target> and the folder to its include path, and links <target> with
+# libwayland-client. <name> is the file's name without .xml; a relative path is taken from the calling
+# folder. With SERVER only <name>-server-protocol.h is written (for test compositors): the interfaces'
+# code comes from a library that has the client side, so it is defined once.
+include_guard(GLOBAL)
+pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET GLOBAL wayland-client)
+pkg_get_variable(GLIMRA_WAYLAND_PROTOCOLS_DIR wayland-protocols pkgdatadir)
+if(NOT GLIMRA_WAYLAND_PROTOCOLS_DIR)
+  message(FATAL_ERROR "wayland-protocols not found (package wayland-protocols)")
+endif()
+pkg_get_variable(_glimra_wayland_scanner wayland-scanner wayland_scanner)
+find_program(WAYLAND_SCANNER NAMES wayland-scanner HINTS "${_glimra_wayland_scanner}" REQUIRED)
 
 function(glimra_wayland_protocol target)
   set(xmls ${ARGN})
@@ -36,4 +45,7 @@ function(glimra_wayland_protocol target)
     endif()
   endforeach()
   target_include_directories(${target} PUBLIC "${out_dir}")
+  if(side STREQUAL "client")
+    target_link_libraries(${target} PUBLIC PkgConfig::WAYLAND_CLIENT)
+  endif()
 endfunction()

@@ -1,0 +1,244 @@
+# Shared shell functions: a private headless Wayland session for tests and the unprivileged user it
+# runs as when the caller is root (sway refuses to run as root). Sourced by scripts/test and
+# scripts/with-session.
+#
+# The session: headless sway (software rendering, no XWayland) with one output per entry of the
+# output list, laid out left to right; a wallpaper of known pixels on each output (swaybg); a private
+# session bus with PipeWire, WirePlumber and the desktop portal with its wlroots backend. Everything
+# is a child of the calling shell and stopped by PID.
+
+GLIMRA_WAYLAND_USER=glimra-test
+# Outputs left to right, each WIDTHxHEIGHT@SCALE in device pixels (HEADLESS-1, HEADLESS-2, ...).
+GLIMRA_WAYLAND_DEFAULT_OUTPUTS="1920x1080@1 1280x720@2"
+# Bump when the wallpaper recipe changes, so cached pictures are made anew.
+GLIMRA_WAYLAND_WALLPAPER_RECIPE=1
+
+GLIMRA_WAYLAND_PIDS=()
+GLIMRA_WAYLAND_DIR=""
+
+_glimra_wayland_log() { echo "wayland session: $*" >&2; }
+
+# Waits up to $1 tenths of a second for the command after it to succeed.
+_glimra_wayland_until() {
+  local tenths="$1" i
+  shift
+  for ((i = 0; i < tenths * 2; i++)); do
+    "$@" && return 0
+    sleep 0.05
+  done
+  "$@"
+}
+
+_glimra_wayland_name_owned() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
+}
+
+# ---- Root: the unprivileged user and its access to the tree ----
+
+# Creates the test user unless it exists (a system user with a home of its own).
+glimra_wayland_user_ensure() {
+  id -u "$GLIMRA_WAYLAND_USER" >/dev/null 2>&1 && return 0
+  useradd --system --user-group --create-home --home-dir "/var/lib/$GLIMRA_WAYLAND_USER" \
+    --shell /usr/sbin/nologin "$GLIMRA_WAYLAND_USER" 2>/dev/null
+  # Another run may have created it meanwhile.
+  id -u "$GLIMRA_WAYLAND_USER" >/dev/null 2>&1 || { _glimra_wayland_log "cannot create user $GLIMRA_WAYLAND_USER"; return 1; }
+}
+
+_glimra_wayland_as_user_test() {
+  setpriv --reuid="$GLIMRA_WAYLAND_USER" --regid="$GLIMRA_WAYLAND_USER" --init-groups test "$@"
+}
+
+# Lets the test user reach and read the source tree SRC and write in its build trees (build*/: ctest
+# writes its logs and the test lists it discovers there). Access goes through ACL entries of that one
+# user, so the owners and modes stay as they are (the tree may lie under a private home, /root).
+glimra_wayland_grant_tree() {
+  local src="$1" dir="$1" build
+  while [ "$dir" != / ]; do
+    dir="$(dirname "$dir")"
+    _glimra_wayland_as_user_test -x "$dir" || setfacl -m "u:$GLIMRA_WAYLAND_USER:x" "$dir" || return 1
+  done
+  _glimra_wayland_as_user_test -r "$src/scripts/with-session" -a -x "$src/scripts" ||
+    setfacl -R -m "u:$GLIMRA_WAYLAND_USER:rX" "$src" || return 1
+  for build in "$src"/build*/; do
+    [ -d "$build" ] || continue
+    setfacl -R -m "u:$GLIMRA_WAYLAND_USER:rwX" -m "d:u:$GLIMRA_WAYLAND_USER:rwX" "$build" || return 1
+  done
+}
+
+# The portal's wlroots backend writes every screenshot to this fixed path, whoever asks.
+GLIMRA_WAYLAND_PORTAL_FILE=/tmp/out.png
+
+# A screenshot another user's session left at the portal's fixed path would make every portal
+# screenshot of the test user fail: remove it.
+glimra_wayland_clear_portal_file() {
+  local owner
+  owner="$(stat -c %U "$GLIMRA_WAYLAND_PORTAL_FILE" 2>/dev/null)" || return 0
+  [ "$owner" = "$GLIMRA_WAYLAND_USER" ] && return 0
+  _glimra_wayland_log "removing $GLIMRA_WAYLAND_PORTAL_FILE left by $owner (the portal writes its screenshots there)"
+  rm -f "$GLIMRA_WAYLAND_PORTAL_FILE"
+}
+
+# Runs the command as the test user with the caller's environment, minus what belongs to the
+# caller's own session; replaces the calling shell.
+glimra_wayland_exec_as_user() {
+  local home
+  home="$(getent passwd "$GLIMRA_WAYLAND_USER" | cut -d: -f6)"
+  exec setpriv --reuid="$GLIMRA_WAYLAND_USER" --regid="$GLIMRA_WAYLAND_USER" --init-groups \
+    env -u XDG_RUNTIME_DIR -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u XAUTHORITY \
+    HOME="$home" USER="$GLIMRA_WAYLAND_USER" LOGNAME="$GLIMRA_WAYLAND_USER" "$@"
+}
+
+# ---- Wallpapers ----
+
+# Writes a busy, non-repeating picture of WIDTHxHEIGHT to FILE: seeded noise (a different seed per
+# variant) over a red ramp left to right and a green one top to bottom, so offsets, scales and flips
+# all show and a person can still tell where a piece came from.
+glimra_wayland_make_wallpaper() {
+  local size="$1" variant="$2" file="$3"
+  local w="${size%x*}" h="${size#*x}" key
+  key="$(printf '%032x' "$((variant + 1))")"
+  openssl enc -aes-128-ctr -nosalt -K "$key" -iv 00000000000000000000000000000000 </dev/zero 2>/dev/null |
+    head -c "$((w * h * 3))" |
+    convert -size "${w}x${h}" -depth 8 rgb:- \
+      \( -size "${h}x${w}" gradient:'#f00'-'#000' -rotate 90 \
+         -size "${w}x${h}" gradient:'#000'-'#0f0' -compose plus -composite \) \
+      -compose blend -define compose:args=50,50 -composite \
+      -define png:compression-level=1 -define png:exclude-chunks=date,time "PNG24:$file.part" &&
+    mv "$file.part" "$file"
+}
+
+# The wallpaper of that size and variant, made once per user and kept in the cache.
+_glimra_wayland_wallpaper() {
+  local size="$1" variant="$2" cache="${XDG_CACHE_HOME:-$HOME/.cache}/glimra-test-wallpapers"
+  mkdir -p "$cache" 2>/dev/null && [ -w "$cache" ] || cache="$GLIMRA_WAYLAND_DIR"
+  local file="$cache/r$GLIMRA_WAYLAND_WALLPAPER_RECIPE-$size-$variant.png"
+  [ -s "$file" ] || glimra_wayland_make_wallpaper "$size" "$variant" "$file" || return 1
+  echo "$file"
+}
+
+# Whether the output NAME shows its wallpaper: a 16x16 piece at (X, Y) (logical, on the layout)
+# copied from the screen matches the one cut from the picture.
+_glimra_wayland_shows_wallpaper() {
+  local name="$1" x="$2" y="$3" scale="$4"
+  cmp -s <(grim -g "$x,$y 16x16" -t ppm - 2>/dev/null | tail -c "$((16 * scale * 16 * scale * 3))") \
+    "$GLIMRA_WAYLAND_DIR/probe-$name.rgb"
+}
+
+# ---- The session ----
+
+# Starts the session with the outputs given (GLIMRA_WAYLAND_DEFAULT_OUTPUTS when empty) and exports
+# WAYLAND_DISPLAY, XDG_RUNTIME_DIR, SWAYSOCK, DBUS_SESSION_BUS_ADDRESS, XDG_SESSION_TYPE,
+# XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM (DISPLAY unset), and for tests GLIMRA_WAYLAND_OUTPUTS (the
+# output list) and GLIMRA_WAYLAND_WALLPAPERS (a folder with NAME.png, each output's wallpaper in
+# device pixels).
+glimra_wayland_session_start() {
+  local outputs="${1:-$GLIMRA_WAYLAND_DEFAULT_OUTPUTS}" started="$EPOCHREALTIME"
+  if [ "$(id -u)" -eq 0 ]; then
+    _glimra_wayland_log "sway does not run as root: start the session as an unprivileged user"
+    return 1
+  fi
+  GLIMRA_WAYLAND_DIR="$(mktemp -d /tmp/glimra-wayland.XXXXXX)" || return 1
+  local d="$GLIMRA_WAYLAND_DIR" i=0 x=0 spec size scale w h
+  mkdir -m 700 "$d/run" && mkdir "$d/wallpapers" "$d/state" || return 1
+  unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET SWAYSOCK
+  export XDG_RUNTIME_DIR="$d/run"
+
+  # The outputs: sway's configuration, the wallpapers and the pieces to recognise them by.
+  local names=() probes=() swaybg=(swaybg)
+  printf 'xwayland disable\ndefault_border none\n' >"$d/sway.conf"
+  for spec in $outputs; do
+    size="${spec%@*}" scale="${spec#*@}"
+    [ "$scale" = "$spec" ] && scale=1
+    w="${size%x*}" h="${size#*x}"
+    if ! [[ "$w" =~ ^[0-9]+$ && "$h" =~ ^[0-9]+$ && "$scale" =~ ^[1-9]$ ]] ||
+      ((w % scale || h % scale || w < 64 || h < 64)); then
+      _glimra_wayland_log "bad output '$spec': want WIDTHxHEIGHT@SCALE, sizes divisible by the integer scale"
+      return 1
+    fi
+    i=$((i + 1))
+    names+=("HEADLESS-$i")
+    echo "output HEADLESS-$i resolution $size position $x,0 scale $scale" >>"$d/sway.conf"
+    local wallpaper
+    wallpaper="$(_glimra_wayland_wallpaper "$size" "$i")" || { _glimra_wayland_log "cannot make a wallpaper"; return 1; }
+    cp "$wallpaper" "$d/wallpapers/HEADLESS-$i.png"
+    swaybg+=(-o "HEADLESS-$i" -i "$d/wallpapers/HEADLESS-$i.png" -m center)
+    # The piece to recognise it by, from the middle of the output.
+    probes+=("$((x + w / scale / 2)) $((h / scale / 2)) $scale")
+    convert "$wallpaper" -crop "$((16 * scale))x$((16 * scale))+$((w / scale / 2 * scale))+$((h / scale / 2 * scale))" \
+      +repage -depth 8 "rgb:$d/probe-HEADLESS-$i.rgb" || return 1
+    x=$((x + w / scale))
+  done
+  [ "$i" -gt 0 ] || { _glimra_wayland_log "no outputs"; return 1; }
+
+  # A session bus that starts none of the services installed on this machine: every service the
+  # session offers is started below, and an installed helper must not answer in the one under test.
+  sed -e 's|<standard_session_servicedirs */>||' /usr/share/dbus-1/session.conf >"$d/bus.conf"
+  dbus-daemon --config-file="$d/bus.conf" --nofork --nosyslog --address="unix:path=$d/bus" \
+    --print-address=4 4>"$d/bus-address" >"$d/dbus.log" 2>&1 &
+  GLIMRA_WAYLAND_PIDS+=($!)
+
+  WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS="$i" WLR_LIBINPUT_NO_DEVICES=1 \
+    sway -c "$d/sway.conf" >"$d/sway.log" 2>&1 &
+  local sway=$!
+  GLIMRA_WAYLAND_PIDS+=($sway)
+  # PipeWire needs neither the bus nor sway to start; the portal's backend needs it.
+  XDG_STATE_HOME="$d/state" pipewire >"$d/pipewire.log" 2>&1 &
+  GLIMRA_WAYLAND_PIDS+=($!)
+
+  _glimra_wayland_until 50 test -s "$d/bus-address" ||
+    { _glimra_wayland_log "the session bus did not start"; cat "$d/dbus.log" >&2; return 1; }
+  export DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$d/bus-address")"
+  export SWAYSOCK="$XDG_RUNTIME_DIR/sway-ipc.$(id -u).$sway.sock"
+  if ! _glimra_wayland_until 100 swaymsg -q -t get_version 2>/dev/null; then
+    _glimra_wayland_log "sway did not start"
+    cat "$d/sway.log" >&2
+    return 1
+  fi
+  local socket
+  for socket in "$XDG_RUNTIME_DIR"/wayland-*; do
+    case "$socket" in *.lock) ;; *) export WAYLAND_DISPLAY="${socket##*/}" ;; esac
+  done
+  export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway QT_QPA_PLATFORM=wayland
+  export GLIMRA_WAYLAND_OUTPUTS="$outputs" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
+
+  "${swaybg[@]}" >"$d/swaybg.log" 2>&1 &
+  GLIMRA_WAYLAND_PIDS+=($!)
+
+  _glimra_wayland_until 50 test -S "$XDG_RUNTIME_DIR/pipewire-0" ||
+    { _glimra_wayland_log "PipeWire did not start"; cat "$d/pipewire.log" >&2; return 1; }
+  XDG_STATE_HOME="$d/state" wireplumber >"$d/wireplumber.log" 2>&1 &
+  GLIMRA_WAYLAND_PIDS+=($!)
+  /usr/libexec/xdg-desktop-portal-wlr >"$d/portal-wlr.log" 2>&1 &
+  GLIMRA_WAYLAND_PIDS+=($!)
+  _glimra_wayland_until 100 _glimra_wayland_name_owned org.freedesktop.impl.portal.desktop.wlr ||
+    { _glimra_wayland_log "the portal's wlroots backend did not start"; cat "$d/portal-wlr.log" >&2; return 1; }
+  /usr/libexec/xdg-desktop-portal >"$d/portal.log" 2>&1 &
+  GLIMRA_WAYLAND_PIDS+=($!)
+  _glimra_wayland_until 100 _glimra_wayland_name_owned org.freedesktop.portal.Desktop ||
+    { _glimra_wayland_log "the desktop portal did not start"; cat "$d/portal.log" >&2; return 1; }
+
+  for ((i = 0; i < ${#names[@]}; i++)); do
+    _glimra_wayland_until 100 _glimra_wayland_shows_wallpaper "${names[i]}" ${probes[i]} ||
+      { _glimra_wayland_log "${names[i]} does not show its wallpaper"; cat "$d/swaybg.log" >&2; return 1; }
+  done
+  if [ -e "$GLIMRA_WAYLAND_PORTAL_FILE" ] && [ ! -w "$GLIMRA_WAYLAND_PORTAL_FILE" ]; then
+    _glimra_wayland_log "warning: the Screenshot portal will fail: $GLIMRA_WAYLAND_PORTAL_FILE, where it writes, belongs to another user"
+  fi
+  local ms=$(((${EPOCHREALTIME/./} - ${started/./}) / 1000))
+  _glimra_wayland_log "ready in $((ms / 1000)).$(printf %03d $((ms % 1000))) s: sway ($outputs), PipeWire, the portal"
+}
+
+# Stops everything the session started, newest first, and removes its folder.
+glimra_wayland_session_stop() {
+  local i pid
+  for ((i = ${#GLIMRA_WAYLAND_PIDS[@]} - 1; i >= 0; i--)); do
+    pid="${GLIMRA_WAYLAND_PIDS[i]}"
+    kill "$pid" 2>/dev/null || continue
+    _glimra_wayland_until 30 eval "! kill -0 $pid 2>/dev/null" || kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  GLIMRA_WAYLAND_PIDS=()
+  [ -n "$GLIMRA_WAYLAND_DIR" ] && rm -rf "$GLIMRA_WAYLAND_DIR"
+  GLIMRA_WAYLAND_DIR=""
+}

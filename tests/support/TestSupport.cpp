@@ -55,6 +55,11 @@ IsolatedHome::IsolatedHome() : env_(QProcessEnvironment::systemEnvironment()) {
     env_.insert(QStringLiteral("XDG_DATA_HOME"), dataHome());
     env_.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral("cache")));
     env_.insert(QStringLiteral("XDG_PICTURES_DIR"), path(QStringLiteral("pictures")));
+    // A Wayland display named relative to the session's runtime folder stays reachable from this one.
+    const QString wayland = env_.value(QStringLiteral("WAYLAND_DISPLAY"));
+    if (!wayland.isEmpty() && !wayland.startsWith(u'/'))
+        env_.insert(QStringLiteral("WAYLAND_DISPLAY"),
+                    env_.value(QStringLiteral("XDG_RUNTIME_DIR")) + u'/' + wayland);
     env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("runtime")));
 }
 

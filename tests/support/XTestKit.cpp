@@ -91,7 +91,9 @@ int channelDistance(QRgb a, QRgb b) {
 ::testing::AssertionResult showsNear(const QImage& image, const QImage& expected, const QRegion& ignored,
                                      int tolerance) {
     if (image.size() != expected.size())
-        return ::testing::AssertionFailure() << "the sizes differ";
+        return ::testing::AssertionFailure()
+               << "a picture of " << image.width() << "x" << image.height() << " instead of "
+               << expected.width() << "x" << expected.height();
     return shows(
         image, image.rect(), [&](int x, int y) { return expected.pixel(x, y); }, ignored, tolerance);
 }

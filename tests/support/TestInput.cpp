@@ -1,0 +1,43 @@
+#include "TestInput.h"
+
+#include "WaylandKit.h"
+#include "XTestKit.h"
+
+namespace glimra::test {
+
+void TestInput::type(std::initializer_list<uint32_t> modifiers, uint32_t keysym) {
+    for (bool press : {true, false}) {
+        for (uint32_t modifier : modifiers)
+            key(modifier, press);
+        key(keysym, press);
+    }
+}
+
+void TestInput::click(int x, int y, uint8_t number) {
+    motion(x, y);
+    button(number, true);
+    button(number, false);
+}
+
+namespace {
+
+class X11Input final : public TestInput {
+public:
+    bool ok() const override { return x_.ok(); }
+    void key(uint32_t keysym, bool press) override { x_.pressCode(x_.keycode(keysym), press); }
+    void motion(int x, int y) override { x_.motion(x, y); }
+    void button(uint8_t number, bool press) override { x_.button(number, press); }
+
+private:
+    XClient x_;
+};
+
+} // namespace
+
+std::unique_ptr<TestInput> sessionInput() {
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return std::make_unique<WaylandInput>();
+    return std::make_unique<X11Input>();
+}
+
+} // namespace glimra::test

@@ -1,0 +1,272 @@
+#include "WaylandKit.h"
+
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
+
+#include <QProcess>
+#include <QRect>
+
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace glimra::test {
+
+namespace {
+
+template <auto destroy> struct Deleter {
+    template <typename T> void operator()(T* p) const { destroy(p); }
+};
+template <typename T, auto destroy> using Owned = std::unique_ptr<T, Deleter<destroy>>;
+
+uint32_t milliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint32_t(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
+
+} // namespace
+
+struct WaylandInput::Connection {
+    struct Output {
+        Owned<wl_output, wl_output_destroy> output;
+        Owned<zxdg_output_v1, zxdg_output_v1_destroy> logical;
+        QRect rect;
+    };
+
+    // Declared in the order of making, so that each object goes before the ones it was made from.
+    Owned<wl_display, wl_display_disconnect> display;
+    Owned<wl_registry, wl_registry_destroy> registry;
+    Owned<wl_seat, wl_seat_destroy> seat;
+    Owned<zxdg_output_manager_v1, zxdg_output_manager_v1_destroy> outputManager;
+    Owned<zwp_virtual_keyboard_manager_v1, zwp_virtual_keyboard_manager_v1_destroy> keyboards;
+    Owned<zwlr_virtual_pointer_manager_v1, zwlr_virtual_pointer_manager_v1_destroy> pointers;
+    std::vector<std::unique_ptr<Output>> outputs; // the listeners hold their addresses
+    Owned<zwp_virtual_keyboard_v1, zwp_virtual_keyboard_v1_destroy> keyboard;
+    Owned<zwlr_virtual_pointer_v1, zwlr_virtual_pointer_v1_destroy> pointer;
+    Owned<xkb_context, xkb_context_unref> context;
+    Owned<xkb_keymap, xkb_keymap_unref> keymap;
+    Owned<xkb_state, xkb_state_unref> state;
+    xkb_mod_mask_t sentModifiers[3] = {};
+    bool failed = false;
+
+    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                       uint32_t version) {
+        auto* c = static_cast<Connection*>(data);
+        const auto bind = [&](const wl_interface& wanted, uint32_t atMost) {
+            return wl_registry_bind(registry, name, &wanted, std::min(version, atMost));
+        };
+        if (!strcmp(interface, wl_seat_interface.name) && !c->seat)
+            c->seat.reset(static_cast<wl_seat*>(bind(wl_seat_interface, 1)));
+        else if (!strcmp(interface, wl_output_interface.name)) {
+            c->outputs.push_back(std::make_unique<Output>());
+            c->outputs.back()->output.reset(static_cast<wl_output*>(bind(wl_output_interface, 1)));
+        } else if (!strcmp(interface, zxdg_output_manager_v1_interface.name))
+            c->outputManager.reset(
+                static_cast<zxdg_output_manager_v1*>(bind(zxdg_output_manager_v1_interface, 2)));
+        else if (!strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name))
+            c->keyboards.reset(static_cast<zwp_virtual_keyboard_manager_v1*>(
+                bind(zwp_virtual_keyboard_manager_v1_interface, 1)));
+        else if (!strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name))
+            c->pointers.reset(static_cast<zwlr_virtual_pointer_manager_v1*>(
+                bind(zwlr_virtual_pointer_manager_v1_interface, 1)));
+    }
+    static void globalRemove(void*, wl_registry*, uint32_t) {}
+    static constexpr wl_registry_listener registryListener{global, globalRemove};
+
+    static void position(void* data, zxdg_output_v1*, int32_t x, int32_t y) {
+        static_cast<Output*>(data)->rect.moveTo(x, y);
+    }
+    static void size(void* data, zxdg_output_v1*, int32_t width, int32_t height) {
+        static_cast<Output*>(data)->rect.setSize({width, height});
+    }
+    static void done(void*, zxdg_output_v1*) {}
+    static void text(void*, zxdg_output_v1*, const char*) {}
+    static constexpr zxdg_output_v1_listener outputListener{position, size, done, text, text};
+
+    // Waits until the compositor has carried out every request so far; a protocol error fails the test.
+    void sync() {
+        if (failed)
+            return;
+        if (wl_display_roundtrip(display.get()) < 0) {
+            failed = true;
+            ADD_FAILURE() << "the Wayland connection of the virtual input devices broke: "
+                          << strerror(wl_display_get_error(display.get()));
+        }
+    }
+
+    bool uploadKeymap() {
+        context.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+        const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
+        keymap.reset(context ? xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS)
+                             : nullptr);
+        if (!keymap)
+            return false;
+        state.reset(xkb_state_new(keymap.get()));
+        const std::unique_ptr<char, decltype(&free)> text(
+            xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1), &free);
+        const size_t size = strlen(text.get()) + 1;
+        const int fd = memfd_create("glimra-test-keymap", MFD_CLOEXEC);
+        if (fd < 0 || write(fd, text.get(), size) != ssize_t(size)) {
+            if (fd >= 0)
+                close(fd);
+            return false;
+        }
+        keyboard.reset(zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards.get(), seat.get()));
+        zwp_virtual_keyboard_v1_keymap(keyboard.get(), WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, uint32_t(size));
+        close(fd); // the request carries a copy
+        return true;
+    }
+
+    // The key that gives keysym at the lowest shift level, as XKeysymToKeycode finds it.
+    xkb_keycode_t code(xkb_keysym_t keysym) const {
+        const xkb_keycode_t first = xkb_keymap_min_keycode(keymap.get()),
+                            last = xkb_keymap_max_keycode(keymap.get());
+        for (xkb_level_index_t level = 0; level < 4; ++level)
+            for (xkb_keycode_t key = first; key <= last; ++key) {
+                const xkb_keysym_t* syms = nullptr;
+                const int n = xkb_keymap_key_get_syms_by_level(keymap.get(), key, 0, level, &syms);
+                if (std::find(syms, syms + std::max(n, 0), keysym) != syms + std::max(n, 0))
+                    return key;
+            }
+        return XKB_KEYCODE_INVALID;
+    }
+
+    QRect layout() const {
+        QRect box;
+        for (const auto& output : outputs)
+            box |= output->rect;
+        return box;
+    }
+};
+
+WaylandInput::WaylandInput(const QString& display) : c_(std::make_unique<Connection>()) {
+    c_->display.reset(wl_display_connect(display.isEmpty() ? nullptr : display.toLocal8Bit().constData()));
+    if (!c_->display) {
+        ADD_FAILURE() << "no Wayland display to connect to";
+        c_->failed = true;
+        return;
+    }
+    c_->registry.reset(wl_display_get_registry(c_->display.get()));
+    wl_registry_add_listener(c_->registry.get(), &Connection::registryListener, c_.get());
+    wl_display_roundtrip(c_->display.get());
+    if (!c_->seat || !c_->outputManager || !c_->keyboards || !c_->pointers) {
+        ADD_FAILURE()
+            << "the compositor lacks a seat, xdg-output or the virtual keyboard and pointer protocols";
+        c_->failed = true;
+        return;
+    }
+    for (auto& output : c_->outputs) {
+        output->logical.reset(
+            zxdg_output_manager_v1_get_xdg_output(c_->outputManager.get(), output->output.get()));
+        zxdg_output_v1_add_listener(output->logical.get(), &Connection::outputListener, output.get());
+    }
+    if (!c_->uploadKeymap()) {
+        ADD_FAILURE() << "could not make the us keymap";
+        c_->failed = true;
+        return;
+    }
+    c_->pointer.reset(
+        zwlr_virtual_pointer_manager_v1_create_virtual_pointer(c_->pointers.get(), c_->seat.get()));
+    c_->sync();
+}
+
+WaylandInput::~WaylandInput() = default;
+
+bool WaylandInput::ok() const {
+    return !c_->failed;
+}
+
+void WaylandInput::key(uint32_t keysym, bool press) {
+    if (!ok())
+        return;
+    const xkb_keycode_t code = c_->code(keysym);
+    if (code == XKB_KEYCODE_INVALID) {
+        ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the us layout";
+        return;
+    }
+    zwp_virtual_keyboard_v1_key(c_->keyboard.get(), milliseconds(), code - 8,
+                                press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    // The compositor takes the modifiers from the keyboard's client, not from its keys.
+    xkb_state_update_key(c_->state.get(), code, press ? XKB_KEY_DOWN : XKB_KEY_UP);
+    const xkb_mod_mask_t now[3] = {xkb_state_serialize_mods(c_->state.get(), XKB_STATE_MODS_DEPRESSED),
+                                   xkb_state_serialize_mods(c_->state.get(), XKB_STATE_MODS_LATCHED),
+                                   xkb_state_serialize_mods(c_->state.get(), XKB_STATE_MODS_LOCKED)};
+    if (memcmp(now, c_->sentModifiers, sizeof now) != 0) {
+        zwp_virtual_keyboard_v1_modifiers(
+            c_->keyboard.get(), now[0], now[1], now[2],
+            xkb_state_serialize_layout(c_->state.get(), XKB_STATE_LAYOUT_EFFECTIVE));
+        memcpy(c_->sentModifiers, now, sizeof now);
+    }
+    c_->sync();
+}
+
+void WaylandInput::motion(int x, int y) {
+    if (!ok())
+        return;
+    // Absolute motion spans the whole layout: 0 is its left (top) edge, the extent its right (bottom) one.
+    const QRect layout = c_->layout();
+    if (!layout.contains(x, y)) {
+        ADD_FAILURE() << "(" << x << ", " << y << ") lies outside the outputs";
+        return;
+    }
+    zwlr_virtual_pointer_v1_motion_absolute(c_->pointer.get(), milliseconds(), uint32_t(x - layout.x()),
+                                            uint32_t(y - layout.y()), uint32_t(layout.width()),
+                                            uint32_t(layout.height()));
+    zwlr_virtual_pointer_v1_frame(c_->pointer.get());
+    c_->sync();
+}
+
+void WaylandInput::button(uint8_t number, bool press) {
+    if (!ok())
+        return;
+    const uint32_t time = milliseconds();
+    if (number == 4 || number == 5) {
+        if (press) {
+            const int steps = number == 4 ? -1 : 1;
+            zwlr_virtual_pointer_v1_axis_source(c_->pointer.get(), WL_POINTER_AXIS_SOURCE_WHEEL);
+            zwlr_virtual_pointer_v1_axis_discrete(c_->pointer.get(), time, WL_POINTER_AXIS_VERTICAL_SCROLL,
+                                                  wl_fixed_from_int(15 * steps), steps);
+        }
+    } else {
+        static constexpr uint32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
+        if (number < 1 || number > 3) {
+            ADD_FAILURE() << "no pointer button " << int(number);
+            return;
+        }
+        zwlr_virtual_pointer_v1_button(c_->pointer.get(), time, codes[number - 1],
+                                       press ? WL_POINTER_BUTTON_STATE_PRESSED
+                                             : WL_POINTER_BUTTON_STATE_RELEASED);
+    }
+    zwlr_virtual_pointer_v1_frame(c_->pointer.get());
+    c_->sync();
+}
+
+QImage outputImage(const QString& name, const QProcessEnvironment& env) {
+    QProcess grim;
+    grim.setProcessEnvironment(env);
+    grim.start(QStringLiteral("grim"), {QStringLiteral("-o"), name, QStringLiteral("-t"),
+                                        QStringLiteral("ppm"), QStringLiteral("-")});
+    if (!grim.waitForFinished(20000) || grim.exitCode() != 0) {
+        ADD_FAILURE() << "grim -o " << name.toStdString() << ": "
+                      << grim.readAllStandardError().toStdString();
+        return QImage();
+    }
+    return QImage::fromData(grim.readAllStandardOutput(), "PPM").convertToFormat(QImage::Format_RGB32);
+}
+
+QImage wallpaper(const QString& name) {
+    return QImage(qEnvironmentVariable("GLIMRA_WAYLAND_WALLPAPERS") + u'/' + name + QStringLiteral(".png"))
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace glimra::test

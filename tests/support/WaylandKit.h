@@ -1,0 +1,43 @@
+#pragma once
+// What integration tests do and observe in the Wayland test session (scripts/with-session --wayland):
+// keys and the pointer through virtual devices, each output's pixels as the compositor shows them,
+// and the wallpaper of known pixels the session puts on each output.
+
+#include "TestInput.h"
+
+#include <QImage>
+#include <QProcessEnvironment>
+#include <QString>
+
+#include <memory>
+
+namespace glimra::test {
+
+// A virtual keyboard (us layout) and a virtual pointer on a connection of their own. Both live as
+// long as the object: a new keyboard makes the compositor hand every client a new keymap.
+class WaylandInput final : public TestInput {
+public:
+    explicit WaylandInput(const QString& display = QString()); // WAYLAND_DISPLAY when empty
+    ~WaylandInput() override;
+    WaylandInput(const WaylandInput&) = delete;
+    WaylandInput& operator=(const WaylandInput&) = delete;
+
+    bool ok() const override;
+    void key(uint32_t keysym, bool press) override;
+    // Over the whole output layout, in logical coordinates.
+    void motion(int x, int y) override;
+    void button(uint8_t number, bool press) override;
+
+private:
+    struct Connection;
+    std::unique_ptr<Connection> c_;
+};
+
+// What the output named name (as QScreen::name()) shows, in device pixels, copied by grim run in env;
+// a null image when that fails.
+QImage outputImage(const QString& name,
+                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
+// The wallpaper the session shows on that output, in device pixels.
+QImage wallpaper(const QString& name);
+
+} // namespace glimra::test

@@ -130,8 +130,9 @@ _glimra_wayland_shows_wallpaper() {
 # Starts the session with the outputs given (GLIMRA_WAYLAND_DEFAULT_OUTPUTS when empty) and exports
 # WAYLAND_DISPLAY, XDG_RUNTIME_DIR, SWAYSOCK, DBUS_SESSION_BUS_ADDRESS, XDG_SESSION_TYPE,
 # XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM (DISPLAY unset), and for tests GLIMRA_WAYLAND_OUTPUTS (the
-# output list) and GLIMRA_WAYLAND_WALLPAPERS (a folder with NAME.png, each output's wallpaper in
-# device pixels).
+# outputs, each as WIDTHxHEIGHT@SCALE), GLIMRA_WAYLAND_WALLPAPERS (a folder with NAME.png, each
+# output's wallpaper in device pixels) and GLIMRA_WAYLAND_DIR (the session's folder, with the logs
+# of what it started).
 glimra_wayland_session_start() {
   local outputs="${1:-$GLIMRA_WAYLAND_DEFAULT_OUTPUTS}" started="$EPOCHREALTIME"
   if [ "$(id -u)" -eq 0 ]; then
@@ -141,11 +142,12 @@ glimra_wayland_session_start() {
   GLIMRA_WAYLAND_DIR="$(mktemp -d /tmp/glimra-wayland.XXXXXX)" || return 1
   local d="$GLIMRA_WAYLAND_DIR" i=0 x=0 spec size scale w h
   mkdir -m 700 "$d/run" && mkdir "$d/wallpapers" "$d/state" || return 1
-  unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET SWAYSOCK
+  # Qt's scale factors come from the outputs alone.
+  unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET SWAYSOCK QT_SCREEN_SCALE_FACTORS QT_SCALE_FACTOR
   export XDG_RUNTIME_DIR="$d/run"
 
   # The outputs: sway's configuration, the wallpapers and the pieces to recognise them by.
-  local names=() probes=() swaybg=(swaybg)
+  local names=() specs=() probes=() swaybg=(swaybg)
   printf 'xwayland disable\ndefault_border none\n' >"$d/sway.conf"
   for spec in $outputs; do
     size="${spec%@*}" scale="${spec#*@}"
@@ -157,7 +159,7 @@ glimra_wayland_session_start() {
       return 1
     fi
     i=$((i + 1))
-    names+=("HEADLESS-$i")
+    names+=("HEADLESS-$i") specs+=("$size@$scale")
     echo "output HEADLESS-$i resolution $size position $x,0 scale $scale" >>"$d/sway.conf"
     local wallpaper
     wallpaper="$(_glimra_wayland_wallpaper "$size" "$i")" || { _glimra_wayland_log "cannot make a wallpaper"; return 1; }
@@ -200,7 +202,7 @@ glimra_wayland_session_start() {
     case "$socket" in *.lock) ;; *) export WAYLAND_DISPLAY="${socket##*/}" ;; esac
   done
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway QT_QPA_PLATFORM=wayland
-  export GLIMRA_WAYLAND_OUTPUTS="$outputs" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
+  export GLIMRA_WAYLAND_OUTPUTS="${specs[*]}" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
 
   "${swaybg[@]}" >"$d/swaybg.log" 2>&1 &
   GLIMRA_WAYLAND_PIDS+=($!)
@@ -226,7 +228,7 @@ glimra_wayland_session_start() {
     _glimra_wayland_log "warning: the Screenshot portal will fail: $GLIMRA_WAYLAND_PORTAL_FILE, where it writes, belongs to another user"
   fi
   local ms=$(((${EPOCHREALTIME/./} - ${started/./}) / 1000))
-  _glimra_wayland_log "ready in $((ms / 1000)).$(printf %03d $((ms % 1000))) s: sway ($outputs), PipeWire, the portal"
+  _glimra_wayland_log "ready in $((ms / 1000)).$(printf %03d $((ms % 1000))) s: sway ($GLIMRA_WAYLAND_OUTPUTS), PipeWire, the portal"
 }
 
 # Stops everything the session started, newest first, and removes its folder.

@@ -17,7 +17,7 @@ public:
     virtual void key(uint32_t keysym, bool press) = 0;
     // The display server's global coordinates: root pixels on X11, logical layout coordinates on Wayland.
     virtual void motion(int x, int y) = 0;
-    // 1 left, 2 middle, 3 right; 4 and 5 turn the wheel up and down.
+    // 1 left, 2 middle, 3 right.
     virtual void button(uint8_t number, bool press) = 0;
 
     // Modifiers down, key down, modifiers up, key up: the release comes with the modifiers already up.

@@ -114,6 +114,8 @@ struct WaylandInput::Connection {
         state.reset(xkb_state_new(keymap.get()));
         const std::unique_ptr<char, decltype(&free)> text(
             xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1), &free);
+        if (!text)
+            return false;
         const size_t size = strlen(text.get()) + 1;
         const int fd = memfd_create("glimra-test-keymap", MFD_CLOEXEC);
         if (fd < 0 || write(fd, text.get(), size) != ssize_t(size)) {
@@ -227,26 +229,16 @@ void WaylandInput::motion(int x, int y) {
 }
 
 void WaylandInput::button(uint8_t number, bool press) {
+    static constexpr uint32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
+    if (number < 1 || number > 3) {
+        ADD_FAILURE() << "no pointer button " << int(number);
+        return;
+    }
     if (!ok())
         return;
-    const uint32_t time = milliseconds();
-    if (number == 4 || number == 5) {
-        if (press) {
-            const int steps = number == 4 ? -1 : 1;
-            zwlr_virtual_pointer_v1_axis_source(c_->pointer.get(), WL_POINTER_AXIS_SOURCE_WHEEL);
-            zwlr_virtual_pointer_v1_axis_discrete(c_->pointer.get(), time, WL_POINTER_AXIS_VERTICAL_SCROLL,
-                                                  wl_fixed_from_int(15 * steps), steps);
-        }
-    } else {
-        static constexpr uint32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
-        if (number < 1 || number > 3) {
-            ADD_FAILURE() << "no pointer button " << int(number);
-            return;
-        }
-        zwlr_virtual_pointer_v1_button(c_->pointer.get(), time, codes[number - 1],
-                                       press ? WL_POINTER_BUTTON_STATE_PRESSED
-                                             : WL_POINTER_BUTTON_STATE_RELEASED);
-    }
+    zwlr_virtual_pointer_v1_button(c_->pointer.get(), milliseconds(), codes[number - 1],
+                                   press ? WL_POINTER_BUTTON_STATE_PRESSED
+                                         : WL_POINTER_BUTTON_STATE_RELEASED);
     zwlr_virtual_pointer_v1_frame(c_->pointer.get());
     c_->sync();
 }

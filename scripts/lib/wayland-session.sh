@@ -140,26 +140,26 @@ glimra_wayland_session_start() {
     return 1
   fi
   GLIMRA_WAYLAND_DIR="$(mktemp -d /tmp/glimra-wayland.XXXXXX)" || return 1
-  local d="$GLIMRA_WAYLAND_DIR" i=0 x=0 spec size scale w h
+  local d="$GLIMRA_WAYLAND_DIR" i=0 x=0 entry size scale w h
   mkdir -m 700 "$d/run" && mkdir "$d/wallpapers" "$d/state" || return 1
   # Qt's scale factors come from the outputs alone.
   unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET SWAYSOCK QT_SCREEN_SCALE_FACTORS QT_SCALE_FACTOR
   export XDG_RUNTIME_DIR="$d/run"
 
   # The outputs: sway's configuration, the wallpapers and the pieces to recognise them by.
-  local names=() specs=() probes=() swaybg=(swaybg)
+  local names=() entries=() probes=() swaybg=(swaybg)
   printf 'xwayland disable\ndefault_border none\n' >"$d/sway.conf"
-  for spec in $outputs; do
-    size="${spec%@*}" scale="${spec#*@}"
-    [ "$scale" = "$spec" ] && scale=1
+  for entry in $outputs; do
+    size="${entry%@*}" scale="${entry#*@}"
+    [ "$scale" = "$entry" ] && scale=1
     w="${size%x*}" h="${size#*x}"
     if ! [[ "$w" =~ ^[0-9]+$ && "$h" =~ ^[0-9]+$ && "$scale" =~ ^[1-9]$ ]] ||
       ((w % scale || h % scale || w < 64 || h < 64)); then
-      _glimra_wayland_log "bad output '$spec': want WIDTHxHEIGHT@SCALE, sizes divisible by the integer scale"
+      _glimra_wayland_log "bad output '$entry': want WIDTHxHEIGHT@SCALE, sizes divisible by the integer scale"
       return 1
     fi
     i=$((i + 1))
-    names+=("HEADLESS-$i") specs+=("$size@$scale")
+    names+=("HEADLESS-$i") entries+=("$size@$scale")
     echo "output HEADLESS-$i resolution $size position $x,0 scale $scale" >>"$d/sway.conf"
     local wallpaper
     wallpaper="$(_glimra_wayland_wallpaper "$size" "$i")" || { _glimra_wayland_log "cannot make a wallpaper"; return 1; }
@@ -202,7 +202,7 @@ glimra_wayland_session_start() {
     case "$socket" in *.lock) ;; *) export WAYLAND_DISPLAY="${socket##*/}" ;; esac
   done
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway QT_QPA_PLATFORM=wayland
-  export GLIMRA_WAYLAND_OUTPUTS="${specs[*]}" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
+  export GLIMRA_WAYLAND_OUTPUTS="${entries[*]}" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
 
   "${swaybg[@]}" >"$d/swaybg.log" 2>&1 &
   GLIMRA_WAYLAND_PIDS+=($!)

@@ -11,11 +11,6 @@ GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils 
   man-db lintian
   sway swaybg grim qt6-wayland pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk
   openssl acl"
-GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils xdotool trayer imagemagick pngcheck
-  xauth xdg-utils desktop-file-utils libglib2.0-bin xcompmgr picom qt6-image-formats-plugins appstream
-  man-db lintian
-  sway swaybg grim qt6-wayland pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk
-  openssl acl"
 
 # Installs whatever of the named packages is missing, with one apt-get run (through sudo when not root).
 glimra_install_missing() {

@@ -147,8 +147,8 @@ glimra_wayland_session_start() {
   export XDG_RUNTIME_DIR="$d/run"
 
   # The outputs: sway's configuration, the wallpapers and the pieces to recognise them by.
-  local names=() entries=() probes=() swaybg=(swaybg)
-  printf 'xwayland disable\ndefault_border none\n' >"$d/sway.conf"
+  local names=() entries=() probes=()
+  printf 'xwayland disable\n' >"$d/sway.conf"
   for entry in $outputs; do
     size="${entry%@*}" scale="${entry#*@}"
     [ "$scale" = "$entry" ] && scale=1
@@ -164,7 +164,9 @@ glimra_wayland_session_start() {
     local wallpaper
     wallpaper="$(_glimra_wayland_wallpaper "$size" "$i")" || { _glimra_wayland_log "cannot make a wallpaper"; return 1; }
     cp "$wallpaper" "$d/wallpapers/HEADLESS-$i.png"
-    swaybg+=(-o "HEADLESS-$i" -i "$d/wallpapers/HEADLESS-$i.png" -m center)
+    # Through sway's own background (it runs swaybg): tests may show another picture for a while with
+    # `output NAME bg FILE MODE` and put this one back.
+    echo "output HEADLESS-$i bg $d/wallpapers/HEADLESS-$i.png center" >>"$d/sway.conf"
     # The piece to recognise it by, from the middle of the output.
     probes+=("$((x + w / scale / 2)) $((h / scale / 2)) $scale")
     convert "$wallpaper" -crop "$((16 * scale))x$((16 * scale))+$((w / scale / 2 * scale))+$((h / scale / 2 * scale))" \
@@ -204,9 +206,6 @@ glimra_wayland_session_start() {
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway QT_QPA_PLATFORM=wayland
   export GLIMRA_WAYLAND_OUTPUTS="${entries[*]}" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
 
-  "${swaybg[@]}" >"$d/swaybg.log" 2>&1 &
-  GLIMRA_WAYLAND_PIDS+=($!)
-
   _glimra_wayland_until 50 test -S "$XDG_RUNTIME_DIR/pipewire-0" ||
     { _glimra_wayland_log "PipeWire did not start"; cat "$d/pipewire.log" >&2; return 1; }
   XDG_STATE_HOME="$d/state" wireplumber >"$d/wireplumber.log" 2>&1 &
@@ -222,7 +221,7 @@ glimra_wayland_session_start() {
 
   for ((i = 0; i < ${#names[@]}; i++)); do
     _glimra_wayland_until 100 _glimra_wayland_shows_wallpaper "${names[i]}" ${probes[i]} ||
-      { _glimra_wayland_log "${names[i]} does not show its wallpaper"; cat "$d/swaybg.log" >&2; return 1; }
+      { _glimra_wayland_log "${names[i]} does not show its wallpaper"; cat "$d/sway.log" >&2; return 1; }
   done
   if [ -e "$GLIMRA_WAYLAND_PORTAL_FILE" ] && [ ! -w "$GLIMRA_WAYLAND_PORTAL_FILE" ]; then
     _glimra_wayland_log "warning: the Screenshot portal will fail: $GLIMRA_WAYLAND_PORTAL_FILE, where it writes, belongs to another user"

@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <QGuiApplication>
 #include <QJsonObject>
+#include <QScreen>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -60,8 +62,11 @@ void SwaySession::SetUp() {
 }
 
 void SwaySession::TearDown() {
-    if (ipc)
-        swayCommand(QStringLiteral("output * bg #203040 solid_color"));
+    // The session's own wallpapers again, for the tests that come after.
+    if (!ipc)
+        return;
+    for (const QScreen* screen : QGuiApplication::screens())
+        EXPECT_TRUE(setWallpaper(screen->name(), wallpaper(screen->name()), QStringLiteral("center")));
 }
 
 ::testing::AssertionResult SwaySession::swayCommand(const QString& command) {
@@ -75,11 +80,12 @@ void SwaySession::TearDown() {
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult SwaySession::setWallpaper(const QString& output, const QImage& picture) {
+::testing::AssertionResult SwaySession::setWallpaper(const QString& output, const QImage& picture,
+                                                    const QString& mode) {
     const QString path = dir.filePath(QStringLiteral("wallpaper%1.png").arg(++pictures));
     if (!picture.save(path))
         return ::testing::AssertionFailure() << "cannot write " << path.toStdString();
-    if (auto ok = swayCommand(QStringLiteral("output %1 bg %2 stretch").arg(output, path)); !ok)
+    if (auto ok = swayCommand(QStringLiteral("output %1 bg %2 %3").arg(output, path, mode)); !ok)
         return ok;
     double last = 255;
     const bool shown = waitUntil(

@@ -3,6 +3,7 @@
 // HEADLESS-2 1280x720 at scale 2 right of it), wallpapers of known pixels set through sway's IPC, and
 // copies waited for on the event loop.
 
+#include "WaylandKit.h"
 #include "XTestKit.h"
 #include "wayland/OutputCopier.h"
 #include "wayland/SwayIpc.h"
@@ -35,7 +36,8 @@ protected:
 
     // Shows picture as the output's wallpaper (stretched, so pixel for pixel when the sizes match) and
     // waits until a copy shows it.
-    ::testing::AssertionResult setWallpaper(const QString& output, const QImage& picture);
+    ::testing::AssertionResult setWallpaper(const QString& output, const QImage& picture,
+                                            const QString& mode = QStringLiteral("stretch"));
     ::testing::AssertionResult swayCommand(const QString& command);
 
     std::shared_ptr<wayland::WaylandConnection> connection;

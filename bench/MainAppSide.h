@@ -189,6 +189,23 @@ public:
         return saved_;
     }
 
+    // Whether the helper can capture the previous area: true once a rectangle was captured and no
+    // capture runs; nullopt when it did not answer.
+    std::optional<bool> canSnapPreviousArea() {
+        auto answer = std::make_shared<std::optional<bool>>();
+        xpc_object_t ask = xpc_dictionary_create();
+        xpc_dictionary_set_uint64(ask, kXPCMessageIdentifierKey, kXPCMessageCanSnapPreviousArea);
+        xpc_connection_send_message_with_reply(connection_, ask, dispatch::dispatch_get_main_queue(),
+                                               [answer](xpc_object_t reply) {
+                                                   *answer = xpc_get_type(reply) == xpc_type_t::Dictionary &&
+                                                             xpc_dictionary_get_bool(reply, kXPCBooleanKey);
+                                               });
+        spin([&] { return answer->has_value(); }, 5000);
+        return *answer;
+    }
+    // The messages asking to show the main application (a capture ended without a picture) so far.
+    int showRequests() const { return showRequests_; }
+
     qint64 pngBytes() const { return pngBytes_; }
     // Of the last capture: when message 8 arrived, after message 6 was sent.
     double arrivedMs() const { return arrived_; }
@@ -202,6 +219,8 @@ private:
         const uint64_t kind = xpc_dictionary_get_uint64(event, kXPCMessageIdentifierKey);
         if (kind == kXPCMessageRequestScreenSnap) {
             allowCapture(event);
+        } else if (kind == kXPCMessageShowMainApp) {
+            ++showRequests_;
         } else if (kind == kXPCMessageScreenshot) {
             arrived_ = ms(timer_);
             QString error;
@@ -225,6 +244,7 @@ private:
     double arrived_ = 0;
     qint64 pngBytes_ = 0;
     QString lastPath_;
+    int showRequests_ = 0;
 };
 
 inline double loadAverage() {
@@ -303,6 +323,7 @@ public:
         process_.waitForFinished(5000);
     }
     bool ready() const { return ready_; }
+    qint64 pid() const { return process_.processId(); }
     // Removes the screenshots saved so far.
     void clearShots() {
         const QString folder = peer.folder();

@@ -10,6 +10,7 @@
 //   scripts/with-session build/bench/hostile_burst_bench [--runs N] [--helper PATH]
 
 #include "AllowCapture.h"
+#include "ProcessMemory.h"
 #include "SharedHelperCommunication.h"
 #include "Spin.h"
 #include "xpc/Xpc.h"
@@ -21,7 +22,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -38,16 +38,6 @@
 using namespace xpc;
 
 namespace {
-
-double pssMiB(qint64 pid) {
-    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    if (!rollup.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : rollup.readAll().split('\n'))
-        if (line.startsWith("Pss:"))
-            return line.mid(4).trimmed().split(' ').value(0).toDouble() / 1024;
-    return -1;
-}
 
 QDBusUnixFileDescriptor memfd(off_t size, bool sealed) {
     const int fd = memfd_create("burst", MFD_CLOEXEC | MFD_ALLOW_SEALING);
@@ -190,7 +180,7 @@ int main(int argc, char* argv[]) {
     const auto row = [&](const char* phase) {
         const double ms = main.captures(runs);
         spin([] { return false; }, 500); // what the captures freed is given back
-        std::printf("%-34s %19.1f ms %14.1f MiB\n", phase, ms, pssMiB(pid));
+        std::printf("%-34s %19.1f ms %14.1f MiB\n", phase, ms, benchmain::processMemory(pid).pssMiB);
         std::fflush(stdout);
         return ms >= 0;
     };

@@ -1,0 +1,33 @@
+#pragma once
+// Another process's memory as the kernel counts it (/proc/PID/smaps_rollup), for benchmarks that
+// watch the helper.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+namespace benchmain {
+
+struct ProcessMemory {
+    double pssMiB = -1;       // proportional set size: shared pages split among their users
+    double anonymousMiB = -1; // private heap and anonymous mappings: what the process itself holds
+};
+
+inline ProcessMemory processMemory(qint64 pid) {
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    ProcessMemory memory;
+    if (!rollup.open(QIODevice::ReadOnly))
+        return memory;
+    const auto kib = [](const QByteArray& line) {
+        return line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toDouble() / 1024;
+    };
+    for (const QByteArray& line : rollup.readAll().split('\n')) {
+        if (line.startsWith("Pss:"))
+            memory.pssMiB = kib(line);
+        else if (line.startsWith("Anonymous:"))
+            memory.anonymousMiB = kib(line);
+    }
+    return memory;
+}
+
+} // namespace benchmain

@@ -11,11 +11,17 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's count (its header does not come with GCC).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace glimra::test {
 
@@ -29,6 +35,15 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
         QThread::msleep(2);
     }
     return true;
+}
+
+long long heapInUse() {
+#if defined(__SANITIZE_ADDRESS__)
+    return static_cast<long long>(__sanitizer_get_current_allocated_bytes());
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<long long>(info.uordblks + info.hblkhd);
+#endif
 }
 
 namespace {

@@ -31,6 +31,10 @@ inline void pause(int ms) {
     waitUntil([] { return false; }, ms);
 }
 
+// Bytes of heap the process holds now (allocated and not freed), from the allocator in use: glibc's,
+// or the sanitizers' own.
+long long heapInUse();
+
 // An environment with XDG folders of a temporary directory of its own, so settings, autostart
 // entries and URL handlers of one test never leak into another; display and bus are inherited.
 class IsolatedHome {

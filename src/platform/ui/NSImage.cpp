@@ -9,6 +9,9 @@
 #include <QImageWriter>
 
 #include <cmath>
+#include <map>
+#include <mutex>
+#include <utility>
 
 namespace glimra {
 
@@ -17,16 +20,29 @@ std::shared_ptr<NSImage> NSImage::imageNamed(const QString& name) {
 }
 
 std::shared_ptr<NSImage> NSImage::imageNamed(const QString& name, const QString& directory) {
+    // Every panel and button asks for the same few pieces of artwork, so each is loaded once and
+    // shared. Besides the loading, this keeps Qt's pixmap cache from growing: it keeps what an icon
+    // draws under the identity of the icon's pixmaps, so artwork loaded again for each new panel would
+    // leave copies there that nobody asks for again until the cache is full.
+    static std::mutex mutex;
+    static std::map<std::pair<QString, QString>, std::shared_ptr<NSImage>> named;
+    const std::lock_guard lock(mutex);
+    auto& image = named[{directory, name}];
+    if (image)
+        return image;
     QIcon icon = loadNamedImage(directory, name);
-    if (icon.isNull())
+    if (icon.isNull()) {
+        named.erase({directory, name});
         return nullptr;
+    }
     // The size in points is the 1x file's; without one, the smallest variant at 2x.
     QSizeF size = pngFileSize(QDir(directory).filePath(name + QStringLiteral(".png")));
     if (size.isEmpty()) {
         const QList<QSize> sizes = icon.availableSizes();
         size = QSizeF(sizes.value(0)) / 2.0;
     }
-    return std::make_shared<NSImage>(std::move(icon), size, name);
+    image = std::make_shared<NSImage>(std::move(icon), size, name);
+    return image;
 }
 
 QString NSImage::imagesDirectory() {

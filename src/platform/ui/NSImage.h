@@ -15,7 +15,8 @@ namespace glimra {
 
 class NSImage {
 public:
-    // The image called name in imagesDirectory(); nullptr (with a log line) when there is none.
+    // The image called name in imagesDirectory(); nullptr (with a log line) when there is none. An
+    // image found once is the same object every time after, for the life of the process.
     static std::shared_ptr<NSImage> imageNamed(const QString& name);
     static std::shared_ptr<NSImage> imageNamed(const QString& name, const QString& directory);
     // <main bundle>/Contents/Resources/images

@@ -216,6 +216,27 @@ TEST_F(ResizePanelTest, StepsArePixelsWithinTheBounds) {
     EXPECT_EQ(shown(), (CGSize{1, 1}));
 }
 
+// Capture after capture makes a panel, shows it and lets it go: once the first ones have been drawn,
+// more of them leave the heap where it was.
+TEST(ResizePanel, PanelAfterPanelLeavesNothingBehind) {
+    const auto showAndLetGo = [] {
+        auto panel = std::make_unique<ImageCaptureCrosshairResizeWindowController>();
+        panel->window()->show();
+        (void)panel->window()->grab();
+        panel.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    };
+    for (int i = 0; i < 10; ++i)
+        showAndLetGo();
+    const long long before = glimra::test::heapInUse();
+    constexpr int kPanels = 40;
+    for (int i = 0; i < kPanels; ++i)
+        showAndLetGo();
+    // A panel that kept its artwork's pixmaps would hold about 30 KB.
+    EXPECT_LT(glimra::test::heapInUse() - before, kPanels * 4096LL);
+}
+
 TEST_F(ResizePanelTest, EndingActionsTellTheDelegateOnceAndResetTheCursorWhenAccepting) {
     QWindow window;
     const auto cursorResetAfter = [&](void (ImageCaptureCrosshairResizeWindowController::*action)()) {

@@ -30,6 +30,13 @@ Workspace::Workspace(QDBusConnection bus, QObject* parent) : QObject(parent), bu
                  SLOT(nameOwnerChanged(QString, QString, QString)));
 }
 
+Workspace::~Workspace() {
+    // The tools are children that Qt deletes after this destructor, and a QProcess reports its tool's
+    // end as it is deleted: the completion would run against a workspace that is no more.
+    for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly))
+        process->disconnect();
+}
+
 bool Workspace::isConnected(QString* error) const {
     if (bus_.isConnected())
         return true;

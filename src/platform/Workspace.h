@@ -18,6 +18,8 @@ public:
     static Workspace& sharedWorkspace();
 
     explicit Workspace(QDBusConnection bus, QObject* parent = nullptr);
+    // URL tools still running go with it without reporting: the application is ending.
+    ~Workspace() override;
 
     // Whether the session bus could be reached; *error says why not.
     bool isConnected(QString* error = nullptr) const;
@@ -31,7 +33,8 @@ public:
     // Opens url with the desktop's handler for its scheme without waiting for it: the URL tool runs
     // on the workspace's (main) thread's event loop, and completion is called there exactly once when
     // it has finished, with opened false and the reason when no handler could be started (also when
-    // the tool did not finish within 10 s). May be called from any thread.
+    // the tool did not finish within 10 s); never when the workspace goes first. May be called from
+    // any thread.
     using OpenCompletion = std::function<void(bool opened, const QString& error)>;
     void openURL(const QUrl& url, OpenCompletion completion);
 

@@ -87,7 +87,17 @@ TEST_F(HelperHotKeys, ShortcutHeldByAnotherClientIsLoggedAndTheOthersStillWork) 
     EXPECT_EQ(count(11), 1u);
 }
 
-TEST_F(HelperHotKeys, ShowGlimraLeavesTheHelperAnsweringWhileTheUrlToolWorksThenStartsTheBundle) {
+struct UrlToolWait {
+    const char* name;
+    bool helperQuits;
+};
+
+class ShowGlimraWhileTheUrlToolWorks : public HelperHotKeys,
+                                       public ::testing::WithParamInterface<UrlToolWait> {};
+
+// The helper answers while the URL tool works; when the tool finds no handler, the bundle is started
+// directly, but a helper that quits meanwhile lets the tool go with it and starts nothing.
+TEST_P(ShowGlimraWhileTheUrlToolWorks, LeavesTheHelperAnsweringThenStartsTheBundleUnlessItQuit) {
     // A URL tool that takes 3 s and then finds no handler: longer than the wait for the reply below.
     const QString started = home.path("gio-started");
     home.installTool("gio", QStringLiteral("touch '%1'\nsleep 3\nexit 2").arg(started));
@@ -100,10 +110,21 @@ TEST_F(HelperHotKeys, ShowGlimraLeavesTheHelperAnsweringWhileTheUrlToolWorksThen
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(started); })) << helperOutput().toStdString();
     // The link, the tray and the hot keys share the main thread with the shortcut's handler.
     EXPECT_TRUE(client.sendWithReply(12, 2000)) << helperOutput().toStdString();
+    if (GetParam().helperQuits) {
+        helper->terminate();
+        ASSERT_TRUE(helper->waitForExit()) << helperOutput().toStdString();
+        EXPECT_EQ(helper->exitCode(), 0);
+        EXPECT_FALSE(helperOutput().contains("Failed to launch main app")) << helperOutput().toStdString();
+        return;
+    }
     ASSERT_TRUE(helper->waitForLogLine("Failed to launch main app with URL glimra:///", 10000))
         << helperOutput().toStdString();
     EXPECT_TRUE(waitUntil([] { return nameHasOwner(kMainAppName); }, 10000)) << helperOutput().toStdString();
 }
+
+INSTANTIATE_TEST_SUITE_P(HelperHotKeys, ShowGlimraWhileTheUrlToolWorks,
+                         ::testing::Values(UrlToolWait{"ToolFails", false}, UrlToolWait{"HelperQuits", true}),
+                         caseName);
 
 TEST_F(HelperHotKeys, CapsLockAndNumLockDoNotStopAShortcut) {
     ASSERT_NO_FATAL_FAILURE(startAsMainApp());

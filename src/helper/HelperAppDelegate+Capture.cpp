@@ -73,7 +73,7 @@ void HelperAppDelegate::startCapture(const Perform& perform, ScreensnapCompletio
     }
     xpc_object_t request = xpc_dictionary_create();
     xpc_dictionary_set_uint64(request, kXPCMessageIdentifierKey, kXPCMessageRequestScreenSnap);
-    std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
     dispatch_async(_xpc_dispatch_queue, [weak, request, capture] {
         auto self = weak.lock();
         if (!self)
@@ -86,9 +86,10 @@ void HelperAppDelegate::startCapture(const Perform& perform, ScreensnapCompletio
             return;
         }
         xpc_connection_send_message_with_reply(
-            peer, request, dispatch_get_main_queue(), [self, capture](xpc_object_t reply) {
+            peer, request, dispatch_get_main_queue(), [weak, capture](xpc_object_t reply) {
                 // Escape may have cancelled it while the main application thought it over.
-                if (!capture->block)
+                auto self = weak.lock();
+                if (!self || !capture->block)
                     return;
                 const bool allowed = xpc_get_type(reply) == xpc_type_t::Dictionary &&
                                      xpc_dictionary_get_bool(reply, kXPCBooleanKey);
@@ -130,14 +131,16 @@ void HelperAppDelegate::cancelCaptureByEscape() {
 }
 
 ScreensnapCompletionBlock HelperAppDelegate::completionBlock(bool fullScreen) {
-    auto self = shared_from_this();
-    return [self, fullScreen](bool success, const QImage& image, bool isHighResolution,
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
+    return [weak, fullScreen](bool success, const QImage& image, bool isHighResolution,
                               const std::optional<QString>& title, const glimra::NSError* error) {
-        self->releaseEscapeKey();
+        if (auto self = weak.lock())
+            self->releaseEscapeKey();
         ScreensnapManager& manager = ScreensnapManager::sharedManager();
         if (!success) {
-            dispatch_async(dispatch_get_main_queue(), [self] {
-                self->showGlimraAppByLaunching(false, false);
+            dispatch_async(dispatch_get_main_queue(), [weak] {
+                if (auto self = weak.lock())
+                    self->showGlimraAppByLaunching(false, false);
                 ScreensnapManager::sharedManager().setSnapping(false);
             });
             NSLog("Error: %@", error ? error->localizedDescription : QStringLiteral("(null)"));
@@ -152,7 +155,8 @@ ScreensnapCompletionBlock HelperAppDelegate::completionBlock(bool fullScreen) {
             docTitle = glimra::Bundle::mainBundle().localizedStringWithFormat(
                 QT_TRANSLATE_NOOP("Localizable", "Screenshot %@"), shortDateTimeString());
         const PointSize size = screenshotPointSize(image.size(), isHighResolution);
-        self->sendScreenshot(image, size.width, size.height, docTitle);
+        if (auto self = weak.lock())
+            self->sendScreenshot(image, size.width, size.height, docTitle);
         manager.setSnapping(false);
     };
 }

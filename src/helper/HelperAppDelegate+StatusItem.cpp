@@ -54,7 +54,7 @@ void HelperAppDelegate::showOptionKeyItems(QMenu* menu, bool option) {
         if (menuItemTag(item) == kOptionKeyItemTag)
             item->setVisible(option);
     if (option) {
-        std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
+        std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
         dispatch_async(dispatch_get_main_queue(), [weak] {
             auto self = weak.lock();
             if (!self)

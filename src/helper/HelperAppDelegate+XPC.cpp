@@ -45,13 +45,17 @@ bool HelperAppDelegate::startXPCListener() {
     // Only the main application's connections become the peer; scripts and stock tools are served
     // through the listener's handler.
     xpc_listener_set_peer_bus_name(_xpc_connection, mainAppBundleIdentifier().toUtf8().constData());
-    auto self = shared_from_this();
-    xpc_connection_set_event_handler(_xpc_connection,
-                                     [self](xpc_object_t event) { self->routeXPCEvent(event, nullptr); });
+    // The delegate holds the listener, the listener its handler: a handler that held the delegate
+    // strongly would keep both alive for good once the process lets go of the delegate.
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
+    xpc_connection_set_event_handler(_xpc_connection, [weak](xpc_object_t event) {
+        if (auto self = weak.lock())
+            self->routeXPCEvent(event, nullptr);
+    });
     _xpc_dispatch_queue = dispatch::dispatch_queue_create(xpc_connection_get_name(_xpc_connection));
     // Readiness is announced only once the listener runs.
-    dispatch_async(_xpc_dispatch_queue, [self] {
-        xpc_connection_resume(self->_xpc_connection);
+    dispatch_async(_xpc_dispatch_queue, [listener = _xpc_connection] {
+        xpc_connection_resume(listener);
         dispatch_async(dispatch_get_main_queue(), [] {
             glimra::DistributedNotificationCenter::defaultCenter().postNotificationName(
                 QString::fromLatin1(kXPCHelperAppIsReadyNotification));
@@ -65,10 +69,12 @@ void HelperAppDelegate::processXPCConnection(const xpc_connection_t& connection)
         NSLog("this is not a new peer: %p", static_cast<const void*>(connection.get()));
         return;
     }
-    auto self = shared_from_this();
+    // Held weakly for the same reason as the listener's handler: the delegate holds its peer.
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
     std::weak_ptr<Object> weakConnection = connection;
-    xpc_connection_set_event_handler(connection, [self, weakConnection](xpc_object_t event) {
-        self->routeXPCEvent(event, weakConnection.lock());
+    xpc_connection_set_event_handler(connection, [weak, weakConnection](xpc_object_t event) {
+        if (auto self = weak.lock())
+            self->routeXPCEvent(event, weakConnection.lock());
     });
     xpc_connection_resume(connection);
 
@@ -78,7 +84,6 @@ void HelperAppDelegate::processXPCConnection(const xpc_connection_t& connection)
         held = _xpc_screen_snap_message != nullptr;
     }
     if (held) {
-        std::weak_ptr<HelperAppDelegate> weak = self;
         dispatch_async(_xpc_dispatch_queue, [weak] {
             auto delegate = weak.lock();
             if (!delegate)
@@ -123,7 +128,7 @@ xpc_connection_t HelperAppDelegate::peerConnection() const {
 void HelperAppDelegate::processXPCMessage(const xpc_object_t& message) {
     const uint64_t kind = xpc_dictionary_get_uint64(message, kXPCMessageIdentifierKey);
     auto& defaults = glimra::UserDefaults::standardUserDefaults();
-    std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
     auto onMain = [weak](void (HelperAppDelegate::*command)()) {
         dispatch_async(dispatch_get_main_queue(), [weak, command] {
             if (auto self = weak.lock())
@@ -182,7 +187,7 @@ void HelperAppDelegate::processXPCMessage(const xpc_object_t& message) {
 }
 
 void HelperAppDelegate::replyToMessage(const xpc_object_t& message) {
-    std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
     dispatch_async(_xpc_dispatch_queue, [weak, message] {
         auto self = weak.lock();
         if (!self)
@@ -230,7 +235,7 @@ void HelperAppDelegate::processXPCError(const xpc_object_t& error) {
 void HelperAppDelegate::sendToPeer(xpc_object_t message) {
     if (!_xpc_dispatch_queue)
         return;
-    std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
     dispatch_async(_xpc_dispatch_queue, [weak, message = std::move(message)] {
         auto self = weak.lock();
         if (!self)
@@ -259,7 +264,7 @@ bool HelperAppDelegate::sendScreenshot(const QImage& image, uint64_t width, uint
         std::lock_guard lock(peerMutex_);
         _xpc_screen_snap_message = std::move(message);
     }
-    std::weak_ptr<HelperAppDelegate> weak = shared_from_this();
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
     dispatch_async(_xpc_dispatch_queue, [weak] {
         if (auto self = weak.lock())
             self->launchMainApp();

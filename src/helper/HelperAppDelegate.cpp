@@ -97,7 +97,10 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
 
     glimra::DistributedNotificationCenter::defaultCenter().addObserver(
         QString::fromLatin1(kHelperAppTerminateNotification),
-        [this](const QString&, const QString&) { terminateHelperApplication(); });
+        [weak = weak_from_this()](const QString&, const QString&) {
+            if (auto self = weak.lock())
+                self->terminateHelperApplication();
+        });
 
     connect(&workspace, &glimra::Workspace::applicationDidTerminate, this,
             &HelperAppDelegate::didTerminateApplication);

@@ -7,8 +7,8 @@
 //   HelperAppDelegate+StatusItem.cpp  the tray item and its menu
 //   HelperAppDelegate+HotKeys.cpp     the global hot keys, and the Escape key of a region capture
 //
-// It is always owned by a std::shared_ptr: the XPC handlers hold it strongly, work queued for later
-// holds it weakly and skips itself when it is gone.
+// It is always owned by one std::shared_ptr, the process's: the XPC handlers, capture blocks and work
+// queued for later hold it weakly and skip themselves when it is gone, so nothing it owns keeps it.
 
 #include "Bundle.h"
 #include "ScreensnapCompletionBlock.h"

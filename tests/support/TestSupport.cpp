@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QUuid>
 
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <fcntl.h>
 #include <malloc.h>
@@ -113,7 +115,8 @@ void IsolatedHome::registerUrlHandler(const QString& shotsDir, int launchDelayMs
               "[Default Applications]\nx-scheme-handler/glimra=app.glimra.Glimra.desktop\n");
 }
 
-Program::Program(const QString& executable, const QStringList& arguments, const QProcessEnvironment& env) {
+Program::Program(const QString& executable, const QStringList& arguments, const QProcessEnvironment& env)
+    : executable_(executable) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return;
@@ -146,6 +149,15 @@ Program::~Program() {
     if (isRunning()) {
         ::kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
+    }
+    // In the sanitizer build the programs under test are instrumented too: what they report as they
+    // end (a leak above all) fails the test that ran them.
+    const QString out = output();
+    for (const char* report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", ": runtime error: "}) {
+        if (const qsizetype at = out.indexOf(QLatin1String(report)); at >= 0) {
+            ADD_FAILURE() << executable_.toStdString() << " reported:\n" << out.mid(at, 4000).toStdString();
+            break;
+        }
     }
     reader_.reset();
     if (out_ >= 0)

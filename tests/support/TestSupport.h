@@ -59,9 +59,9 @@ private:
     QProcessEnvironment env_;
 };
 
-// A program run for a test: output merged and collected, killed when the object goes. Started with
-// posix_spawn rather than QProcess, whose child runs Qt code in the parent's memory before exec,
-// which ThreadSanitizer cannot follow.
+// A program run for a test: output merged and collected, killed when the object goes; a sanitizer's
+// report in its output fails the test. Started with posix_spawn rather than QProcess, whose child runs
+// Qt code in the parent's memory before exec, which ThreadSanitizer cannot follow.
 class Program {
 public:
     Program(const QString& executable, const QStringList& arguments,
@@ -80,6 +80,7 @@ public:
     void terminate();
 
 private:
+    QString executable_;
     pid_t pid_ = -1;
     int out_ = -1;
     mutable bool exited_ = false;

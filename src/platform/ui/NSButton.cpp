@@ -1,5 +1,6 @@
 #include "NSButton.h"
 #include "NSView.h"
+#include "ShadowBlur.h"
 
 #include <QFontMetricsF>
 #include <QImage>
@@ -7,11 +8,6 @@
 #include <QStyleOptionButton>
 
 #include <cmath>
-
-// Qt's own blur, the one its drop-shadow effect uses.
-QT_BEGIN_NAMESPACE
-Q_WIDGETS_EXPORT void qt_blurImage(QImage& blurImage, qreal radius, bool quality, int transposed = 0);
-QT_END_NAMESPACE
 
 namespace glimra {
 
@@ -69,7 +65,7 @@ void drawShadowedText(QPainter& p, QPointF baseline, const QString& text, const 
         ip.setPen(shadow.shadowColor);
         ip.drawText(QPointF(pad, pad + fm.ascent()), text);
     }
-    qt_blurImage(image, shadow.shadowBlurRadius * dpr, true);
+    blurShadowImage(image, shadow.shadowBlurRadius * dpr);
     p.drawImage(baseline + offset - QPointF(pad, pad + fm.ascent()), image);
 }
 

@@ -1,8 +1,10 @@
-// The template language and its arguments, and the nine-part drawing either way up.
+// The template language and its arguments, the nine-part drawing either way up, and the blur of text
+// shadows.
 // Runs on the offscreen platform.
 
 #include "NSAttributedStringAdditions.h"
 #include "NSDrawing.h"
+#include "ShadowBlur.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -98,3 +100,45 @@ TEST(PartDrawing, NinePartsKeepCornersAndStretchTheRestTheRightWayUp) {
 }
 
 } // namespace
+
+class ShadowBlur : public testing::TestWithParam<double> {};
+
+// An opaque blue square, blurred: the same every way round, still blue, its edge spread outwards and
+// faded to nothing within the radius. A radius of a pixel or less leaves it as it was.
+TEST_P(ShadowBlur, SpreadsEveryWayAlikeAndFadesOutWithinTheRadius) {
+    const double radius = GetParam();
+    const int block = 16, margin = int(2 * radius) + 4, size = block + 2 * margin;
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter(&image).fillRect(margin, margin, block, block, Qt::blue);
+    const QImage original = image;
+    blurShadowImage(image, radius);
+    if (radius <= 1) {
+        EXPECT_EQ(image, original);
+        return;
+    }
+    // The passes run one way and then back, so the two sides may differ by the odd level.
+    const auto largestDifference = [&](const QImage& other) {
+        int largest = 0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
+                largest = std::max(largest, std::abs(qAlpha(image.pixel(x, y)) - qAlpha(other.pixel(x, y))));
+        return largest;
+    };
+    EXPECT_LE(largestDifference(image.mirrored(true, false)), 4);
+    EXPECT_LE(largestDifference(image.mirrored(false, true)), 4);
+    EXPECT_LE(largestDifference(image.transformed(QTransform(0, 1, 1, 0, 0, 0))), 4);
+    const int middle = size / 2;
+    EXPECT_GT(qAlpha(image.pixel(margin - 1, middle)), 0);
+    EXPECT_LT(qAlpha(image.pixel(margin, middle)), 255);
+    EXPECT_EQ(qAlpha(image.pixel(margin - int(std::ceil(radius)) - 1, middle)), 0);
+    int notBlue = 0;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const QRgb p = image.pixel(x, y);
+            notBlue += qRed(p) != 0 || qGreen(p) != 0 || qBlue(p) != qAlpha(p);
+        }
+    EXPECT_EQ(notBlue, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Radii, ShadowBlur, testing::Values(0.0, 1.0, 2.0, 4.0, 8.0));

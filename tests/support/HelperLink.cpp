@@ -1,13 +1,13 @@
 #include "HelperLink.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QElapsedTimer>
-#include <QThread>
+#include <QDir>
+#include <QFile>
 
 #include <csignal>
 #include <unistd.h>
+
+#include <vector>
 
 using namespace xpc;
 
@@ -160,27 +160,53 @@ void NotificationCounter::posted(const QString& name, const QString&) {
 
 namespace {
 
-// A main application the helper launched (through gio or directly) is not a child of the test and
-// may claim its name a moment after the helper is gone: end any owner that is not this process,
-// for as long as one may still appear.
-void endStrayMainApplications(int settleMs) {
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(kMainAppName);
-        if (pid.isValid() && pid.value() != uint(getpid())) {
-            ::kill(pid_t(pid.value()), SIGTERM);
-            waitUntil([] { return !nameHasOwner(kMainAppName); }, 5000);
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(20);
-    } while (timer.elapsed() < settleMs);
+// The processes whose HOME is home: whatever the helper started for this test (a main application
+// launched through the URL tool or directly, the tool and the scripts on the way there). They are not
+// children of the test, but each carries the environment the helper gave it.
+std::vector<pid_t> processesOfHome(const QString& home) {
+    const QByteArray wanted = "HOME=" + QFile::encodeName(home);
+    std::vector<pid_t> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        if (!number || pid == getpid())
+            continue;
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(wanted))
+            found.push_back(pid);
+    }
+    return found;
+}
+
+// Gone, or a zombie waiting for whoever reaps it.
+bool ended(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype state = line.lastIndexOf(')') + 2;
+    return state < 2 || state >= line.size() || line[state] == 'Z';
+}
+
+// Ends them and waits for each to be gone; again for any that one of them started meanwhile.
+void endProcessesOfHome(const QString& home) {
+    for (int round = 0; round < 10; ++round) {
+        const std::vector<pid_t> pids = processesOfHome(home);
+        if (pids.empty())
+            return;
+        for (pid_t pid : pids)
+            ::kill(pid, SIGTERM);
+        for (pid_t pid : pids)
+            if (!waitUntil([pid] { return ended(pid); }, 5000))
+                ::kill(pid, SIGKILL);
+    }
+    ADD_FAILURE() << "processes of " << home.toStdString() << " keep starting others";
 }
 
 } // namespace
 
 void HelperTest::SetUp() {
-    endStrayMainApplications(0);
+    ASSERT_FALSE(nameHasOwner(kMainAppName)) << "a main application from elsewhere is running";
     ASSERT_FALSE(nameHasOwner("app.glimra.GlimraHelper")) << "a helper from elsewhere is running";
     ready = std::make_unique<NotificationCounter>("GlimraHelperAppIsReady");
 }
@@ -189,7 +215,7 @@ void HelperTest::TearDown() {
     main.reset();
     mainApp.releaseName(kMainAppName);
     stopHelper();
-    endStrayMainApplications(1500);
+    endProcessesOfHome(home.path());
     waitUntil([] { return !nameHasOwner(QStringLiteral("app.glimra.GlimraHelper")); }, 5000);
 }
 

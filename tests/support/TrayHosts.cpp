@@ -12,11 +12,11 @@ namespace {
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 
-std::optional<DockedIcon> search(XClient& x, xcb_window_t w, bool insideTrayer, qint64 pid) {
+std::optional<xcb_window_t> search(XClient& x, xcb_window_t w, bool insideTrayer, qint64 pid) {
     const bool trayer = insideTrayer || x.property(w, "WM_CLASS").contains("trayer");
     for (xcb_window_t child : x.children(w)) {
         if (trayer && x.property32(child, "_NET_WM_PID") == pid && x.viewable(child))
-            return DockedIcon{child, x.frameRect(child)};
+            return child;
         if (auto found = search(x, child, trayer, pid))
             return found;
     }
@@ -35,7 +35,7 @@ bool trayRunning(XClient& x) {
     return x.selectionOwner("_NET_SYSTEM_TRAY_S0") != XCB_NONE;
 }
 
-std::optional<DockedIcon> iconDockedInTrayer(XClient& x, qint64 pid) {
+std::optional<xcb_window_t> iconDockedInTrayer(XClient& x, qint64 pid) {
     return search(x, x.root(), false, pid);
 }
 

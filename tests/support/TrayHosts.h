@@ -6,7 +6,6 @@
 #include "XTestKit.h"
 
 #include <QDBusMessage>
-#include <QRect>
 #include <QThread>
 #include <QVariantList>
 
@@ -28,12 +27,8 @@ private:
 
 bool trayRunning(XClient& x);
 
-struct DockedIcon {
-    xcb_window_t window;
-    QRect rect; // root pixels
-};
 // A mapped window of process pid somewhere inside a window of trayer's.
-std::optional<DockedIcon> iconDockedInTrayer(XClient& x, qint64 pid);
+std::optional<xcb_window_t> iconDockedInTrayer(XClient& x, qint64 pid);
 
 class FakeStatusNotifierWatcher;
 

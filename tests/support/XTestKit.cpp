@@ -337,11 +337,11 @@ QRect XClient::shownPart(xcb_window_t w) {
              : QRect();
 }
 
-QImage XClient::pixels(const QRect& rect) {
+QImage XClient::pixels(const QRect& rect, xcb_window_t w) {
     auto r = owned(xcb_get_image_reply(c_,
-                                       xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, int16_t(rect.x()),
-                                                     int16_t(rect.y()), uint16_t(rect.width()),
-                                                     uint16_t(rect.height()), ~0u),
+                                       xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, w ? w : root_,
+                                                     int16_t(rect.x()), int16_t(rect.y()),
+                                                     uint16_t(rect.width()), uint16_t(rect.height()), ~0u),
                                        nullptr));
     if (!r || xcb_get_image_data_length(r.get()) != rect.width() * rect.height() * 4)
         return QImage();

@@ -109,8 +109,9 @@ public:
     QRect frameRect(xcb_window_t w);
     // The bounding box of what shows of w (X Shape), in w's own pixels: all of w when it is not shaped.
     QRect shownPart(xcb_window_t w);
-    // The root window's pixels in rect (root pixels).
-    QImage pixels(const QRect& rect);
+    // The pixels in rect of window w (its own pixels; the root's by default) as the screen shows them
+    // now, wherever w is: null while part of the rectangle is off the screen.
+    QImage pixels(const QRect& rect, xcb_window_t w = XCB_NONE);
     // Starts recording the windows mapped on the root (override-redirect ones and window-manager frames).
     void watchMaps();
     // Every window mapped since, oldest first.

@@ -1,13 +1,13 @@
 // What a hostile client of the session bus costs the main application and the helper. This program
 // is the main application (it owns app.glimra.Glimra, starts the helper, allows its captures) and,
-// on a bus connection of its own, the hostile client. It measures, before the burst, while the
-// client stays on the bus after it, and after the client left:
+// on a bus connection of its own, the hostile client. It measures, before a burst, after a burst at
+// an idle helper (right away and after a quiet spell with no capture), and around a second burst:
 //   - capture to delivery: message 6 sent until the screenshot (message 8) arrives, median;
-//   - the helper's proportional set size (Pss of /proc/PID/smaps_rollup).
+//   - the helper's proportional set size and anonymous memory (/proc/PID/smaps_rollup).
 // The burst: 300 requests nobody answers on one connection (256 KiB inline and 16 sealed memfds
 // each), 20,000 connections, and 20 one-shot messages each naming a sealed sparse 200 MiB memfd
 // and an unsealed sparse 1 GiB one.
-//   scripts/with-session build/bench/hostile_burst_bench [--runs N] [--helper PATH]
+//   scripts/with-session build/bench/hostile_burst_bench [--runs N] [--quiet SECONDS] [--helper PATH]
 
 #include "AllowCapture.h"
 #include "ProcessMemory.h"
@@ -149,9 +149,14 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption runsOption("runs", "Captures per phase.", "n", "10");
     const QCommandLineOption helperOption("helper", "The helper executable.", "path",
                                           GLIMRA_HELPER_BUNDLE_DIR "/Contents/MacOS/GlimraHelper");
-    parser.addOptions({runsOption, helperOption});
+    const QCommandLineOption quietOption("quiet",
+                                         "Seconds of the quiet spells (the helper gives memory back "
+                                         "after a quiet minute).",
+                                         "s", "70");
+    parser.addOptions({runsOption, helperOption, quietOption});
     parser.process(app);
     const int runs = std::max(1, parser.value(runsOption).toInt());
+    const int quietSeconds = std::max(0, parser.value(quietOption).toInt());
 
     QDBusConnection session = QDBusConnection::sessionBus();
     if (session.interface()->registerService("app.glimra.Glimra") !=
@@ -176,29 +181,48 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const qint64 pid = helper.processId();
-    std::printf("%-34s %22s %18s\n", "", "capture -> delivery", "helper PSS");
+    std::printf("%-44s %20s %14s %14s\n", "", "capture -> delivery", "helper PSS", "anonymous");
+    const auto print = [&](const char* phase, const char* ms) {
+        const glimra::test::ProcessMemory memory = glimra::test::processMemory(pid);
+        std::printf("%-44s %20s %10.1f MiB %10.1f MiB\n", phase, ms, memory.pssMiB, memory.anonymousMiB);
+        std::fflush(stdout);
+    };
     const auto row = [&](const char* phase) {
         const double ms = main.captures(runs);
         spin([] { return false; }, 500); // what the captures freed is given back
-        std::printf("%-34s %19.1f ms %14.1f MiB\n", phase, ms, benchmain::processMemory(pid).pssMiB);
-        std::fflush(stdout);
+        print(phase, qPrintable(QStringLiteral("%1 ms").arg(ms, 0, 'f', 1)));
         return ms >= 0;
     };
-    bool ok = row("before the burst");
-    // A second burst shows whether what the first cost is reused or piles up.
-    for (const char* round : {"first", "second"}) {
+    // Without captures: the helper's memory once it has been left alone for the quiet spell.
+    const auto quiet = [&](const char* phase) {
+        spin([] { return false; }, quietSeconds * 1000);
+        print(phase, "-");
+    };
+    const auto hostileBurst = [&](const char* round) {
         QElapsedTimer t;
         t.start();
-        {
-            QDBusConnection hostile = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "hostile");
-            burst(hostile);
-            std::printf("%s burst, answered in %.1f s:\n", round, double(t.elapsed()) / 1000);
-            ok = row("  hostile client still on the bus") && ok;
-        }
+        QDBusConnection hostile = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "hostile");
+        burst(hostile);
+        std::printf("%s burst, answered in %.1f s:\n", round, double(t.elapsed()) / 1000);
+    };
+    const auto leave = [] {
         QDBusConnection::disconnectFromBus("hostile");
         spin([] { return false; }, 1000);
-        ok = row("  after it left the bus") && ok;
-    }
+    };
+    bool ok = row("before the burst");
+    quiet("  and a quiet spell later");
+    // A burst at an idle helper, with no capture after it.
+    hostileBurst("first");
+    leave();
+    print("  the client left, no capture since", "-");
+    quiet("  and a quiet spell later");
+    ok = row("  captures after it") && ok;
+    // A second burst shows whether what the first cost is reused or piles up.
+    hostileBurst("second");
+    ok = row("  hostile client still on the bus") && ok;
+    leave();
+    ok = row("  after it left the bus") && ok;
+    quiet("  and a quiet spell after the last capture");
     helper.terminate();
     helper.waitForFinished(5000);
     return ok ? 0 : 1;

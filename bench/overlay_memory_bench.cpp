@@ -18,6 +18,8 @@
 #include <X11/keysym.h>
 
 using namespace benchmain;
+using glimra::test::processMemory;
+using glimra::test::ProcessMemory;
 
 namespace {
 

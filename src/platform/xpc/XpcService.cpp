@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <malloc.h>
 
 namespace xpc {
 namespace {
@@ -14,6 +15,13 @@ const char* const kListener = "app.glimra.xpc.Listener";
 const char* const kPeer = "app.glimra.xpc.Peer";
 const char* const kBusName = "org.freedesktop.DBus";
 const char* const kTooLarge = "app.glimra.xpc.Error.MessageTooLarge";
+
+// Work counts a call or an ended connection as one unit, and 64 KiB of data received as another; this
+// much since the last trim makes a storm. The main application's own traffic takes hours to get there.
+constexpr size_t kStormWork = 1000;
+constexpr size_t kDataPerUnit = 64 << 10;
+// How long the bus stays quiet before the heap is trimmed.
+constexpr int kQuietMs = 3000;
 
 const char* const kIntrospection =
     R"(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
@@ -98,6 +106,19 @@ Service::Service(std::shared_ptr<Connection> listener, std::unique_ptr<ServiceCo
                  ReplyTicket::Abandoned onAbandoned)
     : listener_(std::move(listener)), bus_(std::move(bus)), onAbandoned_(std::move(onAbandoned)) {
     bus_->setHandler([this](DBusMessage* message) { return handle(message); });
+    trimTimer_.setSingleShot(true);
+    trimTimer_.setInterval(kQuietMs);
+    QObject::connect(&trimTimer_, &QTimer::timeout, [this] {
+        workSinceTrim_ = 0;
+        malloc_trim(0);
+    });
+}
+
+void Service::noteWork(size_t units) {
+    workSinceTrim_ += units;
+    // Every further piece of work puts the trim off until the storm is over.
+    if (workSinceTrim_ >= kStormWork)
+        trimTimer_.start();
 }
 
 Service::~Service() {
@@ -155,6 +176,7 @@ bool Service::handle(DBusMessage* message) {
 }
 
 void Service::handleListenerCall(DBusMessage* message, const char* member) {
+    noteWork(1);
     const bool connectCall = is(member, "Connect");
     const bool cancelCall = is(member, "Cancel");
     const bool sendCall = is(member, "Send");
@@ -236,6 +258,11 @@ void Service::deliver(Link& link, DBusMessage* message, bool withReply) {
     dbus_message_iter_init(message, &args);
     dbus_message_iter_next(&args);
     wire::read(&args, *dictionary);
+    size_t bytes = 0;
+    for (const auto& [key, value] : dictionary->entries())
+        if (const Data* data = std::get_if<Data>(&value); data && !data->mapping)
+            bytes += size_t(data->bytes.size());
+    noteWork(bytes / kDataPerUnit);
     dictionary->remoteConnection = link.connection;
     if (withReply && !dbus_message_get_no_reply(message)) {
         auto context = std::make_shared<ReplyContext>();
@@ -362,6 +389,7 @@ void Service::endLink(uint64_t id, bool tellClient) {
         return;
     Link link = std::move(it->second);
     links_.erase(it);
+    noteWork(1);
     ids_.erase(link.connection.get());
     if (auto owned = byOwner_.find(link.owner); owned != byOwner_.end()) {
         owned->second.erase(id);

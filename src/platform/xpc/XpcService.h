@@ -12,6 +12,7 @@
 #include "xpc/XpcServiceConnection.h"
 
 #include <QString>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <map>
@@ -70,6 +71,10 @@ private:
     void endLink(uint64_t id, bool tellClient);
     void replyError(DBusMessage* call, const char* name, const QString& text);
     void replyTo(DBusMessage* call);
+    // A storm (thousands of calls or connections, megabytes of data) leaves what it cost in malloc's
+    // free lists, where a helper that goes back to waiting would never use it: counted here, it is
+    // handed back to the system once the bus has been quiet for a moment.
+    void noteWork(size_t units);
 
     std::shared_ptr<Connection> listener_;
     std::unique_ptr<ServiceConnection> bus_;
@@ -80,6 +85,8 @@ private:
     std::map<uint64_t, Link> links_;
     std::map<const Connection*, uint64_t> ids_;
     std::map<QString, std::set<uint64_t>> byOwner_;
+    size_t workSinceTrim_ = 0;
+    QTimer trimTimer_;
 };
 
 } // namespace xpc

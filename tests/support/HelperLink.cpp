@@ -102,6 +102,9 @@ bool HelperConnection::answerHeld(bool allow) {
 
 HelperConnection::~HelperConnection() {
     cancel();
+    // The connection holds its handler until its last event, the handler holds the log, and the
+    // messages in the log hold the connection: until that event has come, all of them keep each other.
+    events->waitForEvent(XPC_ERROR_CONNECTION_INVALID, 5000);
 }
 
 void HelperConnection::cancel() {

@@ -14,10 +14,12 @@ std::optional<CopierOptions::Road> roadFromEnvironment() {
         return CopierOptions::Road::ExtImageCopyCapture;
     if (forced == QLatin1String("wlr-screencopy"))
         return CopierOptions::Road::WlrScreencopy;
+    if (forced == QLatin1String("kwin-screenshot2"))
+        return CopierOptions::Road::KWinScreenShot;
     if (forced == QLatin1String("portal"))
         return CopierOptions::Road::Portal;
     logLine(QStringLiteral("GLIMRA_WAYLAND_CAPTURE=%1 is none of ext-image-copy-capture, wlr-screencopy, "
-                           "portal; choosing by what the compositor offers")
+                           "kwin-screenshot2, portal; choosing by what the compositor offers")
                 .arg(forced));
     return std::nullopt;
 }
@@ -33,6 +35,8 @@ std::unique_ptr<OutputCopier> makeOutputCopier(const CopierOptions& options) {
         copier = makeImageCopyCaptureCopier(connection);
     if (!copier && (road == Road::Automatic || road == Road::WlrScreencopy))
         copier = makeScreencopyCopier(connection);
+    if (!copier && (road == Road::Automatic || road == Road::KWinScreenShot))
+        copier = makeKWinScreenShotCopier(connection, options);
     if (!copier && (road == Road::Automatic || road == Road::Portal))
         copier = makePortalCopier(connection, options);
     if (copier)

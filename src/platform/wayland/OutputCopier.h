@@ -1,7 +1,8 @@
 #pragma once
 // Copies of whole outputs on a Wayland desktop, through whichever road the compositor offers: the
-// ext-image-copy-capture protocol, wlroots' screencopy protocol, or the desktop portal's Screenshot
-// (which asks the compositor's own tool and answers with a file, seconds later).
+// ext-image-copy-capture protocol, wlroots' screencopy protocol, KWin's ScreenShot2 D-Bus interface, or
+// the desktop portal's Screenshot (which asks the compositor's own tool and answers with a file,
+// seconds later).
 
 #include <QImage>
 #include <QRect>
@@ -43,19 +44,23 @@ public:
     // Lets go of the buffers kept warm between copies (for an idle process); the next copy readies
     // them again.
     virtual void releaseBuffers() {}
-    // The road's name for log lines and benchmarks: "ext-image-copy-capture", "wlr-screencopy", "portal".
+    // The road's name for log lines and benchmarks: "ext-image-copy-capture", "wlr-screencopy",
+    // "kwin-screenshot2", "portal".
     virtual QString road() const = 0;
 };
 
 struct CopierOptions {
-    enum class Road { Automatic, ExtImageCopyCapture, WlrScreencopy, Portal };
+    enum class Road { Automatic, ExtImageCopyCapture, WlrScreencopy, KWinScreenShot, Portal };
     // Automatic takes the first road the desktop offers in the order above. The environment variable
-    // GLIMRA_WAYLAND_CAPTURE (ext-image-copy-capture, wlr-screencopy or portal) overrides it.
+    // GLIMRA_WAYLAND_CAPTURE (ext-image-copy-capture, wlr-screencopy, kwin-screenshot2 or portal)
+    // overrides it.
     Road road = Road::Automatic;
     // The Wayland socket (empty: $WAYLAND_DISPLAY).
     QString socket;
     // How long the portal may take to answer.
     std::chrono::milliseconds portalTimeout{10000};
+    // How long KWin may take to answer and write the pixels (a frame or two when it works).
+    std::chrono::milliseconds kwinTimeout{3000};
     // The portal's bus name (tests point it at a portal of their own).
     QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 };
@@ -68,6 +73,10 @@ std::unique_ptr<OutputCopier> makeOutputCopier(const CopierOptions& options = Co
 // not offer the road's protocol.
 std::unique_ptr<OutputCopier> makeScreencopyCopier(std::shared_ptr<WaylandConnection> connection);
 std::unique_ptr<OutputCopier> makeImageCopyCaptureCopier(std::shared_ptr<WaylandConnection> connection);
+// nullptr (with a log line) when KWin does not offer ScreenShot2 on the session bus. connection may be
+// null, as for the portal's.
+std::unique_ptr<OutputCopier> makeKWinScreenShotCopier(std::shared_ptr<WaylandConnection> connection,
+                                                       const CopierOptions& options = CopierOptions());
 // connection may be null: outputs are then laid out from Qt's screens.
 std::unique_ptr<OutputCopier> makePortalCopier(std::shared_ptr<WaylandConnection> connection,
                                                const CopierOptions& options = CopierOptions());

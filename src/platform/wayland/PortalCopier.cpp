@@ -6,9 +6,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QFile>
-#include <QGuiApplication>
 #include <QRandomGenerator>
-#include <QScreen>
 #include <QUrl>
 
 #include <cmath>
@@ -191,23 +189,8 @@ void PortalRequest::end(std::optional<QImage> image) {
 PortalCopier::PortalCopier(std::shared_ptr<WaylandConnection> connection, const CopierOptions& options)
     : connection_(std::move(connection)), options_(options) {}
 
-std::vector<OutputInfo> PortalCopier::layout() {
-    if (connection_ && connection_->sync())
-        return connection_->outputs();
-    std::vector<OutputInfo> outputs;
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        OutputInfo o;
-        o.name = screen->name();
-        o.logical = screen->geometry();
-        o.modeSize = (QSizeF(o.logical.size()) * screen->devicePixelRatio()).toSize();
-        o.scale = int(std::ceil(screen->devicePixelRatio()));
-        outputs.push_back(o);
-    }
-    return outputs;
-}
-
 void PortalCopier::copyOutputs(const QStringList& names, Done done) {
-    const std::vector<OutputInfo> outputs = layout();
+    const std::vector<OutputInfo> outputs = currentLayout(connection_.get());
     std::vector<OutputInfo> chosen = outputsNamed(outputs, names);
     if (chosen.empty())
         return done({});

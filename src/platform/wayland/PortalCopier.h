@@ -59,8 +59,6 @@ public:
     QString road() const override { return QStringLiteral("portal"); }
 
 private:
-    std::vector<OutputInfo> layout();
-
     std::shared_ptr<WaylandConnection> connection_;
     CopierOptions options_;
 };

@@ -5,6 +5,8 @@
 #include "xdg-output-unstable-v1-client-protocol.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace glimra::wayland {
@@ -413,6 +416,21 @@ bool WaylandConnection::dispatchUntil(const std::function<bool()>& done, Clock::
 
 // Which of the named outputs to copy (empty: all), in that order; empty (with a log line) when a name
 // is unknown or there is no output.
+std::vector<OutputInfo> currentLayout(WaylandConnection* connection) {
+    if (connection && connection->sync())
+        return connection->outputs();
+    std::vector<OutputInfo> outputs;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        OutputInfo o;
+        o.name = screen->name();
+        o.logical = screen->geometry();
+        o.modeSize = (QSizeF(o.logical.size()) * screen->devicePixelRatio()).toSize();
+        o.scale = int(std::ceil(screen->devicePixelRatio()));
+        outputs.push_back(o);
+    }
+    return outputs;
+}
+
 std::vector<OutputInfo> outputsNamed(const std::vector<OutputInfo>& outputs, const QStringList& names) {
     if (names.isEmpty()) {
         if (outputs.empty())

@@ -87,6 +87,10 @@ private:
     std::unique_ptr<Private> d;
 };
 
+// The outputs as the connection describes them, else (no connection, or one that stopped answering) as
+// Qt lays its screens out: for the roads that work without a connection of their own.
+std::vector<OutputInfo> currentLayout(WaylandConnection* connection);
+
 // Which of the named outputs to copy (empty: all), in that order; empty (with a log line) when a name
 // is unknown or there is no output.
 std::vector<OutputInfo> outputsNamed(const std::vector<OutputInfo>& outputs, const QStringList& names);

@@ -11,9 +11,11 @@ glimra_exec_argument("${CMAKE_INSTALL_PREFIX}/${GLIMRA_HELPER_EXECUTABLE}" GLIMR
 
 configure_file("${GLIMRA_TEMPLATE_DIR}/app.glimra.Glimra.desktop.in"
   "${GLIMRA_WORK_DIR}/app.glimra.Glimra.desktop" @ONLY)
+configure_file("${GLIMRA_TEMPLATE_DIR}/app.glimra.GlimraHelper.desktop.in"
+  "${GLIMRA_WORK_DIR}/app.glimra.GlimraHelper.desktop" @ONLY)
 configure_file("${GLIMRA_TEMPLATE_DIR}/app.glimra.GlimraHelper.service.in"
   "${GLIMRA_WORK_DIR}/app.glimra.GlimraHelper.service" @ONLY)
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${GLIMRA_DATADIR}/applications" TYPE FILE
-  FILES "${GLIMRA_WORK_DIR}/app.glimra.Glimra.desktop")
+  FILES "${GLIMRA_WORK_DIR}/app.glimra.Glimra.desktop" "${GLIMRA_WORK_DIR}/app.glimra.GlimraHelper.desktop")
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${GLIMRA_DATADIR}/dbus-1/services" TYPE FILE
   FILES "${GLIMRA_WORK_DIR}/app.glimra.GlimraHelper.service")

@@ -154,10 +154,19 @@ protected:
 
 TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
     SKIP_WITHOUT("desktop-file-validate", "appstreamcli", "man", "readelf");
-    const QString desktop = at("share/applications/app.glimra.Glimra.desktop");
-    const Result entry = run("desktop-file-validate", {desktop});
-    EXPECT_TRUE(entry.status == 0 && entry.output.isEmpty()) << entry.output.toStdString();
-    EXPECT_TRUE(contents(desktop).contains("\nMimeType=x-scheme-handler/glimra;\n"));
+    for (const char* name : {"app.glimra.Glimra", "app.glimra.GlimraHelper"}) {
+        const Result entry =
+            run("desktop-file-validate", {at(QStringLiteral("share/applications/%1.desktop").arg(name))});
+        EXPECT_TRUE(entry.status == 0 && entry.output.isEmpty())
+            << name << ": " << entry.output.toStdString();
+    }
+    EXPECT_TRUE(contents(at("share/applications/app.glimra.Glimra.desktop"))
+                    .contains("\nMimeType=x-scheme-handler/glimra;\n"));
+    // KWin hands screenshots to the executable this entry names, and only to it.
+    const QByteArray helperEntry = contents(at("share/applications/app.glimra.GlimraHelper.desktop"));
+    EXPECT_TRUE(helperEntry.contains("\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n"));
+    EXPECT_TRUE(helperEntry.contains(("\nExec=\"" + at(kHelperInBundle) + "\"\n").toUtf8()))
+        << helperEntry.toStdString();
 
     const QString metainfo = at("share/metainfo/app.glimra.Glimra.metainfo.xml");
     const Result appstream = run("appstreamcli", {"validate", "--no-net", metainfo});

@@ -125,6 +125,69 @@ _glimra_wayland_shows_wallpaper() {
     "$GLIMRA_WAYLAND_DIR/probe-$name.rgb"
 }
 
+# ---- What every session shares ----
+
+# Makes the session's folder (GLIMRA_WAYLAND_DIR) with a private runtime folder, and forgets whatever
+# the caller's own session set.
+_glimra_wayland_begin() {
+  GLIMRA_WAYLAND_DIR="$(mktemp -d /tmp/glimra-wayland.XXXXXX)" || return 1
+  mkdir -m 700 "$GLIMRA_WAYLAND_DIR/run" && mkdir "$GLIMRA_WAYLAND_DIR/wallpapers" "$GLIMRA_WAYLAND_DIR/state" ||
+    return 1
+  # Qt's scale factors come from the outputs alone.
+  unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET SWAYSOCK QT_SCREEN_SCALE_FACTORS QT_SCALE_FACTOR
+  export XDG_RUNTIME_DIR="$GLIMRA_WAYLAND_DIR/run"
+}
+
+# Starts a private bus NAME (session or system) in the background. It starts none of the services
+# installed on this machine: every service the session offers is started by the session itself, and an
+# installed helper must not answer in the one under test.
+_glimra_wayland_bus_start() {
+  local name="$1" d="$GLIMRA_WAYLAND_DIR"
+  sed -e 's|<standard_session_servicedirs */>||' /usr/share/dbus-1/session.conf >"$d/$name-bus.conf"
+  dbus-daemon --config-file="$d/$name-bus.conf" --nofork --nosyslog --address="unix:path=$d/$name-bus" \
+    --print-address=4 4>"$d/$name-bus-address" >"$d/$name-bus.log" 2>&1 &
+  GLIMRA_WAYLAND_PIDS+=($!)
+}
+
+# Waits for the bus NAME and exports its address as VARIABLE.
+_glimra_wayland_bus_wait() {
+  local name="$1" d="$GLIMRA_WAYLAND_DIR"
+  _glimra_wayland_until 50 test -s "$d/$name-bus-address" ||
+    { _glimra_wayland_log "the $name bus did not start"; cat "$d/$name-bus.log" >&2; return 1; }
+  export "$2=$(head -n1 "$d/$name-bus-address")"
+}
+
+# Runs the command in the background with its output in the session's NAME.log, remembered by PID.
+_glimra_wayland_spawn() {
+  local name="$1"
+  shift
+  "$@" >"$GLIMRA_WAYLAND_DIR/$name.log" 2>&1 &
+  GLIMRA_WAYLAND_PIDS+=($!)
+}
+
+# Waits up to $2 tenths of a second for bus name $1, else shows the log of $3 and fails.
+_glimra_wayland_await_name() {
+  _glimra_wayland_until "$2" _glimra_wayland_name_owned "$1" && return 0
+  _glimra_wayland_log "$1 did not appear on the session bus"
+  cat "$GLIMRA_WAYLAND_DIR/$3.log" >&2
+  return 1
+}
+
+# Says how long the session took to start, since $1 (an EPOCHREALTIME), and what runs in it.
+_glimra_wayland_ready() {
+  local ms=$(((${EPOCHREALTIME/./} - ${1/./}) / 1000))
+  _glimra_wayland_log "ready in $((ms / 1000)).$(printf %03d $((ms % 1000))) s: $2"
+}
+
+# Exports the Wayland socket the compositor made in the runtime folder.
+_glimra_wayland_export_socket() {
+  local socket
+  for socket in "$XDG_RUNTIME_DIR"/wayland-*; do
+    case "$socket" in *.lock) ;; *) [ -S "$socket" ] && export WAYLAND_DISPLAY="${socket##*/}" && return 0 ;; esac
+  done
+  return 1
+}
+
 # ---- The session ----
 
 # Starts the session with the outputs given (GLIMRA_WAYLAND_DEFAULT_OUTPUTS when empty) and exports
@@ -139,12 +202,8 @@ glimra_wayland_session_start() {
     _glimra_wayland_log "sway does not run as root: start the session as an unprivileged user"
     return 1
   fi
-  GLIMRA_WAYLAND_DIR="$(mktemp -d /tmp/glimra-wayland.XXXXXX)" || return 1
+  _glimra_wayland_begin || return 1
   local d="$GLIMRA_WAYLAND_DIR" i=0 x=0 entry size scale w h
-  mkdir -m 700 "$d/run" && mkdir "$d/wallpapers" "$d/state" || return 1
-  # Qt's scale factors come from the outputs alone.
-  unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET SWAYSOCK QT_SCREEN_SCALE_FACTORS QT_SCALE_FACTOR
-  export XDG_RUNTIME_DIR="$d/run"
 
   # The outputs: sway's configuration, the wallpapers and the pieces to recognise them by.
   local names=() entries=() probes=()
@@ -175,12 +234,7 @@ glimra_wayland_session_start() {
   done
   [ "$i" -gt 0 ] || { _glimra_wayland_log "no outputs"; return 1; }
 
-  # A session bus that starts none of the services installed on this machine: every service the
-  # session offers is started below, and an installed helper must not answer in the one under test.
-  sed -e 's|<standard_session_servicedirs */>||' /usr/share/dbus-1/session.conf >"$d/bus.conf"
-  dbus-daemon --config-file="$d/bus.conf" --nofork --nosyslog --address="unix:path=$d/bus" \
-    --print-address=4 4>"$d/bus-address" >"$d/dbus.log" 2>&1 &
-  GLIMRA_WAYLAND_PIDS+=($!)
+  _glimra_wayland_bus_start session || return 1
 
   WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS="$i" WLR_LIBINPUT_NO_DEVICES=1 \
     sway -c "$d/sway.conf" >"$d/sway.log" 2>&1 &
@@ -190,19 +244,14 @@ glimra_wayland_session_start() {
   XDG_STATE_HOME="$d/state" pipewire >"$d/pipewire.log" 2>&1 &
   GLIMRA_WAYLAND_PIDS+=($!)
 
-  _glimra_wayland_until 50 test -s "$d/bus-address" ||
-    { _glimra_wayland_log "the session bus did not start"; cat "$d/dbus.log" >&2; return 1; }
-  export DBUS_SESSION_BUS_ADDRESS="$(head -n1 "$d/bus-address")"
+  _glimra_wayland_bus_wait session DBUS_SESSION_BUS_ADDRESS || return 1
   export SWAYSOCK="$XDG_RUNTIME_DIR/sway-ipc.$(id -u).$sway.sock"
   if ! _glimra_wayland_until 100 swaymsg -q -t get_version 2>/dev/null; then
     _glimra_wayland_log "sway did not start"
     cat "$d/sway.log" >&2
     return 1
   fi
-  local socket
-  for socket in "$XDG_RUNTIME_DIR"/wayland-*; do
-    case "$socket" in *.lock) ;; *) export WAYLAND_DISPLAY="${socket##*/}" ;; esac
-  done
+  _glimra_wayland_export_socket
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway QT_QPA_PLATFORM=wayland
   export GLIMRA_WAYLAND_OUTPUTS="${entries[*]}" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
 
@@ -210,14 +259,10 @@ glimra_wayland_session_start() {
     { _glimra_wayland_log "PipeWire did not start"; cat "$d/pipewire.log" >&2; return 1; }
   XDG_STATE_HOME="$d/state" wireplumber >"$d/wireplumber.log" 2>&1 &
   GLIMRA_WAYLAND_PIDS+=($!)
-  /usr/libexec/xdg-desktop-portal-wlr >"$d/portal-wlr.log" 2>&1 &
-  GLIMRA_WAYLAND_PIDS+=($!)
-  _glimra_wayland_until 100 _glimra_wayland_name_owned org.freedesktop.impl.portal.desktop.wlr ||
-    { _glimra_wayland_log "the portal's wlroots backend did not start"; cat "$d/portal-wlr.log" >&2; return 1; }
-  /usr/libexec/xdg-desktop-portal >"$d/portal.log" 2>&1 &
-  GLIMRA_WAYLAND_PIDS+=($!)
-  _glimra_wayland_until 100 _glimra_wayland_name_owned org.freedesktop.portal.Desktop ||
-    { _glimra_wayland_log "the desktop portal did not start"; cat "$d/portal.log" >&2; return 1; }
+  _glimra_wayland_spawn portal-wlr /usr/libexec/xdg-desktop-portal-wlr
+  _glimra_wayland_await_name org.freedesktop.impl.portal.desktop.wlr 100 portal-wlr || return 1
+  _glimra_wayland_spawn portal /usr/libexec/xdg-desktop-portal
+  _glimra_wayland_await_name org.freedesktop.portal.Desktop 100 portal || return 1
 
   for ((i = 0; i < ${#names[@]}; i++)); do
     _glimra_wayland_until 100 _glimra_wayland_shows_wallpaper "${names[i]}" ${probes[i]} ||
@@ -226,8 +271,7 @@ glimra_wayland_session_start() {
   if [ -e "$GLIMRA_WAYLAND_PORTAL_FILE" ] && [ ! -w "$GLIMRA_WAYLAND_PORTAL_FILE" ]; then
     _glimra_wayland_log "warning: the Screenshot portal will fail: $GLIMRA_WAYLAND_PORTAL_FILE, where it writes, belongs to another user"
   fi
-  local ms=$(((${EPOCHREALTIME/./} - ${started/./}) / 1000))
-  _glimra_wayland_log "ready in $((ms / 1000)).$(printf %03d $((ms % 1000))) s: sway ($GLIMRA_WAYLAND_OUTPUTS), PipeWire, the portal"
+  _glimra_wayland_ready "$started" "sway ($GLIMRA_WAYLAND_OUTPUTS), PipeWire, the portal"
 }
 
 # Stops everything the session started, newest first, and removes its folder.

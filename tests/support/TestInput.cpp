@@ -1,5 +1,6 @@
 #include "TestInput.h"
 
+#include "DesktopInput.h"
 #include "WaylandKit.h"
 #include "XTestKit.h"
 
@@ -35,8 +36,14 @@ private:
 } // namespace
 
 std::unique_ptr<TestInput> sessionInput() {
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+        if (desktop == QLatin1String("KDE"))
+            return std::make_unique<KWinInput>();
+        if (desktop == QLatin1String("GNOME"))
+            return std::make_unique<GnomeInput>();
         return std::make_unique<WaylandInput>();
+    }
     return std::make_unique<X11Input>();
 }
 

@@ -26,7 +26,8 @@ public:
     void click(int x, int y, uint8_t number = 1);
 };
 
-// The input of the session the test runs in: Wayland when WAYLAND_DISPLAY is set, X11 otherwise.
+// The input of the session the test runs in: on Wayland (WAYLAND_DISPLAY set) KWin's or GNOME's own
+// by XDG_CURRENT_DESKTOP, else virtual devices; X11 otherwise.
 std::unique_ptr<TestInput> sessionInput();
 
 } // namespace glimra::test

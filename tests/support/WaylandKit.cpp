@@ -36,6 +36,31 @@ uint32_t milliseconds() {
 
 } // namespace
 
+static xkb_keycode_t keycodeFor(xkb_keymap* keymap, xkb_keysym_t keysym) {
+    const xkb_keycode_t first = xkb_keymap_min_keycode(keymap), last = xkb_keymap_max_keycode(keymap);
+    for (xkb_level_index_t level = 0; level < 4; ++level)
+        for (xkb_keycode_t key = first; key <= last; ++key) {
+            const xkb_keysym_t* syms = nullptr;
+            const int n = xkb_keymap_key_get_syms_by_level(keymap, key, 0, level, &syms);
+            if (std::find(syms, syms + std::max(n, 0), keysym) != syms + std::max(n, 0))
+                return key;
+        }
+    return XKB_KEYCODE_INVALID;
+}
+
+uint32_t usEvdevCode(uint32_t keysym) {
+    static const auto keymap = [] {
+        std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+            xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+        const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
+        return std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)>(
+            context ? xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr,
+            &xkb_keymap_unref);
+    }();
+    const xkb_keycode_t code = keymap ? keycodeFor(keymap.get(), keysym) : XKB_KEYCODE_INVALID;
+    return code == XKB_KEYCODE_INVALID ? kNoKey : code - 8;
+}
+
 struct WaylandInput::Connection {
     struct Output {
         Owned<wl_output, wl_output_destroy> output;
@@ -129,19 +154,7 @@ struct WaylandInput::Connection {
         return true;
     }
 
-    // The key that gives keysym at the lowest shift level, as XKeysymToKeycode finds it.
-    xkb_keycode_t code(xkb_keysym_t keysym) const {
-        const xkb_keycode_t first = xkb_keymap_min_keycode(keymap.get()),
-                            last = xkb_keymap_max_keycode(keymap.get());
-        for (xkb_level_index_t level = 0; level < 4; ++level)
-            for (xkb_keycode_t key = first; key <= last; ++key) {
-                const xkb_keysym_t* syms = nullptr;
-                const int n = xkb_keymap_key_get_syms_by_level(keymap.get(), key, 0, level, &syms);
-                if (std::find(syms, syms + std::max(n, 0), keysym) != syms + std::max(n, 0))
-                    return key;
-            }
-        return XKB_KEYCODE_INVALID;
-    }
+    xkb_keycode_t code(xkb_keysym_t keysym) const { return keycodeFor(keymap.get(), keysym); }
 
     QRect layout() const {
         QRect box;

@@ -33,6 +33,11 @@ private:
     std::unique_ptr<Connection> c_;
 };
 
+// The evdev code of the key that gives keysym at the lowest shift level of the us layout, as
+// XKeysymToKeycode finds it (less the 8 that X adds); kNoKey when no key does.
+constexpr uint32_t kNoKey = 0xffffffff;
+uint32_t usEvdevCode(uint32_t keysym);
+
 // What the output named name (as QScreen::name()) shows, in device pixels, copied by grim run in env;
 // a null image when that fails.
 QImage outputImage(const QString& name,

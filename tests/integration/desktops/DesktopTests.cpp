@@ -1,0 +1,181 @@
+// The capture roads and the test input on headless KWin and GNOME Shell: what the screen shows comes
+// back pixel for pixel, and injected clicks and keys reach a window.
+
+#include "TestInput.h"
+#include "TestSupport.h"
+#include "WaylandKit.h"
+#include "XTestKit.h"
+#include "wayland/OutputCopier.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRasterWindow>
+#include <QScreen>
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+#include <optional>
+
+using namespace glimra::test;
+using namespace glimra::wayland;
+
+namespace {
+
+enum class Desktop { KWin, Gnome };
+
+// A full-screen window showing a picture; it records where it was pressed and which keys it got.
+class PictureWindow : public QRasterWindow {
+public:
+    explicit PictureWindow(QImage picture) : picture_(std::move(picture)) {}
+    QPoint pressedAt{-1, -1};
+    QList<int> keys;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, picture_); }
+    void mousePressEvent(QMouseEvent* e) override { pressedAt = e->position().toPoint(); }
+    void keyPressEvent(QKeyEvent* e) override { keys << e->key(); }
+
+private:
+    QImage picture_;
+};
+
+// The result of one copy, waited for on the event loop; calls counts the done calls.
+struct Copy {
+    std::vector<OutputImage> images;
+    int calls = 0;
+};
+Copy copyAll(OutputCopier& copier) {
+    auto result = std::make_shared<Copy>();
+    copier.copyOutputs({}, [result](std::vector<OutputImage> images) {
+        result->images = std::move(images);
+        ++result->calls;
+    });
+    waitUntil([&] { return result->calls > 0; }, 20000);
+    QCoreApplication::processEvents();
+    return *result;
+}
+
+// The session the test runs in; tests of the other desktops skip.
+std::optional<Desktop> runningDesktop() {
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return std::nullopt;
+    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    if (desktop == QLatin1String("KDE"))
+        return Desktop::KWin;
+    if (desktop == QLatin1String("GNOME"))
+        return Desktop::Gnome;
+    return std::nullopt;
+}
+
+class DesktopSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!runningDesktop())
+            GTEST_SKIP() << "needs the headless KWin or GNOME session (scripts/with-session --kwin, --gnome)";
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+    }
+
+    // Shows picture full screen, waits until it is on screen.
+    std::unique_ptr<PictureWindow> showFullScreen(const QImage& picture) {
+        auto window = std::make_unique<PictureWindow>(picture);
+        window->showFullScreen();
+        EXPECT_TRUE(
+            waitUntil([&] { return window->isExposed() && window->size() == picture.size(); }, 10000));
+        pause(300); // the compositor's next frames
+        return window;
+    }
+
+    // The screen the tests copy: the session's one output.
+    static QSize screenSize() { return QGuiApplication::primaryScreen()->size(); }
+};
+
+// KWin hands ScreenShot2's pixels only to the executable a desktop entry names; the helper's entry as
+// the build makes it is installed for this test program in the session's data folder, which KWin
+// reads. Before that KWin refuses, and the copier turns to the portal for good.
+template <Desktop only> class On : public DesktopSession {
+protected:
+    void SetUp() override {
+        if (runningDesktop() != only)
+            GTEST_SKIP() << "needs the headless " << (only == Desktop::KWin ? "KWin" : "GNOME") << " session";
+        DesktopSession::SetUp();
+    }
+};
+using KWin = On<Desktop::KWin>;
+using Gnome = On<Desktop::Gnome>;
+
+TEST_F(KWin, ScreenShot2CopiesTheOutputForTheProgramItsEntryNames) {
+    const QImage picture = patternImage(screenSize());
+    const auto window = showFullScreen(picture);
+    const QString entry =
+        qEnvironmentVariable("XDG_DATA_HOME") + "/applications/app.glimra.GlimraHelper.desktop";
+    QFile::remove(entry);
+
+    std::unique_ptr<OutputCopier> refused = makeOutputCopier();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->road(), QStringLiteral("kwin-screenshot2"));
+    EXPECT_EQ(copyAll(*refused).calls, 1);
+    EXPECT_EQ(refused->road(), QStringLiteral("portal"));
+
+    QFile built(QStringLiteral(GLIMRA_BUILD_DIR "/share/applications/app.glimra.GlimraHelper.desktop"));
+    ASSERT_TRUE(built.open(QIODevice::ReadOnly));
+    QByteArray text = built.readAll();
+    const qsizetype exec = text.indexOf("\nExec=");
+    ASSERT_GE(exec, 0);
+    text.replace(exec, text.indexOf('\n', exec + 1) - exec,
+                 "\nExec=" + QCoreApplication::applicationFilePath().toUtf8());
+    QDir().mkpath(QFileInfo(entry).path());
+    QFile installed(entry);
+    ASSERT_TRUE(installed.open(QIODevice::WriteOnly) && installed.write(text) == text.size());
+    installed.close();
+
+    // KWin reads new entries within a few seconds; each try has a copier of its own, since a refused
+    // one stays with the portal.
+    Copy copy;
+    std::unique_ptr<OutputCopier> copier;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            copier = makeKWinScreenShotCopier(nullptr);
+            copy = copyAll(*copier);
+            return !copy.images.empty();
+        },
+        15000))
+        << "KWin never authorized this program";
+    EXPECT_EQ(copier->road(), QStringLiteral("kwin-screenshot2"));
+    EXPECT_EQ(copy.calls, 1);
+    ASSERT_EQ(copy.images.size(), 1u);
+    EXPECT_EQ(copy.images[0].name, QGuiApplication::primaryScreen()->name());
+    EXPECT_EQ(difference(copy.images[0].image, picture), 0);
+    EXPECT_TRUE(showsPattern(copy.images[0].image, picture.rect()));
+}
+
+// GNOME offers no screen-copy protocol: the portal's screenshot is the road, and the monitor shows the
+// session's wallpaper.
+TEST_F(Gnome, ThePortalCopiesTheMonitorPixelForPixel) {
+    std::unique_ptr<OutputCopier> copier = makeOutputCopier();
+    ASSERT_TRUE(copier);
+    EXPECT_EQ(copier->road(), QStringLiteral("portal"));
+    const Copy copy = copyAll(*copier);
+    EXPECT_EQ(copy.calls, 1);
+    ASSERT_EQ(copy.images.size(), 1u);
+    EXPECT_EQ(difference(copy.images[0].image, wallpaper(copy.images[0].name)), 0);
+}
+
+TEST_F(DesktopSession, ClicksAndKeysReachAWindow) {
+    const auto window = showFullScreen(patternImage(screenSize()));
+    std::unique_ptr<TestInput> input = sessionInput();
+    ASSERT_TRUE(input->ok());
+    input->click(321, 234);
+    EXPECT_TRUE(waitUntil([&] { return window->pressedAt != QPoint(-1, -1); }));
+    EXPECT_EQ(window->pressedAt, QPoint(321, 234));
+    input->tap(XK_a);
+    input->type({XK_Shift_L}, XK_b);
+    EXPECT_TRUE(waitUntil([&] { return window->keys.size() >= 3; }));
+    EXPECT_EQ(window->keys, (QList<int>{Qt::Key_A, Qt::Key_Shift, Qt::Key_B}));
+}
+
+} // namespace

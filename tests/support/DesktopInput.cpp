@@ -121,6 +121,11 @@ KWinInput::KWinInput() : c_(std::make_unique<Connection>()) {
     }
     org_kde_kwin_fake_input_authenticate(c_->input, "Glimra tests", "Keys and clicks of the tests");
     c_->sync();
+    // A fake device of KWin's lives as long as its client: the seat may have had no pointer before
+    // this one (or lost it with another client), and clients pick a new one up a little later.
+    if (!waitForSeat(WL_SEAT_CAPABILITY_POINTER | WL_SEAT_CAPABILITY_KEYBOARD))
+        ADD_FAILURE() << "KWin's fake input device never reached the seat";
+    pause(200); // for this program's own toolkit to take it up
 }
 
 KWinInput::~KWinInput() = default;

@@ -78,6 +78,7 @@ ScreenShotCall::ScreenShotCall(const QString& service, const QString& method, QV
 }
 
 ScreenShotCall::~ScreenShotCall() {
+    notifier_.reset(); // before its descriptor closes
     if (readEnd_ >= 0)
         close(readEnd_);
 }

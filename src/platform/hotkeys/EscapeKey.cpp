@@ -3,7 +3,10 @@
 #include "CarbonEvents.h"
 #include "HotKeyCenter.h"
 
+#include <QLoggingCategory>
 #include <QPointer>
+
+Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
 
 using namespace carbon;
 
@@ -14,16 +17,16 @@ namespace {
 // Told apart from the global hot keys, whose handlers see every hot-key event of the application.
 constexpr OSType kEscapeSignature = makeFourCharCode("GlEs");
 
-class X11EscapeKey final : public EscapeKey {
+class HeldEscapeKey final : public EscapeKey {
 public:
-    X11EscapeKey() : center_(&HotKeyCenter::application()) {
+    explicit HeldEscapeKey(HotKeyCenter& center) : center_(&center) {
         const EventTypeSpec released{kEventClassKeyboard, kEventHotKeyReleased};
-        if (InstallEventHandler(center_->target(), &X11EscapeKey::released, 1, &released, this, &handler_) !=
+        if (InstallEventHandler(center_->target(), &HeldEscapeKey::released, 1, &released, this, &handler_) !=
             noErr)
             handler_ = nullptr;
     }
 
-    ~X11EscapeKey() override {
+    ~HeldEscapeKey() override {
         release();
         // The hot keys' center goes with the application object; its records with it.
         if (center_ && handler_)
@@ -36,6 +39,15 @@ public:
             return true;
         if (!center_ || !handler_)
             return false;
+        if (center_->backend() && !center_->backend()->holdsKeysBriefly()) {
+            static bool told = false; // once per process
+            if (!told)
+                qCInfo(lcHotKeys,
+                       "Escape is not held for the whole desktop here: %s would ask the user first",
+                       qPrintable(center_->backend()->objectName()));
+            told = true;
+            return false;
+        }
         if (RegisterEventHotKey(kVK_Escape, 0, {kEscapeSignature, 1}, center_->target(), 0, &hotKey_) !=
             noErr)
             hotKey_ = nullptr;
@@ -56,7 +68,7 @@ private:
                               &id) != noErr ||
             id.signature != kEscapeSignature)
             return noErr;
-        auto* self = static_cast<X11EscapeKey*>(userData);
+        auto* self = static_cast<HeldEscapeKey*>(userData);
         // The handler may release the key, and with it itself.
         if (const std::function<void()> onEscape = self->onEscape_)
             onEscape();
@@ -72,7 +84,11 @@ private:
 } // namespace
 
 std::unique_ptr<EscapeKey> makeEscapeKey() {
-    return std::make_unique<X11EscapeKey>();
+    return makeEscapeKey(HotKeyCenter::application());
+}
+
+std::unique_ptr<EscapeKey> makeEscapeKey(HotKeyCenter& center) {
+    return std::make_unique<HeldEscapeKey>(center);
 }
 
 } // namespace glimra

@@ -6,6 +6,10 @@
 #include <functional>
 #include <memory>
 
+namespace carbon {
+class HotKeyCenter;
+}
+
 namespace glimra {
 
 class EscapeKey {
@@ -21,8 +25,11 @@ public:
     virtual void release() = 0;
 };
 
-// Through the global hot keys' X connection: Escape grabbed on the root window in every Caps Lock and
-// Num Lock state. Made on the main thread, once the application object exists.
+// Escape as a hot key of the application's center (or of the center given): on X11 grabbed on the root
+// window in every Caps Lock and Num Lock state, on sway bound for the time it is held. Where the desktop
+// would ask the user before giving a key (the portal's shortcuts), grab() does nothing and answers
+// false, saying why once. Made on the main thread, once the application object exists.
 std::unique_ptr<EscapeKey> makeEscapeKey();
+std::unique_ptr<EscapeKey> makeEscapeKey(carbon::HotKeyCenter& center);
 
 } // namespace glimra

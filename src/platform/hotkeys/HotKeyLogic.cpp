@@ -11,71 +11,77 @@ namespace glimra::hotkeys {
 
 namespace {
 
-constexpr std::pair<uint32_t, Keysym> kUsKeys[] = {
-    {carbon::kVK_ANSI_A, XK_a},
-    {carbon::kVK_ANSI_S, XK_s},
-    {carbon::kVK_ANSI_D, XK_d},
-    {carbon::kVK_ANSI_F, XK_f},
-    {carbon::kVK_ANSI_H, XK_h},
-    {carbon::kVK_ANSI_G, XK_g},
-    {carbon::kVK_ANSI_Z, XK_z},
-    {carbon::kVK_ANSI_X, XK_x},
-    {carbon::kVK_ANSI_C, XK_c},
-    {carbon::kVK_ANSI_V, XK_v},
-    {carbon::kVK_ANSI_B, XK_b},
-    {carbon::kVK_ANSI_Q, XK_q},
-    {carbon::kVK_ANSI_W, XK_w},
-    {carbon::kVK_ANSI_E, XK_e},
-    {carbon::kVK_ANSI_R, XK_r},
-    {carbon::kVK_ANSI_Y, XK_y},
-    {carbon::kVK_ANSI_T, XK_t},
-    {carbon::kVK_ANSI_1, XK_1},
-    {carbon::kVK_ANSI_2, XK_2},
-    {carbon::kVK_ANSI_3, XK_3},
-    {carbon::kVK_ANSI_4, XK_4},
-    {carbon::kVK_ANSI_6, XK_6},
-    {carbon::kVK_ANSI_5, XK_5},
-    {carbon::kVK_ANSI_Equal, XK_equal},
-    {carbon::kVK_ANSI_9, XK_9},
-    {carbon::kVK_ANSI_7, XK_7},
-    {carbon::kVK_ANSI_Minus, XK_minus},
-    {carbon::kVK_ANSI_8, XK_8},
-    {carbon::kVK_ANSI_0, XK_0},
-    {carbon::kVK_ANSI_RightBracket, XK_bracketright},
-    {carbon::kVK_ANSI_O, XK_o},
-    {carbon::kVK_ANSI_U, XK_u},
-    {carbon::kVK_ANSI_LeftBracket, XK_bracketleft},
-    {carbon::kVK_ANSI_I, XK_i},
-    {carbon::kVK_ANSI_P, XK_p},
-    {carbon::kVK_Return, XK_Return},
-    {carbon::kVK_ANSI_L, XK_l},
-    {carbon::kVK_ANSI_J, XK_j},
-    {carbon::kVK_ANSI_Quote, XK_apostrophe},
-    {carbon::kVK_ANSI_K, XK_k},
-    {carbon::kVK_ANSI_Semicolon, XK_semicolon},
-    {carbon::kVK_ANSI_Backslash, XK_backslash},
-    {carbon::kVK_ANSI_Comma, XK_comma},
-    {carbon::kVK_ANSI_Slash, XK_slash},
-    {carbon::kVK_ANSI_N, XK_n},
-    {carbon::kVK_ANSI_M, XK_m},
-    {carbon::kVK_ANSI_Period, XK_period},
-    {carbon::kVK_Tab, XK_Tab},
-    {carbon::kVK_Space, XK_space},
-    {carbon::kVK_ANSI_Grave, XK_grave},
-    {carbon::kVK_Delete, XK_BackSpace},
-    {carbon::kVK_Escape, XK_Escape},
-    {carbon::kVK_F5, XK_F5},
-    {carbon::kVK_F6, XK_F6},
-    {carbon::kVK_F7, XK_F7},
-    {carbon::kVK_F3, XK_F3},
-    {carbon::kVK_F8, XK_F8},
-    {carbon::kVK_F9, XK_F9},
-    {carbon::kVK_F11, XK_F11},
-    {carbon::kVK_F10, XK_F10},
-    {carbon::kVK_F12, XK_F12},
-    {carbon::kVK_F4, XK_F4},
-    {carbon::kVK_F2, XK_F2},
-    {carbon::kVK_F1, XK_F1},
+struct UsKey {
+    uint32_t code;
+    Keysym keysym;
+    Keysym shifted; // the symbol Shift gives it, where that is not just the capital letter
+};
+
+constexpr UsKey kUsKeys[] = {
+    {carbon::kVK_ANSI_A, XK_a, 0},
+    {carbon::kVK_ANSI_S, XK_s, 0},
+    {carbon::kVK_ANSI_D, XK_d, 0},
+    {carbon::kVK_ANSI_F, XK_f, 0},
+    {carbon::kVK_ANSI_H, XK_h, 0},
+    {carbon::kVK_ANSI_G, XK_g, 0},
+    {carbon::kVK_ANSI_Z, XK_z, 0},
+    {carbon::kVK_ANSI_X, XK_x, 0},
+    {carbon::kVK_ANSI_C, XK_c, 0},
+    {carbon::kVK_ANSI_V, XK_v, 0},
+    {carbon::kVK_ANSI_B, XK_b, 0},
+    {carbon::kVK_ANSI_Q, XK_q, 0},
+    {carbon::kVK_ANSI_W, XK_w, 0},
+    {carbon::kVK_ANSI_E, XK_e, 0},
+    {carbon::kVK_ANSI_R, XK_r, 0},
+    {carbon::kVK_ANSI_Y, XK_y, 0},
+    {carbon::kVK_ANSI_T, XK_t, 0},
+    {carbon::kVK_ANSI_1, XK_1, XK_exclam},
+    {carbon::kVK_ANSI_2, XK_2, XK_at},
+    {carbon::kVK_ANSI_3, XK_3, XK_numbersign},
+    {carbon::kVK_ANSI_4, XK_4, XK_dollar},
+    {carbon::kVK_ANSI_6, XK_6, XK_asciicircum},
+    {carbon::kVK_ANSI_5, XK_5, XK_percent},
+    {carbon::kVK_ANSI_Equal, XK_equal, XK_plus},
+    {carbon::kVK_ANSI_9, XK_9, XK_parenleft},
+    {carbon::kVK_ANSI_7, XK_7, XK_ampersand},
+    {carbon::kVK_ANSI_Minus, XK_minus, XK_underscore},
+    {carbon::kVK_ANSI_8, XK_8, XK_asterisk},
+    {carbon::kVK_ANSI_0, XK_0, XK_parenright},
+    {carbon::kVK_ANSI_RightBracket, XK_bracketright, XK_braceright},
+    {carbon::kVK_ANSI_O, XK_o, 0},
+    {carbon::kVK_ANSI_U, XK_u, 0},
+    {carbon::kVK_ANSI_LeftBracket, XK_bracketleft, XK_braceleft},
+    {carbon::kVK_ANSI_I, XK_i, 0},
+    {carbon::kVK_ANSI_P, XK_p, 0},
+    {carbon::kVK_Return, XK_Return, 0},
+    {carbon::kVK_ANSI_L, XK_l, 0},
+    {carbon::kVK_ANSI_J, XK_j, 0},
+    {carbon::kVK_ANSI_Quote, XK_apostrophe, XK_quotedbl},
+    {carbon::kVK_ANSI_K, XK_k, 0},
+    {carbon::kVK_ANSI_Semicolon, XK_semicolon, XK_colon},
+    {carbon::kVK_ANSI_Backslash, XK_backslash, XK_bar},
+    {carbon::kVK_ANSI_Comma, XK_comma, XK_less},
+    {carbon::kVK_ANSI_Slash, XK_slash, XK_question},
+    {carbon::kVK_ANSI_N, XK_n, 0},
+    {carbon::kVK_ANSI_M, XK_m, 0},
+    {carbon::kVK_ANSI_Period, XK_period, XK_greater},
+    {carbon::kVK_Tab, XK_Tab, 0},
+    {carbon::kVK_Space, XK_space, 0},
+    {carbon::kVK_ANSI_Grave, XK_grave, XK_asciitilde},
+    {carbon::kVK_Delete, XK_BackSpace, 0},
+    {carbon::kVK_Escape, XK_Escape, 0},
+    {carbon::kVK_F5, XK_F5, 0},
+    {carbon::kVK_F6, XK_F6, 0},
+    {carbon::kVK_F7, XK_F7, 0},
+    {carbon::kVK_F3, XK_F3, 0},
+    {carbon::kVK_F8, XK_F8, 0},
+    {carbon::kVK_F9, XK_F9, 0},
+    {carbon::kVK_F11, XK_F11, 0},
+    {carbon::kVK_F10, XK_F10, 0},
+    {carbon::kVK_F12, XK_F12, 0},
+    {carbon::kVK_F4, XK_F4, 0},
+    {carbon::kVK_F2, XK_F2, 0},
+    {carbon::kVK_F1, XK_F1, 0},
 };
 
 // Buttons and the modifier bits no hot key uses stay out of the comparison.
@@ -139,9 +145,16 @@ uint16_t significantModifiers(uint16_t state, const ModifierLayout& layout) {
 }
 
 Keysym keysymForVirtualKey(uint32_t virtualKeyCode) {
-    for (const auto& [code, keysym] : kUsKeys)
-        if (code == virtualKeyCode)
-            return keysym;
+    for (const UsKey& key : kUsKeys)
+        if (key.code == virtualKeyCode)
+            return key.keysym;
+    return 0;
+}
+
+Keysym shiftedKeysymForVirtualKey(uint32_t virtualKeyCode) {
+    for (const UsKey& key : kUsKeys)
+        if (key.code == virtualKeyCode)
+            return key.shifted;
     return 0;
 }
 

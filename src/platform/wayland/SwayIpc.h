@@ -55,6 +55,8 @@ public:
         Subscribe = 2,
         GetOutputs = 3,
         GetTree = 4,
+        GetVersion = 7,
+        GetConfig = 9,
     };
     static constexpr uint32_t kEventBit = 0x80000000u;
     static constexpr std::chrono::milliseconds kDefaultTimeout{1000};

@@ -1,0 +1,50 @@
+#pragma once
+// What holds a key combination for the whole desktop and reports its presses and releases: X11 key
+// grabs, sway's bindings over its IPC, or the desktop portal's global shortcuts. A hot-key center
+// owns one, chosen once at start (makeHotKeyBackend), and keeps everything the Carbon calls need
+// above it: handlers, references, ids and the checks of key codes and modifiers.
+
+#include "CarbonEvents.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace carbon {
+
+class HotKeyBackend : public QObject {
+    Q_OBJECT
+public:
+    using Token = uint64_t;
+
+    // Takes keyCode with modifiers (a key the center knows, Carbon modifiers only) under token; id is the
+    // caller's, for desktops that name their shortcuts. noErr; eventHotKeyExistsErr when another program
+    // or the user's own configuration holds the combination; eventInternalErr when the desktop cannot be
+    // reached. A backend that asks the desktop asynchronously answers noErr for a request it has sent
+    // and logs what the desktop makes of it later.
+    virtual OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) = 0;
+    // Lets go of what add took; harmless for a token it does not hold.
+    virtual void remove(Token token) = 0;
+    // Whether a key can be taken for a moment and given back (Escape during a capture) without the
+    // desktop asking the user.
+    virtual bool holdsKeysBriefly() const { return true; }
+
+signals:
+    // A combination went down or came up (kEventHotKeyPressed, kEventHotKeyReleased), on the thread
+    // that built the backend.
+    void hotKey(quint64 token, quint32 kind);
+    // X11: the keyboard mapping changed and every combination was taken again for it.
+    void keyboardMappingApplied();
+};
+
+// "Command+Shift+key code 0x17", for log lines.
+QString describeHotKey(UInt32 keyCode, UInt32 modifiers);
+
+// The backend for the Qt platform the application runs on (QGuiApplication::platformName()): "xcb"
+// takes X11 key grabs; "wayland" takes sway's IPC where SWAYSOCK answers, else the desktop portal
+// where the session bus offers one; anything else, or a Wayland desktop with neither, none (null,
+// with a log line). GLIMRA_HOTKEYS=x11|sway|portal|none overrides the choice.
+std::unique_ptr<HotKeyBackend> makeHotKeyBackend();
+
+} // namespace carbon

@@ -1,0 +1,251 @@
+#include "SwayHotKeys.h"
+
+#include "HotKeyNames.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+
+#include <unistd.h>
+
+Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
+
+namespace carbon {
+
+using glimra::wayland::SwayIpc;
+using glimra::wayland::SwayKeys;
+using glimra::wayland::SwayMessage;
+
+namespace {
+
+constexpr uint32_t kWorkspaceEvent = SwayIpc::kEventBit | 0;
+constexpr uint32_t kBindingEvent = SwayIpc::kEventBit | 5;
+constexpr int kFirstRetryMs = 500;
+constexpr int kLastRetryMs = 8000;
+
+} // namespace
+
+std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath) {
+    std::unique_ptr<SwayHotKeys> backend(
+        new SwayHotKeys(socketPath.isEmpty() ? qEnvironmentVariable("SWAYSOCK") : socketPath));
+    if (!backend->open()) {
+        qCWarning(lcHotKeys, "Hot keys are unavailable: sway's IPC does not answer");
+        return nullptr;
+    }
+    return backend;
+}
+
+SwayHotKeys::SwayHotKeys(QString socketPath)
+    : m_path(std::move(socketPath)), m_tag(QStringLiteral("glimra-helper-%1").arg(getpid())) {
+    setObjectName(QStringLiteral("sway's bindings"));
+    m_processLater.setSingleShot(true);
+    m_processLater.setInterval(0);
+    QObject::connect(&m_processLater, &QTimer::timeout, this, [this] {
+        if (m_ipc)
+            for (SwayMessage& message : m_ipc->takeEvents())
+                m_pending.push_back(std::move(message));
+        processPending();
+    });
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(kFirstRetryMs);
+    QObject::connect(&m_retry, &QTimer::timeout, this, &SwayHotKeys::reconnect);
+}
+
+SwayHotKeys::~SwayHotKeys() {
+    m_retry.stop();
+    // A connection that broke may have left sway running with the bindings: one more try to take
+    // them away.
+    if (!m_bindings.empty() && !m_ipc && QFileInfo::exists(m_path))
+        m_ipc = SwayIpc::connect(m_path);
+    for (const auto& [token, binding] : m_bindings)
+        unbind(binding);
+    close();
+}
+
+bool SwayHotKeys::open() {
+    m_ipc = SwayIpc::connect(m_path);
+    if (!m_ipc)
+        return false;
+    const std::optional<QJsonDocument> subscribed =
+        m_ipc->request(SwayIpc::Subscribe, QByteArrayLiteral("[\"binding\",\"workspace\"]"));
+    const std::optional<QJsonDocument> config = m_ipc->request(SwayIpc::GetConfig);
+    if (!subscribed || !subscribed->object().value(QLatin1String("success")).toBool() || !config) {
+        qCWarning(lcHotKeys, "sway's IPC at \"%s\" takes no subscription to its binding events",
+                  qPrintable(m_path));
+        close();
+        return false;
+    }
+    m_userBindings = glimra::wayland::swayConfigBindings(
+        config->object().value(QLatin1String("config")).toString(), glimra::wayland::readSwayIncludes);
+    if (QCoreApplication::instance()) {
+        m_notifier = new QSocketNotifier(m_ipc->socketDescriptor(), QSocketNotifier::Read, this);
+        QObject::connect(m_notifier, &QSocketNotifier::activated, this, &SwayHotKeys::readEvents);
+    }
+    scheduleProcessing();
+    return true;
+}
+
+void SwayHotKeys::close() {
+    // Possibly called from the notifier's own signal: switched off now, deleted once that is over.
+    if (m_notifier) {
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+    }
+    m_ipc.reset();
+}
+
+bool SwayHotKeys::run(const QString& command) {
+    if (!m_ipc)
+        return false;
+    const std::optional<QJsonDocument> reply = m_ipc->request(SwayIpc::RunCommand, command.toUtf8());
+    // Events that came with the reply wait in the connection's queue.
+    scheduleProcessing();
+    if (!reply) {
+        connectionLost();
+        return false;
+    }
+    const QJsonObject result = reply->array().at(0).toObject();
+    if (!result.value(QLatin1String("success")).toBool()) {
+        qCWarning(lcHotKeys, "sway refused \"%s\": %s", qPrintable(command),
+                  qPrintable(result.value(QLatin1String("error")).toString()));
+        return false;
+    }
+    return true;
+}
+
+bool SwayHotKeys::bind(const Binding& binding) {
+    if (!run(QStringLiteral("bindsym %1 %2").arg(binding.keys, binding.pressed)))
+        return false;
+    if (run(QStringLiteral("bindsym --release %1 %2").arg(binding.keys, binding.released)))
+        return true;
+    run(QStringLiteral("unbindsym %1").arg(binding.keys));
+    return false;
+}
+
+void SwayHotKeys::unbind(const Binding& binding) {
+    // sway answers an error when a reload took the binding already; nothing is lost then.
+    for (const QString& command : {QStringLiteral("unbindsym %1"), QStringLiteral("unbindsym --release %1")})
+        if (m_ipc)
+            m_ipc->request(SwayIpc::RunCommand, command.arg(binding.keys).toUtf8());
+}
+
+bool SwayHotKeys::heldByUser(UInt32 keyCode, UInt32 modifiers) const {
+    // sway also matches a binding of the symbol Shift gives (Ctrl+percent fires on Ctrl+Shift+5).
+    for (const bool shifted : {false, true})
+        if (const std::optional<SwayKeys> keys =
+                glimra::wayland::parseSwayKeys(glimra::hotkeys::swayCombination(keyCode, modifiers, shifted)))
+            if (std::find(m_userBindings.begin(), m_userBindings.end(), *keys) != m_userBindings.end())
+                return true;
+    return false;
+}
+
+OSStatus SwayHotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) {
+    const QString keys = glimra::hotkeys::swayCombination(keyCode, modifiers);
+    if (!m_ipc) {
+        qCWarning(lcHotKeys, "RegisterEventHotKey: sway's IPC is away; %s is not bound", qPrintable(keys));
+        return eventInternalErr;
+    }
+    if (heldByUser(keyCode, modifiers)) {
+        qCWarning(lcHotKeys, "RegisterEventHotKey: sway's configuration binds %s; it stays the user's",
+                  qPrintable(keys));
+        return eventHotKeyExistsErr;
+    }
+    const QString action =
+        m_tag + QLatin1Char(' ') + glimra::hotkeys::hotKeyAction(id, keyCode, modifiers).name;
+    Binding binding{keyCode, modifiers, keys, QStringLiteral("nop %1 pressed").arg(action),
+                    QStringLiteral("nop %1 released").arg(action)};
+    if (!bind(binding))
+        return eventInternalErr;
+    m_bindings[token] = std::move(binding);
+    return noErr;
+}
+
+void SwayHotKeys::remove(Token token) {
+    const auto it = m_bindings.find(token);
+    if (it == m_bindings.end())
+        return;
+    unbind(it->second);
+    m_bindings.erase(it);
+}
+
+void SwayHotKeys::readEvents() {
+    const bool open = m_ipc->readEvents();
+    for (SwayMessage& message : m_ipc->takeEvents())
+        m_pending.push_back(std::move(message));
+    if (!open)
+        connectionLost();
+    processPending();
+}
+
+void SwayHotKeys::scheduleProcessing() {
+    m_processLater.start();
+}
+
+// Handlers may run a nested event loop that lands here again; taking one event at a time off the
+// shared queue keeps the order either way.
+void SwayHotKeys::processPending() {
+    while (!m_pending.empty()) {
+        const SwayMessage message = std::move(m_pending.front());
+        m_pending.pop_front();
+        const QJsonObject event = QJsonDocument::fromJson(message.payload).object();
+        if (message.type == kBindingEvent) {
+            const QString command =
+                event.value(QLatin1String("binding")).toObject().value(QLatin1String("command")).toString();
+            for (const auto& [token, binding] : m_bindings)
+                if (command == binding.pressed || command == binding.released) {
+                    emit hotKey(token,
+                                command == binding.pressed ? kEventHotKeyPressed : kEventHotKeyReleased);
+                    break;
+                }
+        } else if (message.type == kWorkspaceEvent &&
+                   event.value(QLatin1String("change")).toString() == QLatin1String("reload")) {
+            // A reload reads the configuration anew and drops every binding made at run time.
+            qCInfo(lcHotKeys, "sway reloaded its configuration: the hot keys are bound again");
+            close();
+            m_pending.clear();
+            reconnect();
+            return;
+        }
+    }
+}
+
+void SwayHotKeys::connectionLost() {
+    if (!m_ipc)
+        return;
+    qCWarning(lcHotKeys, "sway's IPC connection at \"%s\" closed: hot keys are off until sway answers again",
+              qPrintable(m_path));
+    close();
+    m_retry.setInterval(kFirstRetryMs);
+    m_retry.start();
+}
+
+void SwayHotKeys::reconnect() {
+    // A socket that is gone is not tried, so a sway that went for good costs a look at a file now and
+    // then, and no log lines.
+    if (!QFileInfo::exists(m_path) || !open()) {
+        m_retry.setInterval(std::min(m_retry.interval() * 2, kLastRetryMs));
+        m_retry.start();
+        return;
+    }
+    int bound = 0;
+    for (auto it = m_bindings.begin(); it != m_bindings.end() && m_ipc;) {
+        // The configuration may have taken a combination meanwhile.
+        const bool taken = heldByUser(it->second.keyCode, it->second.modifiers);
+        if (!taken && bind(it->second)) {
+            ++bound;
+            ++it;
+        } else if (m_ipc) {
+            qCWarning(lcHotKeys, "Hot key %s stays off: %s", qPrintable(it->second.keys),
+                      taken ? "sway's configuration binds it now" : "sway refused it");
+            it = m_bindings.erase(it);
+        }
+    }
+    if (!m_ipc)
+        return; // broke again: the next try binds the rest
+    qCInfo(lcHotKeys, "sway's IPC answers at \"%s\": %d hot keys bound", qPrintable(m_path), bound);
+}
+
+} // namespace carbon

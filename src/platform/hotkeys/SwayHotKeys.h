@@ -1,0 +1,79 @@
+#pragma once
+// Hot keys on sway, with no configuration on the user's side: each combination is bound at run time
+// through sway's IPC, twice (`bindsym COMBO nop ...` for the press, `bindsym --release COMBO nop ...`
+// for the release), and the `binding` events sway sends on a subscribed connection are the hot key's
+// presses and releases. Bound keys reach no other client, as grabbed keys do on X11.
+//
+// A combination the user's own configuration binds (its text as get_config gives it, with its
+// includes) is left to the user: registering it fails with eventHotKeyExistsErr. sway 1.7 has no way
+// to list bindings another client added at run time, so those are not seen, and a `bindsym` over
+// one silently replaces it.
+//
+// Every binding is removed again when the backend goes. `swaymsg reload` drops run-time bindings: they
+// are made again after it. A connection that breaks (sway restarting, or dropping a client that read
+// too slowly) is a log line; the backend tries the socket again, less and less often, and binds
+// everything again once it answers.
+
+#include "HotKeyBackend.h"
+
+#include "wayland/SwayConfig.h"
+#include "wayland/SwayIpc.h"
+
+#include <QPointer>
+#include <QTimer>
+
+#include <deque>
+#include <map>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace carbon {
+
+class SwayHotKeys final : public HotKeyBackend {
+    Q_OBJECT
+public:
+    // Connects to socketPath ($SWAYSOCK when empty); null, with a log line, when sway does not answer.
+    static std::unique_ptr<SwayHotKeys> make(const QString& socketPath = QString());
+    ~SwayHotKeys() override;
+
+    OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) override;
+    void remove(Token token) override;
+
+private:
+    struct Binding {
+        UInt32 keyCode = 0;
+        UInt32 modifiers = 0;
+        QString keys;    // sway's form of the combination
+        QString pressed; // the commands sway reports in its binding events
+        QString released;
+    };
+
+    explicit SwayHotKeys(QString socketPath);
+    // Connects, subscribes and reads the user's bindings; false (logged) when sway does not answer.
+    bool open();
+    void close();
+    // Runs one sway command; false, with sway's error logged, when it fails.
+    bool run(const QString& command);
+    bool bind(const Binding& binding);
+    void unbind(const Binding& binding);
+    bool heldByUser(UInt32 keyCode, UInt32 modifiers) const;
+    void readEvents();
+    void scheduleProcessing();
+    void processPending();
+    void connectionLost();
+    void reconnect();
+
+    QString m_path;
+    QString m_tag; // tells this process's bindings apart in sway's events
+    std::unique_ptr<glimra::wayland::SwayIpc> m_ipc;
+    QPointer<QSocketNotifier> m_notifier; // a child: it may outlive the connection by a turn of the loop
+    std::vector<glimra::wayland::SwayKeys> m_userBindings;
+    std::map<Token, Binding> m_bindings;
+    std::deque<glimra::wayland::SwayMessage> m_pending;
+    // Events that came with a reply, which the socket notifier will not report again.
+    QTimer m_processLater;
+    QTimer m_retry;
+};
+
+} // namespace carbon

@@ -1,0 +1,81 @@
+#pragma once
+// Hot keys as passive key grabs on the root window of a private xcb connection, in every Caps Lock and
+// Num Lock state, taken again whenever the keyboard mapping changes. Key codes are resolved to keysyms
+// (the character a key carries), not to fixed X key codes.
+
+#include "HotKeyBackend.h"
+#include "HotKeyLogic.h"
+#include "XConnection.h"
+
+#include <QByteArray>
+#include <QTimer>
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+struct _XCBKeySymbols;
+
+namespace carbon {
+
+class X11HotKeys final : public HotKeyBackend {
+    Q_OBJECT
+public:
+    // Connects to displayName, or to $DISPLAY when it is empty; null, with a log line, when there is
+    // no display to talk to.
+    static std::unique_ptr<X11HotKeys> make(const QByteArray& displayName = {});
+    ~X11HotKeys() override;
+
+    OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) override;
+    void remove(Token token) override;
+
+    // Whether the server reports a held key as one press instead of press and release pairs.
+    bool hasDetectableAutoRepeat() const { return m_detectableAutoRepeat; }
+
+private:
+    struct FreeKeySymbols {
+        void operator()(_XCBKeySymbols* symbols) const;
+    };
+    struct Pending {
+        bool mappingChanged = false;
+        glimra::hotkeys::KeyEvent key;
+    };
+    // What is grabbed for a token right now; no key codes while the current keyboard mapping has no key
+    // for it.
+    struct Grab {
+        UInt32 keyCode = 0;
+        UInt32 modifiers = 0;
+        std::vector<glimra::hotkeys::Keycode> keycodes;
+        uint16_t xModifiers = 0;
+    };
+
+    X11HotKeys(detail::XConnection connection, uint32_t root);
+    void loadKeyboard();
+    std::vector<glimra::hotkeys::Keycode> keycodesFor(glimra::hotkeys::Keysym keysym) const;
+    OSStatus grab(const std::vector<glimra::hotkeys::Keycode>& keycodes, uint16_t modifiers);
+    void ungrab(const Grab& grab);
+    void grabAgain();
+
+    void readEvents();
+    void scheduleProcessing();
+    void processPending();
+    void connectionLost();
+
+    detail::XConnection m_connection;
+    std::unique_ptr<_XCBKeySymbols, FreeKeySymbols> m_keySymbols;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    uint32_t m_root = 0;
+    int m_xkbEventBase = -1;
+    uint8_t m_coreKeyboard = 0;
+    bool m_detectableAutoRepeat = false;
+    glimra::hotkeys::ModifierLayout m_layout;
+    glimra::hotkeys::HotKeyMatcher m_matcher;
+    std::map<Token, Grab> m_grabs;
+    std::deque<Pending> m_pending;
+    // Events read while waiting for a reply, which the socket notifier will not report again.
+    QTimer m_processLater;
+};
+
+} // namespace carbon

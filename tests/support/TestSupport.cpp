@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -232,6 +233,37 @@ void BusClient::releaseName(const QString& name) {
 bool nameHasOwner(const QString& name) {
     const QDBusReply<bool> reply = QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
     return reply.isValid() && reply.value();
+}
+
+namespace {
+CapturedLog* capturing = nullptr; // the one that records now
+} // namespace
+
+CapturedLog::CapturedLog() {
+    capturing = this;
+    previous_ = qInstallMessageHandler(&CapturedLog::record);
+}
+
+CapturedLog::~CapturedLog() {
+    qInstallMessageHandler(previous_);
+    capturing = nullptr;
+}
+
+void CapturedLog::record(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (!capturing)
+        return;
+    capturing->lines_ << message;
+    if (capturing->previous_)
+        capturing->previous_(type, context, message);
+}
+
+bool CapturedLog::waitFor(const QString& text, int timeoutMs) {
+    return waitUntil([&] { return count(text) > 0; }, timeoutMs);
+}
+
+int CapturedLog::count(const QString& text) const {
+    return int(
+        std::count_if(lines_.begin(), lines_.end(), [&](const QString& l) { return l.contains(text); }));
 }
 
 } // namespace glimra::test

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 class QSocketNotifier;
@@ -111,6 +112,24 @@ private:
 };
 
 bool nameHasOwner(const QString& name);
+
+// The Qt log messages of this process while the object lives; they still reach stderr as well.
+class CapturedLog {
+public:
+    CapturedLog();
+    ~CapturedLog();
+    CapturedLog(const CapturedLog&) = delete;
+    CapturedLog& operator=(const CapturedLog&) = delete;
+    // Waits until a message holds text; the messages so far are in text().
+    bool waitFor(const QString& text, int timeoutMs = 5000);
+    int count(const QString& text) const;
+    QString text() const { return lines_.join(QLatin1Char('\n')); }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext& context, const QString& message);
+    QStringList lines_;
+    QtMessageHandler previous_ = nullptr;
+};
 
 // The name of a parameterised test's case that carries its own name.
 inline const auto caseName = [](const auto& info) { return std::string(info.param.name); };

@@ -4,8 +4,11 @@
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRect>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
@@ -272,6 +275,56 @@ QImage outputImage(const QString& name, const QProcessEnvironment& env) {
 QImage wallpaper(const QString& name) {
     return QImage(qEnvironmentVariable("GLIMRA_WAYLAND_WALLPAPERS") + u'/' + name + QStringLiteral(".png"))
         .convertToFormat(QImage::Format_RGB32);
+}
+
+PrivateSway::PrivateSway(QString config) : config_(std::move(config)) {
+    QFile file(dir_.filePath(QStringLiteral("sway.conf")));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArrayLiteral("xwayland disable\n") + config_.toUtf8());
+}
+
+bool PrivateSway::start() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"WAYLAND_DISPLAY", "WAYLAND_SOCKET", "DISPLAY"})
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("SWAYSOCK"), socketPath());
+    env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
+    env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
+    env.insert(QStringLiteral("WLR_HEADLESS_OUTPUTS"), QStringLiteral("1"));
+    env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
+    sway_ = std::make_unique<Program>(
+        QStringLiteral("sway"),
+        QStringList{QStringLiteral("-V"), QStringLiteral("-c"), dir_.filePath(QStringLiteral("sway.conf"))},
+        env);
+    const QRegularExpression running(QStringLiteral("Running compositor on wayland display '([^']+)'"));
+    QRegularExpressionMatch match;
+    const bool up = waitUntil(
+        [&] {
+            match = running.match(sway_->output());
+            return match.hasMatch() && QFileInfo::exists(socketPath());
+        },
+        10000);
+    if (!up) {
+        fprintf(stderr, "sway did not come up:\n%s\n", qPrintable(sway_->output()));
+        return false;
+    }
+    display_ = match.captured(1);
+    return true;
+}
+
+void PrivateSway::stop() {
+    if (!running())
+        return;
+    sway_->terminate();
+    sway_->waitForExit();
+}
+
+QProcessEnvironment PrivateSway::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), display_);
+    env.insert(QStringLiteral("SWAYSOCK"), socketPath());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    return env;
 }
 
 } // namespace glimra::test

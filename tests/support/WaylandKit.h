@@ -4,6 +4,7 @@
 // and the wallpaper of known pixels the session puts on each output.
 
 #include "TestInput.h"
+#include "TestSupport.h"
 
 #include <QImage>
 #include <QProcessEnvironment>
@@ -37,6 +38,27 @@ private:
 // XKeysymToKeycode finds it (less the 8 that X adds); kNoKey when no key does.
 constexpr uint32_t kNoKey = 0xffffffff;
 uint32_t usEvdevCode(uint32_t keysym);
+
+// A headless sway of a test's own, with the configuration given and one output; its IPC socket lies at a
+// path of its own, which a restart keeps (sway takes SWAYSOCK from its environment), so a program
+// can find sway again after it restarted. Needs the Wayland test session's user (sway refuses root).
+class PrivateSway {
+public:
+    explicit PrivateSway(QString config);
+    bool start(); // false (with sway's output on stderr) when it did not come up
+    void stop();  // SIGTERM, and waits for the end
+    bool running() const { return sway_ && sway_->isRunning(); }
+    QString socketPath() const { return dir_.filePath(QStringLiteral("sway-ipc.sock")); }
+    QString display() const { return display_; } // its WAYLAND_DISPLAY
+    // The environment of a program run in it.
+    QProcessEnvironment environment() const;
+
+private:
+    QTemporaryDir dir_;
+    QString config_;
+    std::unique_ptr<Program> sway_;
+    QString display_;
+};
 
 // What the output named name (as QScreen::name()) shows, in device pixels, copied by grim run in env;
 // a null image when that fails.

@@ -1,6 +1,7 @@
 // Drives the hot keys with XTest key events on the session's X server: a new keyboard layout and the
 // mouse monitor. The helper's tests take a held combination, the modifiers and the lock keys.
 
+#include "HotKeyRecorder.h"
 #include "XTestKit.h"
 #include "hotkeys/CarbonEvents.h"
 #include "hotkeys/HotKeyCenter.h"
@@ -23,55 +24,20 @@ constexpr OSType kSignature = makeFourCharCode("GlHk");
 // A second X client: it types through XTest and grabs keys the way another application would.
 using OtherClient = glimra::test::XClient;
 
-struct Seen {
-    UInt32 kind;
-    EventHotKeyID id;
-};
-
-OSStatus recordEvent(EventHandlerCallRef, EventRef event, void* userData) {
-    EventHotKeyID id{};
-    const OSStatus status = GetEventParameter(event, kEventParamDirectObject, typeEventHotKeyID, nullptr,
-                                              sizeof id, nullptr, &id);
-    EXPECT_EQ(status, noErr);
-    EXPECT_EQ(GetEventClass(event), kEventClassKeyboard);
-    static_cast<std::vector<Seen>*>(userData)->push_back({GetEventKind(event), id});
-    return noErr;
-}
-
-std::string describe(const std::vector<Seen>& seen) {
-    std::string text;
-    for (const Seen& event : seen)
-        text +=
-            (event.kind == kEventHotKeyPressed ? " pressed " : " released ") + std::to_string(event.id.id);
-    return text.empty() ? " nothing" : text;
-}
-
 class HotKeys : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(center.hasDisplay()) << "needs an X display";
         ASSERT_TRUE(keyboard.ok());
-        const EventTypeSpec kinds[] = {{kEventClassKeyboard, kEventHotKeyPressed},
-                                       {kEventClassKeyboard, kEventHotKeyReleased}};
-        ASSERT_EQ(InstallEventHandler(center.target(), NewEventHandlerUPP(recordEvent),
-                                      GetEventTypeCount(kinds), kinds, &seen, nullptr),
-                  noErr);
     }
 
     OSStatus add(UInt32 keyCode, UInt32 modifiers, UInt32 id) {
         return RegisterEventHotKey(keyCode, modifiers, {kSignature, id}, center.target(), 0, nullptr);
     }
 
-    // Waits for the count of events, then a little longer so that extra ones would show.
-    std::string eventsAfterWaitingFor(size_t count) {
-        (void)QTest::qWaitFor([&] { return seen.size() >= count; }, 5000);
-        QTest::qWait(250);
-        return describe(seen);
-    }
-
     HotKeyCenter center;
     OtherClient keyboard;
-    std::vector<Seen> seen;
+    glimra::test::HotKeyRecorder seen{center.target()};
 };
 
 TEST_F(HotKeys, NewKeyboardLayoutMovesTheGrabs) {
@@ -90,7 +56,7 @@ TEST_F(HotKeys, NewKeyboardLayoutMovesTheGrabs) {
     ASSERT_NE(french.keycode(XK_q), usQ);
     french.type({XK_Control_L, XK_Shift_L}, XK_q);
     french.typeCode({XK_Control_L, XK_Shift_L}, usQ);
-    EXPECT_EQ(eventsAfterWaitingFor(2), " pressed 7 released 7");
+    EXPECT_EQ(seen.after(2), " pressed 7 released 7");
 }
 
 // The desktop's mouse reaches a monitor handler although another client has grabbed the pointer, and

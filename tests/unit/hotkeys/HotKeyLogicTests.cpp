@@ -1,5 +1,7 @@
 #include "hotkeys/CarbonEvents.h"
 #include "hotkeys/HotKeyLogic.h"
+#include "hotkeys/HotKeyNames.h"
+#include "wayland/SwayConfig.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
@@ -97,4 +99,69 @@ TEST(HotKeyMatcher, UnbindingDropsThePendingReleaseButRebindingKeepsIt) {
     EXPECT_EQ(matcher.release(15), 2u);
     EXPECT_FALSE(matcher.press(14, kCtrlShift));
     EXPECT_FALSE(matcher.press(15, kCtrlShift));
+}
+
+TEST(DesktopShortcuts, CombinationsAsSwayAndThePortalTakeThem) {
+    using namespace carbon;
+    const UInt32 timed = cmdKey | shiftKey | controlKey, previous = cmdKey | shiftKey | optionKey;
+    EXPECT_EQ(swayCombination(kVK_ANSI_5, timed), QStringLiteral("Mod4+Ctrl+Shift+5"));
+    EXPECT_EQ(swayCombination(kVK_ANSI_5, previous, true), QStringLiteral("Ctrl+Mod1+percent"));
+    EXPECT_EQ(swayCombination(kVK_Escape, 0), QStringLiteral("Escape"));
+    EXPECT_EQ(portalTrigger(kVK_ANSI_5, timed), QStringLiteral("LOGO+CTRL+SHIFT+5"));
+    // KDE Plasma matches a Shift that changes the symbol by the symbol; letters keep their Shift.
+    EXPECT_EQ(portalTrigger(kVK_ANSI_6, cmdKey | shiftKey, true), QStringLiteral("CTRL+asciicircum"));
+    EXPECT_EQ(portalTrigger(kVK_ANSI_1, previous, true), QStringLiteral("CTRL+ALT+exclam"));
+    EXPECT_EQ(portalTrigger(kVK_ANSI_Q, cmdKey | shiftKey, true), QStringLiteral("CTRL+SHIFT+q"));
+    EXPECT_EQ(portalTrigger(0x0A, cmdKey), QString()) << "a key code without a key";
+
+    const HotKeyAction timedAction = hotKeyAction({makeFourCharCode("GlHk"), 5}, kVK_ANSI_5, timed);
+    EXPECT_EQ(timedAction.name, QStringLiteral("capture-region-timed"));
+    EXPECT_EQ(timedAction.description, QStringLiteral("Capture Region with Timer"));
+    const HotKeyAction other = hotKeyAction({makeFourCharCode("GlEs"), 1}, kVK_Escape, 0);
+    EXPECT_EQ(other.name, QStringLiteral("hotkey-gles-1"));
+    EXPECT_EQ(other.description, QStringLiteral("Escape"));
+}
+
+TEST(SwayConfiguration, BindingsOfTheDefaultModeAreTheUsers) {
+    using glimra::wayland::SwayKeys;
+    const QString config = QStringLiteral(R"(# sway's own example, shortened
+set $mod Mod4
+set $mode_resize "resize"
+bindsym $mod+Shift+5 move container to workspace number 5
+bindsym --release --no-warn CTRL+shift+6 exec grim
+bindsym Ctrl+percent \
+    exec slurp
+#bindsym Ctrl+Shift+1 exec commented-out
+bindsym --to-code {
+    $mod+Return exec foot
+    Mod1+Escape "exec a; exec b"
+}
+mode $mode_resize {
+    bindsym Escape mode "default"
+}
+mode "default" {
+    bindsym Mod4+Mod1+Ctrl+Shift+5 nop
+}
+bar {
+    bindsym button1 nop
+}
+bindcode 133+14 exec by-key-code
+include ~/.config/sway/config.d/*
+)");
+    QStringList asked;
+    const auto included = [&](const QString& argument) {
+        asked << argument;
+        return QStringList{asked.size() == 1 ? QStringLiteral("bindsym $mod+q kill\ninclude again")
+                                             : QStringLiteral("include again")};
+    };
+    const std::vector<SwayKeys> bound = glimra::wayland::swayConfigBindings(config, included);
+    const auto keys = [](uint32_t modifiers, const char* key) {
+        return SwayKeys{modifiers, {QLatin1String(key)}};
+    };
+    EXPECT_EQ(bound, (std::vector<SwayKeys>{keys(64 | 1, "5"), keys(4 | 1, "6"), keys(4, "percent"),
+                                            keys(64, "return"), keys(8, "escape"), keys(64 | 8 | 4 | 1, "5"),
+                                            keys(64, "q")}));
+    EXPECT_EQ(asked.first(), QStringLiteral("~/.config/sway/config.d/*"));
+    EXPECT_EQ(asked.size(), 16) << "an include that includes itself stops";
+    EXPECT_FALSE(glimra::wayland::parseSwayKeys(QStringLiteral("Ctrl+Shift")));
 }

@@ -68,18 +68,23 @@ QString describeHotKey(UInt32 keyCode, UInt32 modifiers) {
 
 std::unique_ptr<HotKeyBackend> makeHotKeyBackend() {
     QString choice = qEnvironmentVariable("GLIMRA_HOTKEYS").toLower();
-    if (choice.isEmpty())
+    const bool forced = !choice.isEmpty();
+    if (!forced)
         choice = platformChoice();
     std::unique_ptr<HotKeyBackend> backend;
-    if (choice == QLatin1String("x11"))
+    if (choice == QLatin1String("x11")) {
         backend = X11HotKeys::make();
-    else if (choice == QLatin1String("sway"))
+    } else if (choice == QLatin1String("sway")) {
         backend = SwayHotKeys::make();
-    else if (choice == QLatin1String("portal"))
+        // A SWAYSOCK that does not answer (left from another session) leaves the portal.
+        if (!backend && !forced && PortalHotKeys::offered())
+            backend = std::make_unique<PortalHotKeys>();
+    } else if (choice == QLatin1String("portal")) {
         backend = std::make_unique<PortalHotKeys>();
-    else if (choice != QLatin1String("none"))
+    } else if (choice != QLatin1String("none")) {
         qCWarning(lcHotKeys, "Hot keys are unavailable: GLIMRA_HOTKEYS=%s is none of x11, sway, portal, none",
                   qPrintable(choice));
+    }
     if (backend)
         qCInfo(lcHotKeys, "Hot keys through %s", qPrintable(backend->objectName()));
     return backend;

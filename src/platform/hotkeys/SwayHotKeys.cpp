@@ -128,7 +128,7 @@ bool SwayHotKeys::bind(const Binding& binding) {
 void SwayHotKeys::unbind(const Binding& binding) {
     // sway answers an error when a reload took the binding already; nothing is lost then.
     for (const QString& command : {QStringLiteral("unbindsym %1"), QStringLiteral("unbindsym --release %1")})
-        if (m_ipc)
+        if (m_ipc && !m_ipc->broken())
             m_ipc->request(SwayIpc::RunCommand, command.arg(binding.keys).toUtf8());
 }
 
@@ -172,6 +172,8 @@ void SwayHotKeys::remove(Token token) {
 }
 
 void SwayHotKeys::readEvents() {
+    if (!m_ipc)
+        return;
     const bool open = m_ipc->readEvents();
     for (SwayMessage& message : m_ipc->takeEvents())
         m_pending.push_back(std::move(message));

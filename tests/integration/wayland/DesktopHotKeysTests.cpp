@@ -177,6 +177,13 @@ TEST_F(SwayDesktop, ComesBackAfterSwayRestartsAndATerminatedHolderLeavesNothing)
     ASSERT_TRUE(holder.waitForExit());
     EXPECT_EQ(holder.exitCode(), 0) << holder.output().toStdString();
     expectNoneLeft();
+
+    // A SWAYSOCK left from another session leaves the portal (the session's has no GlobalShortcuts).
+    QProcessEnvironment stale = sway.environment();
+    stale.insert(QStringLiteral("SWAYSOCK"), sway.socketPath() + QStringLiteral(".gone"));
+    Program elsewhere(QStringLiteral(GLIMRA_HOTKEY_HOLDER), {}, stale);
+    EXPECT_TRUE(elsewhere.waitForLogLine(QStringLiteral("Hot keys through the desktop portal")))
+        << elsewhere.output().toStdString();
 }
 
 struct PortalCase {

@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
     const char* what = argc > 1 ? argv[1] : "all";
     const int moves = argc > 2 ? std::max(10, std::atoi(argv[2])) : 500;
     auto server = glimra::x11::WindowServer::connect();
-    auto desktop = server ? glimra::makeX11OverlayDesktop(*server) : nullptr;
+    auto desktop = server ? glimra::makeOverlayDesktop(*server) : nullptr;
     if (!desktop) {
         std::fprintf(stderr, "no X display\n");
         return 1;

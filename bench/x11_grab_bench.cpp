@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
     const QRectF desktop = [] {
         auto probe = WindowServer::connect();
-        return probe ? glimra::x11::boundingRectInPoints(probe->screens()) : QRectF();
+        return probe ? glimra::boundingRectInPoints(probe->screens()) : QRectF();
     }();
     if (desktop.isEmpty()) {
         std::fprintf(stderr, "no X display\n");

@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+
 using glimra::NSImage;
 using glimra::NSPoint;
 using glimra::NSRect;
@@ -66,9 +68,13 @@ DarkPanelContentView::DarkPanelContentView(QWidget* parent) : QWidget(parent) {
 
 void DarkPanelContentView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(event->rect(), Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    // In a window of its own the box starts from nothing; inside another window it is drawn over what
+    // that window shows beneath it.
+    if (window() == parentWidget()) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(event->rect(), Qt::transparent);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
     if (!_topLeft) {
         const auto image = [](const char* name) { return NSImage::imageNamed(QString::fromLatin1(name)); };
         _topLeft = image("dark_box_top_left");
@@ -95,16 +101,6 @@ DarkPanel::DarkPanel(const NSRect& contentRect, unsigned /*styleMask*/, QWidget*
               Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint),
       desktop_(glimra::makePanelDesktop()), contentView_(new DarkPanelContentView(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
-    // Widgets see moves only where they track the mouse, and presses only where they are; the window
-    // sees them all, as the panel must.
-    create();
-    windowHandle()->installEventFilter(this);
-    // The outline is cut in device pixels: it follows the window onto screens of other scales.
-    connect(windowHandle(), &QWindow::screenChanged, this, [this](QScreen* screen) {
-        followScreen(screen);
-        updateWindowShape();
-    });
-    followScreen(windowHandle()->screen());
     setGeometry(mainScreenSpace()
                     .qtRectFromScreenFrame(QRectF(contentRect.origin.x, contentRect.origin.y,
                                                   contentRect.size.width, contentRect.size.height))
@@ -162,18 +158,30 @@ void DarkPanel::setAuxiliaryMouseMovedResponder(DarkPanelProtocol* responder) {
     setMouseTracking(responder != nullptr);
 }
 
+QRect DarkPanel::globalGeometry() const {
+    return isWindow() ? geometry() : QRect(mapToGlobal(QPoint(0, 0)), size());
+}
+
 NSRect DarkPanel::frame() const {
-    return nsRect(mainScreenSpace().screenFrameFromQt(QRectF(geometry())));
+    return nsRect(mainScreenSpace().screenFrameFromQt(QRectF(globalGeometry())));
 }
 
 void DarkPanel::setFrameOrigin(NSPoint origin) {
     const QRectF qt = mainScreenSpace().qtRectFromScreenFrame(QRectF(origin.x, origin.y, width(), height()));
-    move(qt.topLeft().toPoint());
+    if (isWindow() || !parentWidget()) {
+        move(qt.topLeft().toPoint());
+        return;
+    }
+    // Inside another window it stays inside it: nothing outside would show.
+    const QRect host = parentWidget()->rect();
+    const QPoint at = parentWidget()->mapFromGlobal(qt.topLeft().toPoint());
+    move(std::clamp(at.x(), host.left(), std::max(host.left(), host.right() + 1 - width())),
+         std::clamp(at.y(), host.top(), std::max(host.top(), host.bottom() + 1 - height())));
 }
 
 NSPoint DarkPanel::locationInWindow(const QMouseEvent* event) const {
     const QPointF global = event->globalPosition();
-    const QRect g = geometry();
+    const QRect g = globalGeometry();
     return {global.x() - g.x(), g.y() + g.height() - global.y()};
 }
 
@@ -242,8 +250,25 @@ void DarkPanel::resizeEvent(QResizeEvent* event) {
 
 void DarkPanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    hookWindow();
     // A compositing manager may have come or gone since the panel was last shown.
     updateWindowShape();
+}
+
+void DarkPanel::hookWindow() {
+    QWindow* window = isWindow() ? windowHandle() : nullptr;
+    if (!window || window == hookedWindow_)
+        return;
+    hookedWindow_ = window;
+    // Widgets see moves only where they track the mouse, and presses only where they are; the window
+    // sees them all, as the panel must.
+    window->installEventFilter(this);
+    // The outline is cut in device pixels: it follows the window onto screens of other scales.
+    connect(window, &QWindow::screenChanged, this, [this](QScreen* screen) {
+        followScreen(screen);
+        updateWindowShape();
+    });
+    followScreen(window->screen());
 }
 
 void DarkPanel::followScreen(QScreen* screen) {
@@ -255,6 +280,9 @@ void DarkPanel::followScreen(QScreen* screen) {
 }
 
 void DarkPanel::updateWindowShape() {
+    // Inside another window, or before it has a window of its own, there is nothing to cut.
+    if (!isWindow() || !windowHandle())
+        return;
     QWindow& window = *windowHandle();
     if (desktop_->showsDesktopThroughTranslucentWindows())
         desktop_->setVisibleRegion(window, std::nullopt);

@@ -12,6 +12,9 @@
 // the panel's window is cut to the box's outline, in the device pixels of the screen it is on, so no
 // black corners show around it.
 //
+// It may also live inside another window (made its child), where a display server cannot place a
+// window of its own at a position of the desktop: it then stays inside that window.
+//
 // A press anywhere on it, its controls included, gives it the keyboard: no window manager activates
 // it when it is clicked.
 
@@ -21,6 +24,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <QWindow>
 
 #include <memory>
 
@@ -112,6 +116,10 @@ protected:
 private:
     // The window cut to the box's outline where no compositing manager runs, whole where one does.
     void updateWindowShape();
+    // Watches the panel's own window, once it has one (it may instead live inside another window).
+    void hookWindow();
+    // Where the panel is in Qt's global coordinates, in a window of its own or inside another.
+    QRect globalGeometry() const;
     // Cuts the outline again whenever the scale of screen, the window's screen, changes.
     void followScreen(QScreen* screen);
 
@@ -121,4 +129,5 @@ private:
     DarkPanelContentView* contentView_; // owned as a child widget
     QPointer<QWidget> initialFirstResponder_;
     QMetaObject::Connection screenScale_;
+    QPointer<QWindow> hookedWindow_;
 };

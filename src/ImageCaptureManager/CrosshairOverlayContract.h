@@ -9,14 +9,17 @@
 // y growing upwards. Screen coordinates are y-up too, origin at the main screen's bottom-left.
 
 #include "CGGeometry.h"
+#include "display/WindowInfo.h"
 
 #include <QImage>
 #include <QRectF>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 
-class QWindow;
+class QWidget;
 
 // One frame of the overlay as the drawing needs it.
 struct OverlayDrawState {
@@ -77,10 +80,13 @@ public:
     virtual void setIgnoresMouseEvents(bool ignores) = 0;
     // While the resize panel exists the overlay cannot take keys (the panel's fields keep them).
     virtual void setCanBecomeKeyWindow(bool can) = 0;
-    // Keeps another window of the helper (the resize panel, created already) one level above the
-    // overlay: it belongs to the overlay, is raised above it whenever the overlay is ordered front
-    // again and shows the overlay's cursor. nullptr lets go of it; so does its destruction.
-    virtual void keepWindowAbove(QWindow* window) { (void)window; }
+    // Keeps a panel of the helper (the resize panel, created already, not yet shown) one level above
+    // the overlay: it belongs to the overlay, is raised above it whenever the overlay is ordered front
+    // again and shows the overlay's cursor. Where the display server cannot place a window above the
+    // overlay at a position of the desktop, the panel lives inside the overlay's window of the pointer's
+    // screen (its frame then stays inside that screen). nullptr lets go of it (back to a window of its
+    // own, hidden); so does its destruction.
+    virtual void keepPanelAbove(QWidget* panel) { (void)panel; }
 
     // Repaint the frame: the window works out what changed since the last painted frame.
     virtual void setNeedsDisplay() = 0;
@@ -109,6 +115,9 @@ public:
         (void)rectInGlobalDisplayPoints;
         return QImage();
     }
+    // The windows front to back as they were when the overlay's picture of the desktop was taken, where
+    // the display server can tell them only before the overlay shows; nullopt: ask the window list now.
+    virtual std::optional<std::vector<glimra::WindowInfo>> windowsAsShown() const { return std::nullopt; }
     // A window under the overlay (bounds in global display coordinates) as its image should be: its
     // own pixels where the display server keeps them, else cut from the picture; null when neither.
     virtual QImage createImageOfWindowAsShown(uint32_t windowNumber,
@@ -119,4 +128,7 @@ public:
     // Called when the screens are added, removed, moved or rescaled while the overlay exists (it does
     // not follow them); the controller ends the capture. The window may be destroyed inside the call.
     virtual void setScreensChangedHandler(std::function<void()> handler) { (void)handler; }
+    // Called when no picture of the desktop could be taken for the overlay to show (logged where it
+    // failed); the controller ends the capture. The window may be destroyed inside the call.
+    virtual void setDesktopUnreadableHandler(std::function<void()> handler) { (void)handler; }
 };

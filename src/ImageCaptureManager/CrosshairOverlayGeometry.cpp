@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <cmath>
 
-using glimra::x11::ScreenGeometry;
+using glimra::ScreenGeometry;
 
-CrosshairOverlayGeometry::CrosshairOverlayGeometry(std::vector<ScreenGeometry> screens)
-    : screens_(std::move(screens)), bounds_(glimra::x11::boundingRectInPoints(screens_)) {
+CrosshairOverlayGeometry::CrosshairOverlayGeometry(std::vector<ScreenGeometry> screens, bool windowsSpanScreens)
+    : screens_(std::move(screens)), bounds_(glimra::boundingRectInPoints(screens_)) {
     const auto primary = std::find_if(screens_.begin(), screens_.end(), [](auto& s) { return s.primary; });
     mainScreenHeight_ = primary != screens_.end() ? primary->points.height()
                                                   : (screens_.empty() ? 0 : screens_.front().points.height());
     const bool onePixelPerPoint =
         std::all_of(screens_.begin(), screens_.end(), [](const ScreenGeometry& s) { return s.scale == 1; });
-    if (screens_.size() == 1 || (onePixelPerPoint && !screens_.empty())) {
+    if (screens_.size() == 1 || (windowsSpanScreens && onePixelPerPoint && !screens_.empty())) {
         // Points and pixels differ by one shift here; the primary (or any) screen gives it.
         const ScreenGeometry& s = primary != screens_.end() ? *primary : screens_.front();
         const QPointF shift = QPointF(s.native.topLeft()) - s.points.topLeft() * s.scale;
@@ -50,7 +50,7 @@ QPointF CrosshairOverlayGeometry::displayPointFromPartLocal(std::size_t part, QP
 
 QPointF CrosshairOverlayGeometry::displayPointFromNative(QPointF native) const {
     const QPoint pixel(int(std::floor(native.x())), int(std::floor(native.y())));
-    const ScreenGeometry* s = glimra::x11::screenForNativeRect(QRect(pixel, QSize(1, 1)), screens_);
+    const ScreenGeometry* s = glimra::screenForNativeRect(QRect(pixel, QSize(1, 1)), screens_);
     if (!s)
         return native;
     return s->points.topLeft() + (native - QPointF(s->native.topLeft())) / s->scale;

@@ -10,12 +10,12 @@
 //  - native pixels of the X root window, where events and windows really are.
 //
 // The overlay is made of parts, one window each. One part covers the whole bounding box (also what
-// lies on no screen) when the desktop has one screen or every screen shows one pixel per point;
-// otherwise each screen gets a part of its own, drawn at its own scale. (Qt lays screens of other
+// lies on no screen) when the desktop has one screen or every screen shows one pixel per point, and
+// one window may span screens; otherwise each screen gets a part of its own, drawn at its own scale. (Qt lays screens of other
 // scales out in points with their native top-left corners kept, so one window cannot span them.)
 
 #include "CGGeometry.h"
-#include "x11/DisplayGeometry.h"
+#include "display/DisplayGeometry.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -32,10 +32,12 @@ struct CrosshairOverlayPart {
 class CrosshairOverlayGeometry {
 public:
     CrosshairOverlayGeometry() = default;
-    explicit CrosshairOverlayGeometry(std::vector<glimra::x11::ScreenGeometry> screens);
+    // windowsSpanScreens false: every screen gets a part of its own, whatever its scale (a display
+    // server that puts a window on one screen only).
+    explicit CrosshairOverlayGeometry(std::vector<glimra::ScreenGeometry> screens, bool windowsSpanScreens = true);
 
     const std::vector<CrosshairOverlayPart>& parts() const { return parts_; }
-    const std::vector<glimra::x11::ScreenGeometry>& screens() const { return screens_; }
+    const std::vector<glimra::ScreenGeometry>& screens() const { return screens_; }
     // The bounding box of all screens in global display coordinates.
     const QRectF& bounds() const { return bounds_; }
     CGPoint displayOffset() const { return {bounds_.left(), bounds_.top()}; }
@@ -70,7 +72,7 @@ public:
     QRect partNativeRectFromOverlay(std::size_t part, const QRectF& overlay) const;
 
 private:
-    std::vector<glimra::x11::ScreenGeometry> screens_;
+    std::vector<glimra::ScreenGeometry> screens_;
     std::vector<CrosshairOverlayPart> parts_;
     QRectF bounds_;
     double mainScreenHeight_ = 0;

@@ -43,7 +43,7 @@ bool OverlayFrame::operator==(const OverlayFrame& o) const {
                        topNumber == o.topNumber && bottomNumber == o.bottomNumber)) &&
            handles == o.handles && (!handles || handleRects == o.handleRects) &&
            timerImage.cacheKey() == o.timerImage.cacheKey() && timerRect == o.timerRect &&
-           outline == o.outline;
+           outline == o.outline && bare == o.bare;
 }
 
 std::array<QRectF, 2> crosshairLineRects(const OverlayFrame& f) {
@@ -145,7 +145,7 @@ std::vector<QRectF> subtractRect(const QRectF& a, const QRectF& b) {
 
 std::vector<QRectF> overlayFrameDamage(const OverlayFrame& before, const OverlayFrame& after) {
     std::vector<QRectF> out;
-    if (before.bounds != after.bounds) {
+    if (before.bounds != after.bounds || before.bare != after.bare) {
         out.emplace_back(QPointF(0, 0), after.bounds.expandedTo(before.bounds));
         return out;
     }
@@ -217,17 +217,20 @@ void CrosshairOverlayRenderer::paintRect(QPainter& p, const OverlayFrame& f, con
                                          const QImage& backdrop, QPointF origin) {
     p.setClipRect(r);
     p.setCompositionMode(QPainter::CompositionMode_Source);
-    if (!backdrop.isNull()) {
+    if (f.bare) {
+        p.fillRect(r, Qt::transparent);
+    } else if (!backdrop.isNull()) {
         const QRectF local = r.translated(-origin);
         p.drawImage(r, backdrop, QRectF(local.topLeft() * scale, local.size() * scale));
     }
     // Without a backdrop the dimming replaces what was there, and the hole becomes clear.
-    if (backdrop.isNull() && !f.hole.isEmpty())
+    if (!f.bare && backdrop.isNull() && !f.hole.isEmpty())
         p.fillRect(r.intersected(f.hole), Qt::transparent);
     if (!backdrop.isNull())
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    for (const QRectF& piece : f.hole.isEmpty() ? std::vector<QRectF>{r} : subtractRect(r, f.hole))
-        p.fillRect(piece, kDimming);
+    if (!f.bare)
+        for (const QRectF& piece : f.hole.isEmpty() ? std::vector<QRectF>{r} : subtractRect(r, f.hole))
+            p.fillRect(piece, kDimming);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
     if (f.lines)

@@ -37,6 +37,9 @@ struct OverlayFrame {
     QRectF timerRect;
     // A one-point frame just outside the hole, for a countdown that shows the live desktop around it.
     bool outline = false;
+    // Nothing of the desktop's picture or its dimming: clear but for the outline and the digit (a
+    // countdown over the live desktop, where the window cannot be cut to them).
+    bool bare = false;
 
     bool operator==(const OverlayFrame& other) const;
 };

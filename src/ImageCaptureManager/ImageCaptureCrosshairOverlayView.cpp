@@ -4,7 +4,7 @@
 #include "ImageCaptureCrosshairResizeWindowController.h"
 #include "ImageCaptureCrosshairWindowController.h"
 #include "dispatch/Dispatch.h"
-#include "x11/WindowServer.h"
+#include "display/WindowInfo.h"
 
 #include <QTimer>
 
@@ -166,8 +166,9 @@ void ImageCaptureCrosshairOverlayView::setCursorForPoint(CGPoint p) {
 bool ImageCaptureCrosshairOverlayView::snapWindowUnderMouse() {
     window_.orderOut();
     const CGPoint screenPoint = window_.convertPointToScreen(previousMouseDown_);
-    const std::optional<glimra::x11::WindowInfo> info = services_.windowInformationForLocation(
-        screenPoint, [this](uint32_t number) { return window_.ownsWindowNumber(number); });
+    const std::optional<glimra::WindowInfo> info = services_.windowInformationForLocation(
+        screenPoint, [this](uint32_t number) { return window_.ownsWindowNumber(number); },
+        window_.windowsAsShown());
     const bool boundsReadable = info && info->bounds.isValid() && std::isfinite(info->bounds.width());
     QImage image;
     if (boundsReadable) {
@@ -208,7 +209,7 @@ void ImageCaptureCrosshairOverlayView::showResizePanel() {
     controller_.setResizeController(std::move(made));
     panel.setDelegate(this);
     DarkPanel& w = *panel.window();
-    window_.keepWindowAbove(w.windowHandle());
+    window_.keepPanelAbove(&w);
     // The panel's fields keep the keyboard; its Escape is the way out.
     window_.setCanBecomeKeyWindow(false);
     panel.setMaxCrosshairSize(window_.boundsSize());

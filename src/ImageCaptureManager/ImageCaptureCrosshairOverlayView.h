@@ -30,7 +30,7 @@
 class ImageCaptureCrosshairWindowController;
 class ImageCaptureCrosshairResizeWindowController;
 
-namespace glimra::x11 {
+namespace glimra {
 struct WindowInfo;
 }
 
@@ -41,9 +41,10 @@ public:
     // What the view asks the desktop. Every member must be set.
     struct Services {
         // The frontmost window under a screen point (y up), leaving out the windows named (the
-        // overlay's own).
-        std::function<std::optional<glimra::x11::WindowInfo>(CGPoint screenPoint,
-                                                             const std::function<bool(uint32_t)>& ignores)>
+        // overlay's own), in the list given or, without one, the window list now.
+        std::function<std::optional<glimra::WindowInfo>(
+            CGPoint screenPoint, const std::function<bool(uint32_t)>& ignores,
+            const std::optional<std::vector<glimra::WindowInfo>>& windows)>
             windowInformationForLocation;
         // A window's image at full pixel resolution; null when it cannot be read.
         std::function<QImage(uint32_t windowNumber)> createCGImageOfWindow;

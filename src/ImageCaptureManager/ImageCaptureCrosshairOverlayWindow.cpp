@@ -1,10 +1,8 @@
 #include "ImageCaptureCrosshairOverlayWindow.h"
 
-#include "cursor/NSCursor.h"
+#include "display/WindowServer.h"
 #include "overlay/OverlayDesktop.h"
-#include "x11/WindowServer.h"
 
-#include <QBackingStore>
 #include <QBitmap>
 #include <QCursor>
 #include <QGuiApplication>
@@ -12,32 +10,38 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QSurfaceFormat>
 #include <QTimer>
+#include <QWidget>
 #include <QWindow>
 
 #include <cmath>
 
-using glimra::NSCursor;
-
-// One window of the overlay: a part of the desktop at one scale. It paints through its own backing
-// store, so the overlay decides when and where, and hands its events to the overlay.
-class ImageCaptureCrosshairOverlayWindow::PartWindow : public QWindow {
+// One window of the overlay: a part of the desktop at one scale. The overlay decides what to paint
+// and when (repaint paints at once); the window hands its events to the overlay. A panel that belongs
+// to the overlay may live inside it, where the display server cannot place it above the overlay.
+class ImageCaptureCrosshairOverlayWindow::PartWindow : public QWidget {
 public:
-    PartWindow(ImageCaptureCrosshairOverlayWindow& owner, std::size_t index)
-        : owner_(&owner), index_(index) {}
+    PartWindow(ImageCaptureCrosshairOverlayWindow& owner, std::size_t index, Qt::WindowFlags flags)
+        : QWidget(nullptr, flags), owner_(&owner), index_(index) {
+        setAttribute(Qt::WA_NoSystemBackground);
+        setMouseTracking(true);
+    }
 
-    QBackingStore& backingStore() { return store_; }
+    // Paints the next paint event the window's whole area transparent (to be emptied before unmapping).
+    void setCleared(bool cleared) { cleared_ = cleared; }
     // Events that arrive after the overlay let go of the window go nowhere.
     void detach() { owner_ = nullptr; }
 
 protected:
-    // Exposures are rare (showing, a window above going away): the whole part is painted again.
-    void exposeEvent(QExposeEvent*) override {
-        if (owner_ && isExposed())
-            owner_->exposed(index_);
+    void paintEvent(QPaintEvent* e) override {
+        QPainter painter(this);
+        if (cleared_ || !owner_) {
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(e->rect(), Qt::transparent);
+            return;
+        }
+        owner_->paintPart(index_, painter, e->region());
     }
-    void resizeEvent(QResizeEvent*) override { store_.resize(size()); }
     void mousePressEvent(QMouseEvent* e) override { forward(e); }
     void mouseMoveEvent(QMouseEvent* e) override { forward(e); }
     void mouseReleaseEvent(QMouseEvent* e) override { forward(e); }
@@ -54,7 +58,7 @@ private:
 
     ImageCaptureCrosshairOverlayWindow* owner_;
     std::size_t index_;
-    QBackingStore store_{this};
+    bool cleared_ = false;
 };
 
 // A window may be let go of inside one of its own event handlers (a capture that ends on a click):
@@ -78,25 +82,25 @@ QScreen* screenNamed(const QString& name) {
 
 ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::OverlayDesktop& desktop,
                                                                        QString imagesDir)
-    : desktop_(desktop), geometry_(desktop.screens()), renderer_(std::move(imagesDir)),
-      badgeSize_(renderer_.badgeSize()), composited_(desktop.composites()) {
-    for (const glimra::x11::ScreenGeometry& screen : geometry_.screens())
+    : desktop_(desktop), geometry_(desktop.screens(), desktop.windowsSpanScreens()),
+      renderer_(std::move(imagesDir)), badgeSize_(renderer_.badgeSize()), composited_(desktop.composites()),
+      shapes_(desktop.shapesWindows()) {
+    for (const glimra::ScreenGeometry& screen : geometry_.screens())
         screenRects_.push_back(screen.points.translated(-geometry_.bounds().topLeft()));
-    const QPointF qtOrigin = glimra::x11::WindowServer::globalDisplayOrigin();
+    const QPointF qtOrigin = glimra::WindowServer::globalDisplayOrigin();
+    const glimra::OverlayDesktop::WindowStyle style = desktop_.overlayWindowStyle();
+    fullScreen_ = style.fullScreen;
     for (std::size_t i = 0; i < geometry_.parts().size(); ++i) {
         const CrosshairOverlayPart& part = geometry_.parts()[i];
-        std::unique_ptr<PartWindow, PartWindowDeleter> w(new PartWindow(*this, i));
-        if (QScreen* screen = screenNamed(part.screenName))
-            w->setScreen(screen);
-        desktop_.prepareOverlayWindow(*w);
-        if (composited_) {
-            QSurfaceFormat format = w->format();
-            format.setAlphaBufferSize(8);
-            w->setFormat(format);
-        }
+        std::unique_ptr<PartWindow, PartWindowDeleter> w(new PartWindow(*this, i, style.flags));
+        // Where the display server places a window by its screen alone, the geometry says which.
         w->setGeometry(part.points.translated(qtOrigin).toAlignedRect());
-        w->setTitle(QStringLiteral("Crosshair capture"));
-        w->create();
+        if (composited_)
+            w->setAttribute(Qt::WA_TranslucentBackground);
+        w->setWindowTitle(QStringLiteral("Crosshair capture"));
+        w->winId();
+        if (QScreen* screen = screenNamed(part.screenName))
+            w->windowHandle()->setScreen(screen);
         windows_.push_back(std::move(w));
     }
     backdrops_.resize(windows_.size());
@@ -106,12 +110,14 @@ ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::O
 
 ImageCaptureCrosshairOverlayWindow::~ImageCaptureCrosshairOverlayWindow() {
     *alive_ = false;
+    // A panel living inside one of the windows belongs to its controller, not to the window.
+    keepPanelAbove(nullptr);
 }
 
 std::vector<QWindow*> ImageCaptureCrosshairOverlayWindow::windows() const {
     std::vector<QWindow*> out;
     for (const auto& w : windows_)
-        out.push_back(w.get());
+        out.push_back(w->windowHandle());
     return out;
 }
 
@@ -123,64 +129,92 @@ void ImageCaptureCrosshairOverlayWindow::setContentView(OverlayContentView* view
 
 void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
     if (!snapshot_) {
-        // Taken before anything of the overlay shows: what the user sees is what a capture cuts.
-        snapshot_ = desktop_.takeSnapshot();
-        for (std::size_t i = 0; i < windows_.size(); ++i)
-            if (snapshot_)
-                backdrops_[i] = snapshot_->nativePixels(geometry_.parts()[i].native);
+        if (!snapshotAsked_) {
+            snapshotAsked_ = true;
+            // Taken before anything of the overlay shows: what the user sees is what a capture cuts. The
+            // overlay shows once it is there, at once or, from a desktop portal, seconds later.
+            desktop_.takeSnapshot([this, alive = std::weak_ptr<bool>(alive_)](
+                                      std::shared_ptr<const glimra::DesktopSnapshot> snapshot) {
+                if (alive.lock())
+                    snapshotTaken(std::move(snapshot));
+            });
+        }
+        if (!snapshot_) {
+            wantsFront_ = true;
+            return;
+        }
     }
     // The first frame is painted whole, as each window is exposed.
     painted_.reset();
     visible_ = true;
     updateVisibleRegions();
     for (auto& w : windows_) {
-        w->show();
+        if (fullScreen_)
+            w->showFullScreen();
+        else
+            w->show();
         w->raise();
     }
-    if (above_ && above_->isVisible())
-        above_->raise();
+    if (panel_ && panel_->isVisible())
+        panel_->raise();
+    if (wantsKey_) {
+        wantsKey_ = false;
+        makeKeyWindow();
+    }
+}
+
+void ImageCaptureCrosshairOverlayWindow::snapshotTaken(std::shared_ptr<const glimra::DesktopSnapshot> snapshot) {
+    if (!snapshot) {
+        // Logged where it failed; nothing can be shown or cut without it.
+        if (const std::function<void()> handler = unreadableHandler_)
+            handler();
+        return;
+    }
+    snapshot_ = std::move(snapshot);
+    for (std::size_t i = 0; i < windows_.size(); ++i)
+        backdrops_[i] = snapshot_->nativePixels(geometry_.parts()[i].native);
+    if (std::exchange(wantsFront_, false))
+        orderFrontRegardless();
 }
 
 void ImageCaptureCrosshairOverlayWindow::makeKeyWindow() {
-    if (!canBecomeKey_ || !visible_ || windows_.empty())
+    if (!canBecomeKey_ || windows_.empty())
         return;
+    if (!visible_) {
+        // Shown once the desktop's picture is there: the keyboard comes with it.
+        wantsKey_ = wantsFront_;
+        return;
+    }
+    partUnderPointer()->activateWindow();
+}
+
+ImageCaptureCrosshairOverlayWindow::PartWindow* ImageCaptureCrosshairOverlayWindow::partUnderPointer() const {
     // The part under the pointer, so that its screen is the one the keyboard seems to be on.
-    QWindow* target = windows_.front().get();
-    const QPointF pointer = QCursor::pos();
-    for (auto& w : windows_)
-        if (w->geometry().contains(pointer.toPoint()))
+    PartWindow* target = windows_.front().get();
+    const QPoint pointer = QCursor::pos();
+    for (const auto& w : windows_)
+        if (w->geometry().contains(pointer))
             target = w.get();
-    target->requestActivate();
+    return target;
 }
 
 void ImageCaptureCrosshairOverlayWindow::orderOut() {
+    wantsFront_ = wantsKey_ = false;
     if (!visible_)
         return;
     visible_ = false;
     // A compositing manager may fade a window out from its last picture as it unmaps, while the screen
     // is grabbed: that picture is made empty first, so nothing of the overlay fades into the grab.
     if (composited_)
-        for (auto& w : windows_)
-            clearPart(*w);
+        for (auto& w : windows_) {
+            w->setCleared(true);
+            w->repaint();
+            w->setCleared(false);
+        }
     for (auto& w : windows_)
         w->hide();
     // Gone from the screen before the caller grabs it.
     desktop_.sync();
-}
-
-void ImageCaptureCrosshairOverlayWindow::clearPart(PartWindow& w) {
-    if (!w.isExposed())
-        return;
-    const QRegion all(QRect(QPoint(0, 0), w.size()));
-    QBackingStore& store = w.backingStore();
-    store.beginPaint(all);
-    {
-        QPainter painter(store.paintDevice());
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(all.boundingRect(), Qt::transparent);
-    }
-    store.endPaint();
-    store.flush(all);
 }
 
 void ImageCaptureCrosshairOverlayWindow::setIgnoresMouseEvents(bool ignores) {
@@ -188,7 +222,8 @@ void ImageCaptureCrosshairOverlayWindow::setIgnoresMouseEvents(bool ignores) {
         return;
     ignoresMouse_ = ignores;
     for (auto& w : windows_)
-        desktop_.setPassesClicksThrough(*w, ignores);
+        if (QWindow* handle = w->windowHandle())
+            desktop_.setPassesClicksThrough(*handle, ignores);
     // The outline comes and goes with it.
     scheduleDisplay();
     updateVisibleRegions();
@@ -198,11 +233,26 @@ void ImageCaptureCrosshairOverlayWindow::setCanBecomeKeyWindow(bool can) {
     canBecomeKey_ = can;
 }
 
-void ImageCaptureCrosshairOverlayWindow::keepWindowAbove(QWindow* window) {
-    above_ = window;
-    // It belongs to the overlay (WM_TRANSIENT_FOR), as a dialog belongs to its window.
-    if (window && !windows_.empty())
-        window->setTransientParent(windows_.front().get());
+void ImageCaptureCrosshairOverlayWindow::keepPanelAbove(QWidget* panel) {
+    if (panel_ && panel_ != panel && hostsPanel_) {
+        // Back to a window of its own, hidden: its controller lets go of it.
+        panel_->hide();
+        panel_->setParent(nullptr, savedPanelFlags_);
+    }
+    panel_ = panel;
+    hostsPanel_ = false;
+    if (!panel || windows_.empty())
+        return;
+    if (desktop_.placesWindowsAnywhere()) {
+        // It belongs to the overlay (WM_TRANSIENT_FOR), as a dialog belongs to its window.
+        panel->winId();
+        panel->windowHandle()->setTransientParent(windows_.front()->windowHandle());
+        return;
+    }
+    // Inside the window of the screen the pointer is on: the only place it can be shown at.
+    savedPanelFlags_ = panel->windowFlags();
+    panel->setParent(partUnderPointer(), Qt::Widget);
+    hostsPanel_ = true;
 }
 
 void ImageCaptureCrosshairOverlayWindow::setNeedsDisplay() {
@@ -224,8 +274,7 @@ CGPoint ImageCaptureCrosshairOverlayWindow::convertPointFromScreen(CGPoint scree
 
 CGPoint ImageCaptureCrosshairOverlayWindow::mouseLocationOutsideOfEventStream() const {
     // Qt's global position is in the points of the screen the pointer is on.
-    return geometry_.viewPointFromDisplay(QPointF(QCursor::pos()) -
-                                          glimra::x11::WindowServer::globalDisplayOrigin());
+    return geometry_.viewPointFromDisplay(QPointF(QCursor::pos()) - glimra::WindowServer::globalDisplayOrigin());
 }
 
 uint32_t ImageCaptureCrosshairOverlayWindow::windowNumber() const {
@@ -240,13 +289,13 @@ bool ImageCaptureCrosshairOverlayWindow::ownsWindowNumber(uint32_t number) const
 }
 
 void ImageCaptureCrosshairOverlayWindow::setCursor(CursorShape shape) {
-    const NSCursor cursor = shape == CursorShape::OpenHand     ? NSCursor::openHandCursor()
-                            : shape == CursorShape::ClosedHand ? NSCursor::closedHandCursor()
-                                                               : NSCursor::arrowCursor();
+    const QCursor cursor(shape == CursorShape::OpenHand     ? Qt::OpenHandCursor
+                         : shape == CursorShape::ClosedHand ? Qt::ClosedHandCursor
+                                                            : Qt::ArrowCursor);
     for (auto& w : windows_)
-        cursor.set(w.get());
-    if (above_)
-        cursor.set(above_.data());
+        w->setCursor(cursor);
+    if (panel_)
+        panel_->setCursor(cursor);
 }
 
 void ImageCaptureCrosshairOverlayWindow::setEscapeKeyUpHandler(std::function<void()> handler) {
@@ -255,6 +304,10 @@ void ImageCaptureCrosshairOverlayWindow::setEscapeKeyUpHandler(std::function<voi
 
 QImage ImageCaptureCrosshairOverlayWindow::createImageOfRectAsShown(const QRectF& rect) const {
     return snapshot_ ? snapshot_->imageOfRect(rect) : QImage();
+}
+
+std::optional<std::vector<glimra::WindowInfo>> ImageCaptureCrosshairOverlayWindow::windowsAsShown() const {
+    return snapshot_ ? snapshot_->windows() : std::nullopt;
 }
 
 QImage ImageCaptureCrosshairOverlayWindow::createImageOfWindowAsShown(uint32_t number,
@@ -267,6 +320,10 @@ QImage ImageCaptureCrosshairOverlayWindow::createImageOfWindowAsShown(uint32_t n
 
 void ImageCaptureCrosshairOverlayWindow::setScreensChangedHandler(std::function<void()> handler) {
     screensChangedHandler_ = std::move(handler);
+}
+
+void ImageCaptureCrosshairOverlayWindow::setDesktopUnreadableHandler(std::function<void()> handler) {
+    unreadableHandler_ = std::move(handler);
 }
 
 void ImageCaptureCrosshairOverlayWindow::screensMayHaveChanged() {
@@ -295,6 +352,8 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
     // The pointer is read now, not taken from the last event: the crosshair is where the pointer is.
     OverlayFrame next = makeOverlayFrame(view_->drawState(), mouseLocationOutsideOfEventStream(),
                                          geometry_.boundsSize(), badgeSize_, ignoresMouse_, screenRects_);
+    // Where the windows cannot be cut to the countdown's digit and outline, all else of them is clear.
+    next.bare = ignoresMouse_ && !shapes_ && composited_;
     std::vector<QRectF> damage = painted_ ? overlayFrameDamage(*painted_, next)
                                           : std::vector<QRectF>{QRectF(QPointF(0, 0), next.bounds)};
     damage.insert(damage.end(), pendingRects_.begin(), pendingRects_.end());
@@ -313,42 +372,37 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
             if (!cut.isEmpty())
                 rects.push_back(cut);
         }
-        if (!rects.empty())
-            paintPart(i, rects);
+        if (rects.empty())
+            continue;
+        const QPointF origin = part.topLeft();
+        QRegion region;
+        for (const QRectF& r : rects)
+            region += r.translated(-origin).toAlignedRect();
+        // Painted at once: the pointer moves on.
+        windows_[i]->repaint(region);
     }
     if (shapeChanged)
         updateVisibleRegions();
 }
 
-void ImageCaptureCrosshairOverlayWindow::exposed(std::size_t part) {
-    if (!visible_)
-        return;
-    if (!painted_)
-        displayIfNeeded();
-    else
-        paintPart(part, {geometry_.partRect(part)});
-}
-
-void ImageCaptureCrosshairOverlayWindow::paintPart(std::size_t part,
-                                                   const std::vector<QRectF>& overlayRects) {
-    PartWindow& w = *windows_[part];
-    if (!w.isExposed() || !painted_)
-        return;
-    const QPointF origin = geometry_.partRect(part).topLeft();
-    QRegion region;
-    for (const QRectF& r : overlayRects)
-        region += r.translated(-origin).toAlignedRect();
-    QBackingStore& store = w.backingStore();
-    if (store.size() != w.size())
-        store.resize(w.size());
-    store.beginPaint(region);
-    {
-        QPainter painter(store.paintDevice());
-        renderer_.paint(painter, *painted_, origin, geometry_.parts()[part].scale, backdrops_[part],
-                        overlayRects);
+void ImageCaptureCrosshairOverlayWindow::paintPart(std::size_t part, QPainter& painter, const QRegion& region) {
+    if (!painted_ && visible_ && view_) {
+        // Shown before the first frame was worked out: it is the whole frame.
+        displayScheduled_ = false;
+        painted_ = makeOverlayFrame(view_->drawState(), mouseLocationOutsideOfEventStream(),
+                                    geometry_.boundsSize(), badgeSize_, ignoresMouse_, screenRects_);
+        painted_->bare = ignoresMouse_ && !shapes_ && composited_;
     }
-    store.endPaint();
-    store.flush(region);
+    if (!painted_) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(region.boundingRect(), backdrops_[part].isNull() ? QColor(Qt::transparent) : QColor(Qt::black));
+        return;
+    }
+    const QPointF origin = geometry_.partRect(part).topLeft();
+    std::vector<QRectF> overlayRects;
+    for (const QRect& r : region)
+        overlayRects.push_back(QRectF(r).translated(origin));
+    renderer_.paint(painter, *painted_, origin, geometry_.parts()[part].scale, backdrops_[part], overlayRects);
 }
 
 void ImageCaptureCrosshairOverlayWindow::mouseEvent(std::size_t part, QMouseEvent* e) {
@@ -364,8 +418,8 @@ void ImageCaptureCrosshairOverlayWindow::mouseEvent(std::size_t part, QMouseEven
         if (e->button() != Qt::LeftButton)
             return;
         // A click gives the keyboard back to the overlay, so that Escape reaches it.
-        if (canBecomeKey_ && !windows_[part]->isActive())
-            windows_[part]->requestActivate();
+        if (canBecomeKey_ && !windows_[part]->isActiveWindow())
+            windows_[part]->activateWindow();
         lastMouse_ = location;
         view->mouseDown(location);
         break;
@@ -399,6 +453,8 @@ void ImageCaptureCrosshairOverlayWindow::keyReleased(QKeyEvent* e) {
 }
 
 void ImageCaptureCrosshairOverlayWindow::updateVisibleRegions() {
+    if (!shapes_)
+        return;
     for (std::size_t i = 0; i < windows_.size(); ++i) {
         std::optional<QRegion> region;
         if (ignoresMouse_ && painted_) {
@@ -419,6 +475,7 @@ void ImageCaptureCrosshairOverlayWindow::updateVisibleRegions() {
         if (region == visibleRegions_[i])
             continue;
         visibleRegions_[i] = region;
-        desktop_.setVisibleRegion(*windows_[i], region);
+        if (QWindow* handle = windows_[i]->windowHandle())
+            desktop_.setVisibleRegion(*handle, region);
     }
 }

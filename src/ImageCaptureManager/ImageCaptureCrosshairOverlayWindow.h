@@ -3,15 +3,16 @@
 // window, that take the keyboard without activating the helper, turn mouse events into the view's
 // y-up coordinates, and paint the view's frames.
 //
-// The windows show a picture of the desktop taken as the overlay is first ordered front, dimmed, in
-// opaque pixels, with or without a compositing manager: what lies beneath them is never needed, so a
+// The windows show a picture of the desktop taken as the overlay is first ordered front (they show once
+// it is there), dimmed, in opaque pixels, with or without a compositing manager: what lies beneath them is never needed, so a
 // compositor that composites a damaged area over its own last picture (or cannot paint the desktop's
 // background) shows exactly the overlay's frame, and a capture is cut from the very picture the user
 // saw. Under a compositor the windows have an alpha channel all the same, so that they can be emptied
 // before they unmap and nothing of them fades into a grab. While they ignore the mouse (a countdown)
 // they show only the countdown digit and an outline of the selection, so that the live desktop shows
-// and takes clicks everywhere else. A change of the screens while the overlay exists is reported, not
-// followed.
+// and takes clicks everywhere else (cut to them where the display server cuts windows, clear
+// elsewhere). A change of the screens while the overlay exists is reported, not followed. Where no
+// window can be placed above the overlay, its panel lives inside the window of the pointer's screen.
 
 #include "CrosshairOverlayContract.h"
 #include "CrosshairOverlayGeometry.h"
@@ -20,7 +21,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QString>
-#include <QWindow>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
@@ -29,6 +30,7 @@
 
 class QMouseEvent;
 class QKeyEvent;
+class QPainter;
 
 namespace glimra {
 class DesktopSnapshot;
@@ -52,7 +54,7 @@ public:
     void orderOut() override;
     void setIgnoresMouseEvents(bool ignores) override;
     void setCanBecomeKeyWindow(bool can) override;
-    void keepWindowAbove(QWindow* window) override;
+    void keepPanelAbove(QWidget* panel) override;
     void setNeedsDisplay() override;
     void setNeedsDisplayInRect(const CGRect& rect) override;
     CGPoint convertPointToScreen(CGPoint viewPoint) const override;
@@ -63,9 +65,11 @@ public:
     void setEscapeKeyUpHandler(std::function<void()> handler) override;
     bool ownsWindowNumber(uint32_t number) const override;
     QImage createImageOfRectAsShown(const QRectF& rectInGlobalDisplayPoints) const override;
+    std::optional<std::vector<glimra::WindowInfo>> windowsAsShown() const override;
     QImage createImageOfWindowAsShown(uint32_t windowNumber,
                                       const QRectF& boundsInGlobalDisplayPoints) const override;
     void setScreensChangedHandler(std::function<void()> handler) override;
+    void setDesktopUnreadableHandler(std::function<void()> handler) override;
 
     // The picture the overlay shows; null before the first ordering front (and when the desktop could
     // not be read).
@@ -85,9 +89,10 @@ private:
     };
 
     void scheduleDisplay();
-    void paintPart(std::size_t part, const std::vector<QRectF>& overlayRects);
-    void clearPart(PartWindow& w);
-    void exposed(std::size_t part);
+    void snapshotTaken(std::shared_ptr<const glimra::DesktopSnapshot> snapshot);
+    // Paints region (the part window's own coordinates) of the last frame.
+    void paintPart(std::size_t part, QPainter& painter, const QRegion& region);
+    PartWindow* partUnderPointer() const;
     void mouseEvent(std::size_t part, QMouseEvent* event);
     void keyReleased(QKeyEvent* event);
     void updateVisibleRegions();
@@ -98,19 +103,28 @@ private:
     CrosshairOverlayRenderer renderer_;
     QSizeF badgeSize_;
     bool composited_ = false;
+    bool shapes_ = false;
+    bool fullScreen_ = false;
     std::vector<QRectF> screenRects_; // every screen in overlay coordinates
     std::shared_ptr<const glimra::DesktopSnapshot> snapshot_;
+    bool snapshotAsked_ = false;
+    // Asked to show, or to take the keyboard, while the desktop's picture was still on its way.
+    bool wantsFront_ = false;
+    bool wantsKey_ = false;
     std::vector<QImage> backdrops_; // per part
     std::vector<std::unique_ptr<PartWindow, PartWindowDeleter>> windows_;
 
     OverlayContentView* view_ = nullptr;
     std::function<void()> escapeHandler_;
     std::function<void()> screensChangedHandler_;
+    std::function<void()> unreadableHandler_;
     std::unique_ptr<QObject> screenWatch_;
     bool visible_ = false;
     bool ignoresMouse_ = false;
     bool canBecomeKey_ = true;
-    QPointer<QWindow> above_;
+    QPointer<QWidget> panel_;
+    bool hostsPanel_ = false; // panel_ lives inside one of the windows
+    Qt::WindowFlags savedPanelFlags_;
     CGPoint lastMouse_;
 
     std::optional<OverlayFrame> painted_;

@@ -88,6 +88,10 @@ void ImageCaptureCrosshairWindowController::beginCaptureAsTimed(bool timed,
         NSLog("The screens changed during the capture; it was cancelled");
         cancelCapture(nullptr);
     });
+    window_->setDesktopUnreadableHandler([this] {
+        NSLog("No picture of the desktop could be taken; the capture was cancelled");
+        cancelCapture(nullptr);
+    });
 
     installBackgroundEventHandler();
     window_->orderFrontRegardless();
@@ -151,9 +155,14 @@ void ImageCaptureCrosshairWindowController::captureGlobalRect(const CGRect& r, c
     }
     previousRect_ = r;
     hasPreviousRect_.store(true);
-    const QImage image = shown.isNull() ? services_.createCGImageOfRect(r) : shown;
-    if (handler)
-        handler(true, image, double(image.width()) != r.size.width, std::nullopt, nullptr);
+    const auto report = [handler, width = r.size.width](const QImage& image) {
+        if (handler)
+            handler(true, image, double(image.width()) != width, std::nullopt, nullptr);
+    };
+    if (!shown.isNull())
+        report(shown);
+    else
+        services_.createCGImageOfRect(r, report);
 }
 
 void ImageCaptureCrosshairWindowController::cancelCapture(const glimra::NSError* error) {
@@ -192,7 +201,7 @@ void ImageCaptureCrosshairWindowController::setResizeController(
         resizeController_->window()->setAuxiliaryMouseMovedResponder(nullptr);
         resizeController_->window()->orderOut();
         if (window_)
-            window_->keepWindowAbove(nullptr);
+            window_->keepPanelAbove(nullptr);
     }
     resizeController_ = std::move(controller);
 }

@@ -41,8 +41,9 @@ public:
         std::function<void()> hideCursor;
         std::function<void()> unhideCursor;
         std::function<void()> beep;
-        // Everything on screen in a rectangle of global display coordinates, in device pixels.
-        std::function<QImage(const CGRect& rect)> createCGImageOfRect;
+        // Everything on screen in a rectangle of global display coordinates, in device pixels, to the
+        // handler (exactly once, on the main thread, at once or later; null when there is none).
+        std::function<void(const CGRect& rect, std::function<void(QImage)> done)> createCGImageOfRect;
         // Whether the helper is the active application (then the overlay gets the mouse directly).
         std::function<bool()> isApplicationActive;
         // Seconds on a clock that does not jump.

@@ -22,7 +22,7 @@
 #include <algorithm>
 #include <chrono>
 
-using glimra::x11::WindowInfo;
+using glimra::WindowInfo;
 
 namespace {
 
@@ -86,8 +86,8 @@ ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServ
     services.hideCursor = [] { glimra::NSCursor::hide(); };
     services.unhideCursor = [] { glimra::NSCursor::unhide(); };
     services.beep = [] { glimra::NSBeep(); };
-    services.createCGImageOfRect = [this](const CGRect& r) {
-        return createCGImageOfRect(QRectF(r.origin.x, r.origin.y, r.size.width, r.size.height));
+    services.createCGImageOfRect = [this](const CGRect& r, std::function<void(QImage)> done) {
+        createCGImageOfRect(QRectF(r.origin.x, r.origin.y, r.size.width, r.size.height), std::move(done));
     };
     services.isApplicationActive = [] {
         return !isGuiApplication() || QGuiApplication::applicationState() == Qt::ApplicationActive;
@@ -111,9 +111,9 @@ ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServ
             glimra::loadNamedImageForScale(imagesDirectory(), QStringLiteral("capture_blue_handle"), 1);
         return handle.isNull() ? 0.0 : handle.width() / handle.devicePixelRatio();
     };
-    services.view.windowInformationForLocation = [this](CGPoint p,
-                                                        const std::function<bool(uint32_t)>& ignores) {
-        return windowInformationForLocation(QPointF(p.x, p.y), ignores);
+    services.view.windowInformationForLocation = [this](CGPoint p, const std::function<bool(uint32_t)>& ignores,
+                                                        const std::optional<std::vector<WindowInfo>>& windows) {
+        return windowInformationForLocation(QPointF(p.x, p.y), ignores, windows);
     };
     services.view.createCGImageOfWindow = [this](uint32_t windowNumber) {
         return createCGImageOfWindow(windowNumber);
@@ -145,10 +145,10 @@ bool ScreensnapManager::canSnapPreviousArea() const {
     return !isSnapping() && crosshairWindowController_->canSnapPreviousArea();
 }
 
-glimra::x11::WindowServer* ScreensnapManager::windowServer() {
+glimra::WindowServer* ScreensnapManager::windowServer() {
     if (!windowServer_ && !triedWindowServer_) {
         triedWindowServer_ = true;
-        windowServer_ = glimra::x11::WindowServer::connect();
+        windowServer_ = glimra::WindowServer::connect();
     }
     return windowServer_.get();
 }
@@ -157,7 +157,7 @@ glimra::OverlayDesktop* ScreensnapManager::overlayDesktop() {
     if (!overlayDesktop_ && !triedOverlayDesktop_ && isGuiApplication()) {
         triedOverlayDesktop_ = true;
         if (auto* server = windowServer())
-            overlayDesktop_ = glimra::makeX11OverlayDesktop(*server);
+            overlayDesktop_ = glimra::makeOverlayDesktop(*server);
     }
     return overlayDesktop_.get();
 }
@@ -180,14 +180,15 @@ std::optional<WindowInfo> ScreensnapManager::windowInformationForLocation(QPoint
 }
 
 std::optional<WindowInfo>
-ScreensnapManager::windowInformationForLocation(QPointF point, const std::function<bool(uint32_t)>& ignores) {
+ScreensnapManager::windowInformationForLocation(QPointF point, const std::function<bool(uint32_t)>& ignores,
+                                                const std::optional<std::vector<WindowInfo>>& shown) {
     const QScreen* mainScreen = QGuiApplication::primaryScreen();
     const double h = mainScreen ? mainScreen->geometry().height() : 0.0;
     const QPointF p = glimra::displayPointFromScreenPoint(point, h);
     auto* server = windowServer();
-    if (!server)
+    if (!server && !shown)
         return std::nullopt;
-    const auto windows = server->copyWindowInfo(true, true);
+    const auto windows = shown ? shown : server->copyWindowInfo(true, true);
     if (!windows)
         return std::nullopt;
     for (const WindowInfo& window : *windows) {
@@ -205,19 +206,28 @@ ScreensnapManager::windowInformationForLocation(QPointF point, const std::functi
     return std::nullopt;
 }
 
-QImage ScreensnapManager::createCGImageOfRect(const QRectF& rect) {
-    auto* server = windowServer();
-    return server ? server->createImage(rect) : QImage();
+void ScreensnapManager::createCGImageOfRect(const QRectF& rect, ImageHandler done) {
+    if (auto* server = windowServer())
+        server->grabRect(rect, std::move(done));
+    else
+        done(QImage());
 }
 
-QImage ScreensnapManager::createCGImageOfScreen(const QScreen* screen) {
+void ScreensnapManager::createCGImageOfScreen(const QScreen* screen, ImageHandler done) {
     auto* server = windowServer();
-    return server && screen ? server->createImageOfScreen(screen) : QImage();
+    if (server && screen)
+        server->grabScreen(screen, std::move(done));
+    else
+        done(QImage());
 }
 
-QImage ScreensnapManager::createCGImageOfAllScreens() {
+void ScreensnapManager::createCGImageOfAllScreens(ImageHandler done) {
     auto* server = windowServer();
-    return server ? server->createImageOfAllScreens() : QImage();
+    const QRectF box = server ? glimra::boundingRectInPoints(server->screens()) : QRectF();
+    if (server && !box.isEmpty())
+        server->grabRect(box, std::move(done));
+    else
+        done(QImage());
 }
 
 QImage ScreensnapManager::createCGImageOfWindow(uint32_t windowNumber) {
@@ -225,7 +235,13 @@ QImage ScreensnapManager::createCGImageOfWindow(uint32_t windowNumber) {
     return server ? server->createImageOfWindow(windowNumber) : QImage();
 }
 
-QScreen* ScreensnapManager::screenContainingMouse() const {
+QScreen* ScreensnapManager::screenContainingMouse() {
+    // Where the display server does not give the pointer's position, it says where the user works.
+    if (auto* server = windowServer())
+        if (const QString focused = server->focusedScreenName(); !focused.isEmpty())
+            for (QScreen* screen : QGuiApplication::screens())
+                if (screen->name() == focused)
+                    return screen;
     const glimra::ScreenSpace space = currentScreenSpace();
     const QPointF p = space.screenPointFromQt(QCursor::pos());
     for (QScreen* screen : QGuiApplication::screens()) {
@@ -257,12 +273,14 @@ void ScreensnapManager::performFullScreenSnapshotWithCompletionBlock(const Scree
         QT_TRANSLATE_NOOP("Localizable", "Fullscreen %@"), shortDateTimeString());
     const QScreen* screen = screenContainingMouse();
     const double scale = screen ? screen->devicePixelRatio() : 1.0;
-    const QImage image = createCGImageOfScreen(screen);
-    if (block) {
-        if (!image.isNull())
-            block(true, image, scale > 1.0, title, nullptr);
-        else
-            block(false, QImage(), false, std::nullopt, nullptr);
-    }
-    setSnapping(false);
+    // At once where the display server answers at once, so the capture has ended when this returns.
+    createCGImageOfScreen(screen, [this, block, scale, title](const QImage& image) {
+        if (block) {
+            if (!image.isNull())
+                block(true, image, scale > 1.0, title, nullptr);
+            else
+                block(false, QImage(), false, std::nullopt, nullptr);
+        }
+        setSnapping(false);
+    });
 }

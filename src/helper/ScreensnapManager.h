@@ -1,11 +1,13 @@
 #pragma once
 // The one process-wide entry point for screen images: the four kinds of capture, the flag that says
-// one is in progress, and the image primitives of the window server.
+// one is in progress, and the image primitives of the window server of whichever display server runs.
+// Images come through handlers, called exactly once on the main thread: at once where the display
+// server answers at once, seconds later where a desktop portal answers.
 
 #include "ImageCaptureCrosshairWindowController.h"
 #include "ScreensnapCompletionBlock.h"
 #include "overlay/OverlayDesktop.h"
-#include "x11/WindowServer.h"
+#include "display/WindowServer.h"
 
 #include <QImage>
 #include <QPointF>
@@ -43,20 +45,24 @@ public:
 
     // The frontmost window under point (screen coordinates) that is visible, not the ignored window and
     // not a dock; nullopt when there is none or no window list.
-    std::optional<glimra::x11::WindowInfo> windowInformationForLocation(QPointF point,
-                                                                        uint32_t ignoringWindowNumber);
-    // The same, leaving out every window the predicate names (an overlay of several windows).
-    std::optional<glimra::x11::WindowInfo>
-    windowInformationForLocation(QPointF point, const std::function<bool(uint32_t)>& ignores);
+    std::optional<glimra::WindowInfo> windowInformationForLocation(QPointF point, uint32_t ignoringWindowNumber);
+    // The same, leaving out every window the predicate names (an overlay of several windows), in the
+    // list given (the windows as they were when the desktop's picture was taken) or, without one, in the
+    // window server's list now.
+    std::optional<glimra::WindowInfo>
+    windowInformationForLocation(QPointF point, const std::function<bool(uint32_t)>& ignores,
+                                 const std::optional<std::vector<glimra::WindowInfo>>& windows = std::nullopt);
 
-    // Images owned by the caller; null when the display server gives none.
-    QImage createCGImageOfRect(const QRectF& rectInGlobalDisplayCoordinates);
-    QImage createCGImageOfScreen(const QScreen* screen);
-    QImage createCGImageOfAllScreens();
+    // Images owned by the handler; null when the display server gives none.
+    using ImageHandler = glimra::WindowServer::ImageHandler;
+    void createCGImageOfRect(const QRectF& rectInGlobalDisplayCoordinates, ImageHandler done);
+    void createCGImageOfScreen(const QScreen* screen, ImageHandler done);
+    void createCGImageOfAllScreens(ImageHandler done);
     QImage createCGImageOfWindow(uint32_t windowNumber);
 
-    // The screen under the mouse; the primary screen when none contains it.
-    QScreen* screenContainingMouse() const;
+    // The screen under the mouse (where the display server tells which screen the user works on, that
+    // one); the primary screen when none contains it.
+    QScreen* screenContainingMouse();
 
     void performCrosshairSnapshotWithCompletionBlock(ScreensnapCompletionBlock block);
     void performTimedCrosshairSnapshotWithCompletionBlock(ScreensnapCompletionBlock block);
@@ -70,13 +76,13 @@ public:
     void releaseBuffers();
 
 private:
-    glimra::x11::WindowServer* windowServer();
+    glimra::WindowServer* windowServer();
     // What the crosshair overlay needs of the display server, made with the first capture; nullptr
-    // where there is no X11 desktop.
+    // where there is no desktop to show it on.
     glimra::OverlayDesktop* overlayDesktop();
 
     std::atomic<bool> snapping_{false};
-    std::unique_ptr<glimra::x11::WindowServer> windowServer_;
+    std::unique_ptr<glimra::WindowServer> windowServer_;
     bool triedWindowServer_ = false;
     std::unique_ptr<glimra::OverlayDesktop> overlayDesktop_;
     bool triedOverlayDesktop_ = false;

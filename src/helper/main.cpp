@@ -1,5 +1,5 @@
 #include "Bundle.h"
-#include "DisplayAvailability.h"
+#include "DisplayServer.h"
 #include "HelperAppDelegate.h"
 #include "Log.h"
 #include "UnixSignals.h"
@@ -10,10 +10,13 @@
 int main(int argc, char* argv[]) {
     // Qt aborts when it finds no display; a helper the session bus started in a session without one
     // says so and fails the caller's call, as it does without a bus.
-    if (const QString why = glimra::whyNoDisplay(); !why.isEmpty()) {
-        NSLog("No display to show on (%@); Glimra Helper cannot run without one and quits.", why);
+    const glimra::DisplayServerChoice display = glimra::chooseDisplayServer();
+    if (!display.whyNot.isEmpty()) {
+        NSLog("No display to show on (%@); Glimra Helper cannot run without one and quits.", display.whyNot);
         return 1;
     }
+    if (!display.note.isEmpty())
+        NSLog("%@", display.note);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("GlimraHelper"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -7,10 +7,10 @@
 #include "ImageCaptureCrosshairResizeWindowController.h"
 #include "ImageCaptureCrosshairWindowController.h"
 #include "TestSupport.h"
-#include "x11/WindowServer.h"
+#include "display/WindowInfo.h"
 
 #include <QPointer>
-#include <QWindow>
+#include <QWidget>
 
 #include <memory>
 #include <optional>
@@ -37,7 +37,7 @@ struct FakeOverlayRecord {
 
     bool visible = false;
     bool ignoresMouseEvents = false;
-    QPointer<QWindow> windowAbove;
+    QPointer<QWidget> panelAbove;
     int timesShown = 0;
     std::vector<CursorShape> cursors;
     std::function<void()> escapeKeyUp;
@@ -61,7 +61,7 @@ public:
     void orderOut() override { r_->visible = false; }
     void setIgnoresMouseEvents(bool ignores) override { r_->ignoresMouseEvents = ignores; }
     void setCanBecomeKeyWindow(bool) override {}
-    void keepWindowAbove(QWindow* window) override { r_->windowAbove = window; }
+    void keepPanelAbove(QWidget* panel) override { r_->panelAbove = panel; }
     void setNeedsDisplay() override {}
     void setNeedsDisplayInRect(const CGRect&) override {}
     CGPoint convertPointToScreen(CGPoint p) const override {
@@ -172,9 +172,9 @@ private:
         s.hideCursor = [this] { ++cursorHides; };
         s.unhideCursor = [this] { ++cursorUnhides; };
         s.beep = [this] { ++beeps; };
-        s.createCGImageOfRect = [this](const CGRect& r) {
+        s.createCGImageOfRect = [this](const CGRect& r, std::function<void(QImage)> done) {
             grabs.push_back(r);
-            return QImage(int(r.size.width) * scale, int(r.size.height) * scale, QImage::Format_RGB32);
+            done(QImage(int(r.size.width) * scale, int(r.size.height) * scale, QImage::Format_RGB32));
         };
         s.isApplicationActive = [this] { return applicationActive; };
         s.now = [this] { return clock; };
@@ -184,10 +184,10 @@ private:
         };
         s.playCountdownTick = [this] { ++ticks; };
         s.cropHandleWidth = [] { return 12.0; };
-        s.view.windowInformationForLocation = [this](CGPoint p,
-                                                     const std::function<bool(uint32_t)>& ignores) {
+        s.view.windowInformationForLocation = [this](CGPoint p, const std::function<bool(uint32_t)>& ignores,
+                                                     const std::optional<std::vector<glimra::WindowInfo>>&) {
             windowQueries.emplace_back(p, ignores(window().windowNumber));
-            return std::optional<glimra::x11::WindowInfo>();
+            return std::optional<glimra::WindowInfo>();
         };
         s.view.createCGImageOfWindow = [](uint32_t) { return QImage(); };
         s.view.isOptionKeyDown = [this] { return optionKeyDown; };

@@ -1,5 +1,6 @@
 #include "cursor/NSCursor.h"
 
+#include "DisplayServer.h"
 #include "Log.h"
 
 #include <QCursor>
@@ -57,6 +58,13 @@ void NSCursor::set() const {
 }
 
 void NSCursor::hide() {
+    // A Wayland client shapes the pointer over its own surfaces only: over the overlay, which covers
+    // every output, a blank one is a hidden pointer.
+    if (currentDisplayServer() == DisplayServer::Wayland) {
+        QGuiApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
+        ++hiddenByUs;
+        return;
+    }
     xcb_connection_t* c = qtConnection();
     if (!c || !xfixesReady(c)) {
         writeLogLine(QStringLiteral("Cannot hide the pointer: the X server offers no XFixes 4"));
@@ -70,6 +78,11 @@ void NSCursor::hide() {
 void NSCursor::unhide() {
     if (hiddenByUs == 0)
         return;
+    if (currentDisplayServer() == DisplayServer::Wayland) {
+        QGuiApplication::restoreOverrideCursor();
+        --hiddenByUs;
+        return;
+    }
     xcb_connection_t* c = qtConnection();
     if (!c)
         return;

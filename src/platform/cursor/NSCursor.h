@@ -4,7 +4,9 @@
 //
 // X11 has no "current cursor" of an application: a cursor belongs to a window, so set() takes the
 // windows it applies to. Hiding goes through XFixes and hides the pointer everywhere, over other
-// applications too, until this process shows it again or its connection to the X server ends.
+// applications too, until this process shows it again or its connection to the X server ends. A
+// Wayland client shapes the pointer over its own surfaces only: there hiding blanks it over every
+// window of this process.
 
 #include <Qt>
 

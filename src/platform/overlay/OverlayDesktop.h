@@ -1,12 +1,12 @@
 #pragma once
 // What a full-desktop overlay needs from the display server, kept apart from the overlay itself so
-// that another display server brings only this: where the screens are and when they change, whether
-// a compositing manager composites them, the frozen picture of the desktop and a window's own pixels,
-// and how the overlay's windows are shown (above everything, passing clicks through, showing only a
-// part of themselves).
+// that each display server brings only this: where the screens are and when they change, whether a
+// compositor composites them, the frozen picture of the desktop and a window's own pixels, and how the
+// overlay's windows are shown (above everything, passing clicks through, showing only a part of
+// themselves), with what the display server cannot do said as capabilities, never as its name.
 
-#include "overlay/DesktopSnapshot.h"
-#include "x11/DisplayGeometry.h"
+#include "display/DesktopSnapshot.h"
+#include "display/DisplayGeometry.h"
 
 #include <QObject>
 #include <QRegion>
@@ -21,44 +21,60 @@ class QWindow;
 
 namespace glimra {
 
-namespace x11 {
 class WindowServer;
-}
 
 class OverlayDesktop {
 public:
+    using SnapshotHandler = std::function<void(std::shared_ptr<const DesktopSnapshot>)>;
+
     virtual ~OverlayDesktop() = default;
 
     // Every screen, the primary first, in global display coordinates and native pixels.
-    virtual std::vector<x11::ScreenGeometry> screens() = 0;
-    // Whether a compositing manager composites the desktop: a window may then have translucent pixels,
-    // and may fade out from its last picture as it unmaps.
+    virtual std::vector<ScreenGeometry> screens() = 0;
+    // Whether a compositor composites the desktop: a window may then have translucent pixels, and may
+    // fade out from its last picture as it unmaps.
     virtual bool composites() = 0;
+    // Whether one window may span several screens (else the overlay has one window per screen).
+    virtual bool windowsSpanScreens() = 0;
+    // Whether a window can be placed anywhere on the desktop (else a panel that belongs to the overlay
+    // lives inside the overlay's window, where the pointer is).
+    virtual bool placesWindowsAnywhere() = 0;
+    // Whether setVisibleRegion cuts a window to a region (else the window paints what must not show
+    // fully transparent, which needs composites()).
+    virtual bool shapesWindows() = 0;
     // Calls changed whenever screens() may have changed (a screen added, removed, moved, resized or
     // rescaled), on the main thread, until the returned object goes.
     virtual std::unique_ptr<QObject> observeScreenChanges(std::function<void()> changed) = 0;
 
-    // The whole desktop now; null (with a log line) when it cannot be read.
-    virtual std::shared_ptr<const DesktopSnapshot> takeSnapshot() = 0;
+    // The whole desktop now, to done exactly once on the main thread: before returning where the
+    // display server answers at once, later where it does not (a desktop portal). Null (with a log
+    // line) when it cannot be read.
+    virtual void takeSnapshot(SnapshotHandler done) = 0;
     // A top-level window's own pixels (its frame's, where a window manager framed it), also where other
     // windows cover it, in native pixels; null where the display server keeps none (no compositing
-    // manager) or the window is gone.
+    // manager, no such access) or the window is gone.
     virtual QImage imageOfWindowContents(uint32_t window) = 0;
 
-    // Before a window is first shown: no frame, above every other window (full-screen ones too),
-    // untouched by the window manager.
-    virtual void prepareOverlayWindow(QWindow& window) = 0;
+    // The flags an overlay window is made with: no frame, above every other window (full-screen ones
+    // too), untouched by the window manager; fullScreen asks for it to be shown full screen on its
+    // screen (where a window cannot otherwise cover one).
+    struct WindowStyle {
+        Qt::WindowFlags flags;
+        bool fullScreen = false;
+    };
+    virtual WindowStyle overlayWindowStyle() = 0;
     // Whether clicks go through the window to whatever lies beneath it.
     virtual void setPassesClicksThrough(QWindow& window, bool passes) = 0;
-    // Only this part of the window shows (native pixels of the window); nullopt shows all of it.
+    // Only this part of the window shows (native pixels of the window); nullopt shows all of it. Does
+    // nothing where shapesWindows() is false.
     virtual void setVisibleRegion(QWindow& window, const std::optional<QRegion>& nativeRegion) = 0;
-    // Returns once the display server has carried out every request so far: a window hidden before
-    // is off the screen.
+    // Returns once the display server has carried out every request so far, as far as it can tell: a
+    // window hidden before is off the screen.
     virtual void sync() = 0;
 };
 
-// The X11 desktop: screens and snapshots through the window server (which must outlive it), the
-// windows through Qt's own connection. nullptr when Qt does not talk to an X server.
-std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(x11::WindowServer& windowServer);
+// The overlay desktop of the display server the application runs on, over its window server (which
+// must outlive it); nullptr (with a log line) on a platform of neither kind.
+std::unique_ptr<OverlayDesktop> makeOverlayDesktop(WindowServer& windowServer);
 
 } // namespace glimra

@@ -1,4 +1,4 @@
-#include "overlay/OverlayDesktop.h"
+#include "overlay/X11OverlayDesktop.h"
 
 #include "Log.h"
 #include "x11/Compositor.h"
@@ -72,40 +72,38 @@ private:
 
 class X11OverlayDesktop final : public OverlayDesktop {
 public:
-    X11OverlayDesktop(x11::WindowServer& server, xcb_connection_t* c) : server_(server), c_(c) {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-    }
+    X11OverlayDesktop(x11::WindowServer& server, xcb_connection_t* c)
+        : server_(server), c_(c), shape_(x11::shapeExtensionPresent(c)) {}
 
-    std::vector<x11::ScreenGeometry> screens() override { return server_.screens(); }
+    std::vector<ScreenGeometry> screens() override { return server_.screens(); }
 
     bool composites() override {
         // Qt talks to one screen of the display: the default one.
         return x11::compositingManagerRuns(c_, x11::displayScreenNumber());
     }
 
+    // One X window spans every screen it lies on (at one scale), goes wherever it is put and is cut to
+    // any region (X Shape).
+    bool windowsSpanScreens() override { return true; }
+    bool placesWindowsAnywhere() override { return true; }
+    bool shapesWindows() override { return shape_; }
+
     std::unique_ptr<QObject> observeScreenChanges(std::function<void()> changed) override {
         return std::make_unique<ScreenWatch>(c_, std::move(changed));
     }
 
-    std::shared_ptr<const DesktopSnapshot> takeSnapshot() override {
-        // The root window pixel for pixel: every screen at its own scale, in one warm grab.
-        QImage pixels = server_.createImageOfWindow(root_);
-        if (pixels.isNull()) {
-            writeLogLine(QStringLiteral("The overlay has no picture of the desktop to show"));
-            return nullptr;
-        }
-        return std::make_shared<const DesktopSnapshot>(std::move(pixels), QPoint(0, 0), server_.screens());
-    }
+    void takeSnapshot(SnapshotHandler done) override { server_.grabDesktop(std::move(done)); }
 
     QImage imageOfWindowContents(uint32_t window) override {
         return server_.createImageOfWindowContents(window);
     }
 
-    void prepareOverlayWindow(QWindow& window) override {
+    WindowStyle overlayWindowStyle() override {
         // Override-redirect: no frame, no placement, above managed windows (full-screen ones too) once
         // mapped. The window still takes the keyboard focus when asked (requestActivate).
-        window.setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                        Qt::X11BypassWindowManagerHint | Qt::NoDropShadowWindowHint);
+        return {Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint |
+                    Qt::NoDropShadowWindowHint,
+                false};
     }
 
     void setPassesClicksThrough(QWindow& window, bool passes) override {
@@ -115,6 +113,8 @@ public:
     }
 
     void setVisibleRegion(QWindow& window, const std::optional<QRegion>& region) override {
+        if (!shape_)
+            return;
         x11::setBoundingShape(c_, xcb_window_t(window.winId()), region);
         xcb_flush(c_);
     }
@@ -124,7 +124,7 @@ public:
 private:
     x11::WindowServer& server_;
     xcb_connection_t* c_;
-    xcb_window_t root_ = XCB_NONE;
+    bool shape_;
 };
 
 } // namespace
@@ -138,7 +138,8 @@ std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(x11::WindowServer& server)
         return nullptr;
     }
     if (!x11::shapeExtensionPresent(c))
-        writeLogLine(QStringLiteral("The X server has no SHAPE extension: a countdown covers the desktop"));
+        writeLogLine(QStringLiteral("The X server has no SHAPE extension: a countdown covers the desktop "
+                                    "unless a compositing manager runs"));
     return std::make_unique<X11OverlayDesktop>(server, c);
 }
 

@@ -4,7 +4,7 @@
 // of one piece lives in the segment the server writes it into: no copy on this side.
 
 #include "pixels/PixelBufferPool.h"
-#include "x11/DisplayGeometry.h"
+#include "display/DisplayGeometry.h"
 #include "x11/ShmSegment.h"
 
 #include <QImage>

@@ -1,5 +1,7 @@
 #include "x11/ScreenList.h"
 
+#include "display/WindowServer.h"
+
 #include "x11/XcbConnection.h"
 
 #include <QGuiApplication>
@@ -19,11 +21,6 @@ bool qtSpeaksX11() {
 }
 
 } // namespace
-
-QPointF globalDisplayOrigin() {
-    const QScreen* primary = qGuiApp ? QGuiApplication::primaryScreen() : nullptr;
-    return primary ? QPointF(primary->geometry().topLeft()) : QPointF();
-}
 
 ScreenList::ScreenList(XcbConnection& connection) : x_(connection) {
     xcb_connection_t* c = x_.get();
@@ -67,7 +64,7 @@ std::vector<ScreenGeometry> ScreenList::current() {
     if (qtSpeaksX11()) {
         // Qt knows each screen's scale and its points; the monitor of the same name knows where its
         // pixels are. Without such a monitor Qt's own rule (origin kept, size scaled) stands in.
-        const QPointF origin = globalDisplayOrigin();
+        const QPointF origin = glimra::WindowServer::globalDisplayOrigin();
         const QScreen* primary = QGuiApplication::primaryScreen();
         for (const QScreen* s : QGuiApplication::screens()) {
             ScreenGeometry g;

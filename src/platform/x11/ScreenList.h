@@ -2,7 +2,7 @@
 // Where the screens lie, in points and in root pixels: Qt's screens (their scales and points) matched
 // by name with the RandR monitors (their pixels); without Qt on X11 the monitors alone, at scale 1.
 
-#include "x11/DisplayGeometry.h"
+#include "display/DisplayGeometry.h"
 
 #include <QPointF>
 
@@ -11,9 +11,6 @@
 namespace glimra::x11 {
 
 class XcbConnection;
-
-// The primary screen's top-left corner in Qt's global coordinates (0, 0 without an application).
-QPointF globalDisplayOrigin();
 
 class ScreenList {
 public:

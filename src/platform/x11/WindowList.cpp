@@ -1,6 +1,6 @@
 #include "x11/WindowList.h"
 
-#include "x11/DisplayGeometry.h"
+#include "display/DisplayGeometry.h"
 #include "x11/ScreenList.h"
 #include "x11/XcbConnection.h"
 

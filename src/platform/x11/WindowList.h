@@ -2,6 +2,8 @@
 // The windows on the desktop front to back, read from the window manager's EWMH client list and the
 // root window's children, and the rectangle a single window shows on screen.
 
+#include "display/WindowInfo.h"
+
 #include <QRect>
 #include <QRectF>
 #include <QString>
@@ -16,21 +18,6 @@ namespace glimra::x11 {
 
 class ScreenList;
 class XcbConnection;
-
-// One window of the window list.
-struct WindowInfo {
-    // The client's own X window id: the id its application, _NET_ACTIVE_WINDOW, QWidget::winId() and
-    // xdotool know, which stays the same when the window manager re-frames it. Windows that no window
-    // manager frames (override-redirect menus, overlays) are listed under their own id.
-    uint32_t number = 0;
-    // The outer frame (decorations included) in global display coordinates, points.
-    QRectF bounds;
-    QString name;        // _NET_WM_NAME, else WM_NAME; empty when neither is set
-    qint64 ownerPid = 0; // _NET_WM_PID, 0 when not set
-    float alpha = 1.0f;  // _NET_WM_WINDOW_OPACITY / 0xffffffff; 1.0 when not set
-    enum class Kind { Normal, Dock, Desktop, Other } kind = Kind::Normal; // from _NET_WM_WINDOW_TYPE
-    bool onScreen = false;                                                // mapped and not hidden
-};
 
 class WindowList {
 public:

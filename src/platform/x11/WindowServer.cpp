@@ -149,8 +149,23 @@ std::vector<ScreenGeometry> WindowServer::screens() const {
     return d->screens.current();
 }
 
-QPointF WindowServer::globalDisplayOrigin() {
-    return x11::globalDisplayOrigin();
+void WindowServer::grabRect(const QRectF& rect, ImageHandler done) {
+    done(createImage(rect));
+}
+
+void WindowServer::grabScreen(const QScreen* screen, ImageHandler done) {
+    done(createImageOfScreen(screen));
+}
+
+void WindowServer::grabDesktop(SnapshotHandler done) {
+    QImage pixels = d->x->ready("A picture of the desktop") ? createImageOfWindow(d->x->root()) : QImage();
+    if (pixels.isNull()) {
+        done(nullptr);
+        return;
+    }
+    const QRect native(QPoint(0, 0), pixels.size());
+    done(std::make_shared<const DesktopSnapshot>(std::vector<DesktopSnapshot::Plane>{{native, std::move(pixels)}},
+                                                 d->screens.current()));
 }
 
 bool WindowServer::usesSharedMemory() const {

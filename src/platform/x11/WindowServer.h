@@ -1,15 +1,12 @@
 #pragma once
-// The window server as the capture code sees it: images of the desktop, of a rectangle and of one
-// window, the list of windows front to back, and where each screen lies. X11 through an xcb
-// connection of its own (Qt's connection is not touched), for use on the Qt main thread. The work is
-// done by XcbConnection, ScreenList, ScreenGrabber and WindowList; this class ties them together.
-//
-// Coordinates: "global display coordinates" are points (Qt's device-independent pixels) with the
-// primary screen's top-left corner at (0, 0), y downwards; a screen left of or above the primary has
-// negative coordinates. Images are in device pixels: on a screen of scale 2 a rectangle of 10 x 10
-// points gives 20 x 20 pixels. DisplayGeometry.h has the arithmetic.
+// The window server on X11 (display/WindowServer.h has what it is to the capture code): images of the
+// desktop, of a rectangle and of one window, the list of windows front to back, and where each screen
+// lies, through an xcb connection of its own (Qt's connection is not touched), for use on the Qt main
+// thread. Grabs answer at once. The work is done by XcbConnection, ScreenList, ScreenGrabber and
+// WindowList; this class ties them together.
 
-#include "x11/DisplayGeometry.h"
+#include "display/DisplayGeometry.h"
+#include "display/WindowServer.h"
 #include "x11/WindowList.h"
 
 #include <QImage>
@@ -26,7 +23,7 @@ class QScreen;
 
 namespace glimra::x11 {
 
-class WindowServer {
+class WindowServer final : public glimra::WindowServer {
 public:
     struct Options {
         // MIT-SHM grabs; off makes every grab a plain GetImage. The environment variable
@@ -37,7 +34,7 @@ public:
     // A connection to $DISPLAY; nullptr (with a log line) when there is no display to talk to.
     static std::unique_ptr<WindowServer> connect();
     static std::unique_ptr<WindowServer> connect(const Options& options);
-    ~WindowServer();
+    ~WindowServer() override;
     WindowServer(const WindowServer&) = delete;
     WindowServer& operator=(const WindowServer&) = delete;
 
@@ -56,7 +53,7 @@ public:
     // (createImageOfWindowContents), else its frame rectangle as it shows on screen (windows above it
     // included: nothing else is there to read). Null when the window does not exist or is not mapped.
     // Takes a client id, a frame id or an override-redirect window's id; the root gives the screen.
-    QImage createImageOfWindow(uint32_t windowNumber);
+    QImage createImageOfWindow(uint32_t windowNumber) override;
     // The window's own pixels, frame included, also where other windows cover it or the screen ends:
     // what the display server keeps of a window a compositing manager redirects. Null where it keeps
     // none (no compositing manager: quietly), or when the window is gone or not mapped.
@@ -66,18 +63,21 @@ public:
     // excludeDesktopElements drops desktop-type windows. nullopt (with a log line) when the server
     // gives no list. With a window manager: its clients (_NET_CLIENT_LIST_STACKING) plus the mapped
     // windows it does not manage (menus, overlays). Without one: the root's mapped children.
-    std::optional<std::vector<WindowInfo>> copyWindowInfo(bool onScreenOnly, bool excludeDesktopElements);
+    std::optional<std::vector<WindowInfo>> copyWindowInfo(bool onScreenOnly,
+                                                          bool excludeDesktopElements) override;
 
     // The screen in global display coordinates (points); empty (with a log line) for an unknown
     // screen.
     QRectF displayBounds(const QScreen* screen) const;
 
     // All screens as the grabs see them, the primary first.
-    std::vector<ScreenGeometry> screens() const;
+    std::vector<ScreenGeometry> screens() const override;
 
-    // The primary screen's top-left corner in Qt's global coordinates: subtract it from a Qt position
-    // to get global display coordinates.
-    static QPointF globalDisplayOrigin();
+    // The capture code's grabs: the ones above, answered at once. The desktop is the root window
+    // pixel for pixel, every screen at its own scale, in one grab.
+    void grabRect(const QRectF& rectInGlobalDisplayPoints, ImageHandler done) override;
+    void grabScreen(const QScreen* screen, ImageHandler done) override;
+    void grabDesktop(SnapshotHandler done) override;
 
     bool usesSharedMemory() const;
 
@@ -85,10 +85,10 @@ public:
     // first real grab is as fast as later ones. Takes a few milliseconds here; the X server spends
     // about 100 ms (4K) faulting the segment in afterwards, so call it well before a capture, e.g.
     // shortly after start-up. Without it the first grab reads through plain GetImage.
-    void warmUp();
+    void warmUp() override;
     // Lets go of the grab buffers kept warm between grabs (a 4K screen's take 33 MB): for an idle
     // process. The next grab reads through plain GetImage (about 25 ms for 4K here) and readies them again.
-    void releaseBuffers();
+    void releaseBuffers() override;
 
 private:
     struct Private;

@@ -76,7 +76,7 @@ protected:
     void SetUp() override {
         server = glimra::x11::WindowServer::connect();
         ASSERT_TRUE(server);
-        desktop = glimra::makeX11OverlayDesktop(*server);
+        desktop = glimra::makeOverlayDesktop(*server);
         ASSERT_TRUE(desktop);
         ASSERT_TRUE(x.ok());
     }

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-using glimra::x11::WindowInfo;
+using glimra::WindowInfo;
 using glimra::x11::WindowServer;
 using namespace glimra::test;
 

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-using glimra::x11::WindowInfo;
+using glimra::WindowInfo;
 using glimra::x11::WindowServer;
 using namespace glimra::test;
 

@@ -181,7 +181,7 @@ TEST_F(OverlayView, TheFirstSelectionOpensThePanelWithCaptureUnderThePointer) {
     const CGPoint centre = w->convertPointToScreen({NSMidX(button), NSMidY(button)});
     EXPECT_TRUE(centre.x > 579.5 && centre.x <= 580.5) << centre.x;
     EXPECT_TRUE(centre.y > 599.5 && centre.y <= 600.5) << centre.y;
-    EXPECT_EQ(s.window().windowAbove, w->windowHandle());
+    EXPECT_EQ(s.window().panelAbove, w);
     EXPECT_EQ(panel->maxCrosshairSize(), CGSize(3840, 1080));
 
     w->setFrameOrigin({100, 100});

@@ -1,8 +1,8 @@
-#include "x11/DisplayGeometry.h"
+#include "display/DisplayGeometry.h"
 
 #include <gtest/gtest.h>
 
-using namespace glimra::x11;
+using namespace glimra;
 
 namespace {
 

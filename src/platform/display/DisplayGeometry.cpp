@@ -1,10 +1,10 @@
-#include "DisplayGeometry.h"
+#include "display/DisplayGeometry.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace glimra::x11 {
+namespace glimra {
 
 namespace {
 
@@ -185,4 +185,4 @@ std::optional<GrabPlan> planGrabOfNative(const QRect& rect, const std::vector<Sc
     return plan;
 }
 
-} // namespace glimra::x11
+} // namespace glimra

@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-namespace glimra::x11 {
+namespace glimra {
 
 struct ScreenGeometry {
     QString name;
@@ -66,4 +66,4 @@ std::optional<GrabPlan> planGrabOfPoints(const QRectF& rect, const std::vector<S
 std::optional<GrabPlan> planGrabOfNative(const QRect& rect, const std::vector<ScreenGeometry>& screens,
                                          QString* whyNot = nullptr);
 
-} // namespace glimra::x11
+} // namespace glimra

@@ -1,0 +1,95 @@
+#include "overlay/WaylandOverlayDesktop.h"
+
+#include "display/WindowServer.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+namespace glimra {
+
+namespace {
+
+// Qt's screens follow the compositor's outputs; their changes are told once the event loop comes
+// round, when the screen list reads the new state.
+class ScreenWatch final : public QObject {
+public:
+    explicit ScreenWatch(std::function<void()> changed) : changed_(std::move(changed)) {
+        const auto watchScreen = [this](QScreen* screen) {
+            connect(screen, &QScreen::geometryChanged, this, &ScreenWatch::post);
+            connect(screen, &QScreen::logicalDotsPerInchChanged, this, &ScreenWatch::post);
+            connect(screen, &QScreen::physicalDotsPerInchChanged, this, &ScreenWatch::post);
+        };
+        for (QScreen* screen : QGuiApplication::screens())
+            watchScreen(screen);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, watchScreen);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, &ScreenWatch::post);
+        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &ScreenWatch::post);
+        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &ScreenWatch::post);
+    }
+
+private:
+    void post() {
+        if (posted_)
+            return;
+        posted_ = true;
+        QTimer::singleShot(0, this, [this] {
+            posted_ = false;
+            changed_();
+        });
+    }
+
+    std::function<void()> changed_;
+    bool posted_ = false;
+};
+
+class WaylandOverlayDesktop final : public OverlayDesktop {
+public:
+    explicit WaylandOverlayDesktop(WindowServer& server) : server_(server) {}
+
+    std::vector<ScreenGeometry> screens() override { return server_.screens(); }
+    // A Wayland compositor always composites; a surface covers one output, is placed by the compositor
+    // alone, and has no shape but its transparent pixels.
+    bool composites() override { return true; }
+    bool windowsSpanScreens() override { return false; }
+    bool placesWindowsAnywhere() override { return false; }
+    bool shapesWindows() override { return false; }
+
+    std::unique_ptr<QObject> observeScreenChanges(std::function<void()> changed) override {
+        return std::make_unique<ScreenWatch>(std::move(changed));
+    }
+
+    void takeSnapshot(SnapshotHandler done) override { server_.grabDesktop(std::move(done)); }
+
+    QImage imageOfWindowContents(uint32_t) override { return QImage(); }
+
+    WindowStyle overlayWindowStyle() override {
+        // Full screen is what puts a surface over a whole output, panels and bars included.
+        return {Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint,
+                true};
+    }
+
+    void setPassesClicksThrough(QWindow& window, bool passes) override {
+        // The window's input region: an empty mask means the whole window, so one pixel beside it
+        // stands for none at all.
+        window.setMask(passes ? QRegion(-1, -1, 1, 1) : QRegion());
+    }
+
+    void setVisibleRegion(QWindow&, const std::optional<QRegion>&) override {}
+
+    // Qt hands its requests to the compositor as its event loop comes round; every grab that follows
+    // hiding the overlay waits longer than that.
+    void sync() override {}
+
+private:
+    WindowServer& server_;
+};
+
+} // namespace
+
+std::unique_ptr<OverlayDesktop> makeWaylandOverlayDesktop(WindowServer& windowServer) {
+    return std::make_unique<WaylandOverlayDesktop>(windowServer);
+}
+
+} // namespace glimra

@@ -1,0 +1,52 @@
+#pragma once
+// The window server on a Wayland desktop (display/WindowServer.h has what it is to the capture code):
+// screens from Qt's, pixels copied from the compositor's outputs (a screen-copy protocol at once, or the
+// desktop portal seconds later), the window list from sway's IPC where sway runs.
+//
+// Each output keeps its own buffers, so a snapshot holds one plane per screen. Their native rectangles
+// are laid out on a grid of the finest scale (a screen's logical corner times that scale, its device
+// pixels beside it): they never overlap, and the arithmetic of DisplayGeometry holds on them as on
+// X11's root window.
+
+#include "display/WindowServer.h"
+
+#include <memory>
+
+namespace glimra::wayland {
+
+class OutputCopier;
+class SwayIpc;
+
+class WaylandWindowServer final : public glimra::WindowServer {
+public:
+    // Over the copier the desktop offers (nullptr when none: no grab succeeds then, with a log line each).
+    static std::unique_ptr<WaylandWindowServer> connect();
+    explicit WaylandWindowServer(std::unique_ptr<OutputCopier> copier);
+    ~WaylandWindowServer() override;
+
+    std::vector<ScreenGeometry> screens() const override;
+    void grabRect(const QRectF& rectInGlobalDisplayPoints, ImageHandler done) override;
+    void grabScreen(const QScreen* screen, ImageHandler done) override;
+    // With the window list as it was before anything of the overlay showed (sway's tree hides windows
+    // that a full-screen window covers).
+    void grabDesktop(SnapshotHandler done) override;
+    // Nothing of a window is to be had on its own: an overlay cuts it from its picture of the desktop.
+    QImage createImageOfWindow(uint32_t windowNumber) override;
+    // sway's windows, this process's own left out; nullopt elsewhere.
+    std::optional<std::vector<WindowInfo>> copyWindowInfo(bool onScreenOnly, bool excludeDesktopElements) override;
+    // sway's focused output.
+    QString focusedScreenName() override;
+    void warmUp() override;
+    void releaseBuffers() override;
+
+private:
+    // Copies the outputs of these screens (every screen when empty) into a snapshot of them.
+    void copy(const std::vector<ScreenGeometry>& screens, bool withWindows, SnapshotHandler done);
+    SwayIpc* sway();
+
+    std::unique_ptr<OutputCopier> copier_;
+    std::unique_ptr<SwayIpc> sway_;
+    bool triedSway_ = false;
+};
+
+} // namespace glimra::wayland

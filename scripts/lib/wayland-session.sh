@@ -207,7 +207,10 @@ glimra_wayland_session_start() {
 
   # The outputs: sway's configuration, the wallpapers and the pieces to recognise them by.
   local names=() entries=() probes=()
-  printf 'xwayland disable\n' >"$d/sway.conf"
+  # The pointer is drawn into the outputs' pixels (no hardware cursor here), and so into every copy of
+  # them: hidden while it rests, it stays out of pictures compared with the wallpapers.
+  # Focusing an output does not move the pointer either: tests put it where they mean it to be.
+  printf 'xwayland disable\nseat * hide_cursor 100\nmouse_warping none\n' >"$d/sway.conf"
   for entry in $outputs; do
     size="${entry%@*}" scale="${entry#*@}"
     [ "$scale" = "$entry" ] && scale=1

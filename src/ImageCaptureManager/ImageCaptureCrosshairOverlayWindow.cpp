@@ -147,6 +147,11 @@ void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
     // The first frame is painted whole, as each window is exposed.
     painted_.reset();
     visible_ = true;
+    if (pictures_) {
+        // Counting down where windows keep the clicks: only the pictures show.
+        scheduleDisplay();
+        return;
+    }
     updateVisibleRegions();
     for (auto& w : windows_) {
         if (fullScreen_)
@@ -163,7 +168,8 @@ void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
     }
 }
 
-void ImageCaptureCrosshairOverlayWindow::snapshotTaken(std::shared_ptr<const glimra::DesktopSnapshot> snapshot) {
+void ImageCaptureCrosshairOverlayWindow::snapshotTaken(
+    std::shared_ptr<const glimra::DesktopSnapshot> snapshot) {
     if (!snapshot) {
         // Logged where it failed; nothing can be shown or cut without it.
         if (const std::function<void()> handler = unreadableHandler_)
@@ -203,6 +209,9 @@ void ImageCaptureCrosshairOverlayWindow::orderOut() {
     if (!visible_)
         return;
     visible_ = false;
+    if (pictures_)
+        for (const CrosshairOverlayPart& part : geometry_.parts())
+            desktop_.showClickThroughPicture(part.screenName, QImage());
     // A compositing manager may fade a window out from its last picture as it unmaps, while the screen
     // is grabbed: that picture is made empty first, so nothing of the overlay fades into the grab.
     if (composited_)
@@ -221,6 +230,13 @@ void ImageCaptureCrosshairOverlayWindow::setIgnoresMouseEvents(bool ignores) {
     if (ignores == ignoresMouse_)
         return;
     ignoresMouse_ = ignores;
+    if (ignores && !desktop_.windowsPassClicksThrough()) {
+        // The windows would keep the clicks: they go, and what must show is shown without them.
+        pictures_ = true;
+        for (auto& w : windows_)
+            w->hide();
+        painted_.reset();
+    }
     for (auto& w : windows_)
         if (QWindow* handle = w->windowHandle())
             desktop_.setPassesClicksThrough(*handle, ignores);
@@ -274,7 +290,8 @@ CGPoint ImageCaptureCrosshairOverlayWindow::convertPointFromScreen(CGPoint scree
 
 CGPoint ImageCaptureCrosshairOverlayWindow::mouseLocationOutsideOfEventStream() const {
     // Qt's global position is in the points of the screen the pointer is on.
-    return geometry_.viewPointFromDisplay(QPointF(QCursor::pos()) - glimra::WindowServer::globalDisplayOrigin());
+    return geometry_.viewPointFromDisplay(QPointF(QCursor::pos()) -
+                                          glimra::WindowServer::globalDisplayOrigin());
 }
 
 uint32_t ImageCaptureCrosshairOverlayWindow::windowNumber() const {
@@ -353,7 +370,7 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
     OverlayFrame next = makeOverlayFrame(view_->drawState(), mouseLocationOutsideOfEventStream(),
                                          geometry_.boundsSize(), badgeSize_, ignoresMouse_, screenRects_);
     // Where the windows cannot be cut to the countdown's digit and outline, all else of them is clear.
-    next.bare = ignoresMouse_ && !shapes_ && composited_;
+    next.bare = ignoresMouse_ && ((!shapes_ && composited_) || pictures_);
     std::vector<QRectF> damage = painted_ ? overlayFrameDamage(*painted_, next)
                                           : std::vector<QRectF>{QRectF(QPointF(0, 0), next.bounds)};
     damage.insert(damage.end(), pendingRects_.begin(), pendingRects_.end());
@@ -363,6 +380,11 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
                           painted_->timerRect != next.timerRect ||
                           painted_->timerImage.cacheKey() != next.timerImage.cacheKey());
     painted_ = std::move(next);
+    if (pictures_) {
+        if (!damage.empty())
+            showPictures();
+        return;
+    }
     for (std::size_t i = 0; i < windows_.size(); ++i) {
         const QRectF part = geometry_.partRect(i);
         std::vector<QRectF> rects;
@@ -385,7 +407,23 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
         updateVisibleRegions();
 }
 
-void ImageCaptureCrosshairOverlayWindow::paintPart(std::size_t part, QPainter& painter, const QRegion& region) {
+void ImageCaptureCrosshairOverlayWindow::showPictures() {
+    for (std::size_t i = 0; i < geometry_.parts().size(); ++i) {
+        const CrosshairOverlayPart& part = geometry_.parts()[i];
+        QImage picture(part.native.size(), QImage::Format_ARGB32_Premultiplied);
+        picture.setDevicePixelRatio(part.scale);
+        picture.fill(Qt::transparent);
+        {
+            QPainter painter(&picture);
+            renderer_.paint(painter, *painted_, geometry_.partRect(i).topLeft(), part.scale, QImage(),
+                            {geometry_.partRect(i)});
+        }
+        desktop_.showClickThroughPicture(part.screenName, picture);
+    }
+}
+
+void ImageCaptureCrosshairOverlayWindow::paintPart(std::size_t part, QPainter& painter,
+                                                   const QRegion& region) {
     if (!painted_ && visible_ && view_) {
         // Shown before the first frame was worked out: it is the whole frame.
         displayScheduled_ = false;
@@ -395,14 +433,16 @@ void ImageCaptureCrosshairOverlayWindow::paintPart(std::size_t part, QPainter& p
     }
     if (!painted_) {
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(region.boundingRect(), backdrops_[part].isNull() ? QColor(Qt::transparent) : QColor(Qt::black));
+        painter.fillRect(region.boundingRect(),
+                         backdrops_[part].isNull() ? QColor(Qt::transparent) : QColor(Qt::black));
         return;
     }
     const QPointF origin = geometry_.partRect(part).topLeft();
     std::vector<QRectF> overlayRects;
     for (const QRect& r : region)
         overlayRects.push_back(QRectF(r).translated(origin));
-    renderer_.paint(painter, *painted_, origin, geometry_.parts()[part].scale, backdrops_[part], overlayRects);
+    renderer_.paint(painter, *painted_, origin, geometry_.parts()[part].scale, backdrops_[part],
+                    overlayRects);
 }
 
 void ImageCaptureCrosshairOverlayWindow::mouseEvent(std::size_t part, QMouseEvent* e) {

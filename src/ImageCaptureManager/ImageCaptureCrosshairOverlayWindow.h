@@ -4,10 +4,10 @@
 // y-up coordinates, and paint the view's frames.
 //
 // The windows show a picture of the desktop taken as the overlay is first ordered front (they show once
-// it is there), dimmed, in opaque pixels, with or without a compositing manager: what lies beneath them is never needed, so a
-// compositor that composites a damaged area over its own last picture (or cannot paint the desktop's
-// background) shows exactly the overlay's frame, and a capture is cut from the very picture the user
-// saw. Under a compositor the windows have an alpha channel all the same, so that they can be emptied
+// it is there), dimmed, in opaque pixels, with or without a compositing manager: what lies beneath them is
+// never needed, so a compositor that composites a damaged area over its own last picture (or cannot paint the
+// desktop's background) shows exactly the overlay's frame, and a capture is cut from the very picture the
+// user saw. Under a compositor the windows have an alpha channel all the same, so that they can be emptied
 // before they unmap and nothing of them fades into a grab. While they ignore the mouse (a countdown)
 // they show only the countdown digit and an outline of the selection, so that the live desktop shows
 // and takes clicks everywhere else (cut to them where the display server cuts windows, clear
@@ -93,6 +93,8 @@ private:
     // Paints region (the part window's own coordinates) of the last frame.
     void paintPart(std::size_t part, QPainter& painter, const QRegion& region);
     PartWindow* partUnderPointer() const;
+    // The frame, where windows keep the clicks while counting down: as pictures that take none.
+    void showPictures();
     void mouseEvent(std::size_t part, QMouseEvent* event);
     void keyReleased(QKeyEvent* event);
     void updateVisibleRegions();
@@ -105,6 +107,7 @@ private:
     bool composited_ = false;
     bool shapes_ = false;
     bool fullScreen_ = false;
+    bool pictures_ = false;           // counting down without windows, through click-through pictures
     std::vector<QRectF> screenRects_; // every screen in overlay coordinates
     std::shared_ptr<const glimra::DesktopSnapshot> snapshot_;
     bool snapshotAsked_ = false;

@@ -71,6 +71,18 @@ public:
     // Returns once the display server has carried out every request so far, as far as it can tell: a
     // window hidden before is off the screen.
     virtual void sync() = 0;
+
+    // Whether a window passing clicks through (setPassesClicksThrough) lets them reach the windows
+    // beneath it. Where it does not, what must still show while clicks go through is shown with
+    // showClickThroughPicture instead, and the overlay's windows are hidden meanwhile.
+    virtual bool windowsPassClicksThrough() { return true; }
+    // Shows picture (the screen's device pixels, transparent where the desktop shows) above every window
+    // of the screen named, taking no input; a null picture takes it away. False where it cannot.
+    virtual bool showClickThroughPicture(const QString& screenName, const QImage& picture) {
+        (void)screenName;
+        (void)picture;
+        return false;
+    }
 };
 
 // The overlay desktop of the display server the application runs on, over its window server (which

@@ -1,6 +1,7 @@
 #include "overlay/WaylandOverlayDesktop.h"
 
 #include "display/WindowServer.h"
+#include "wayland/LayerPictures.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -82,8 +83,26 @@ public:
     // hiding the overlay waits longer than that.
     void sync() override {}
 
+    // Where the compositor offers the layer shell, a picture above everything that takes no input; a
+    // toplevel window (full screen or not) may keep the pointer whatever its input region (sway does).
+    bool windowsPassClicksThrough() override { return !layerPictures(); }
+    bool showClickThroughPicture(const QString& screenName, const QImage& picture) override {
+        wayland::LayerPictures* pictures = layerPictures();
+        return pictures && pictures->show(screenName, picture);
+    }
+
 private:
+    wayland::LayerPictures* layerPictures() {
+        if (!triedLayerPictures_) {
+            triedLayerPictures_ = true;
+            layerPictures_ = wayland::LayerPictures::create();
+        }
+        return layerPictures_.get();
+    }
+
     WindowServer& server_;
+    std::unique_ptr<wayland::LayerPictures> layerPictures_;
+    bool triedLayerPictures_ = false;
 };
 
 } // namespace

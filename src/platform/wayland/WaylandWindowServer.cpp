@@ -71,26 +71,26 @@ void WaylandWindowServer::copy(const std::vector<ScreenGeometry>& screens, bool 
     for (const ScreenGeometry& s : screens)
         names << s.name;
     const std::vector<ScreenGeometry> all = this->screens();
-    copier_->copyOutputs(names, [all, windows = std::move(windows), done = std::move(done)](
-                                    std::vector<OutputImage> images) {
-        if (images.empty()) {
-            done(nullptr);
-            return;
-        }
-        std::vector<DesktopSnapshot::Plane> planes;
-        for (OutputImage& image : images) {
-            const auto s = std::find_if(all.begin(), all.end(),
-                                        [&](const ScreenGeometry& g) { return g.name == image.name; });
-            if (s == all.end())
-                continue;
-            QImage pixels = std::move(image.image);
-            // A scale that divides the output's pixels unevenly leaves Qt's size a pixel off.
-            if (pixels.size() != s->native.size())
-                pixels = pixels.scaled(s->native.size());
-            planes.push_back({s->native, std::move(pixels)});
-        }
-        done(std::make_shared<const DesktopSnapshot>(std::move(planes), all, windows));
-    });
+    copier_->copyOutputs(
+        names, [all, windows = std::move(windows), done = std::move(done)](std::vector<OutputImage> images) {
+            if (images.empty()) {
+                done(nullptr);
+                return;
+            }
+            std::vector<DesktopSnapshot::Plane> planes;
+            for (OutputImage& image : images) {
+                const auto s = std::find_if(all.begin(), all.end(),
+                                            [&](const ScreenGeometry& g) { return g.name == image.name; });
+                if (s == all.end())
+                    continue;
+                QImage pixels = std::move(image.image);
+                // A scale that divides the output's pixels unevenly leaves Qt's size a pixel off.
+                if (pixels.size() != s->native.size())
+                    pixels = pixels.scaled(s->native.size());
+                planes.push_back({s->native, std::move(pixels)});
+            }
+            done(std::make_shared<const DesktopSnapshot>(std::move(planes), all, windows));
+        });
 }
 
 void WaylandWindowServer::grabRect(const QRectF& rect, ImageHandler done) {

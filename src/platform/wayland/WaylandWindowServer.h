@@ -33,7 +33,8 @@ public:
     // Nothing of a window is to be had on its own: an overlay cuts it from its picture of the desktop.
     QImage createImageOfWindow(uint32_t windowNumber) override;
     // sway's windows, this process's own left out; nullopt elsewhere.
-    std::optional<std::vector<WindowInfo>> copyWindowInfo(bool onScreenOnly, bool excludeDesktopElements) override;
+    std::optional<std::vector<WindowInfo>> copyWindowInfo(bool onScreenOnly,
+                                                          bool excludeDesktopElements) override;
     // sway's focused output.
     QString focusedScreenName() override;
     void warmUp() override;

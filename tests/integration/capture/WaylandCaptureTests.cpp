@@ -1,0 +1,245 @@
+// The captures of the real helper as a native Wayland client in the headless sway session, driven as a
+// user drives them (the virtual keyboard and pointer), the test in the main application's place
+// receiving the PNGs: the full screen, the region with its panel inside the overlay, a click on a
+// window, the countdown over the live desktop and the previous area, through the compositor's screen
+// copy and through the desktop portal. Each output shows a wallpaper of known pixels.
+
+#include "HelperLink.h"
+#include "TestInput.h"
+#include "WaylandKit.h"
+#include "wayland/SwayIpc.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QPainter>
+#include <QRasterWindow>
+#include <QScreen>
+
+#include <X11/keysym.h>
+
+#include <unistd.h>
+
+using namespace xpc;
+using namespace glimra::test;
+
+namespace {
+
+const QString kOverlayName = QStringLiteral("Crosshair capture");
+
+struct Road {
+    const char* name;
+    const char* capture; // GLIMRA_WAYLAND_CAPTURE
+    // The portal's tool images the layout at its finest scale: a coarser output comes back resampled.
+    bool exactOnCoarserOutputs;
+};
+
+// A window of the test's own, of one colour, that counts the presses it receives.
+class TestWindow : public QRasterWindow {
+public:
+    explicit TestWindow(const QString& title) {
+        setTitle(title);
+        resize(400, 300);
+        show();
+    }
+    int presses = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(QRect(QPoint(), size()), QColor(0x2a7a4b));
+    }
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+class WaylandCapture : public HelperTest, public ::testing::WithParamInterface<Road> {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("SWAYSOCK"))
+            GTEST_SKIP() << "needs the Wayland test session";
+        HelperTest::SetUp();
+        sway = glimra::wayland::SwayIpc::connect();
+        ASSERT_TRUE(sway);
+        ASSERT_TRUE(input->ok());
+        home.setVariable("GLIMRA_WAYLAND_CAPTURE", QString::fromLatin1(GetParam().capture));
+        // The pointer rests out of the way: the session hides it then, out of every picture.
+        input->motion(1, 1);
+        pause(300);
+        ASSERT_NO_FATAL_FAILURE(startAsMainApp());
+    }
+
+    bool swayCommand(const QString& command) {
+        const std::optional<QJsonDocument> reply =
+            sway->request(glimra::wayland::SwayIpc::RunCommand, command.toUtf8());
+        return reply && reply->array().at(0).toObject().value(QLatin1String("success")).toBool();
+    }
+    // The overlay's windows in sway's tree: one per output while it shows.
+    int overlayWindows() {
+        const std::optional<std::vector<glimra::wayland::SwayWindow>> windows = sway->windows();
+        int n = 0;
+        for (const auto& w : windows.value_or(std::vector<glimra::wayland::SwayWindow>{}))
+            n += w.pid == helper->pid() && w.name == kOverlayName;
+        return n;
+    }
+    void expectOverlay() {
+        ASSERT_TRUE(
+            waitUntil([&] { return overlayWindows() == int(QGuiApplication::screens().size()); }, 10000))
+            << "no overlay\n"
+            << helperOutput().toStdString();
+        // Shown on an output once it dims it; until then the compositor may still be settling the window
+        // there, and input may miss it.
+        for (QScreen* s : QGuiApplication::screens()) {
+            const QImage desktop = wallpaper(s->name());
+            const QPoint probe(desktop.width() / 3, desktop.height() / 3);
+            ASSERT_TRUE(
+                waitUntil([&] { return outputImage(s->name()).pixel(probe) != desktop.pixel(probe); }, 5000))
+                << s->name().toStdString() << " is not dimmed";
+        }
+    }
+    void expectNoOverlay() {
+        EXPECT_TRUE(waitUntil([&] { return overlayWindows() == 0; })) << "the overlay stayed up";
+    }
+    void beginRegion(bool timed = false) {
+        xpc_object_t capture = message(4);
+        xpc_dictionary_set_bool(capture, "isTimed", timed);
+        main->send(capture);
+        expectOverlay();
+    }
+    void drag(QPoint from, QPoint to) {
+        input->motion(from.x(), from.y());
+        input->motion(from.x() + 1, from.y());
+        input->motion(from.x(), from.y());
+        input->button(1, true);
+        input->motion((from.x() + to.x()) / 2, (from.y() + to.y()) / 2);
+        input->motion(to.x(), to.y());
+        pause(150);
+        input->button(1, false);
+        pause(300); // the panel shows, with the keyboard
+    }
+    // What an output shows, in its device pixels; what a logical rectangle of it shows.
+    static QImage wallpaperOf(const QScreen* screen, QRect logical = QRect()) {
+        const QImage w = wallpaper(screen->name());
+        if (logical.isNull())
+            return w;
+        const qreal s = screen->devicePixelRatio();
+        return w.copy(QRect(logical.topLeft() * s, logical.size() * s));
+    }
+    // A capture's picture against what the output shows: exactly, or where the road resamples the
+    // output, nearly.
+    ::testing::AssertionResult showsWallpaper(const QImage& image, const QScreen* screen,
+                                              QRect logical = QRect()) {
+        const QImage expected = wallpaperOf(screen, logical);
+        const bool exact = GetParam().exactOnCoarserOutputs || screen->devicePixelRatio() > 1;
+        return showsNear(image, expected, QRegion(), exact ? 0 : 96);
+    }
+    QScreen* screen(int i) const { return QGuiApplication::screens().at(i); }
+
+    std::unique_ptr<glimra::wayland::SwayIpc> sway;
+    std::unique_ptr<TestInput> input = sessionInput();
+};
+
+TEST_P(WaylandCapture, FullScreenIsTheFocusedOutputAtItsOwnScale) {
+    for (QScreen* s : QGuiApplication::screens()) {
+        SCOPED_TRACE(s->name().toStdString());
+        ASSERT_TRUE(swayCommand(QStringLiteral("focus output %1").arg(s->name())));
+        const size_t before = main->log.messages(8).size();
+        main->send({{"id", 6}});
+        const Screenshot shot = screenshot(before + 1);
+        EXPECT_TRUE(shot.title.startsWith(QStringLiteral("Fullscreen "))) << shot.title.toStdString();
+        EXPECT_EQ(shot.points, s->geometry().size());
+        EXPECT_TRUE(showsWallpaper(shot.image, s));
+    }
+}
+
+// A drag, the panel inside the overlay where the pointer let go, a typed width and Return: the area
+// as the output shows it, at the output's scale; the previous area again with nothing shown.
+TEST_P(WaylandCapture, RegionThroughThePanelAndThePreviousAreaAgain) {
+    for (QScreen* s : QGuiApplication::screens()) {
+        SCOPED_TRACE(s->name().toStdString());
+        const QPoint o = s->geometry().topLeft();
+        const size_t before = main->log.messages(8).size();
+        ASSERT_NO_FATAL_FAILURE(beginRegion());
+        drag(o + QPoint(100, 100), o + QPoint(400, 300));
+        for (uint32_t key : {XK_2, XK_5, XK_0, XK_Tab, XK_Return})
+            input->tap(key);
+        const Screenshot shot = screenshot(before + 1);
+        EXPECT_TRUE(shot.title.startsWith(QStringLiteral("Screenshot "))) << shot.title.toStdString();
+        EXPECT_EQ(shot.points, QSize(250, 200));
+        EXPECT_TRUE(showsWallpaper(shot.image, s, QRect(100, 100, 250, 200)));
+        expectNoOverlay();
+
+        main->send({{"id", 5}});
+        const Screenshot again = screenshot(before + 2);
+        EXPECT_EQ(again.points, QSize(250, 200));
+        EXPECT_TRUE(showsWallpaper(again.image, s, QRect(100, 100, 250, 200)));
+        EXPECT_EQ(overlayWindows(), 0) << "the overlay was shown";
+    }
+}
+
+// Escape cancels, before and after letting go; the panel's Fullscreen takes the output under it.
+TEST_P(WaylandCapture, EscapeCancelsAndThePanelsFullscreenTakesTheOutput) {
+    ASSERT_NO_FATAL_FAILURE(beginRegion());
+    input->motion(700, 500);
+    input->tap(XK_Escape);
+    ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
+    expectNoOverlay();
+    ASSERT_NO_FATAL_FAILURE(beginRegion());
+    drag({300, 300}, {700, 600});
+    input->tap(XK_Escape);
+    ASSERT_TRUE(main->log.waitForMessages(11, 2)) << helperOutput().toStdString();
+    expectNoOverlay();
+    EXPECT_TRUE(main->log.messages(8).empty());
+    EXPECT_EQ(helperOutput().count(QStringLiteral("Error: (null)")), 2) << helperOutput().toStdString();
+}
+
+// A click on a window captures it as the user saw it, titled with its name; the countdown leaves the
+// desktop to the user (a click reaches the window beneath) and grabs the live area at zero.
+TEST_P(WaylandCapture, AClickedWindowAndACountdownOverTheLiveDesktop) {
+    // Floating from the start, where it is put: a tiled window would fill the output.
+    ASSERT_TRUE(swayCommand(QStringLiteral("for_window [title=\"Glimra test window\"] floating enable, "
+                                           "move position 200 150")));
+    TestWindow window(QStringLiteral("Glimra test window"));
+    std::optional<glimra::wayland::SwayWindow> shown;
+    // Floating, and settled at its own size.
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& w : sway->windows().value_or(std::vector<glimra::wayland::SwayWindow>{}))
+            if (w.pid == getpid() && w.name == window.title())
+                shown = w;
+        return shown && shown->floating && shown->content.size() == window.size();
+    }));
+    pause(300);
+    input->motion(1, 1);
+    pause(300);
+    const QImage seen = outputImage(shown->output).copy(shown->bounds);
+
+    ASSERT_NO_FATAL_FAILURE(beginRegion());
+    input->click(shown->bounds.center().x(), shown->bounds.center().y());
+    const Screenshot shot = screenshot(1);
+    EXPECT_EQ(shot.title, window.title());
+    EXPECT_EQ(shot.points, shown->bounds.size());
+    EXPECT_TRUE(showsNear(shot.image, seen, QRegion(), GetParam().exactOnCoarserOutputs ? 0 : 96));
+    expectNoOverlay();
+
+    xpc_object_t delay = message(14);
+    xpc_dictionary_set_int64(delay, "int64", 2);
+    main->send(delay);
+    ASSERT_NO_FATAL_FAILURE(beginRegion(true));
+    const QRect area(shown->bounds.right() + 40, 100, 300, 200);
+    QElapsedTimer sinceSelection;
+    sinceSelection.start();
+    drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()));
+    input->click(shown->bounds.center().x(), shown->bounds.center().y());
+    EXPECT_TRUE(waitUntil([&] { return window.presses > 0; }, 1500)) << "the click did not reach the window";
+    EXPECT_EQ(main->log.messages(8).size(), 1u) << "delivered before the countdown ended";
+    const Screenshot timed = screenshot(2);
+    EXPECT_GE(sinceSelection.elapsed(), 2000);
+    EXPECT_EQ(timed.points, area.size());
+    EXPECT_TRUE(showsWallpaper(timed.image, screen(0), area));
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCapture,
+                         ::testing::Values(Road{"ScreenCopy", "wlr-screencopy", true},
+                                           Road{"Portal", "portal", false}),
+                         caseName);
+
+} // namespace

@@ -70,6 +70,19 @@ public:
         return QDir::cleanPath(appDir + "/../Resources/sounds");
     }
 
+    // The desktop's own alert (the sound theme's "bell"), for desktops without an application bell.
+    void alert() {
+#ifdef GLIMRA_HAVE_CANBERRA
+        post([this] {
+            if (!ensureContext())
+                return;
+            if (const int error = ca_context_play(m_context, 0, CA_PROP_EVENT_ID, "bell", nullptr);
+                error != CA_SUCCESS)
+                reportOnce(error);
+        });
+#endif
+    }
+
     void play(const std::shared_ptr<SoundPlayback>& playback, const QString& path) {
         const std::uint32_t id = m_lastId.fetch_add(1) + 1;
         // The id first: a late end-of-playback report for the previous id must not clear this one.
@@ -253,6 +266,10 @@ std::shared_ptr<NSSound> NSSound::soundNamed(const QString& name, const QString&
             return std::make_shared<NSSound>(file.absoluteFilePath());
     }
     return nullptr;
+}
+
+void NSSound::playAlert() {
+    SoundPlayer::instance().alert();
 }
 
 void NSSound::setResourcesDirectory(const QString& directory) {

@@ -20,6 +20,9 @@ public:
     // The same lookup in `directory`.
     static std::shared_ptr<NSSound> soundNamed(const QString& name, const QString& directory);
 
+    // The desktop's alert sound (its sound theme's "bell").
+    static void playAlert();
+
     // Where soundNamed() looks. Until set: <application dir>/../Resources/sounds.
     static void setResourcesDirectory(const QString& directory);
     static QString resourcesDirectory();

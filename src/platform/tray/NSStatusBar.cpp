@@ -75,7 +75,7 @@ NSStatusBar::NSStatusBar() : m_usable(qobject_cast<QApplication*>(QCoreApplicati
 // QSystemTrayIcon on Qt's StatusNotifierItem side would appear twice next to a watcher and never in an
 // XEmbed tray. Returns whether Qt is (now) on the XEmbed side, as far as can be told.
 bool NSStatusBar::settleQtTrayChoice() {
-    if (m_qtTrayChoiceSettled)
+    if (m_qtTrayChoiceSettled || !hasX11())
         return true;
     // A watcher this bar has not heard of yet: wait for the news instead of letting Qt see it first.
     if (m_hosts->state() == StatusNotifierHostTracker::State::Absent && m_hosts->watcherRunsNow())
@@ -115,6 +115,10 @@ void NSStatusBar::hostsChanged() {
     const std::vector<NSStatusItem*> items = m_items;
     for (NSStatusItem* item : items)
         item->update();
+}
+
+bool NSStatusBar::hasX11() const {
+    return qGuiApp && qGuiApp->nativeInterface<QNativeInterface::QX11Application>() != nullptr;
 }
 
 bool NSStatusBar::hasXEmbedTray() const {
@@ -199,6 +203,16 @@ void NSStatusItem::update() {
 }
 
 void NSStatusItem::buildXEmbed() {
+    if (!m_bar->hasX11()) {
+        // XEmbed trays exist on X11 only (on Wayland a panel hosts StatusNotifierItems or nothing).
+        tearDown();
+        if (!m_saidWaiting) {
+            qCInfo(lcTray, "No StatusNotifierItem host runs (a panel's tray, such as waybar's or GNOME's "
+                           "AppIndicator extension): the status item will appear when one starts");
+            m_saidWaiting = true;
+        }
+        return;
+    }
     if (!m_bar->settleQtTrayChoice())
         return;
     tearDown();

@@ -144,6 +144,8 @@ public:
     // Takes the item off the tray for good; it stays a valid object for its owner to destroy.
     void removeStatusItem(NSStatusItem* item);
 
+    // Whether the application runs on X11, where XEmbed trays exist.
+    bool hasX11() const;
     // An XEmbed tray manager owns the tray selection of the default screen.
     bool hasXEmbedTray() const;
     const tray::StatusNotifierHostTracker* statusNotifierHosts() const { return m_hosts.get(); }

@@ -1,6 +1,7 @@
 #include "MouseEventMonitor.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
@@ -47,6 +48,15 @@ MouseEventMonitor::MouseEventMonitor(const QByteArray& displayName, QObject* par
     m_handlers.canInstall = [this] { return isAvailable() ? noErr : eventInternalErr; };
     m_handlers.installedCountChanged = [this](size_t installed) { select(installed > 0); };
 
+    // Wayland shows no client the pointer outside its own windows, and an X display there is XWayland's,
+    // which sees only X11 windows. The overlays cover every output, so their own windows see every
+    // movement: handlers are accepted and never called.
+    const auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (displayName.isEmpty() && gui &&
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        m_handlers.canInstall = [] { return OSStatus(noErr); };
+        return;
+    }
     m_connection = detail::connectToDisplay(displayName, "The mouse monitor is unavailable", &m_root);
     if (!m_connection)
         return;

@@ -25,7 +25,8 @@ class MouseEventMonitor : public QObject {
     Q_OBJECT
 public:
     // Connects to displayName, or to $DISPLAY when it is empty. Without a display or XInput 2.1,
-    // installing a handler fails with eventInternalErr. Events are delivered by the event loop of the
+    // installing a handler fails with eventInternalErr. Under Qt's Wayland platform, with no name given,
+    // handlers are accepted and never called. Events are delivered by the event loop of the
     // thread that builds the monitor.
     explicit MouseEventMonitor(const QByteArray& displayName = {}, QObject* parent = nullptr);
     ~MouseEventMonitor() override;

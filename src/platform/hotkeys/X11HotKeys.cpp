@@ -11,6 +11,7 @@
 #undef explicit
 
 #include <algorithm>
+#include <set>
 
 Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
 
@@ -19,6 +20,21 @@ namespace carbon {
 using detail::MallocPtr;
 using glimra::hotkeys::Keycode;
 using glimra::hotkeys::Keysym;
+
+namespace {
+
+// Every key and modifier mask a hot key's grab holds: one per key and lock state.
+using Combinations = std::set<std::pair<Keycode, uint16_t>>;
+Combinations combinations(const std::vector<Keycode>& keycodes, uint16_t modifiers,
+                          const glimra::hotkeys::ModifierLayout& layout) {
+    Combinations all;
+    for (Keycode keycode : keycodes)
+        for (uint16_t mask : glimra::hotkeys::lockVariants(modifiers, layout))
+            all.insert({keycode, mask});
+    return all;
+}
+
+} // namespace
 
 void X11HotKeys::FreeKeySymbols::operator()(_XCBKeySymbols* symbols) const {
     xcb_key_symbols_free(symbols);
@@ -215,16 +231,27 @@ void X11HotKeys::ungrab(const Grab& grab) {
 }
 
 void X11HotKeys::grabAgain() {
+    const glimra::hotkeys::ModifierLayout before = m_layout;
     loadKeyboard();
-    xcb_ungrab_key(m_connection.get(), XCB_GRAB_ANY, m_root, XCB_MOD_MASK_ANY);
+    // Notifications also come for changes that move no hot key (a client setting up XKB, a keyboard of
+    // the same layout plugged in): those grabs stay as they are. A moved hot key is grabbed at its new
+    // keys before the old ones go, so that no press in between falls through to the focused window.
     for (auto& [token, hotKey] : m_grabs) {
         const uint16_t xModifiers = *glimra::hotkeys::xModifiersFromCarbon(hotKey.modifiers, m_layout);
         std::vector<Keycode> keycodes = keycodesFor(glimra::hotkeys::keysymForVirtualKey(hotKey.keyCode));
+        const Combinations held = combinations(hotKey.keycodes, hotKey.xModifiers, before);
+        Combinations wanted = combinations(keycodes, xModifiers, m_layout);
+        if (held == wanted)
+            continue;
         if (keycodes.empty() || grab(keycodes, xModifiers) != noErr) {
             qCWarning(lcHotKeys, "Hot key %s stays inactive with the new keyboard mapping",
                       qPrintable(describeHotKey(hotKey.keyCode, hotKey.modifiers)));
             keycodes.clear();
+            wanted.clear();
         }
+        for (const auto& [keycode, mask] : held)
+            if (!wanted.count({keycode, mask}))
+                xcb_ungrab_key(m_connection.get(), keycode, m_root, mask);
         hotKey.keycodes = keycodes;
         hotKey.xModifiers = xModifiers;
         // Bound, not unbound, when inactive: a key held across the change still sends its release.

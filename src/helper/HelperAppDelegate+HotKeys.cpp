@@ -4,7 +4,11 @@
 #include "Log.h"
 #include "ScreensnapManager.h"
 #include "hotkeys/CarbonEvents.h"
+#include "hotkeys/HotKeyNames.h"
 #include "sound/NSBeep.h"
+
+#include <QRegularExpression>
+#include <QStringList>
 
 #include <exception>
 
@@ -31,6 +35,24 @@ constexpr HotKey kHotKeys[] = {
     {kVK_ANSI_1, cmdKey | shiftKey | optionKey, 4, "Could not register the show Glimra hot key.  Error = %d"},
 };
 
+glimra::hotkeys::HotKeyAction actionOf(const HotKey& hotKey) {
+    return glimra::hotkeys::hotKeyAction(EventHotKeyID{kHotKeySignature, hotKey.id}, hotKey.keyCode,
+                                         hotKey.modifiers);
+}
+
+// A string as GVariant's text form writes it, which gsettings reads.
+QString gvariantString(QString text) {
+    text.replace(u'\\', QLatin1String("\\\\")).replace(u'\'', QLatin1String("\\'"));
+    return u'\'' + text + u'\'';
+}
+
+// For the shell; in double quotes where nothing in it is special there, as GVariant's quotes read best.
+QString shellQuoted(QString text) {
+    if (!text.contains(QRegularExpression(QStringLiteral("[\"$`\\\\!]"))))
+        return u'"' + text + u'"';
+    return u'\'' + text.replace(u'\'', QLatin1String("'\\''")) + u'\'';
+}
+
 } // namespace
 
 OSStatus GlobalHotKeyHandler(EventHandlerCallRef, EventRef event, void* userData) {
@@ -42,26 +64,7 @@ OSStatus GlobalHotKeyHandler(EventHandlerCallRef, EventRef event, void* userData
         !delegate)
         return noErr;
     try {
-        switch (hotKeyID.id) {
-        case 1:
-            delegate->crosshairSnapshot();
-            break;
-        case 2:
-            if (ScreensnapManager::sharedManager().canSnapPreviousArea())
-                delegate->previousCrosshairSnapshot();
-            else
-                glimra::NSBeep();
-            break;
-        case 3:
-            delegate->fullscreenSnapshot();
-            break;
-        case 4:
-            delegate->showGlimraAppByLaunching(true, true);
-            break;
-        case 5:
-            delegate->timedSnapshot();
-            break;
-        }
+        delegate->performHotKeyCommand(hotKeyID.id);
     } catch (const std::exception& exception) {
         NSLog("GlobalHotKeyHandler() caught exception: %@", exception.what());
     } catch (...) {
@@ -84,6 +87,83 @@ OSStatus HotKeyPressedHandler(EventHandlerCallRef, EventRef event, void* userDat
 }
 
 } // namespace
+
+void HelperAppDelegate::performHotKeyCommand(UInt32 id) {
+    switch (id) {
+    case 1:
+        crosshairSnapshot();
+        break;
+    case 2:
+        if (ScreensnapManager::sharedManager().canSnapPreviousArea())
+            previousCrosshairSnapshot();
+        else
+            glimra::NSBeep();
+        break;
+    case 3:
+        fullscreenSnapshot();
+        break;
+    case 4:
+        showGlimraAppByLaunching(true, true);
+        break;
+    case 5:
+        timedSnapshot();
+        break;
+    }
+}
+
+std::vector<std::string> HelperAppDelegate::actionNames() {
+    std::vector<std::string> names;
+    for (const HotKey& hotKey : kHotKeys)
+        names.push_back(actionOf(hotKey).name.toStdString());
+    return names;
+}
+
+void HelperAppDelegate::activateAction(const std::string& name) {
+    for (const HotKey& hotKey : kHotKeys)
+        if (actionOf(hotKey).name.toStdString() == name) {
+            try {
+                performHotKeyCommand(hotKey.id);
+            } catch (const std::exception& exception) {
+                NSLog("The action %@ caught exception: %@", name, exception.what());
+            }
+            return;
+        }
+}
+
+QString HelperAppDelegate::gnomeShortcutCommands() {
+    const QString schema = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
+    const QString folder =
+        QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/");
+    const QString identifier = glimra::Bundle::mainBundle().bundleIdentifier();
+    QStringList paths;
+    QString lines = QStringLiteral(
+        "# Adds Glimra's five shortcuts to GNOME's custom shortcuts (Settings, Keyboard, View and Customise\n"
+        "# Shortcuts, Custom Shortcuts), keeping the shortcuts already there; running it again changes "
+        "nothing.\n");
+    QString entries;
+    for (const HotKey& hotKey : kHotKeys) {
+        const glimra::hotkeys::HotKeyAction action = actionOf(hotKey);
+        const QString path = folder + QStringLiteral("glimra-") + action.name + u'/';
+        paths << shellQuoted(gvariantString(path));
+        const QString key = QStringLiteral("gsettings set %1.custom-keybinding:%2 ").arg(schema, path);
+        entries += key + QStringLiteral("name ") + shellQuoted(gvariantString(action.description)) + u'\n';
+        entries += key + QStringLiteral("command ") +
+                   shellQuoted(gvariantString(
+                       QStringLiteral("gapplication action %1 %2").arg(identifier, action.name))) +
+                   u'\n';
+        entries +=
+            key + QStringLiteral("binding ") +
+            shellQuoted(gvariantString(glimra::hotkeys::gnomeBinding(hotKey.keyCode, hotKey.modifiers))) +
+            u'\n';
+    }
+    // The list as it is, one entry a line, less any of these from an earlier run, and these after it.
+    lines +=
+        QStringLiteral("gsettings set %1 custom-keybindings \"[$( { gsettings get %1 custom-keybindings | "
+                       "sed -e 's/^@as //' -e 's/[][]//g' -e 's/, /\\n/g' | grep -v -e '^$' -e '%2glimra-'; "
+                       "printf '%s\\n' %3; } | paste -sd, -)]\"\n")
+            .arg(schema, folder, paths.join(u' '));
+    return lines + entries;
+}
 
 void HelperAppDelegate::grabEscapeKey(std::shared_ptr<AcceptedCapture> capture) {
     escapeCancels_ = std::move(capture);

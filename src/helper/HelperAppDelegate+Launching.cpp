@@ -32,6 +32,7 @@ QString HelperAppDelegate::mainAppBundleURL() const {
 void HelperAppDelegate::launchMainApp() {
     if (isMainAppRunning())
         return;
+    noteMainAppLaunchAsked();
     const QString url = QString::fromLatin1(kMainAppCustomURLSchemeString);
     // The URL tool may take seconds; this runs on the main thread from the menu and the hot keys, so
     // its result is taken when it reports rather than waited for.

@@ -8,6 +8,7 @@
 #include "ScreensnapManager.h"
 #include "SharedHelperCommunication.h"
 #include "UserDefaults.h"
+#include "xpc/XpcApplication.h"
 
 #include <QCoreApplication>
 
@@ -36,8 +37,19 @@ void HelperAppDelegate::routeXPCEvent(const xpc_object_t& event, const xpc_conne
     }
 }
 
-bool HelperAppDelegate::startXPCListener() {
-    const std::string name = glimra::Bundle::mainBundle().bundleIdentifier().toStdString();
+bool HelperAppDelegate::claimServiceName() {
+    // Served from the moment the name is owned: the call the bus started the helper for finds them.
+    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
+    const QString identifier = glimra::Bundle::mainBundle().bundleIdentifier();
+    xpc_listener_set_application_actions({QString(u'/' + identifier).replace(u'.', u'/').toStdString(),
+                                          actionNames(),
+                                          dispatch_get_main_queue(),
+                                          [weak](const std::string& name) {
+                                              if (auto self = weak.lock())
+                                                  self->actionArrived(name);
+                                          },
+                                          {}});
+    const std::string name = identifier.toStdString();
     _xpc_connection = xpc_connection_create_mach_service(name.c_str(), dispatch_get_main_queue(),
                                                          XPC_CONNECTION_MACH_SERVICE_LISTENER);
     if (!_xpc_connection)
@@ -47,12 +59,17 @@ bool HelperAppDelegate::startXPCListener() {
     xpc_listener_set_peer_bus_name(_xpc_connection, mainAppBundleIdentifier().toUtf8().constData());
     // The delegate holds the listener, the listener its handler: a handler that held the delegate
     // strongly would keep both alive for good once the process lets go of the delegate.
-    std::weak_ptr<HelperAppDelegate> weak = weak_from_this();
     xpc_connection_set_event_handler(_xpc_connection, [weak](xpc_object_t event) {
         if (auto self = weak.lock())
             self->routeXPCEvent(event, nullptr);
     });
     _xpc_dispatch_queue = dispatch::dispatch_queue_create(xpc_connection_get_name(_xpc_connection));
+    return true;
+}
+
+bool HelperAppDelegate::startXPCListener() {
+    if (!_xpc_connection && !claimServiceName())
+        return false;
     // Readiness is announced only once the listener runs.
     dispatch_async(_xpc_dispatch_queue, [listener = _xpc_connection] {
         xpc_connection_resume(listener);

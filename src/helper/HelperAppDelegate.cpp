@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <malloc.h>
 
 using glimra::Bundle;
@@ -64,11 +65,14 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
     const bool startAtLogin = glimra::UserDefaults::standardUserDefaults().boolForKey(
         QString::fromLatin1(kStartHelperAtLoginPrefsKey));
     const bool stays = isMainAppRunning() || startAtLogin;
+    // Started by the session bus: the call it started the helper for may be one of the desktop's
+    // actions, which the helper serves even when nothing else keeps it.
+    const bool startedByBus = qEnvironmentVariableIsSet("DBUS_STARTER_BUS_TYPE");
 
     // One helper per session: the listener holds the bus name that is the service name, and only
     // one process can hold it. A helper that will stay claims it before saying anything, so a second
     // one only says that it quits; one that quits at once never offers the service.
-    if (stays && !startXPCListener()) {
+    if ((stays || startedByBus) && !claimServiceName()) {
         NSLog("Another Glimra Helper already runs in this session; this one quits.");
         terminate();
         return;
@@ -76,19 +80,16 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
 
     NSLog("Finished launching %@ at path %@", bundleDisplayNameAndVersion(),
           Bundle::mainBundle().bundlePath());
-    if (!stays) {
-        // Started by the bus for a caller other than the main application: a clean exit would leave
-        // the bus waiting for the name (about 25 s) before it fails the caller's call; a failed one
-        // fails it at once.
-        if (qEnvironmentVariableIsSet("DBUS_STARTER_BUS_TYPE")) {
-            NSLog("Started by the session bus, but the main application does not run and the helper is "
-                  "not set to start at login; it quits without serving the call.");
-            QCoreApplication::exit(1);
-            return;
-        }
+    if (stays)
+        beginServing();
+    else if (startedByBus)
+        awaitActivation();
+    else
         terminate();
-        return;
-    }
+}
+
+void HelperAppDelegate::beginServing() {
+    startXPCListener();
 
     QString bookmarkError;
     bundleURLBookmarkData = glimra::BundleBookmark::bookmarkOfMainBundle(&bookmarkError);
@@ -102,7 +103,7 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
                 self->terminateHelperApplication();
         });
 
-    connect(&workspace, &glimra::Workspace::applicationDidTerminate, this,
+    connect(&glimra::Workspace::sharedWorkspace(), &glimra::Workspace::applicationDidTerminate, this,
             &HelperAppDelegate::didTerminateApplication);
 
     showStatusItem();
@@ -114,6 +115,73 @@ void HelperAppDelegate::applicationDidFinishLaunching() {
         ScreensnapManager::sharedManager().warmUp();
         releaseBuffersWhenQuiet();
     });
+}
+
+namespace {
+// The bus hands the call it started the helper for over as soon as the name is owned: it is read
+// within milliseconds, and this leaves room for a loaded machine.
+constexpr int kActivationWaitMs = 2000;
+// How often a helper serving an action looks whether it still has something to do.
+constexpr int kServingCheckMs = 250;
+// How long a main application asked to start may take to appear on the bus.
+constexpr qint64 kMainAppLaunchWaitMs = 30000;
+
+qint64 steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
+void HelperAppDelegate::awaitActivation() {
+    activation_ = Activation::Awaited;
+    // Calls of the listener wait unanswered meanwhile, and fail as the helper goes.
+    QTimer::singleShot(kActivationWaitMs, this, [this] {
+        if (activation_ != Activation::Awaited)
+            return;
+        NSLog("Started by the session bus, but the main application does not run and the helper is "
+              "not set to start at login; it quits without serving the call.");
+        terminate();
+    });
+}
+
+void HelperAppDelegate::actionArrived(const std::string& name) {
+    if (activation_ == Activation::Awaited) {
+        activation_ = Activation::Serving;
+        beginServing();
+        activationTimer_.setInterval(kServingCheckMs);
+        connect(&activationTimer_, &QTimer::timeout, this, &HelperAppDelegate::quitUnlessServing);
+        activationTimer_.start();
+    }
+    activateAction(name);
+}
+
+void HelperAppDelegate::quitUnlessServing() {
+    const bool stays = isMainAppRunning() || glimra::UserDefaults::standardUserDefaults().boolForKey(
+                                                 QString::fromLatin1(kStartHelperAtLoginPrefsKey));
+    if (stays) {
+        // From here on the helper follows the main application, as any helper that stays.
+        activation_ = Activation::None;
+        activationTimer_.stop();
+        return;
+    }
+    bool held = false;
+    {
+        std::lock_guard lock(peerMutex_);
+        held = _xpc_screen_snap_message != nullptr;
+    }
+    const qint64 askedAt = mainAppLaunchAskedAt_.load();
+    const bool launching = askedAt >= 0 && steadyMs() - askedAt < kMainAppLaunchWaitMs;
+    if (ScreensnapManager::sharedManager().isSnapping() || held || launching)
+        return;
+    NSLog("The action is served; the main application does not run and the helper is not set to start "
+          "at login, so it quits.");
+    activationTimer_.stop();
+    terminate();
+}
+
+void HelperAppDelegate::noteMainAppLaunchAsked() {
+    mainAppLaunchAskedAt_.store(steadyMs());
 }
 
 void HelperAppDelegate::releaseBuffersWhenQuiet() {

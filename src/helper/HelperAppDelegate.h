@@ -5,7 +5,8 @@
 //   HelperAppDelegate+Launching.cpp   finding, starting, showing and ending the main application
 //   HelperAppDelegate+Capture.cpp     the capture commands
 //   HelperAppDelegate+StatusItem.cpp  the tray item and its menu
-//   HelperAppDelegate+HotKeys.cpp     the global hot keys, and the Escape key of a region capture
+//   HelperAppDelegate+HotKeys.cpp     the global hot keys, the desktop's actions that mirror them, and
+//                                     the Escape key of a region capture
 //
 // It is always owned by one std::shared_ptr, the process's: the XPC handlers, capture blocks and work
 // queued for later hold it weakly and skip themselves when it is gone, so nothing it owns keeps it.
@@ -13,6 +14,7 @@
 #include "Bundle.h"
 #include "ScreensnapCompletionBlock.h"
 #include "dispatch/Dispatch.h"
+#include "hotkeys/CarbonEvents.h"
 #include "hotkeys/EscapeKey.h"
 #include "png/PngEncoder.h"
 #include "xpc/Xpc.h"
@@ -27,6 +29,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -63,7 +67,10 @@ public:
     bool isHelperAppLoginItemEnabled() const;
 
     // The XPC link.
-    // False when the service name could not be claimed.
+    // Claims the service name, with the desktop's actions served beside the listener, without serving
+    // the listener yet; false when it could not be claimed.
+    bool claimServiceName();
+    // Claims the name unless done, and serves the listener; false when the name could not be claimed.
     bool startXPCListener();
     void processXPCConnection(const xpc::xpc_connection_t& connection);
     void processXPCMessage(const xpc::xpc_object_t& message);
@@ -98,6 +105,14 @@ public:
 
     // The global hot keys.
     void installHotKeys();
+    // What hot key id (1 to 5) does, whoever asks: the hot keys and the desktop's actions.
+    void performHotKeyCommand(carbon::UInt32 id);
+    // The desktop's names of the hot keys' commands ("capture-region", ...), in the hot keys' order.
+    static std::vector<std::string> actionNames();
+    // The command of a hot key by its action name; an unknown name does nothing.
+    void activateAction(const std::string& name);
+    // The gsettings command lines that add the hot keys to GNOME's custom shortcuts.
+    static QString gnomeShortcutCommands();
     // Readies the grab buffers again when a quiet minute let them go (a capture hot key was pressed).
     void rewarmBuffers();
 
@@ -119,6 +134,14 @@ private:
 
     // Ends the process through the event loop, so applicationWillTerminate runs.
     void terminate();
+    // Everything a helper that stays does once it has its name: the listener, observers, tray, hot keys.
+    void beginServing();
+    // A helper the bus started although it has no reason to stay: an action call that comes with the
+    // start is served, then the stay-or-quit rule applies again.
+    void awaitActivation();
+    void actionArrived(const std::string& name);
+    void quitUnlessServing();
+    void noteMainAppLaunchAsked();
     // One event of the listener (peer null) or of a peer connection, to its handler.
     void routeXPCEvent(const xpc::xpc_object_t& event, const xpc::xpc_connection_t& peer);
     // The capture is in progress from here until its block has run, or the main application refused
@@ -163,6 +186,10 @@ private:
     // Shared with the status item, which reads it while the menu is open.
     std::shared_ptr<glimra::ModifierState> modifierState_;
     int registeredHotKeys_ = 0;
+    enum class Activation { None, Awaited, Serving } activation_ = Activation::None;
+    QTimer activationTimer_;
+    // When the main application was last asked to start (steady clock, ms); written on any thread.
+    std::atomic<qint64> mainAppLaunchAskedAt_{-1};
     std::unique_ptr<glimra::EscapeKey> escapeKey_;
     // The interactive capture Escape cancels, from its command's acceptance until it ends.
     std::shared_ptr<AcceptedCapture> escapeCancels_;

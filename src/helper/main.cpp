@@ -5,9 +5,27 @@
 #include "UnixSignals.h"
 
 #include <QApplication>
+#include <QTextStream>
 #include <QTimer>
 
+#include <cstring>
+
+namespace {
+
+// The one option: the shortcuts for a desktop that binds commands, GNOME's, printed for the user to
+// run or read; nothing is changed.
+int printGnomeShortcuts(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    glimra::Bundle::mainBundle().loadLocalizations(app);
+    QTextStream(stdout) << HelperAppDelegate::gnomeShortcutCommands();
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    if (argc == 2 && std::strcmp(argv[1], "--print-gnome-shortcuts") == 0)
+        return printGnomeShortcuts(argc, argv);
     // Qt aborts when it finds no display; a helper the session bus started in a session without one
     // says so and fails the caller's call, as it does without a bus.
     const glimra::DisplayServerChoice display = glimra::chooseDisplayServer();

@@ -200,9 +200,10 @@ void Program::terminate() {
         ::kill(pid_, SIGTERM);
 }
 
-QString gdbusCall(const QString& dest, const QStringList& methodAndArguments, int* exitCode) {
+QString gdbusCall(const QString& dest, const QStringList& methodAndArguments, int* exitCode,
+                  const QString& path) {
     Program gdbus(QStringLiteral("gdbus"),
-                  QStringList{"call", "--session", "--dest", dest, "--object-path", "/xpc", "--method"} +
+                  QStringList{"call", "--session", "--dest", dest, "--object-path", path, "--method"} +
                       methodAndArguments);
     gdbus.waitForExit(20000);
     if (exitCode)

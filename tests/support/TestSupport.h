@@ -92,8 +92,9 @@ private:
     std::unique_ptr<QSocketNotifier> reader_;
 };
 
-// The output of `gdbus call --session --dest dest --object-path /xpc --method method arguments...`.
-QString gdbusCall(const QString& dest, const QStringList& methodAndArguments, int* exitCode = nullptr);
+// The output of `gdbus call --session --dest dest --object-path path --method method arguments...`.
+QString gdbusCall(const QString& dest, const QStringList& methodAndArguments, int* exitCode = nullptr,
+                  const QString& path = QStringLiteral("/xpc"));
 
 // A connection of its own to the session bus, dropped (with the names it owns) on destruction; or,
 // made with Shared, the process's session connection, the one its XPC connections use.

@@ -24,7 +24,8 @@ QString keysymName(Keysym keysym) {
 
 // Modifier names in the order a desktop's settings show them, with the key's name last.
 QString combination(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol,
-                    const std::array<const char*, 4>& names /* Control, Alt, Shift, Super */) {
+                    const std::array<const char*, 4>& names /* Control, Alt, Shift, Super */,
+                    const QString& separator = QStringLiteral("+")) {
     Keysym key = keysymForVirtualKey(keyCode);
     if ((modifiers & shiftKey) && shiftedSymbol && shiftedKeysymForVirtualKey(keyCode)) {
         key = shiftedKeysymForVirtualKey(keyCode);
@@ -43,7 +44,7 @@ QString combination(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol,
     if (modifiers & shiftKey)
         parts << QLatin1String(names[2]);
     parts << keyName;
-    return parts.join(QLatin1Char('+'));
+    return parts.join(separator);
 }
 
 struct KnownAction {
@@ -70,6 +71,10 @@ QString swayCombination(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol) {
 
 QString portalTrigger(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol) {
     return combination(keyCode, modifiers, shiftedSymbol, {"CTRL", "ALT", "SHIFT", "LOGO"});
+}
+
+QString gnomeBinding(UInt32 keyCode, UInt32 modifiers) {
+    return combination(keyCode, modifiers, false, {"<Control>", "<Alt>", "<Shift>", "<Super>"}, QString());
 }
 
 HotKeyAction hotKeyAction(EventHotKeyID id, UInt32 keyCode, UInt32 modifiers) {

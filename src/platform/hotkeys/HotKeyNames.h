@@ -20,6 +20,9 @@ QString swayCombination(carbon::UInt32 keyCode, carbon::UInt32 modifiers, bool s
 // sees Ctrl+Shift+6 as Ctrl+^), so for it, shiftedSymbol writes "CTRL+LOGO+percent" as above.
 QString portalTrigger(carbon::UInt32 keyCode, carbon::UInt32 modifiers, bool shiftedSymbol = false);
 
+// GNOME's form (GTK's accelerator names), "<Control><Shift><Super>5".
+QString gnomeBinding(carbon::UInt32 keyCode, carbon::UInt32 modifiers);
+
 // What a hot key is called where the desktop lists it: the helper's five by the ids they are
 // registered under ('GlHk' 1 to 5: "capture-region" with the status menu's "Capture Region", and so
 // on, translated), any other by its id and combination.

@@ -14,13 +14,22 @@ bool BusAgent::startListener(const std::shared_ptr<Connection>& listener) {
         return false;
     }
     // Learnt on any thread, acted on here.
-    service_ = Service::start(listener, [](const std::shared_ptr<ReplyContext>& context) {
-        bus::post([context](BusAgent& agent) {
-            if (agent.service_)
-                agent.service_->abandoned(context);
-        });
-    });
+    service_ = Service::start(
+        listener,
+        [](const std::shared_ptr<ReplyContext>& context) {
+            bus::post([context](BusAgent& agent) {
+                if (agent.service_)
+                    agent.service_->abandoned(context);
+            });
+        },
+        application_);
     return service_ != nullptr;
+}
+
+void BusAgent::setApplicationActions(ApplicationActions actions) {
+    application_ = std::make_shared<const ApplicationObject>(std::move(actions));
+    if (service_)
+        service_->setApplication(application_);
 }
 
 void BusAgent::requirePeerBusName(const std::shared_ptr<Connection>& listener, const QString& name) {

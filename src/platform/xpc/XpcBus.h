@@ -4,6 +4,7 @@
 // connection state, so nothing of it needs a lock; the public calls hand it jobs from any thread.
 // Clients talk through QtDBus's session connection; the listener is a Service of its own.
 
+#include "xpc/XpcApplication.h"
 #include "xpc/XpcObjects.h"
 #include "xpc/XpcService.h"
 
@@ -29,6 +30,8 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
     bool startListener(const std::shared_ptr<Connection>& listener);
+    // Served by the listener's connection, now or from its start.
+    void setApplicationActions(ApplicationActions actions);
     void requirePeerBusName(const std::shared_ptr<Connection>& listener, const QString& name);
     void addClient(std::shared_ptr<Connection> client);
     void resumeClient(const std::shared_ptr<Connection>& client);
@@ -74,6 +77,7 @@ private:
     QDBusConnection bus_;
     QDBusServiceWatcher* watcher_; // child
     std::unique_ptr<Service> service_;
+    std::shared_ptr<const ApplicationObject> application_;
     std::map<const Connection*, Link> links_;
     static constexpr size_t kMaxEarlyCalls = 64;
     std::vector<QDBusMessage> earlyCalls_; // for a link whose Connect answer is still on its way

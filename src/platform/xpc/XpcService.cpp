@@ -23,11 +23,8 @@ constexpr size_t kDataPerUnit = 64 << 10;
 // How long the bus stays quiet before the heap is trimmed.
 constexpr int kQuietMs = 3000;
 
-const char* const kIntrospection =
-    R"(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
-<node>
-  <interface name="app.glimra.xpc.Listener">
+// The object's own interfaces, as introspection shows them.
+const char* const kInterfaces = R"(  <interface name="app.glimra.xpc.Listener">
     <method name="Connect">
       <arg name="connection" type="t" direction="out"/>
     </method>
@@ -44,12 +41,6 @@ const char* const kIntrospection =
       <arg name="connection" type="t" direction="in"/>
     </method>
   </interface>
-  <interface name="org.freedesktop.DBus.Introspectable">
-    <method name="Introspect">
-      <arg name="data" type="s" direction="out"/>
-    </method>
-  </interface>
-</node>
 )";
 
 bool is(const char* a, const char* b) {
@@ -67,7 +58,8 @@ MessagePtr busCall(const char* member) {
 } // namespace
 
 std::unique_ptr<Service> Service::start(std::shared_ptr<Connection> listener,
-                                        ReplyTicket::Abandoned onAbandoned) {
+                                        ReplyTicket::Abandoned onAbandoned,
+                                        std::shared_ptr<const ApplicationObject> application) {
     const QString name = QString::fromStdString(listener->name());
     QString error;
     std::unique_ptr<ServiceConnection> bus = ServiceConnection::open(&error);
@@ -99,12 +91,16 @@ std::unique_ptr<Service> Service::start(std::shared_ptr<Connection> listener,
     dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_UINT32, &result, DBUS_TYPE_INVALID);
     if (result != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER)
         return nullptr; // another process listens: the caller decides what that means
-    return std::unique_ptr<Service>(new Service(std::move(listener), std::move(bus), std::move(onAbandoned)));
+    // Calls the bus queued for the name are only dispatched by a later turn of this thread's event
+    // loop, when the constructor has put every handler in place.
+    return std::unique_ptr<Service>(
+        new Service(std::move(listener), std::move(bus), std::move(onAbandoned), std::move(application)));
 }
 
 Service::Service(std::shared_ptr<Connection> listener, std::unique_ptr<ServiceConnection> bus,
-                 ReplyTicket::Abandoned onAbandoned)
-    : listener_(std::move(listener)), bus_(std::move(bus)), onAbandoned_(std::move(onAbandoned)) {
+                 ReplyTicket::Abandoned onAbandoned, std::shared_ptr<const ApplicationObject> application)
+    : listener_(std::move(listener)), bus_(std::move(bus)), onAbandoned_(std::move(onAbandoned)),
+      application_(std::move(application)) {
     bus_->setHandler([this](DBusMessage* message) { return handle(message); });
     trimTimer_.setSingleShot(true);
     trimTimer_.setInterval(kQuietMs);
@@ -158,13 +154,14 @@ bool Service::handle(DBusMessage* message) {
             nameOwnerChanged(message);
         return false;
     }
+    if (application_ && application_->handle(message, *bus_))
+        return true;
     if (type != DBUS_MESSAGE_TYPE_METHOD_CALL || !is(dbus_message_get_path(message), kPath))
         return false;
     const char* interface = dbus_message_get_interface(message);
     const char* member = dbus_message_get_member(message);
     if (dbus_message_is_method_call(message, DBUS_INTERFACE_INTROSPECTABLE, "Introspect")) {
-        MessagePtr reply(dbus_message_new_method_return(message));
-        dbus_message_append_args(reply.get(), DBUS_TYPE_STRING, &kIntrospection, DBUS_TYPE_INVALID);
+        MessagePtr reply = makeIntrospection(message, kInterfaces);
         bus_->send(reply.get());
         return true;
     }

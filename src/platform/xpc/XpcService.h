@@ -8,6 +8,7 @@
 // others (stock tools, scripts) are served through the listener's handler, which receives their
 // messages, and are never sent anything unasked. Connection 0 stands for a connection of one call.
 
+#include "xpc/XpcApplication.h"
 #include "xpc/XpcObjects.h"
 #include "xpc/XpcServiceConnection.h"
 
@@ -33,13 +34,18 @@ public:
     // Claims the listener's name on a connection of its own; null when it cannot (logged unless
     // another process owns the name). onAbandoned must bring abandoned requests back to abandoned()
     // on this thread.
+    // application, when given, is served beside /xpc from the moment the name is claimed.
     static std::unique_ptr<Service> start(std::shared_ptr<Connection> listener,
-                                          ReplyTicket::Abandoned onAbandoned);
+                                          ReplyTicket::Abandoned onAbandoned,
+                                          std::shared_ptr<const ApplicationObject> application = nullptr);
     // Ends every connection; requests still waiting fail as interrupted; the name is released.
     ~Service();
 
     const std::shared_ptr<Connection>& listener() const { return listener_; }
     void requirePeerBusName(const QString& name);
+    void setApplication(std::shared_ptr<const ApplicationObject> application) {
+        application_ = std::move(application);
+    }
     bool serves(const Connection* connection) const { return ids_.count(connection) != 0; }
     void send(const std::shared_ptr<Connection>& connection, const QVariantMap& message,
               const std::shared_ptr<PendingReply>& reply);
@@ -60,7 +66,7 @@ private:
     };
 
     Service(std::shared_ptr<Connection> listener, std::unique_ptr<ServiceConnection> bus,
-            ReplyTicket::Abandoned onAbandoned);
+            ReplyTicket::Abandoned onAbandoned, std::shared_ptr<const ApplicationObject> application);
     bool handle(DBusMessage* message);
     void handleListenerCall(DBusMessage* message, const char* member);
     void connect(DBusMessage* message);
@@ -79,6 +85,7 @@ private:
     std::shared_ptr<Connection> listener_;
     std::unique_ptr<ServiceConnection> bus_;
     ReplyTicket::Abandoned onAbandoned_;
+    std::shared_ptr<const ApplicationObject> application_;
     QString peerBusName_;
     QString peerBusNameOwner_;
     uint64_t lastId_ = 0;

@@ -3,6 +3,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <string>
+
 namespace xpc {
 namespace {
 
@@ -230,6 +232,25 @@ MessagePtr makeError(const QString& destination, dbus_uint32_t serial, const cha
     const QByteArray utf8 = text.toUtf8();
     const char* message = utf8.constData();
     dbus_message_append_args(reply.get(), DBUS_TYPE_STRING, &message, DBUS_TYPE_INVALID);
+    return reply;
+}
+
+MessagePtr makeIntrospection(DBusMessage* call, const char* interfaces) {
+    const std::string document =
+        std::string(R"(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
+<node>
+)") + interfaces +
+        R"(  <interface name="org.freedesktop.DBus.Introspectable">
+    <method name="Introspect">
+      <arg name="data" type="s" direction="out"/>
+    </method>
+  </interface>
+</node>
+)";
+    MessagePtr reply(dbus_message_new_method_return(call));
+    const char* text = document.c_str();
+    dbus_message_append_args(reply.get(), DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
     return reply;
 }
 

@@ -63,5 +63,7 @@ private:
 // Answers addressed by the caller's unique name and the call's serial alone.
 MessagePtr makeReturn(const QString& destination, dbus_uint32_t serial);
 MessagePtr makeError(const QString& destination, dbus_uint32_t serial, const char* name, const QString& text);
+// The answer to Introspect on an object with these interfaces (their XML), Introspectable added.
+MessagePtr makeIntrospection(DBusMessage* call, const char* interfaces);
 
 } // namespace xpc

@@ -9,12 +9,14 @@
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
@@ -165,6 +167,7 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
     // KWin hands screenshots to the executable this entry names, and only to it.
     const QByteArray helperEntry = contents(at("share/applications/app.glimra.GlimraHelper.desktop"));
     EXPECT_TRUE(helperEntry.contains("\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n"));
+    EXPECT_TRUE(helperEntry.contains("\nDBusActivatable=true\n"));
     EXPECT_TRUE(helperEntry.contains(("\nExec=\"" + at(kHelperInBundle) + "\"\n").toUtf8()))
         << helperEntry.toStdString();
 
@@ -222,7 +225,8 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
 
 // The installed main application starts the installed helper by its bus name; a hot key capture lands
 // in the pictures folder; asked while it runs, it writes the login item, which starts the helper as a
-// desktop session does; started asked to, it removes the item again.
+// desktop session does; started asked to, it removes the item again. With nothing running, a call
+// from elsewhere fails at once and a desktop's action is served, the main application started for it.
 TEST_F(Installed, TheMainApplicationStartsTheHelperWhichCapturesAndTheLoginItemStartsIt) {
     SKIP_WITHOUT("dbus-daemon", "gio", "desktop-file-validate");
     IsolatedHome home;
@@ -271,13 +275,32 @@ TEST_F(Installed, TheMainApplicationStartsTheHelperWhichCapturesAndTheLoginItemS
     mainApp->terminate();
     EXPECT_TRUE(waitUntil([&] { return !bus.hasOwner(kHelperName); })) << diagnostics();
 
-    // Any other caller starts a helper with nothing to serve: the call fails at once, not on a timeout.
-    const Result call = run("gdbus",
-                            {"call", "--session", "--dest", kHelperName, "--object-path", "/", "--method",
-                             "org.freedesktop.DBus.Peer.Ping", "--timeout", "60"},
-                            bus.environment());
-    EXPECT_NE(call.status, 0);
-    EXPECT_TRUE(call.output.contains("Spawn.ChildExited")) << call.output.toStdString() << diagnostics();
+    // Any other caller starts a helper with nothing to serve: its call fails within seconds, not on a
+    // timeout.
+    QElapsedTimer clock;
+    clock.start();
+    const Result call =
+        run("gdbus",
+            {"call", "--session", "--dest", kHelperName, "--object-path", "/xpc", "--method",
+             "app.glimra.xpc.Listener.SendWithReply", "0", "{'id': <uint64 3>}", "--timeout", "60"},
+            bus.environment());
+    EXPECT_NE(call.status, 0) << call.output.toStdString() << diagnostics();
+    EXPECT_LT(clock.elapsed(), 15000);
+    EXPECT_TRUE(waitUntil([&] { return !bus.hasOwner(kHelperName); })) << diagnostics();
+
+    // A desktop's action with nothing running: the bus starts the helper for it, which captures, starts
+    // the main application for the screenshot and hands it over, then stays with it.
+    const QString shots = home.path("shots");
+    home.registerUrlHandler(shots);
+    const Result action =
+        run("gapplication", {"action", kHelperName, "capture-fullscreen"}, bus.environment());
+    EXPECT_EQ(action.status, 0) << action.output.toStdString() << diagnostics();
+    ASSERT_TRUE(waitUntil([&] { return !QDir(shots).entryList({"*.png"}, QDir::Files).isEmpty(); }, 20000))
+        << diagnostics();
+    EXPECT_EQ(bus.executableOf(kHelperName), helper);
+    EXPECT_FALSE(bus.executableOf(kMainAppName).isEmpty());
+    QThread::msleep(500);
+    EXPECT_TRUE(bus.hasOwner(kHelperName)) << diagnostics();
 }
 
 // The Debian package of this build: files under /usr, dependencies read from the binaries, and no

@@ -159,3 +159,55 @@ TEST_F(HelperHotKeys, CapsLockAndNumLockDoNotStopAShortcut) {
 }
 
 } // namespace
+
+namespace {
+
+QString gsettings(const QProcessEnvironment& env, const QStringList& arguments) {
+    Program program(QStringLiteral("gsettings"), arguments, env);
+    program.waitForExit();
+    return program.output().trimmed();
+}
+
+} // namespace
+
+// The lines printed for GNOME, run through a shell against GNOME's real schema (in a settings file of
+// the test's home), add the five shortcuts beside the user's own, and running them again changes
+// nothing; printing them changes nothing.
+TEST_F(HelperHotKeys, PrintedGnomeShortcutsAddTheFiveBesideTheUsersOwn) {
+    const QString schema = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
+    const QString folder =
+        QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/");
+    if (!gsettings(home.environment(), {"list-schemas"}).contains(schema))
+        GTEST_SKIP() << "GNOME's settings schemas are not installed";
+    home.setVariable("GSETTINGS_BACKEND", "keyfile");
+    const QProcessEnvironment env = home.environment();
+    gsettings(env, {"set", schema, "custom-keybindings", "['" + folder + "custom0/']"});
+    const QString mine = gsettings(env, {"get", schema, "custom-keybindings"});
+    Program printing(kHelperExecutable, {"--print-gnome-shortcuts"}, env);
+    ASSERT_TRUE(printing.waitForExit());
+    EXPECT_EQ(printing.exitCode(), 0);
+    EXPECT_EQ(gsettings(env, {"get", schema, "custom-keybindings"}), mine);
+
+    const QString script = home.path("gnome-shortcuts.sh");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(printing.output().toUtf8());
+    file.close();
+    for (int run = 0; run < 2; ++run) {
+        Program shell(QStringLiteral("sh"), {script}, env);
+        ASSERT_TRUE(shell.waitForExit());
+        EXPECT_EQ(shell.exitCode(), 0) << shell.output().toStdString();
+    }
+    QStringList expected{"'" + folder + "custom0/'"};
+    for (const char* action : {"capture-region", "capture-previous-area", "capture-region-timed",
+                               "capture-fullscreen", "show-main-app"})
+        expected << "'" + folder + "glimra-" + action + "/'";
+    EXPECT_EQ(gsettings(env, {"get", schema, "custom-keybindings"}), "[" + expected.join(", ") + "]");
+    const QString fullscreen = schema + ".custom-keybinding:" + folder + "glimra-capture-fullscreen/";
+    EXPECT_EQ(gsettings(env, {"get", fullscreen, "binding"}), "'<Control><Shift>6'");
+    EXPECT_EQ(gsettings(env, {"get", fullscreen, "command"}),
+              "'gapplication action app.glimra.GlimraHelper capture-fullscreen'");
+    EXPECT_EQ(gsettings(env, {"get", fullscreen, "name"}), "'Capture Full Screen'");
+    const QString timed = schema + ".custom-keybinding:" + folder + "glimra-capture-region-timed/";
+    EXPECT_EQ(gsettings(env, {"get", timed, "binding"}), "'<Super><Control><Shift>5'");
+}

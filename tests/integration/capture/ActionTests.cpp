@@ -10,6 +10,8 @@
 
 #ifdef GLIMRA_ACTIONS_ON_WAYLAND
 #include "WaylandKit.h"
+// Tests are labelled by name: the Wayland build's has a name of its own.
+#define DesktopActions WaylandDesktopActions
 #endif
 
 using namespace glimra::test;

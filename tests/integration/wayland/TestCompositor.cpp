@@ -223,7 +223,7 @@ TestCompositor::TestCompositor(const QString& socketPath, Behaviour behaviour)
     second_.x = behaviour_.buffer.width();
     wl_global_create(display, &wl_output_interface, 4, &first_, bindOutput);
     wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    wl_event_loop_add_fd(
+    wakeSource_ = wl_event_loop_add_fd(
         wl_display_get_event_loop(display), wake_, WL_EVENT_READABLE,
         [](int, uint32_t, void* self) {
             static_cast<TestCompositor*>(self)->serveWake();
@@ -251,6 +251,8 @@ TestCompositor::~TestCompositor() {
         return;
     running_ = false;
     thread_.join();
+    if (wakeSource_)
+        wl_event_source_remove(wakeSource_); // the loop frees only the sources it made itself
     wl_display_destroy_clients(display_);
     wl_display_destroy(display_);
     close(wake_);

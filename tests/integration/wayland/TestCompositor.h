@@ -11,6 +11,7 @@
 #include <thread>
 
 struct wl_display;
+struct wl_event_source;
 struct wl_global;
 
 namespace glimra::test {
@@ -57,6 +58,7 @@ private:
     wl_global* secondGlobal_ = nullptr;
     std::atomic<bool> secondWanted_{false};
     int wake_ = -1;
+    wl_event_source* wakeSource_ = nullptr;
     std::atomic<bool> running_{true};
     std::thread thread_;
 };

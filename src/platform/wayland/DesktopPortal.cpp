@@ -2,6 +2,7 @@
 
 #include "wayland/WaylandConnection.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -28,8 +29,9 @@ QString requestPath(const QString& token) {
 
 PortalRequest::PortalRequest(QDBusMessage call, QVariantMap options, QString what,
                              std::chrono::milliseconds timeout, Finish finish, LateAnswer lateAnswer)
-    : call_(std::move(call)), options_(std::move(options)), what_(std::move(what)), timeout_(timeout),
-      finish_(std::move(finish)), lateAnswer_(std::move(lateAnswer)),
+    : QObject(QCoreApplication::instance()), call_(std::move(call)), options_(std::move(options)),
+      what_(std::move(what)), timeout_(timeout), finish_(std::move(finish)),
+      lateAnswer_(std::move(lateAnswer)),
       token_(QStringLiteral("glimra%1").arg(QRandomGenerator::global()->generate())) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);

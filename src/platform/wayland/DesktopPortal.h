@@ -23,7 +23,8 @@ struct PortalResponse {
 };
 
 // Owns itself: it deletes itself once answered, or, after a timeout, once a late answer has come or two
-// minutes have passed, so its caller may go while it waits.
+// minutes have passed, so its caller may go while it waits. A child of the application, so one still
+// waiting when the application quits goes with it.
 class PortalRequest : public QObject {
     Q_OBJECT
 public:

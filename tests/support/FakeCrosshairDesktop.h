@@ -9,7 +9,6 @@
 #include "TestSupport.h"
 #include "display/WindowInfo.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -37,18 +36,15 @@ struct FakeOverlayRecord {
 
     bool visible = false;
     bool ignoresMouseEvents = false;
-    QPointer<QWidget> panelAbove;
     int timesShown = 0;
     std::vector<CursorShape> cursors;
     std::function<void()> escapeKeyUp;
     std::function<void()> screensChanged;
-    bool destroyed = false;
 };
 
 class FakeOverlayWindow final : public OverlayWindow {
 public:
     explicit FakeOverlayWindow(std::shared_ptr<FakeOverlayRecord> record) : r_(std::move(record)) {}
-    ~FakeOverlayWindow() override { r_->destroyed = true; }
 
     void setContentView(OverlayContentView*) override {}
     CGPoint displayOffset() const override { return r_->displayOffset; }
@@ -61,7 +57,7 @@ public:
     void orderOut() override { r_->visible = false; }
     void setIgnoresMouseEvents(bool ignores) override { r_->ignoresMouseEvents = ignores; }
     void setCanBecomeKeyWindow(bool) override {}
-    void keepPanelAbove(QWidget* panel) override { r_->panelAbove = panel; }
+    void keepPanelAbove(QWidget*) override {}
     void setNeedsDisplay() override {}
     void setNeedsDisplayInRect(const CGRect&) override {}
     CGPoint convertPointToScreen(CGPoint p) const override {

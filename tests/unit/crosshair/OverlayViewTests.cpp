@@ -1,8 +1,8 @@
 // The overlay's mouse rules on a fake desktop of two 1920 x 1080 screens, the main one on the right:
-// hunting, the first drag, the click that captures a window, Option, refinement and the cursor; and
-// the resize panel the first selection opens: where it goes, and its edits against a held handle.
+// the desktop's last row and column, the click that captures a window, Option, refinement and the
+// cursor, and the resize panel's edits against a held handle. The region capture's tests drive the
+// plain drag and the panel's placement on the real helper.
 
-#include "DarkPanel.h"
 #include "FakeCrosshairDesktop.h"
 
 #include <QCoreApplication>
@@ -35,33 +35,6 @@ protected:
     }
     FakeCrosshairSession s;
 };
-
-TEST_F(OverlayView, ADragCapturesTheSpannedRectangleOnceTheOverlayHasGone) {
-    s.overlayTemplate.mouseLocation = {500, 300};
-    s.begin();
-    EXPECT_EQ(s.view().drawState().bottomNumber, 780u) << "the pointer's distance from the top";
-    s.view().mouseMoved({640.6, 200.2});
-    EXPECT_EQ(s.view().drawState().topNumber, 640u);
-    EXPECT_EQ(s.view().drawState().bottomNumber, 879u);
-
-    s.view().mouseUp({5, 5}); // of a press the overlay never saw
-    s.view().mouseDown({100.6, 100.2});
-    s.view().mouseDragged({400.9, 300.5}, 300.3, 200.3);
-    EXPECT_EQ(s.view().drawState().mode, Mode::FirstDrag);
-    EXPECT_EQ(s.view().drawState().selection, NSMakeRect(100, 100, 300, 200));
-    s.view().mouseUp({400.9, 300.5});
-    ASSERT_TRUE(s.panel());
-    EXPECT_EQ(s.panel()->crosshairSize(), CGSize(300, 200));
-
-    // Flipped into the overlay (1080 - 100 - 200) and moved by the display offset.
-    const CGRect global = NSMakeRect(-1820, 780, 300, 200);
-    ASSERT_NO_FATAL_FAILURE(expectGrabAfterCapture(global));
-    EXPECT_TRUE(s.windowQueries.empty());
-    EXPECT_EQ(s.controller->previousRect(), global);
-    EXPECT_TRUE(glimra::test::waitUntil([&] { return s.window().destroyed; }, 1000));
-    EXPECT_EQ(s.cursorHides, 1);
-    EXPECT_EQ(s.cursorUnhides, 1);
-}
 
 // The pointer stops on the main screen's last pixel at (1919, 1079): a drag from (1600, 850) takes
 // that column and row in, while the left screen's last column, with the main screen beyond it, does
@@ -163,31 +136,10 @@ TEST_F(OverlayView, RefiningDragsAHandleOrTheWholeSelection) {
     EXPECT_EQ(s.window().cursors.back(), CursorShape::Arrow);
     s.drag({600, 600}, {700, 650});
     EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(50, 90, 60, 140));
+    EXPECT_EQ(s.cursorHides, 1);
     EXPECT_EQ(s.cursorUnhides, 1);
     // The grab takes the selection as it is by then: flipped to y 1080 - 90 - 140.
     expectGrabAfterCapture(NSMakeRect(50 - 1920, 850, 60, 140));
-}
-
-// The panel's Capture button comes under the pointer, rounded down; the panel stays above the overlay
-// and where the user put it.
-TEST_F(OverlayView, TheFirstSelectionOpensThePanelWithCaptureUnderThePointer) {
-    s.overlayTemplate.mouseLocation = {2500.5, 600.5}; // (580.5, 600.5) on the main screen
-    s.begin();
-    s.drag({2300, 500}, {2500, 600});
-    ImageCaptureCrosshairResizeWindowController* panel = s.panel();
-    ASSERT_TRUE(panel);
-    DarkPanel* w = panel->window();
-    const CGRect button = panel->captureButtonFrame();
-    const CGPoint centre = w->convertPointToScreen({NSMidX(button), NSMidY(button)});
-    EXPECT_TRUE(centre.x > 579.5 && centre.x <= 580.5) << centre.x;
-    EXPECT_TRUE(centre.y > 599.5 && centre.y <= 600.5) << centre.y;
-    EXPECT_EQ(s.window().panelAbove, w);
-    EXPECT_EQ(panel->maxCrosshairSize(), CGSize(3840, 1080));
-
-    w->setFrameOrigin({100, 100});
-    s.drag({2350, 550}, {2360, 560});
-    EXPECT_EQ(s.panel(), panel);
-    EXPECT_EQ(w->frame().origin, CGPoint(100, 100));
 }
 
 // Typed sizes reach the selection from its bottom-left corner, kept on the desktop, through the

@@ -211,6 +211,8 @@ glimra_wayland_session_start() {
   # them: hidden while it rests, it stays out of pictures compared with the wallpapers.
   # Focusing an output does not move the pointer either: tests put it where they mean it to be.
   printf 'xwayland disable\nseat * hide_cursor 100\nmouse_warping none\n' >"$d/sway.conf"
+  # A user's own binding of one of the helper's combinations, which the helper must leave alone.
+  echo 'bindsym Ctrl+Shift+Mod1+1 nop users-own' >>"$d/sway.conf"
   for entry in $outputs; do
     size="${entry%@*}" scale="${entry#*@}"
     [ "$scale" = "$entry" ] && scale=1

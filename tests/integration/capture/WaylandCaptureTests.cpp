@@ -2,7 +2,9 @@
 // user drives them (the virtual keyboard and pointer), the test in the main application's place
 // receiving the PNGs: the full screen, the region with its panel inside the overlay, a click on a
 // window, the countdown over the live desktop and the previous area, through the compositor's screen
-// copy and through the desktop portal. Each output shows a wallpaper of known pixels.
+// copy and through the desktop portal. Each output shows a wallpaper of known pixels. On one road the
+// captures start from the helper's shortcuts, which are sway's bindings while the helper runs; the
+// session's configuration binds one of the five combinations itself.
 
 #include "HelperLink.h"
 #include "TestInput.h"
@@ -33,7 +35,14 @@ struct Road {
     const char* capture; // GLIMRA_WAYLAND_CAPTURE
     // The portal's tool images the layout at its finest scale: a coarser output comes back resampled.
     bool exactOnCoarserOutputs;
+    // The captures start from the shortcuts rather than the main application's messages.
+    bool shortcuts;
 };
+
+// The helper's bindings in sway, as sway names them; the session's configuration binds the last.
+const char* const kHelperBindings[] = {"Ctrl+Shift+5", "Ctrl+Mod1+Shift+5", "Mod4+Ctrl+Shift+5",
+                                       "Ctrl+Shift+6"};
+const QString kUsersOwnBinding = QStringLiteral("Ctrl+Mod1+Shift+1");
 
 // A window of the test's own, of one colour, that counts the presses it receives.
 class TestWindow : public QRasterWindow {
@@ -100,9 +109,16 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return overlayWindows() == 0; })) << "the overlay stayed up";
     }
     void beginRegion(bool timed = false) {
-        xpc_object_t capture = message(4);
-        xpc_dictionary_set_bool(capture, "isTimed", timed);
-        main->send(capture);
+        if (GetParam().shortcuts) {
+            if (timed)
+                input->type({XK_Control_L, XK_Shift_L, XK_Super_L}, XK_5);
+            else
+                input->type({XK_Control_L, XK_Shift_L}, XK_5);
+        } else {
+            xpc_object_t capture = message(4);
+            xpc_dictionary_set_bool(capture, "isTimed", timed);
+            main->send(capture);
+        }
         expectOverlay();
     }
     void drag(QPoint from, QPoint to) {
@@ -138,17 +154,34 @@ protected:
     std::unique_ptr<TestInput> input = sessionInput();
 };
 
+// The full screen is the focused output; the combination the user's configuration binds stays the
+// user's, and the helper's bindings go when it quits.
 TEST_P(WaylandCapture, FullScreenIsTheFocusedOutputAtItsOwnScale) {
+    EXPECT_TRUE(
+        helperOutput().contains(QStringLiteral("Could not register the show Glimra hot key.  Error = -9878")))
+        << helperOutput().toStdString();
     for (QScreen* s : QGuiApplication::screens()) {
         SCOPED_TRACE(s->name().toStdString());
         ASSERT_TRUE(swayCommand(QStringLiteral("focus output %1").arg(s->name())));
         const size_t before = main->log.messages(8).size();
-        main->send({{"id", 6}});
+        if (GetParam().shortcuts)
+            input->type({XK_Control_L, XK_Shift_L}, XK_6);
+        else
+            main->send({{"id", 6}});
         const Screenshot shot = screenshot(before + 1);
         EXPECT_TRUE(shot.title.startsWith(QStringLiteral("Fullscreen "))) << shot.title.toStdString();
         EXPECT_EQ(shot.points, s->geometry().size());
         EXPECT_TRUE(showsWallpaper(shot.image, s));
     }
+
+    main->send({{"id", 10}});
+    ASSERT_TRUE(helper->waitForExit(5000));
+    // unbindsym takes what it finds and fails otherwise.
+    for (const char* keys : kHelperBindings)
+        for (const char* flags : {"", "--release "})
+            EXPECT_FALSE(swayCommand(QStringLiteral("unbindsym %1%2").arg(flags, keys))) << flags << keys;
+    EXPECT_TRUE(swayCommand(QStringLiteral("unbindsym ") + kUsersOwnBinding));
+    swayCommand(QStringLiteral("bindsym %1 nop users-own").arg(kUsersOwnBinding));
 }
 
 // A drag, the panel inside the overlay where the pointer let go, a typed width and Return: the area
@@ -238,8 +271,8 @@ TEST_P(WaylandCapture, AClickedWindowAndACountdownOverTheLiveDesktop) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCapture,
-                         ::testing::Values(Road{"ScreenCopy", "wlr-screencopy", true},
-                                           Road{"Portal", "portal", false}),
+                         ::testing::Values(Road{"ScreenCopy", "wlr-screencopy", true, true},
+                                           Road{"Portal", "portal", false, false}),
                          caseName);
 
 } // namespace

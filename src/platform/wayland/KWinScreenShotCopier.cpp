@@ -1,6 +1,7 @@
 #include "wayland/KWinScreenShotCopier.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -262,8 +263,16 @@ std::unique_ptr<OutputCopier> makeKWinScreenShotCopier(std::shared_ptr<WaylandCo
     get << kInterface << QStringLiteral("Version");
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 1000);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        logLine(QStringLiteral("KWin's ScreenShot2 is not on the session bus (%1)").arg(reply.errorName()));
-        return nullptr;
+        // A KWin busy starting up (it renders in software on many machines) may let the second pass;
+        // the portal would give nothing there, and the warm-up copy finds out whether the road works.
+        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        if (reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.NoReply") || !bus ||
+            !bus->isServiceRegistered(kService)) {
+            logLine(
+                QStringLiteral("KWin's ScreenShot2 is not on the session bus (%1)").arg(reply.errorName()));
+            return nullptr;
+        }
+        logLine(QStringLiteral("KWin did not answer within a second; its ScreenShot2 is tried all the same"));
     }
     return std::make_unique<KWinScreenShotCopier>(std::move(connection), options);
 }

@@ -136,6 +136,23 @@ TEST_F(SwaySession, TheFactoryTakesTheFirstRoadOfferedUnlessOneIsForced) {
     qunsetenv("GLIMRA_WAYLAND_CAPTURE");
 }
 
+// A KWin too busy to answer the road's first question within its second (starting up, rendering in
+// software) keeps its road: the first copy finds out whether it works. An object on this thread, which
+// the question blocks, stands in for it.
+TEST(KWinScreenShotRoad, ABusyKWinIsTriedAllTheSame) {
+    QDBusConnection bus =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("busy-kwin"));
+    QObject kwin;
+    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/kde/KWin/ScreenShot2"),
+                                   QStringLiteral("org.kde.KWin.ScreenShot2"), &kwin,
+                                   QDBusConnection::ExportAllProperties));
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.kde.KWin")));
+    const std::unique_ptr<OutputCopier> copier = makeKWinScreenShotCopier(nullptr);
+    EXPECT_TRUE(copier && copier->road() == QStringLiteral("kwin-screenshot2"));
+    bus.unregisterService(QStringLiteral("org.kde.KWin"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("busy-kwin"));
+}
+
 // A socket that takes the connection and never answers, as a compositor that hangs.
 TEST(WaylandConnection, ACompositorThatNeverAnswersCostsTheTimeoutOnly) {
     QTemporaryDir dir;

@@ -30,6 +30,14 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcut
 // The same token every time: KDE Plasma keeps the user's choice of triggers under the session's name.
 const QString kSessionToken = QStringLiteral("glimra_helper");
 
+// With what the user can do instead: GNOME before 48 has the portal but not this interface.
+void hotKeysOff(const QString& why) {
+    qCWarning(lcHotKeys,
+              "Hot keys are off: %s. The desktop's keyboard settings can bind the helper's actions as "
+              "custom shortcuts instead (gapplication action app.glimra.GlimraHelper capture-region, ...)",
+              qPrintable(why));
+}
+
 // A path of the portal's answers, which some portals send as a string and some as an object path.
 QString pathOf(const QVariant& value) {
     return value.canConvert<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path() : value.toString();
@@ -118,7 +126,7 @@ void PortalHotKeys::createSession() {
             if (!self || generation != self->m_generation)
                 return;
             if (!answer)
-                qCWarning(lcHotKeys, "Hot keys are off: the desktop portal made no session for them");
+                hotKeysOff(QStringLiteral("the desktop portal made no session for them"));
             else
                 self->sessionCreated(*answer);
         });
@@ -138,8 +146,8 @@ void PortalHotKeys::closeSession() {
 void PortalHotKeys::sessionCreated(const PortalResponse& answer) {
     m_session = pathOf(answer.results.value(QStringLiteral("session_handle")));
     if (answer.code != 0 || m_session.isEmpty()) {
-        qCWarning(lcHotKeys, "Hot keys are off: the desktop portal refused a session for them (response %u)",
-                  answer.code);
+        hotKeysOff(
+            QStringLiteral("the desktop portal refused a session for them (response %1)").arg(answer.code));
         return;
     }
     // Bound already (KDE Plasma 5): BindShortcuts would only open the desktop's settings there.
@@ -165,8 +173,9 @@ void PortalHotKeys::sessionCreated(const PortalResponse& answer) {
             if (!self || generation != self->m_generation)
                 return;
             if (!answer || answer->code != 0)
-                qCWarning(lcHotKeys, "Hot keys are off: the desktop bound none of them (%s)",
-                          answer ? qPrintable(QStringLiteral("response %1").arg(answer->code)) : "no answer");
+                hotKeysOff(QStringLiteral("the desktop bound none of them (%1)")
+                               .arg(answer ? QStringLiteral("response %1").arg(answer->code)
+                                           : QStringLiteral("no answer")));
             else
                 self->report(answer->results.value(QStringLiteral("shortcuts")), "as asked");
         });

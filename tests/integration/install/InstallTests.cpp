@@ -316,7 +316,14 @@ TEST_F(Installed, TheDebianPackageHasItsFilesUnderUsrAndNoLintianErrors) {
     const QString deb = out + u'/' + debs.first();
 
     const QString depends = run("dpkg-deb", {"--field", deb, "Depends"}).output;
-    EXPECT_TRUE(depends.contains("libqt6widgets6") && depends.contains("libc6")) << depends.toStdString();
+    EXPECT_TRUE(depends.contains("libqt6widgets6") && depends.contains("libc6") &&
+                depends.contains("qt6-wayland"))
+        << depends.toStdString();
+    const QString recommends = run("dpkg-deb", {"--field", deb, "Recommends"}).output.simplified();
+    EXPECT_TRUE(recommends.contains("xdg-desktop-portal, ") &&
+                recommends.contains("xdg-desktop-portal-gnome | xdg-desktop-portal-kde | "
+                                    "xdg-desktop-portal-wlr | xdg-desktop-portal-gtk"))
+        << recommends.toStdString();
     const QStringList files = run("dpkg-deb", {"--contents", deb}).output.split(u'\n', Qt::SkipEmptyParts);
     for (const QString& line : files)
         EXPECT_TRUE(line.contains(" ./usr/") || line.endsWith(" ./")) << line.toStdString();

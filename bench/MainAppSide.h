@@ -13,6 +13,8 @@
 #include "xpc/Xpc.h"
 
 #include <QCommandLineParser>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -170,12 +172,12 @@ public:
     }
 
     // One capture: message 6 out, until the PNG is saved; the time in ms, or nullopt.
-    std::optional<double> capture() {
+    std::optional<double> capture(int timeoutMs = 20000) {
         xpc_object_t message = xpc_dictionary_create();
         xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kXPCMessageFullscreenSnapshot);
         startTiming();
         xpc_connection_send_message(connection_, message);
-        return waitForSaved();
+        return waitForSaved(timeoutMs);
     }
     // Times from now until the next screenshot is saved (a capture started some other way).
     void startTiming() {
@@ -290,20 +292,29 @@ private:
     ContentWindow window_;
 };
 
-// The helper under test, started with settings of its own in work, this program its peer.
+// The helper under test, started with settings of its own in work (and the variables of extra), this
+// program its peer. One helper after another may run in one program.
 class HelperUnderTest {
 public:
-    HelperUnderTest(const QTemporaryDir& work, const QString& executable) : peer(work.filePath("shots")) {
+    HelperUnderTest(const QTemporaryDir& work, const QString& executable,
+                    const QProcessEnvironment& extra = QProcessEnvironment())
+        : peer(work.filePath("shots")) {
         QDir().mkpath(work.filePath("shots"));
-        if (!glimra::Workspace::sharedWorkspace().registerApplication(QStringLiteral("app.glimra.Glimra"))) {
+        const QString mainApp = QStringLiteral("app.glimra.Glimra");
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.interface()->serviceOwner(mainApp).value() != bus.baseService() &&
+            !glimra::Workspace::sharedWorkspace().registerApplication(mainApp)) {
             std::fprintf(stderr, "another main application runs on this bus\n");
             return;
         }
-        bool helperReady = false;
+        // Observers stay with the notification center: the flag outlives this helper.
+        auto helperReady = std::make_shared<bool>(false);
         glimra::DistributedNotificationCenter::defaultCenter().addObserver(
             QString::fromLatin1(kXPCHelperAppIsReadyNotification),
-            [&helperReady](const QString&, const QString&) { helperReady = true; });
+            [helperReady](const QString&, const QString&) { *helperReady = true; });
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& name : extra.keys())
+            env.insert(name, extra.value(name));
         for (const char* sub : {"config", "data", "cache"})
             QDir().mkpath(work.filePath(sub));
         env.insert("HOME", work.path());
@@ -314,13 +325,16 @@ public:
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.setStandardOutputFile(work.filePath("helper.log"));
         process_.start(executable, {});
-        ready_ = spin([&] { return helperReady; }, 15000) && peer.connect();
+        ready_ = spin([&] { return *helperReady; }, 15000) && peer.connect();
         if (!ready_)
             std::fprintf(stderr, "the helper did not come up (%s)\n", qPrintable(executable));
     }
     ~HelperUnderTest() {
         process_.terminate();
-        process_.waitForFinished(5000);
+        // The event loop runs meanwhile: the helper says goodbye to this program, its peer, as it quits.
+        if (!spin([this] { return process_.state() == QProcess::NotRunning; }, 5000))
+            std::fprintf(stderr, "the helper did not quit within 5 s of SIGTERM\n");
+        process_.waitForFinished(1000);
     }
     bool ready() const { return ready_; }
     qint64 pid() const { return process_.processId(); }

@@ -136,6 +136,11 @@ _glimra_wayland_begin() {
   # Qt's scale factors come from the outputs alone.
   unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET SWAYSOCK QT_SCREEN_SCALE_FACTORS QT_SCALE_FACTOR
   export XDG_RUNTIME_DIR="$GLIMRA_WAYLAND_DIR/run"
+  # Event sounds play into ALSA's null device, as in the X11 session: through PipeWire's ALSA plugin, with
+  # the session's PipeWire having no output, a program that played one could hang at exit in
+  # ca_context_destroy.
+  printf 'pcm.!default { type null }\n' >"$GLIMRA_WAYLAND_DIR/asound.conf"
+  export ALSA_CONFIG_PATH="$GLIMRA_WAYLAND_DIR/asound.conf"
 }
 
 # Starts a private bus NAME (session or system) in the background. It starts none of the services

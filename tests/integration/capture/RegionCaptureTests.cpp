@@ -118,17 +118,23 @@ protected:
         const size_t since = x->mapped().size();
         drag(from, to);
         QRect panel;
+        xcb_window_t shown = XCB_NONE;
         EXPECT_TRUE(waitUntil(
             [&] {
                 const std::vector<xcb_window_t> others = mappedSince(since, false);
-                if (!others.empty() && window)
-                    *window = others.front();
+                if (!others.empty())
+                    shown = others.front();
                 return !others.empty() && !(panel = x->rootGeometry(others.front())).isEmpty();
             },
             10000))
             << "no resize panel\n"
             << helperOutput().toStdString();
-        pause(150); // painted, and taking the keyboard
+        if (window)
+            *window = shown;
+        // Clicked as a hand would, once it shows and has the keyboard: under a fading compositor a click
+        // at once after the map was seen to get lost now and then.
+        EXPECT_TRUE(waitUntil([&] { return x->inputFocus() == shown; }, 5000)) << "the panel has no keyboard";
+        pause(150);
         return panel;
     }
     // Another window takes the keyboard, as one brought forward with Alt+Tab, or one that steals the

@@ -190,8 +190,11 @@ void Connection::invoke(const xpc_object_t& event) {
 }
 
 const dispatch::QueuePtr& defaultTargetQueue() {
-    static const dispatch::QueuePtr queue = dispatch::dispatch_queue_create("xpc.default-target-queue");
-    return queue;
+    // Never destroyed: the bus thread may still deliver an ending link's last event while the process's
+    // statics go at exit, and would post to a freed queue.
+    static const auto* const queue =
+        new dispatch::QueuePtr(dispatch::dispatch_queue_create("xpc.default-target-queue"));
+    return *queue;
 }
 
 std::shared_ptr<Dictionary> asDictionary(const xpc_object_t& object) {

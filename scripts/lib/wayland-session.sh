@@ -91,7 +91,7 @@ glimra_wayland_exec_as_user() {
 
 # ---- Wallpapers ----
 
-# Writes a busy, non-repeating picture of WIDTHxHEIGHT to FILE: seeded noise (a different seed per
+# Writes a busy, non-repeating picture of WIDTHxHEIGHT to FILE: noise from a fixed key (a different key per
 # variant) over a red ramp left to right and a green one top to bottom, so offsets, scales and flips
 # all show and a person can still tell where a piece came from.
 glimra_wayland_make_wallpaper() {

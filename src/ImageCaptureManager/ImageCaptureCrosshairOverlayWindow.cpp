@@ -251,7 +251,11 @@ void ImageCaptureCrosshairOverlayWindow::setCanBecomeKeyWindow(bool can) {
 
 void ImageCaptureCrosshairOverlayWindow::keepPanelAbove(QWidget* panel) {
     if (panel_ && panel_ != panel && hostsPanel_) {
-        // Back to a window of its own, hidden: its controller lets go of it.
+        // Back to a window of its own, hidden: its controller lets go of it. Qt leaves the window it
+        // leaves pointing at the field that had the keyboard; once the panel is gone, a late activation
+        // of that window (Wayland sends them after the fact) would follow a dangling pointer.
+        if (QWidget* field = panel_->focusWidget())
+            field->clearFocus();
         panel_->hide();
         panel_->setParent(nullptr, savedPanelFlags_);
     }

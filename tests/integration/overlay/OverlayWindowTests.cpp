@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLineEdit>
 #include <QRasterWindow>
 #include <QWindow>
 
@@ -103,6 +104,56 @@ TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
     overlay->orderOut();
     EXPECT_FALSE(x.viewable(w));
     x.destroy(full);
+}
+
+// The X11 desktop as one that cannot place a window anywhere (as on Wayland): the panel then lives
+// inside the overlay's window.
+class HostingDesktop : public glimra::OverlayDesktop {
+public:
+    explicit HostingDesktop(glimra::OverlayDesktop& real) : real_(real) {}
+    std::vector<glimra::ScreenGeometry> screens() override { return real_.screens(); }
+    bool composites() override { return real_.composites(); }
+    bool windowsSpanScreens() override { return real_.windowsSpanScreens(); }
+    bool placesWindowsAnywhere() override { return false; }
+    bool shapesWindows() override { return real_.shapesWindows(); }
+    std::unique_ptr<QObject> observeScreenChanges(std::function<void()> changed) override {
+        return real_.observeScreenChanges(std::move(changed));
+    }
+    void takeSnapshot(SnapshotHandler done) override { real_.takeSnapshot(std::move(done)); }
+    QImage imageOfWindowContents(uint32_t window) override { return real_.imageOfWindowContents(window); }
+    WindowStyle overlayWindowStyle() override { return real_.overlayWindowStyle(); }
+    void setPassesClicksThrough(QWindow& window, bool passes) override {
+        real_.setPassesClicksThrough(window, passes);
+    }
+    void setVisibleRegion(QWindow& window, const std::optional<QRegion>& region) override {
+        real_.setVisibleRegion(window, region);
+    }
+    void sync() override { real_.sync(); }
+
+private:
+    glimra::OverlayDesktop& real_;
+};
+
+// A panel with the keyboard, hosted in the overlay and then let go of and deleted, leaves nothing of
+// itself behind in the overlay's window: a late activation of that window once crashed the helper.
+TEST_F(Overlay, AHostedPanelLeavesNoFocusBehind) {
+    HostingDesktop hosting(*desktop);
+    overlay = std::make_unique<ImageCaptureCrosshairOverlayWindow>(
+        hosting, QStringLiteral(GLIMRA_CROSSHAIR_IMAGES_DIR));
+    overlay->setContentView(&view);
+    overlay->orderFrontRegardless();
+    overlay->makeKeyWindow();
+    auto panel = std::make_unique<QWidget>();
+    auto* field = new QLineEdit(panel.get()); // owned by the panel
+    overlay->keepPanelAbove(panel.get());
+    ASSERT_NE(panel->parentWidget(), nullptr) << "not hosted";
+    QWidget* host = panel->window();
+    panel->show();
+    field->setFocus();
+    ASSERT_EQ(host->focusWidget(), field);
+    overlay->keepPanelAbove(nullptr);
+    panel.reset();
+    EXPECT_EQ(host->focusWidget(), nullptr);
 }
 
 // ---- desktops of their own ----

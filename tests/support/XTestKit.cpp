@@ -180,7 +180,10 @@ xcb_window_t XClient::create(const WindowSpec& request) {
     if (pixmap)
         xcb_free_pixmap(c_, pixmap); // the window keeps its background
     // Where the test asked for it, also under a window manager.
-    const uint32_t hints[18] = {1 | 2 | 4 | 8, 0, 0, 0, 0}; // USPosition | USSize | PPosition | PSize
+    // USPosition | USSize | PPosition | PSize, with the obsolete fields filled for window managers that
+    // still read them.
+    const uint32_t hints[18] = {1 | 2 | 4 | 8, uint32_t(r.x()), uint32_t(r.y()), uint32_t(r.width()),
+                                uint32_t(r.height())};
     xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32,
                         18, hints);
     return w;

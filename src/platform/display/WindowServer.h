@@ -77,6 +77,10 @@ public:
     // The primary screen's top-left corner in Qt's global coordinates: subtract it from a Qt position
     // to get global display coordinates.
     static QPointF globalDisplayOrigin();
+    // Qt's screens, the primary first, in global display coordinates; where each one's pixels are is
+    // nativeOf(its name, its geometry in Qt's coordinates, its scale): the display server knows.
+    static std::vector<ScreenGeometry>
+    qtScreens(const std::function<QRect(const QString& name, const QRect& logical, qreal scale)>& nativeOf);
 };
 
 } // namespace glimra

@@ -1,49 +1,14 @@
 #include "overlay/WaylandOverlayDesktop.h"
 
 #include "display/WindowServer.h"
+#include "overlay/ScreenChangeWatch.h"
 #include "wayland/LayerPictures.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-#include <QTimer>
 #include <QWindow>
 
 namespace glimra {
 
 namespace {
-
-// Qt's screens follow the compositor's outputs; their changes are told once the event loop comes
-// round, when the screen list reads the new state.
-class ScreenWatch final : public QObject {
-public:
-    explicit ScreenWatch(std::function<void()> changed) : changed_(std::move(changed)) {
-        const auto watchScreen = [this](QScreen* screen) {
-            connect(screen, &QScreen::geometryChanged, this, &ScreenWatch::post);
-            connect(screen, &QScreen::logicalDotsPerInchChanged, this, &ScreenWatch::post);
-            connect(screen, &QScreen::physicalDotsPerInchChanged, this, &ScreenWatch::post);
-        };
-        for (QScreen* screen : QGuiApplication::screens())
-            watchScreen(screen);
-        connect(qGuiApp, &QGuiApplication::screenAdded, this, watchScreen);
-        connect(qGuiApp, &QGuiApplication::screenAdded, this, &ScreenWatch::post);
-        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &ScreenWatch::post);
-        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &ScreenWatch::post);
-    }
-
-private:
-    void post() {
-        if (posted_)
-            return;
-        posted_ = true;
-        QTimer::singleShot(0, this, [this] {
-            posted_ = false;
-            changed_();
-        });
-    }
-
-    std::function<void()> changed_;
-    bool posted_ = false;
-};
 
 class WaylandOverlayDesktop final : public OverlayDesktop {
 public:
@@ -58,7 +23,7 @@ public:
     bool shapesWindows() override { return false; }
 
     std::unique_ptr<QObject> observeScreenChanges(std::function<void()> changed) override {
-        return std::make_unique<ScreenWatch>(std::move(changed));
+        return std::make_unique<ScreenChangeWatch>(std::move(changed));
     }
 
     void takeSnapshot(SnapshotHandler done) override { server_.grabDesktop(std::move(done)); }

@@ -1,14 +1,13 @@
 #include "overlay/X11OverlayDesktop.h"
 
 #include "Log.h"
+#include "overlay/ScreenChangeWatch.h"
 #include "x11/Compositor.h"
 #include "x11/WindowServer.h"
 #include "x11/WindowShape.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
-#include <QScreen>
-#include <QTimer>
 #include <QWindow>
 
 #include <xcb/randr.h>
@@ -20,25 +19,14 @@ namespace glimra {
 
 namespace {
 
-// Tells of every RandR notification Qt's connection receives (the root resized, a monitor set, an
-// output or CRTC changed: Qt's own screens do not follow all of them) and of Qt's screen changes, once
-// the event loop comes round, when the screen list reads the new state.
-class ScreenWatch final : public QObject, public QAbstractNativeEventFilter {
+// Also tells of every RandR notification Qt's connection receives (the root resized, a monitor set, an
+// output or CRTC changed): Qt's own screens do not follow all of them.
+class ScreenWatch final : public ScreenChangeWatch, public QAbstractNativeEventFilter {
 public:
-    ScreenWatch(xcb_connection_t* c, std::function<void()> changed) : changed_(std::move(changed)) {
+    ScreenWatch(xcb_connection_t* c, std::function<void()> changed) : ScreenChangeWatch(std::move(changed)) {
         const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
         randrEvents_ = randr && randr->present ? randr->first_event : 0;
         QCoreApplication::instance()->installNativeEventFilter(this);
-        const auto watchScreen = [this](QScreen* screen) {
-            connect(screen, &QScreen::geometryChanged, this, &ScreenWatch::post);
-            connect(screen, &QScreen::logicalDotsPerInchChanged, this, &ScreenWatch::post);
-        };
-        for (QScreen* screen : QGuiApplication::screens())
-            watchScreen(screen);
-        connect(qGuiApp, &QGuiApplication::screenAdded, this, watchScreen);
-        connect(qGuiApp, &QGuiApplication::screenAdded, this, &ScreenWatch::post);
-        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &ScreenWatch::post);
-        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &ScreenWatch::post);
     }
     ~ScreenWatch() override {
         if (QCoreApplication* app = QCoreApplication::instance())
@@ -55,19 +43,7 @@ public:
     }
 
 private:
-    void post() {
-        if (posted_)
-            return;
-        posted_ = true;
-        QTimer::singleShot(0, this, [this] {
-            posted_ = false;
-            changed_();
-        });
-    }
-
-    std::function<void()> changed_;
     uint8_t randrEvents_ = 0;
-    bool posted_ = false;
 };
 
 class X11OverlayDesktop final : public OverlayDesktop {
@@ -101,8 +77,8 @@ public:
     WindowStyle overlayWindowStyle() override {
         // Override-redirect: no frame, no placement, above managed windows (full-screen ones too) once
         // mapped. The window still takes the keyboard focus when asked (requestActivate).
-        return {Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint |
-                    Qt::NoDropShadowWindowHint,
+        return {Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                    Qt::X11BypassWindowManagerHint | Qt::NoDropShadowWindowHint,
                 false};
     }
 

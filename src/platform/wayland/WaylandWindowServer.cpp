@@ -35,26 +35,10 @@ WaylandWindowServer::WaylandWindowServer(std::unique_ptr<OutputCopier> copier) :
 WaylandWindowServer::~WaylandWindowServer() = default;
 
 std::vector<ScreenGeometry> WaylandWindowServer::screens() const {
-    std::vector<ScreenGeometry> out;
-    if (!qGuiApp)
-        return out;
-    const QPointF origin = globalDisplayOrigin();
-    const int grid = gridScale();
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    for (const QScreen* s : QGuiApplication::screens()) {
-        ScreenGeometry g;
-        g.name = s->name();
-        g.scale = s->devicePixelRatio();
-        g.primary = s == primary;
-        const QRect logical = s->geometry();
-        g.points = QRectF(logical).translated(-origin);
-        g.native = QRect(logical.topLeft() * grid, (QSizeF(logical.size()) * g.scale).toSize());
-        if (g.primary)
-            out.insert(out.begin(), g);
-        else
-            out.push_back(g);
-    }
-    return out;
+    const int grid = qGuiApp ? gridScale() : 1;
+    return qtScreens([grid](const QString&, const QRect& logical, qreal scale) {
+        return QRect(logical.topLeft() * grid, (QSizeF(logical.size()) * scale).toSize());
+    });
 }
 
 void WaylandWindowServer::copy(const std::vector<ScreenGeometry>& screens, bool withWindows,

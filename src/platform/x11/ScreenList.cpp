@@ -5,7 +5,6 @@
 #include "x11/XcbConnection.h"
 
 #include <QGuiApplication>
-#include <QScreen>
 
 #include <xcb/randr.h>
 
@@ -64,22 +63,12 @@ std::vector<ScreenGeometry> ScreenList::current() {
     if (qtSpeaksX11()) {
         // Qt knows each screen's scale and its points; the monitor of the same name knows where its
         // pixels are. Without such a monitor Qt's own rule (origin kept, size scaled) stands in.
-        const QPointF origin = glimra::WindowServer::globalDisplayOrigin();
-        const QScreen* primary = QGuiApplication::primaryScreen();
-        for (const QScreen* s : QGuiApplication::screens()) {
-            ScreenGeometry g;
-            g.name = s->name();
-            g.scale = s->devicePixelRatio();
-            g.primary = s == primary;
-            const QRect logical = s->geometry();
-            g.points = QRectF(logical).translated(-origin);
+        out = glimra::WindowServer::qtScreens([&](const QString& name, const QRect& logical, qreal scale) {
             const auto m =
-                std::find_if(mons.begin(), mons.end(), [&](const Monitor& m) { return m.name == g.name; });
-            g.native = m != mons.end()
-                           ? m->native
-                           : QRect(logical.topLeft(), (QSizeF(logical.size()) * g.scale).toSize());
-            out.push_back(std::move(g));
-        }
+                std::find_if(mons.begin(), mons.end(), [&](const Monitor& m) { return m.name == name; });
+            return m != mons.end() ? m->native
+                                   : QRect(logical.topLeft(), (QSizeF(logical.size()) * scale).toSize());
+        });
     } else {
         auto primary = std::find_if(mons.begin(), mons.end(), [](const Monitor& m) { return m.primary; });
         if (primary == mons.end())

@@ -14,6 +14,8 @@
 #include <QElapsedTimer>
 #include <QPainter>
 
+#include <algorithm>
+
 #include <X11/keysym.h>
 
 using namespace xpc;
@@ -162,9 +164,15 @@ protected:
     }
     // The capture has let go of Escape: other applications get it again.
     void expectEscapeFree() {
-        EXPECT_TRUE(waitUntil([&] { return x->canGrab(x->keycode(XK_Escape), 0); }))
-            << "Escape is still grabbed\n"
-            << helperOutput().toStdString();
+        if (waitUntil([&] { return x->canGrab(x->keycode(XK_Escape), 0); }))
+            return;
+        const std::vector<xcb_window_t> overlays = mappedSince(0);
+        ADD_FAILURE() << "Escape is still grabbed, with "
+                      << std::count_if(overlays.begin(), overlays.end(),
+                                       [&](xcb_window_t w) { return x->viewable(w); })
+                      << " overlay window(s) up, " << main->log.messages(8).size() << " screenshot(s) and "
+                      << main->log.messages(11).size() << " answer(s) delivered\n"
+                      << helperOutput().toStdString();
     }
     // Ended as cancelled: the main application hears "no" once, nothing is delivered.
     void expectCancelled() {

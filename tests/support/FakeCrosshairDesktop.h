@@ -38,8 +38,6 @@ struct FakeOverlayRecord {
     bool ignoresMouseEvents = false;
     int timesShown = 0;
     std::vector<CursorShape> cursors;
-    std::function<void()> escapeKeyUp;
-    std::function<void()> screensChanged;
 };
 
 class FakeOverlayWindow final : public OverlayWindow {
@@ -69,12 +67,8 @@ public:
     CGPoint mouseLocationOutsideOfEventStream() const override { return r_->mouseLocation; }
     uint32_t windowNumber() const override { return r_->windowNumber; }
     void setCursor(CursorShape shape) override { r_->cursors.push_back(shape); }
-    void setEscapeKeyUpHandler(std::function<void()> handler) override {
-        r_->escapeKeyUp = std::move(handler);
-    }
-    void setScreensChangedHandler(std::function<void()> handler) override {
-        r_->screensChanged = std::move(handler);
-    }
+    void setEscapeKeyUpHandler(std::function<void()>) override {}
+    void setScreensChangedHandler(std::function<void()>) override {}
     QImage createImageOfRectAsShown(const QRectF& rect) const override {
         return r_->showsSnapshot ? QImage(rect.size().toSize(), QImage::Format_RGB32) : QImage();
     }

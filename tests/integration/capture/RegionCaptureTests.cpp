@@ -437,9 +437,9 @@ struct Permission {
 
 class CaptureInProgress : public RegionCapture, public ::testing::WithParamInterface<Permission> {};
 
-// The region shortcut and the full-screen one at once: the second rings once and starts nothing,
-// also while the main application has not answered the first, so no picture of the overlay is ever
-// delivered. Escape then cancels the region capture wherever the keyboard is, also before the
+// The region shortcut, then every other capture by shortcut or message: each rings once and starts
+// nothing, also while the main application has not answered the first, so no picture of the overlay
+// is ever delivered. Escape then cancels the region capture wherever the keyboard is, also before the
 // permission arrives, which then shows nothing; the next capture starts as usual.
 TEST_P(CaptureInProgress, RefusesAnotherShortcutAndEscapeCancelsIt) {
     const bool heldBack = GetParam().heldBack;
@@ -449,9 +449,15 @@ TEST_P(CaptureInProgress, RefusesAnotherShortcutAndEscapeCancelsIt) {
     const size_t since = x->mapped().size();
     x->type(kRegion, XK_5);
     x->type(kRegion, XK_6);
-    EXPECT_EQ(x->bells(1, std::chrono::seconds(5), std::chrono::milliseconds(300)), 1)
+    xpc_object_t timed = message(4);
+    xpc_dictionary_set_bool(timed, "isTimed", true);
+    main->send(timed);
+    main->send({{"id", 5}}); // the previous area: its shortcut rings anyway while there is none
+    main->send({{"id", 7}}); // all screens
+    constexpr int kRefused = 4;
+    EXPECT_EQ(x->bells(kRefused, std::chrono::seconds(5), std::chrono::milliseconds(300)), kRefused)
         << helperOutput().toStdString();
-    EXPECT_EQ(main->log.messages(3).size(), 1u) << "the second shortcut asked for permission";
+    EXPECT_EQ(main->log.messages(3).size(), 1u) << "another capture asked for permission";
     std::vector<xcb_window_t> overlays;
     if (!heldBack) {
         ASSERT_NO_FATAL_FAILURE(expectOverlayAfter(since));
@@ -474,7 +480,7 @@ TEST_P(CaptureInProgress, RefusesAnotherShortcutAndEscapeCancelsIt) {
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     x->type({}, XK_Escape);
     ASSERT_TRUE(main->log.waitForMessages(11, 2)) << helperOutput().toStdString();
-    EXPECT_EQ(x->bells(), 1);
+    EXPECT_EQ(x->bells(), kRefused);
     expectEscapeFree();
 }
 

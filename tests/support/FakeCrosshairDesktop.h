@@ -4,6 +4,7 @@
 // (grabs, beeps, cursor, countdown, full-screen captures) on a clock the test moves. The resize panel
 // is the real one, on whatever display Qt has (offscreen in the unit tests).
 
+#include "GeometryPrinting.h"
 #include "ImageCaptureCrosshairResizeWindowController.h"
 #include "ImageCaptureCrosshairWindowController.h"
 #include "TestSupport.h"
@@ -13,15 +14,7 @@
 
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <vector>
-
-inline void PrintTo(const CGPoint& p, std::ostream* os) {
-    *os << "(" << p.x << ", " << p.y << ")";
-}
-inline void PrintTo(const CGRect& r, std::ostream* os) {
-    *os << "(" << r.origin.x << ", " << r.origin.y << ", " << r.size.width << ", " << r.size.height << ")";
-}
 
 namespace glimra::test {
 

@@ -3,6 +3,7 @@
 // ending actions with their cursor reset, a delegate that is gone, and the layout in each language.
 
 #include "DarkPanel.h"
+#include "GeometryPrinting.h"
 #include "NSButton.h"
 #include "RecordingResizeDelegate.h"
 #include "TestSupport.h"
@@ -20,10 +21,6 @@
 
 using glimra::test::RecordingResizeDelegate;
 using Messages = std::vector<QString>;
-
-inline void PrintTo(const CGSize& s, std::ostream* os) {
-    *os << s.width << "x" << s.height;
-}
 
 namespace {
 

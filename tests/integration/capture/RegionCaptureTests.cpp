@@ -54,6 +54,7 @@ struct Desktop {
     QRect drag{100, 100, 300, 200}; // root pixels
     QSize points{300, 200};
     bool pictureOnTheRoot = false; // else on a window above everything
+    bool returnCaptures = false;   // else a click where the drag ended, on Capture
 };
 
 const Desktop kPlain{"Plain"};
@@ -232,7 +233,10 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     EXPECT_TRUE(waitUntil([&] { return x->shownPart(panelWindow) == QRect(QPoint(), panel.size()); }))
         << "the panel's shape spans " << x->shownPart(panelWindow).width() << "x"
         << x->shownPart(panelWindow).height() << " of " << panel.width() << "x" << panel.height();
-    x->click(end.x(), end.y()); // Capture lies under the pointer
+    if (d.returnCaptures)
+        x->type({}, XK_Return);
+    else
+        x->click(end.x(), end.y()); // Capture lies under the pointer
     const Screenshot first = screenshot(1);
     EXPECT_TRUE(first.title.startsWith(QStringLiteral("Screenshot "))) << first.title.toStdString();
     EXPECT_EQ(first.points, d.points);
@@ -268,7 +272,28 @@ INSTANTIATE_TEST_SUITE_P(
         Desktop{
             "MixedScalesOnAFinerPrimary", {3840, 1080}, true, "LEFT=1;RIGHT=2", false, {2200, 200, 600, 400}},
         // Fading on, as many users run it: the overlay must be gone from the grab all the same.
-        kComposited),
+        kComposited,
+        // The pointer stops on the desktop's last column and row, which stand for its edges: the
+        // drag to the corner takes them in. The left screen's last column, with the primary beyond
+        // it, is no edge.
+        Desktop{"ToTheDesktopsCorner",
+                {3840, 1080},
+                true,
+                nullptr,
+                false,
+                {3520, 850, 320, 230},
+                {320, 230},
+                false,
+                true},
+        Desktop{"ToTheLeftScreensLastColumn",
+                {3840, 1080},
+                true,
+                nullptr,
+                false,
+                {1000, 400, 919, 100},
+                {919, 100},
+                false,
+                true}),
     caseName);
 
 // ---- the main roads, on a plain and on a composited desktop ----

@@ -89,7 +89,6 @@ public:
     bool optionKeyDown = false;
     int64_t delaySeconds = 0;
     double clock = 1000;
-    int scale = 1;                                             // pixels per point of grabs
     std::vector<CGRect> screens{NSMakeRect(0, 0, 1920, 1080)}; // screen coordinates, the main one first
 
     // What the capture did.
@@ -132,12 +131,6 @@ public:
         view().mouseDragged(to, to.x - from.x, to.y - from.y);
         view().mouseUp(to);
     }
-    // A drag, then Capture in the panel it opens.
-    void dragAndCapture(CGPoint from, CGPoint to) {
-        drag(from, to);
-        if (panel())
-            panel()->acceptCapture();
-    }
     // The delayed grab and the release of the overlay happen in the event loop.
     bool waitForReports(size_t count, int timeoutMs = 2000) {
         return waitUntil([&] { return reports.size() >= count; }, timeoutMs);
@@ -157,7 +150,7 @@ private:
         s.beep = [this] { ++beeps; };
         s.createCGImageOfRect = [this](const CGRect& r, std::function<void(QImage)> done) {
             grabs.push_back(r);
-            done(QImage(int(r.size.width) * scale, int(r.size.height) * scale, QImage::Format_RGB32));
+            done(QImage(int(r.size.width), int(r.size.height), QImage::Format_RGB32));
         };
         s.isApplicationActive = [this] { return applicationActive; };
         s.now = [this] { return clock; };

@@ -219,6 +219,11 @@ protected:
 
 class RegionCaptureOn : public RegionCapture, public ::testing::WithParamInterface<Desktop> {};
 
+// A drag on two screens to an edge, where the panel is held on the screen: Return captures.
+Desktop edgeOfTwoScreens(const char* name, QRect drag) {
+    return {name, {3840, 1080}, true, nullptr, false, drag, drag.size(), false, true};
+}
+
 TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrabsItAgain) {
     const Desktop& d = GetParam();
     const QImage desktop = testPattern(d.root, 5);
@@ -276,24 +281,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The pointer stops on the desktop's last column and row, which stand for its edges: the
         // drag to the corner takes them in. The left screen's last column, with the primary beyond
         // it, is no edge.
-        Desktop{"ToTheDesktopsCorner",
-                {3840, 1080},
-                true,
-                nullptr,
-                false,
-                {3520, 850, 320, 230},
-                {320, 230},
-                false,
-                true},
-        Desktop{"ToTheLeftScreensLastColumn",
-                {3840, 1080},
-                true,
-                nullptr,
-                false,
-                {1000, 400, 919, 100},
-                {919, 100},
-                false,
-                true}),
+        edgeOfTwoScreens("ToTheDesktopsCorner", {3520, 850, 320, 230}),
+        edgeOfTwoScreens("ToTheLeftScreensLastColumn", {1000, 400, 919, 100})),
     caseName);
 
 // ---- the main roads, on a plain and on a composited desktop ----

@@ -4,6 +4,7 @@
 // (grabs, beeps, cursor, countdown, full-screen captures) on a clock the test moves. The resize panel
 // is the real one, on whatever display Qt has (offscreen in the unit tests).
 
+#include "GeometryPrinting.h"
 #include "ImageCaptureCrosshairResizeWindowController.h"
 #include "ImageCaptureCrosshairWindowController.h"
 #include "TestSupport.h"
@@ -13,15 +14,7 @@
 
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <vector>
-
-inline void PrintTo(const CGPoint& p, std::ostream* os) {
-    *os << "(" << p.x << ", " << p.y << ")";
-}
-inline void PrintTo(const CGRect& r, std::ostream* os) {
-    *os << "(" << r.origin.x << ", " << r.origin.y << ", " << r.size.width << ", " << r.size.height << ")";
-}
 
 namespace glimra::test {
 
@@ -38,8 +31,6 @@ struct FakeOverlayRecord {
     bool ignoresMouseEvents = false;
     int timesShown = 0;
     std::vector<CursorShape> cursors;
-    std::function<void()> escapeKeyUp;
-    std::function<void()> screensChanged;
 };
 
 class FakeOverlayWindow final : public OverlayWindow {
@@ -69,12 +60,8 @@ public:
     CGPoint mouseLocationOutsideOfEventStream() const override { return r_->mouseLocation; }
     uint32_t windowNumber() const override { return r_->windowNumber; }
     void setCursor(CursorShape shape) override { r_->cursors.push_back(shape); }
-    void setEscapeKeyUpHandler(std::function<void()> handler) override {
-        r_->escapeKeyUp = std::move(handler);
-    }
-    void setScreensChangedHandler(std::function<void()> handler) override {
-        r_->screensChanged = std::move(handler);
-    }
+    void setEscapeKeyUpHandler(std::function<void()>) override {}
+    void setScreensChangedHandler(std::function<void()>) override {}
     QImage createImageOfRectAsShown(const QRectF& rect) const override {
         return r_->showsSnapshot ? QImage(rect.size().toSize(), QImage::Format_RGB32) : QImage();
     }
@@ -102,7 +89,6 @@ public:
     bool optionKeyDown = false;
     int64_t delaySeconds = 0;
     double clock = 1000;
-    int scale = 1;                                             // pixels per point of grabs
     std::vector<CGRect> screens{NSMakeRect(0, 0, 1920, 1080)}; // screen coordinates, the main one first
 
     // What the capture did.
@@ -145,12 +131,6 @@ public:
         view().mouseDragged(to, to.x - from.x, to.y - from.y);
         view().mouseUp(to);
     }
-    // A drag, then Capture in the panel it opens.
-    void dragAndCapture(CGPoint from, CGPoint to) {
-        drag(from, to);
-        if (panel())
-            panel()->acceptCapture();
-    }
     // The delayed grab and the release of the overlay happen in the event loop.
     bool waitForReports(size_t count, int timeoutMs = 2000) {
         return waitUntil([&] { return reports.size() >= count; }, timeoutMs);
@@ -170,7 +150,7 @@ private:
         s.beep = [this] { ++beeps; };
         s.createCGImageOfRect = [this](const CGRect& r, std::function<void(QImage)> done) {
             grabs.push_back(r);
-            done(QImage(int(r.size.width) * scale, int(r.size.height) * scale, QImage::Format_RGB32));
+            done(QImage(int(r.size.width), int(r.size.height), QImage::Format_RGB32));
         };
         s.isApplicationActive = [this] { return applicationActive; };
         s.now = [this] { return clock; };

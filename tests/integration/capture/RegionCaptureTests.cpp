@@ -56,6 +56,7 @@ struct Desktop {
     QRect drag{100, 100, 300, 200}; // root pixels
     QSize points{300, 200};
     bool pictureOnTheRoot = false; // else on a window above everything
+    bool returnCaptures = false;   // else a click where the drag ended, on Capture
 };
 
 const Desktop kPlain{"Plain"};
@@ -226,6 +227,11 @@ protected:
 
 class RegionCaptureOn : public RegionCapture, public ::testing::WithParamInterface<Desktop> {};
 
+// A drag on two screens to an edge, where the panel is held on the screen: Return captures.
+Desktop edgeOfTwoScreens(const char* name, QRect drag) {
+    return {name, {3840, 1080}, true, nullptr, false, drag, drag.size(), false, true};
+}
+
 TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrabsItAgain) {
     const Desktop& d = GetParam();
     const QImage desktop = testPattern(d.root, 5);
@@ -240,7 +246,10 @@ TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrab
     EXPECT_TRUE(waitUntil([&] { return x->shownPart(panelWindow) == QRect(QPoint(), panel.size()); }))
         << "the panel's shape spans " << x->shownPart(panelWindow).width() << "x"
         << x->shownPart(panelWindow).height() << " of " << panel.width() << "x" << panel.height();
-    x->click(end.x(), end.y()); // Capture lies under the pointer
+    if (d.returnCaptures)
+        x->type({}, XK_Return);
+    else
+        x->click(end.x(), end.y()); // Capture lies under the pointer
     const Screenshot first = screenshot(1);
     EXPECT_TRUE(first.title.startsWith(QStringLiteral("Screenshot "))) << first.title.toStdString();
     EXPECT_EQ(first.points, d.points);
@@ -276,7 +285,12 @@ INSTANTIATE_TEST_SUITE_P(
         Desktop{
             "MixedScalesOnAFinerPrimary", {3840, 1080}, true, "LEFT=1;RIGHT=2", false, {2200, 200, 600, 400}},
         // Fading on, as many users run it: the overlay must be gone from the grab all the same.
-        kComposited),
+        kComposited,
+        // The pointer stops on the desktop's last column and row, which stand for its edges: the
+        // drag to the corner takes them in. The left screen's last column, with the primary beyond
+        // it, is no edge.
+        edgeOfTwoScreens("ToTheDesktopsCorner", {3520, 850, 320, 230}),
+        edgeOfTwoScreens("ToTheLeftScreensLastColumn", {1000, 400, 919, 100})),
     caseName);
 
 // ---- the main roads, on a plain and on a composited desktop ----
@@ -445,9 +459,9 @@ struct Permission {
 
 class CaptureInProgress : public RegionCapture, public ::testing::WithParamInterface<Permission> {};
 
-// The region shortcut and the full-screen one at once: the second rings once and starts nothing,
-// also while the main application has not answered the first, so no picture of the overlay is ever
-// delivered. Escape then cancels the region capture wherever the keyboard is, also before the
+// The region shortcut, then every other capture by shortcut or message: each rings once and starts
+// nothing, also while the main application has not answered the first, so no picture of the overlay
+// is ever delivered. Escape then cancels the region capture wherever the keyboard is, also before the
 // permission arrives, which then shows nothing; the next capture starts as usual.
 TEST_P(CaptureInProgress, RefusesAnotherShortcutAndEscapeCancelsIt) {
     const bool heldBack = GetParam().heldBack;
@@ -457,9 +471,15 @@ TEST_P(CaptureInProgress, RefusesAnotherShortcutAndEscapeCancelsIt) {
     const size_t since = x->mapped().size();
     x->type(kRegion, XK_5);
     x->type(kRegion, XK_6);
-    EXPECT_EQ(x->bells(1, std::chrono::seconds(5), std::chrono::milliseconds(300)), 1)
+    xpc_object_t timed = message(4);
+    xpc_dictionary_set_bool(timed, "isTimed", true);
+    main->send(timed);
+    main->send({{"id", 5}}); // the previous area: its shortcut rings anyway while there is none
+    main->send({{"id", 7}}); // all screens
+    constexpr int kRefused = 4;
+    EXPECT_EQ(x->bells(kRefused, std::chrono::seconds(5), std::chrono::milliseconds(300)), kRefused)
         << helperOutput().toStdString();
-    EXPECT_EQ(main->log.messages(3).size(), 1u) << "the second shortcut asked for permission";
+    EXPECT_EQ(main->log.messages(3).size(), 1u) << "another capture asked for permission";
     std::vector<xcb_window_t> overlays;
     if (!heldBack) {
         ASSERT_NO_FATAL_FAILURE(expectOverlayAfter(since));
@@ -482,7 +502,7 @@ TEST_P(CaptureInProgress, RefusesAnotherShortcutAndEscapeCancelsIt) {
     ASSERT_NO_FATAL_FAILURE(begin(kRegion));
     x->type({}, XK_Escape);
     ASSERT_TRUE(main->log.waitForMessages(11, 2)) << helperOutput().toStdString();
-    EXPECT_EQ(x->bells(), 1);
+    EXPECT_EQ(x->bells(), kRefused);
     expectEscapeFree();
 }
 

@@ -1,8 +1,6 @@
 // The snapshot manager in this process, against real windows on the session's display (with its
-// window manager), and the capture commands of a delegate while a capture is in progress.
+// window manager).
 
-#include "HelperAppDelegate.h"
-#include "ImageCaptureCrosshairWindowController.h"
 #include "ScreensnapManager.h"
 #include "XTestKit.h"
 
@@ -11,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-using namespace std::chrono_literals;
 using glimra::test::XClient;
 
 namespace {
@@ -59,24 +56,4 @@ TEST(WindowUnderPoint, IsTheFrontmostVisibleWindowThatIsNeitherIgnoredNorADock) 
 
     for (const xcb_window_t w : {dock, clear, top, managed})
         d.destroy(w);
-}
-
-TEST(CaptureCommands, DuringACaptureEveryCommandRingsOnceAndStartsNothing) {
-    glimra::test::XClient x;
-    ASSERT_TRUE(x.watchBells()) << "no X display with XKB";
-    ScreensnapManager& manager = ScreensnapManager::sharedManager();
-    const auto delegate = std::make_shared<HelperAppDelegate>();
-    manager.setSnapping(true);
-    delegate->crosshairSnapshot();
-    delegate->timedSnapshot();
-    delegate->previousCrosshairSnapshot();
-    delegate->fullscreenSnapshot();
-    delegate->allScreenSnapshot();
-    // Any capture that ran would have cleared the flag by now (the full-screen one) or begun a
-    // crosshair session.
-    EXPECT_TRUE(manager.isSnapping());
-    EXPECT_FALSE(manager.crosshairWindowController().isCaptureActive());
-    EXPECT_EQ(x.bells(5, 5s, 500ms), 5);
-    EXPECT_TRUE(manager.isSnapping());
-    manager.setSnapping(false);
 }

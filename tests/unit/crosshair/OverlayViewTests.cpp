@@ -1,7 +1,7 @@
 // The overlay's mouse rules on a fake desktop of two 1920 x 1080 screens, the main one on the right:
-// the desktop's last row and column, the click that captures a window, Option, refinement and the
-// cursor, and the resize panel's edits against a held handle. The region capture's tests drive the
-// plain drag and the panel's placement on the real helper.
+// the click that captures a window, Option, refinement and the cursor, and the resize panel's edits
+// against a held handle. The region capture's tests drive the plain drag, the desktop's last row and
+// column and the panel's placement on the real helper.
 
 #include "FakeCrosshairDesktop.h"
 
@@ -35,25 +35,6 @@ protected:
     }
     FakeCrosshairSession s;
 };
-
-// The pointer stops on the main screen's last pixel at (1919, 1079): a drag from (1600, 850) takes
-// that column and row in, while the left screen's last column, with the main screen beyond it, does
-// not stand for its edge.
-TEST_F(OverlayView, ADragToTheDesktopsCornerTakesItsLastRowAndColumn) {
-    s.begin();
-    s.drag({1919.5, 500}, {1000, 400});
-    EXPECT_EQ(s.view().sanitizedSelectionRect(), NSMakeRect(1000, 400, 919, 100));
-    s.controller->cancelCapture(nullptr);
-    s.begin();
-    s.view().mouseDown({3520, 230});
-    s.view().mouseDragged({3839.6, 1.4}, 319.6, 228.6);
-    EXPECT_EQ(s.view().drawState().topNumber, 320u);
-    EXPECT_EQ(s.view().drawState().bottomNumber, 230u);
-    s.view().mouseUp({3839.6, 1.4});
-    s.panel()->acceptCapture();
-    ASSERT_TRUE(s.waitForReports(2));
-    EXPECT_EQ(s.grabs, std::vector<CGRect>{NSMakeRect(1600, 850, 320, 230)});
-}
 
 struct Release {
     const char* name;

@@ -2,7 +2,7 @@
 // handle squares, the corner drag with its ratio lock, and the hand-over into overlay coordinates.
 
 #include "CrosshairSelectionGeometry.h"
-#include "FakeCrosshairDesktop.h"
+#include "GeometryPrinting.h"
 
 #include <gtest/gtest.h>
 

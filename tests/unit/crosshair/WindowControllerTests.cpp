@@ -1,5 +1,6 @@
-// The capture session on a fake desktop: the countdown on a clock the test moves, the previous area,
-// a busy capture, a desktop without an overlay, and the one report every block gets.
+// The capture session on a fake desktop: the countdown on a clock the test moves, a busy capture, a
+// desktop without an overlay, and the one report every block gets. The previous area, Escape and
+// screens that change are driven on the real helper by the region capture's tests.
 
 #include "FakeCrosshairDesktop.h"
 
@@ -49,34 +50,9 @@ INSTANTIATE_TEST_SUITE_P(WindowController, TimedCapture, ::testing::Values(0, -2
     return info.param < 0 ? std::string("NegativeDelay") : "Delay" + std::to_string(info.param);
 });
 
-// A selection without area is refused and leaves no previous area; a captured one is grabbed again
-// as the same global rectangle, with no overlay.
-TEST(WindowController, PreviousAreaGrabsTheSameGlobalRectangleWithoutAWindow) {
-    FakeCrosshairSession s;
-    // The main screen's top-left lies at (1920, 200) of a desktop that starts left of and above it.
-    s.overlayTemplate.displayOffset = {-1920, -200};
-    s.overlayTemplate.boundsSize = {3840, 1280};
-    s.begin();
-    s.controller->captureRect(NSMakeRect(5, 5, 0, 10));
-    ASSERT_EQ(s.reports.size(), 1u);
-    EXPECT_EQ(s.reports[0].errorCode, 2);
-    EXPECT_FALSE(s.controller->canSnapPreviousArea());
-
-    s.begin();
-    s.dragAndCapture({100, 100}, {200, 150});
-    ASSERT_TRUE(s.waitForReports(2));
-    const size_t overlays = s.overlays.size();
-    s.scale = 2;
-    s.capture().beginCapturePreviousAreaWithCompletionHandler(s.recorder(s.reports));
-    ASSERT_EQ(s.reports.size(), 3u);
-    EXPECT_TRUE(s.reports[2].isHighResolution) << "200 pixels for 100 points";
-    EXPECT_EQ(s.grabs, std::vector<CGRect>(2, NSMakeRect(100 - 1920, 1280 - 150 - 200, 100, 50)));
-    EXPECT_EQ(s.overlays.size(), overlays);
-}
-
 // A second capture beeps and its block is never called; a cancel ends the first one with one report
-// and is harmless once nothing runs; a desktop without an overlay, and screens that change under the
-// overlay, end a capture as cancelled without getting stuck.
+// and is harmless once nothing runs; a desktop without an overlay ends a capture as failed, and a
+// selection without area is refused with its error and leaves no previous area.
 TEST(WindowController, ABusyCaptureBeepsAndEveryBlockIsCalledOnce) {
     FakeCrosshairSession s;
     s.applicationActive = false; // the mouse monitor comes and goes with the capture
@@ -84,7 +60,7 @@ TEST(WindowController, ABusyCaptureBeepsAndEveryBlockIsCalledOnce) {
     std::vector<CaptureReport> dropped;
     s.capture().beginCapturePreviousAreaWithCompletionHandler(s.recorder(dropped));
     EXPECT_EQ(s.beeps, 1);
-    s.window().escapeKeyUp();
+    s.controller->cancelCapture(nullptr);
     s.controller->cancelCapture(nullptr);
     ASSERT_EQ(s.reports.size(), 1u);
     EXPECT_FALSE(s.reports[0].errorCode) << "a plain cancel";
@@ -96,14 +72,9 @@ TEST(WindowController, ABusyCaptureBeepsAndEveryBlockIsCalledOnce) {
     EXPECT_FALSE(s.reports[1].success);
     s.hasOverlay = true;
     s.begin();
-    EXPECT_TRUE(s.controller->isCaptureActive());
-    s.drag({100, 100}, {300, 200});
-    ASSERT_TRUE(s.window().screensChanged);
-    s.window().screensChanged();
+    s.controller->captureRect(NSMakeRect(5, 5, 0, 10));
     ASSERT_EQ(s.reports.size(), 3u);
-    EXPECT_FALSE(s.reports[2].success);
-    EXPECT_FALSE(s.reports[2].errorCode);
-    EXPECT_FALSE(s.window().visible);
-    EXPECT_FALSE(s.panel());
+    EXPECT_EQ(s.reports[2].errorCode, 2);
+    EXPECT_FALSE(s.controller->canSnapPreviousArea());
     EXPECT_FALSE(s.controller->isCaptureActive());
 }

@@ -147,7 +147,8 @@ protected:
             *window = shown;
         // Clicked as a hand would, once it shows and has the keyboard: under a fading compositor a click
         // at once after the map was seen to get lost now and then.
-        EXPECT_TRUE(waitUntil([&] { return x->inputFocus() == shown; }, 5000)) << "the panel has no keyboard";
+        EXPECT_TRUE(waitUntil([&] { return x->inputFocus() == shown; }, 10000))
+            << "the panel has no keyboard";
         pause(150);
         return panel;
     }

@@ -108,7 +108,8 @@ protected:
                 for (const xcb_window_t w : mappedSince(since))
                     if (x->viewable(w))
                         covered += x->rootGeometry(w);
-                return covered.contains(QRect(QPoint(), root));
+                // Nothing left uncovered: QRegion::contains() is true for any overlap.
+                return (QRegion(QRect(QPoint(), root)) - covered).isEmpty();
             },
             10000))
             << "no overlay over the whole desktop\n"

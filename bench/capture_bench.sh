@@ -4,14 +4,8 @@
 # alone in a warm process, scrot and maim. Prints each run's figures, then a table.
 #   bench/capture_bench.sh [BUILD_DIR] [RUNS]      (build the capture_bench target first)
 set -eu
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:-$root/build}" && pwd)"
-runs="${2:-15}"
-bench="$build/bench/capture_bench"
-helper="$build/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app/Contents/MacOS/GlimraHelper"
-for needed in "$bench" "$helper"; do
-  [ -x "$needed" ] || { echo "missing $needed: cmake --build $build --target capture_bench" >&2; exit 1; }
-done
+. "$(dirname "$0")/lib.sh"
+glimra_bench_setup capture_bench 15 "$@"
 for tool in scrot maim; do
   command -v "$tool" >/dev/null || echo "note: $tool is not installed; its column stays 0" >&2
 done

@@ -5,14 +5,8 @@
 # Prints each run's figures, then a table.
 #   bench/wayland_bench.sh [BUILD_DIR] [RUNS]      (build the wayland_capture_bench target first)
 set -eu
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:-$root/build}" && pwd)"
-runs="${2:-15}"
-bench="$build/bench/wayland_capture_bench"
-helper="$build/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app/Contents/MacOS/GlimraHelper"
-for needed in "$bench" "$helper"; do
-  [ -x "$needed" ] || { echo "missing $needed: cmake --build $build --target wayland_capture_bench" >&2; exit 1; }
-done
+. "$(dirname "$0")/lib.sh"
+glimra_bench_setup wayland_capture_bench 15 "$@"
 command -v grim >/dev/null || echo "note: grim is not installed; its column stays 0" >&2
 
 rows=()

@@ -11,7 +11,7 @@ GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils 
   man-db lintian
   sway swaybg grim qt6-wayland pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk
   openssl acl
-  kwin-wayland xdg-desktop-portal-kde gnome-shell xdg-desktop-portal-gnome"
+  kwin-wayland xdg-desktop-portal-kde qtwayland5 gnome-shell xdg-desktop-portal-gnome"
 
 # Installs whatever of the named packages is missing, with one apt-get run (through sudo when not root).
 glimra_install_missing() {

@@ -154,7 +154,9 @@ ScreensnapCompletionBlock HelperAppDelegate::completionBlock(bool fullScreen) {
         if (!docTitle && !fullScreen)
             docTitle = glimra::Bundle::mainBundle().localizedStringWithFormat(
                 QT_TRANSLATE_NOOP("Localizable", "Screenshot %@"), shortDateTimeString());
-        const PointSize size = screenshotPointSize(image.size(), isHighResolution);
+        // A grab says the scale it took the image at; one without says nothing, and halving stands.
+        const PointSize size = screenshotPointSize(
+            image.size(), isHighResolution, image.devicePixelRatio() > 1.0 ? image.devicePixelRatio() : 2.0);
         if (auto self = weak.lock())
             self->sendScreenshot(image, size.width, size.height, docTitle);
         manager.setSnapping(false);

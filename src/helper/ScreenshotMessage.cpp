@@ -3,15 +3,19 @@
 #include "SharedHelperCommunication.h"
 
 #include <algorithm>
+#include <cmath>
 
 using namespace xpc;
 
-PointSize screenshotPointSize(QSize pixelSize, bool isHighResolution) {
+PointSize screenshotPointSize(QSize pixelSize, bool isHighResolution, qreal scale) {
     PointSize size{uint64_t(std::max(0, pixelSize.width())), uint64_t(std::max(0, pixelSize.height()))};
-    if (isHighResolution) {
-        size.width >>= 1;
-        size.height >>= 1;
-    }
+    if (!isHighResolution)
+        return size;
+    if (scale > 1.0 && scale != 2.0 && std::isfinite(scale))
+        return {uint64_t(std::llround(double(size.width) / scale)),
+                uint64_t(std::llround(double(size.height) / scale))};
+    size.width >>= 1;
+    size.height >>= 1;
     return size;
 }
 

@@ -111,10 +111,11 @@ ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServ
             glimra::loadNamedImageForScale(imagesDirectory(), QStringLiteral("capture_blue_handle"), 1);
         return handle.isNull() ? 0.0 : handle.width() / handle.devicePixelRatio();
     };
-    services.view.windowInformationForLocation = [this](CGPoint p, const std::function<bool(uint32_t)>& ignores,
-                                                        const std::optional<std::vector<WindowInfo>>& windows) {
-        return windowInformationForLocation(QPointF(p.x, p.y), ignores, windows);
-    };
+    services.view.windowInformationForLocation =
+        [this](CGPoint p, const std::function<bool(uint32_t)>& ignores,
+               const std::optional<std::vector<WindowInfo>>& windows) {
+            return windowInformationForLocation(QPointF(p.x, p.y), ignores, windows);
+        };
     services.view.createCGImageOfWindow = [this](uint32_t windowNumber) {
         return createCGImageOfWindow(windowNumber);
     };
@@ -272,12 +273,13 @@ void ScreensnapManager::performFullScreenSnapshotWithCompletionBlock(const Scree
     const QString title = glimra::Bundle::mainBundle().localizedStringWithFormat(
         QT_TRANSLATE_NOOP("Localizable", "Fullscreen %@"), shortDateTimeString());
     const QScreen* screen = screenContainingMouse();
-    const double scale = screen ? screen->devicePixelRatio() : 1.0;
     // At once where the display server answers at once, so the capture has ended when this returns.
-    createCGImageOfScreen(screen, [this, block, scale, title](const QImage& image) {
+    createCGImageOfScreen(screen, [this, block, title](const QImage& image) {
         if (block) {
+            // The screen's backing scale is what its image was taken at: the display server's own, which
+            // a toolkit may round (Qt 6.4 on Wayland takes 1.5 for 2).
             if (!image.isNull())
-                block(true, image, scale > 1.0, title, nullptr);
+                block(true, image, image.devicePixelRatio() > 1.0, title, nullptr);
             else
                 block(false, QImage(), false, std::nullopt, nullptr);
         }

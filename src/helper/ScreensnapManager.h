@@ -6,8 +6,8 @@
 
 #include "ImageCaptureCrosshairWindowController.h"
 #include "ScreensnapCompletionBlock.h"
-#include "overlay/OverlayDesktop.h"
 #include "display/WindowServer.h"
+#include "overlay/OverlayDesktop.h"
 
 #include <QImage>
 #include <QPointF>
@@ -45,13 +45,14 @@ public:
 
     // The frontmost window under point (screen coordinates) that is visible, not the ignored window and
     // not a dock; nullopt when there is none or no window list.
-    std::optional<glimra::WindowInfo> windowInformationForLocation(QPointF point, uint32_t ignoringWindowNumber);
+    std::optional<glimra::WindowInfo> windowInformationForLocation(QPointF point,
+                                                                   uint32_t ignoringWindowNumber);
     // The same, leaving out every window the predicate names (an overlay of several windows), in the
     // list given (the windows as they were when the desktop's picture was taken) or, without one, in the
     // window server's list now.
-    std::optional<glimra::WindowInfo>
-    windowInformationForLocation(QPointF point, const std::function<bool(uint32_t)>& ignores,
-                                 const std::optional<std::vector<glimra::WindowInfo>>& windows = std::nullopt);
+    std::optional<glimra::WindowInfo> windowInformationForLocation(
+        QPointF point, const std::function<bool(uint32_t)>& ignores,
+        const std::optional<std::vector<glimra::WindowInfo>>& windows = std::nullopt);
 
     // Images owned by the handler; null when the display server gives none.
     using ImageHandler = glimra::WindowServer::ImageHandler;

@@ -4,6 +4,7 @@
 #include "XTestKit.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -68,8 +69,42 @@ int PrivateDisplay::run(const QString& program, const QStringList& arguments,
 }
 
 bool PrivateDisplay::twoMonitors() {
-    return xrandr({"--setmonitor", "LEFT", "1920/508x1080/286+0+0", "screen"}) &&
-           xrandr({"--setmonitor", "*RIGHT", "1920/508x1080/286+1920+0", "none"});
+    return monitors({QStringLiteral("LEFT 1920x1080+0+0"), QStringLiteral("*RIGHT 1920x1080+1920+0")});
+}
+
+bool PrivateDisplay::monitors(const QStringList& layout) {
+    for (qsizetype i = 0; i < layout.size(); ++i) {
+        const QStringList nameAndRect = layout[i].split(u' ');
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("^(\\d+)x(\\d+)\\+(\\d+)\\+(\\d+)$"))
+                .match(nameAndRect.value(1));
+        if (nameAndRect.size() != 2 || !m.hasMatch())
+            return false;
+        // Physical sizes of 96 dpi, so that Qt's scale comes from the desktop's settings alone.
+        const int w = m.captured(1).toInt(), h = m.captured(2).toInt();
+        const QString geometry = QStringLiteral("%1/%2x%3/%4+%5+%6")
+                                     .arg(w)
+                                     .arg(w * 254 / 960)
+                                     .arg(h)
+                                     .arg(h * 254 / 960)
+                                     .arg(m.captured(3), m.captured(4));
+        if (!xrandr({QStringLiteral("--setmonitor"), nameAndRect[0], geometry,
+                     i == 0 ? QStringLiteral("screen") : QStringLiteral("none")}))
+            return false;
+    }
+    return true;
+}
+
+bool PrivateDisplay::scaleQt(const QString& scaling, QProcessEnvironment& env) {
+    const qsizetype equals = scaling.indexOf(u'=');
+    if (equals < 0)
+        return false;
+    const QString name = scaling.left(equals), value = scaling.mid(equals + 1);
+    if (name == QLatin1String("Xft.dpi"))
+        return run(QStringLiteral("xrdb"), {QStringLiteral("-merge"), QStringLiteral("-nocpp")}, {}, nullptr,
+                   QStringLiteral("Xft.dpi: %1\n").arg(value).toLatin1()) == 0;
+    env.insert(name, value);
+    return true;
 }
 
 bool PrivateDisplay::startWindowManager() {

@@ -40,6 +40,13 @@ public:
     // LEFT at native x 0 and the primary RIGHT at native x 1920, both 1920 x 1080, bound so that the
     // automatic whole-screen monitor does not become a third screen.
     bool twoMonitors();
+    // RandR monitors, each "NAME WxH+X+Y" in root pixels, the primary's name starting with '*': the
+    // first is bound to the output, so that no automatic whole-screen monitor becomes another screen.
+    bool monitors(const QStringList& layout);
+    // Qt's screens on this display at a scale as a desktop sets it: "Xft.dpi=144" goes into the X
+    // resources (as a desktop's settings do), "VARIABLE=value" (QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS)
+    // into env, for the program the caller starts. False when the resources cannot be set.
+    bool scaleQt(const QString& scaling, QProcessEnvironment& env);
     // Runs openbox on this display until the object goes; true once it manages the screen.
     bool startWindowManager();
     // Runs a compositing manager (a command line) on this display until the object goes; true once it

@@ -8,7 +8,14 @@ namespace glimra {
 
 DesktopSnapshot::DesktopSnapshot(std::vector<Plane> planes, std::vector<ScreenGeometry> screens,
                                  std::optional<std::vector<WindowInfo>> windows)
-    : planes_(std::move(planes)), screens_(std::move(screens)), windows_(std::move(windows)) {}
+    : planes_(std::move(planes)), screens_(std::move(screens)), windows_(std::move(windows)) {
+    // A plane that is one screen's pixels says that screen's scale, as every grab's image does; set
+    // while the pixels are the plane's alone, so that it costs no copy.
+    for (Plane& plane : planes_)
+        for (const ScreenGeometry& screen : screens_)
+            if (screen.native == plane.native)
+                plane.pixels.setDevicePixelRatio(screen.scale);
+}
 
 const DesktopSnapshot::Plane* DesktopSnapshot::planeHolding(const QRect& native) const {
     for (const Plane& plane : planes_)
@@ -47,8 +54,10 @@ QImage DesktopSnapshot::imageOfRect(const QRectF& rect) const {
     // A whole screen at its own scale is one plane's pixels as they are.
     if (plan->pieces.size() == 1 && plan->pieces.front().target == QRect(QPoint(0, 0), plan->size) &&
         plan->pieces.front().source.size() == plan->size)
-        if (QImage whole = nativePixels(plan->pieces.front().source); !whole.isNull())
+        if (QImage whole = nativePixels(plan->pieces.front().source); !whole.isNull()) {
+            whole.setDevicePixelRatio(plan->scale); // a view's own, or already the plane's: no copy
             return whole;
+        }
     QImage image(plan->size, QImage::Format_RGB32);
     if (image.isNull())
         return image;
@@ -59,6 +68,8 @@ QImage DesktopSnapshot::imageOfRect(const QRectF& rect) const {
     for (const GrabPiece& piece : plan->pieces)
         if (const Plane* plane = planeHolding(piece.source))
             p.drawImage(piece.target, plane->pixels, piece.source.translated(-plane->native.topLeft()));
+    p.end();
+    image.setDevicePixelRatio(plan->scale);
     return image;
 }
 

@@ -137,6 +137,7 @@ std::optional<GrabPlan> planGrabOfPoints(const QRectF& requested, const std::vec
 
     GrabPlan plan;
     plan.size = QSize(int(width), int(height));
+    plan.scale = scale;
     const QRect whole(QPoint(0, 0), plan.size);
     for (const ScreenGeometry& s : screens) {
         const QRectF part = rect.intersected(s.points);
@@ -172,6 +173,8 @@ std::optional<GrabPlan> planGrabOfNative(const QRect& rect, const std::vector<Sc
         return std::nullopt;
     GrabPlan plan;
     plan.size = rect.size();
+    if (const ScreenGeometry* shows = screenForNativeRect(rect, screens))
+        plan.scale = shows->scale;
     for (const ScreenGeometry& s : screens) {
         const QRect part = rect.intersected(s.native);
         if (part.isEmpty())

@@ -51,6 +51,9 @@ struct GrabPiece {
 struct GrabPlan {
     QSize size;
     std::vector<GrabPiece> pieces;
+    // Pixels of the image per point: the finest scale a rectangle in points touches; for a native
+    // rectangle, the scale of the screen that shows most of it.
+    qreal scale = 1.0;
 };
 
 // Largest image a grab may produce; bigger requests are refused rather than risking gigabytes.

@@ -27,9 +27,13 @@ std::optional<CopierOptions::Road> roadFromEnvironment() {
 } // namespace
 
 std::unique_ptr<OutputCopier> makeOutputCopier(const CopierOptions& options) {
+    return makeOutputCopier(WaylandConnection::connect(options.socket), options);
+}
+
+std::unique_ptr<OutputCopier> makeOutputCopier(std::shared_ptr<WaylandConnection> connection,
+                                               const CopierOptions& options) {
     using Road = CopierOptions::Road;
     const Road road = roadFromEnvironment().value_or(options.road);
-    std::shared_ptr<WaylandConnection> connection = WaylandConnection::connect(options.socket);
     std::unique_ptr<OutputCopier> copier;
     if (road == Road::Automatic || road == Road::ExtImageCopyCapture)
         copier = makeImageCopyCaptureCopier(connection);

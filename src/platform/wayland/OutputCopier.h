@@ -68,6 +68,9 @@ struct CopierOptions {
 // The copier for the running desktop; nullptr (with a log line) when no road is open. The direct roads
 // need a Wayland connection; the portal's works without one, laying outputs out from Qt's screens.
 std::unique_ptr<OutputCopier> makeOutputCopier(const CopierOptions& options = CopierOptions());
+// The same over a connection the caller keeps too (null: the portal's road alone works).
+std::unique_ptr<OutputCopier> makeOutputCopier(std::shared_ptr<WaylandConnection> connection,
+                                               const CopierOptions& options = CopierOptions());
 
 // The roads on their own, for tests and benchmarks: nullptr (with a log line) when the compositor does
 // not offer the road's protocol.

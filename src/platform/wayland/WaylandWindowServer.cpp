@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "wayland/OutputCopier.h"
 #include "wayland/SwayIpc.h"
+#include "wayland/WaylandConnection.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -24,17 +25,58 @@ int gridScale() {
     return int(std::ceil(finest));
 }
 
-} // namespace
-
-std::unique_ptr<WaylandWindowServer> WaylandWindowServer::connect() {
-    return std::make_unique<WaylandWindowServer>(makeOutputCopier());
+QString qtPrimaryName() {
+    const QScreen* primary = qGuiApp ? QGuiApplication::primaryScreen() : nullptr;
+    return primary ? primary->name() : QString();
 }
 
-WaylandWindowServer::WaylandWindowServer(std::unique_ptr<OutputCopier> copier) : copier_(std::move(copier)) {}
+} // namespace
+
+std::vector<ScreenGeometry> screensOfOutputs(const std::vector<OutputInfo>& outputs,
+                                             const QString& primaryName) {
+    std::vector<ScreenGeometry> out;
+    if (outputs.empty())
+        return out;
+    auto primary = std::find_if(outputs.begin(), outputs.end(),
+                                [&](const OutputInfo& o) { return o.name == primaryName; });
+    if (primary == outputs.end())
+        primary = outputs.begin();
+    qreal finest = 1;
+    for (const OutputInfo& o : outputs)
+        if (!o.logical.isEmpty())
+            finest = std::max(finest, qreal(o.pixelSize().width()) / o.logical.width());
+    const int grid = int(std::ceil(finest - 1e-9));
+    const QPoint origin = primary->logical.topLeft();
+    for (const OutputInfo& o : outputs) {
+        if (o.logical.isEmpty() || o.pixelSize().isEmpty())
+            continue;
+        const qreal scale = qreal(o.pixelSize().width()) / o.logical.width();
+        out.push_back({o.name, QRectF(o.logical.translated(-origin)),
+                       QRect(o.logical.topLeft() * grid, o.pixelSize()), scale, &o == &*primary});
+    }
+    std::stable_partition(out.begin(), out.end(), [](const ScreenGeometry& g) { return g.primary; });
+    return out;
+}
+
+std::unique_ptr<WaylandWindowServer> WaylandWindowServer::connect() {
+    std::shared_ptr<WaylandConnection> connection = WaylandConnection::connect();
+    std::unique_ptr<OutputCopier> copier = makeOutputCopier(connection);
+    return std::make_unique<WaylandWindowServer>(std::move(connection), std::move(copier));
+}
+
+WaylandWindowServer::WaylandWindowServer(std::shared_ptr<WaylandConnection> connection,
+                                         std::unique_ptr<OutputCopier> copier)
+    : connection_(std::move(connection)), copier_(std::move(copier)) {}
 
 WaylandWindowServer::~WaylandWindowServer() = default;
 
 std::vector<ScreenGeometry> WaylandWindowServer::screens() const {
+    // The compositor's outputs as they are now: a change arrives on this connection as on Qt's.
+    if (connection_ && !connection_->broken() && connection_->sync())
+        if (std::vector<ScreenGeometry> fromOutputs =
+                screensOfOutputs(connection_->outputs(), qtPrimaryName());
+            !fromOutputs.empty())
+            return fromOutputs;
     const int grid = qGuiApp ? gridScale() : 1;
     return qtScreens([grid](const QString&, const QRect& logical, qreal scale) {
         return QRect(logical.topLeft() * grid, (QSizeF(logical.size()) * scale).toSize());
@@ -68,7 +110,7 @@ void WaylandWindowServer::copy(const std::vector<ScreenGeometry>& screens, bool 
                 if (s == all.end())
                     continue;
                 QImage pixels = std::move(image.image);
-                // A scale that divides the output's pixels unevenly leaves Qt's size a pixel off.
+                // Only an output changed between reading the layout and copying it comes in another size.
                 if (pixels.size() != s->native.size())
                     pixels = pixels.scaled(s->native.size());
                 planes.push_back({s->native, std::move(pixels)});

@@ -3,10 +3,15 @@
 // screens from Qt's, pixels copied from the compositor's outputs (a screen-copy protocol at once, or the
 // desktop portal seconds later), the window list from sway's IPC where sway runs.
 //
+// Each screen's scale is the compositor's own: the output's device pixels (its mode, upright) against
+// its size in the layout's logical coordinates (xdg-output), 1.5 for a 1920x1080 mode shown as 1280x720
+// points. Qt 6.4 knows only whole-number wl_output scales and rounds 1.25 and 1.5 up to 2, so its device
+// pixel ratio is never taken for a grab.
+//
 // Each output keeps its own buffers, so a snapshot holds one plane per screen. Their native rectangles
-// are laid out on a grid of the finest scale (a screen's logical corner times that scale, its device
-// pixels beside it): they never overlap, and the arithmetic of DisplayGeometry holds on them as on
-// X11's root window.
+// are laid out on a grid of the finest scale rounded up (a screen's logical corner times that scale, its
+// device pixels beside it): they never overlap, and the arithmetic of DisplayGeometry holds on them as
+// on X11's root window.
 
 #include "display/WindowServer.h"
 
@@ -16,12 +21,21 @@ namespace glimra::wayland {
 
 class OutputCopier;
 class SwayIpc;
+class WaylandConnection;
+struct OutputInfo;
+
+// The screens of these outputs, in global display coordinates (the primary's top-left corner at 0, 0;
+// the first output is primary when none is named so), the primary first.
+std::vector<ScreenGeometry> screensOfOutputs(const std::vector<OutputInfo>& outputs,
+                                             const QString& primaryName);
 
 class WaylandWindowServer final : public glimra::WindowServer {
 public:
-    // Over the copier the desktop offers (nullptr when none: no grab succeeds then, with a log line each).
+    // Over a connection of its own (where the outputs' scales come from) and the copier the desktop
+    // offers (nullptr when none: no grab succeeds then, with a log line each).
     static std::unique_ptr<WaylandWindowServer> connect();
-    explicit WaylandWindowServer(std::unique_ptr<OutputCopier> copier);
+    // connection may be null: the screens are then Qt's.
+    WaylandWindowServer(std::shared_ptr<WaylandConnection> connection, std::unique_ptr<OutputCopier> copier);
     ~WaylandWindowServer() override;
 
     std::vector<ScreenGeometry> screens() const override;
@@ -45,6 +59,7 @@ private:
     void copy(const std::vector<ScreenGeometry>& screens, bool withWindows, SnapshotHandler done);
     SwayIpc* sway();
 
+    std::shared_ptr<WaylandConnection> connection_;
     std::unique_ptr<OutputCopier> copier_;
     std::unique_ptr<SwayIpc> sway_;
     bool triedSway_ = false;

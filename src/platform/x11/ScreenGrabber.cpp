@@ -242,7 +242,9 @@ QImage ScreenGrabber::grab(const GrabPlan& plan) {
                 segments_.give(std::move(buffer));
                 return QImage();
             }
-            return segments_.adopt(std::move(buffer), plan.size);
+            QImage image = segments_.adopt(std::move(buffer), plan.size);
+            image.setDevicePixelRatio(plan.scale);
+            return image;
         }
         // No warm segment: read below, which readies one for the next grab.
     }
@@ -267,6 +269,7 @@ QImage ScreenGrabber::grab(const GrabPlan& plan) {
             scaleInto(part, image, piece.target);
         }
     }
+    image.setDevicePixelRatio(plan.scale);
     return image;
 }
 

@@ -50,8 +50,10 @@ const PanelLayout& panelLayout() {
 struct Desktop {
     const char* name;
     QSize root{1920, 1080};
-    bool twoMonitors = false; // LEFT at native x 0, the primary RIGHT at 1920
-    const char* scaleFactors = nullptr;
+    // RandR monitors (PrivateDisplay::monitors), the primary marked '*', split at ','; none: one screen.
+    const char* monitors = nullptr;
+    // Qt's scale, set as a desktop sets it (PrivateDisplay::scaleQt).
+    const char* scaling = nullptr;
     bool composited = false;
     QRect drag{100, 100, 300, 200}; // root pixels
     QSize points{300, 200};
@@ -59,12 +61,13 @@ struct Desktop {
     bool returnCaptures = false;   // else a click where the drag ended, on Capture
 };
 
+const char* const kTwoMonitors = "LEFT 1920x1080+0+0,*RIGHT 1920x1080+1920+0";
 const Desktop kPlain{"Plain"};
-const Desktop kComposited{"Composited", {1920, 1080}, false, nullptr, true};
+const Desktop kComposited{"Composited", {1920, 1080}, nullptr, nullptr, true};
 // Composited over a root picture the compositing manager cannot paint: it shows what it last painted
 // beneath every translucent pixel.
 const Desktop kCompositedOverTheRoot{
-    "CompositedOverTheRoot", {1920, 1080}, false, nullptr, true, {}, {}, true};
+    "CompositedOverTheRoot", {1920, 1080}, nullptr, nullptr, true, {}, {}, true};
 
 class RegionCapture : public HelperTest {
 protected:
@@ -73,7 +76,10 @@ protected:
     void startOn(const Desktop& d, const QImage& picture = QImage(),
                  HelperConnection::Answer answer = HelperConnection::Answer::Allow) {
         display = std::make_unique<PrivateDisplay>(d.root);
-        ASSERT_TRUE(display->startDesktop(d.twoMonitors, d.composited ? kCompositor : QString()));
+        ASSERT_TRUE(display->startDesktop(false, d.composited ? kCompositor : QString()));
+        if (d.monitors) {
+            ASSERT_TRUE(display->monitors(QString::fromLatin1(d.monitors).split(u',')));
+        }
         x = std::make_unique<XClient>(display->name());
         ASSERT_TRUE(x->ok());
         // XTest's first key switches the core keyboard over to its device; shortcuts typed right after
@@ -84,8 +90,12 @@ protected:
         else if (!picture.isNull())
             x->cover(picture);
         home.setVariable("DISPLAY", display->name());
-        if (d.scaleFactors)
-            home.setVariable("QT_SCREEN_SCALE_FACTORS", QString::fromLatin1(d.scaleFactors));
+        QProcessEnvironment scaling;
+        if (d.scaling) {
+            ASSERT_TRUE(display->scaleQt(QString::fromLatin1(d.scaling), scaling));
+        }
+        for (const QString& name : scaling.keys())
+            home.setVariable(name, scaling.value(name));
         x->watchMaps();
         startAsMainApp(answer);
         helperPid = helper ? uint32_t(helper->pid()) : 0;
@@ -234,7 +244,7 @@ class RegionCaptureOn : public RegionCapture, public ::testing::WithParamInterfa
 
 // A drag on two screens to an edge, where the panel is held on the screen: Return captures.
 Desktop edgeOfTwoScreens(const char* name, QRect drag) {
-    return {name, {3840, 1080}, true, nullptr, false, drag, drag.size(), false, true};
+    return {name, {3840, 1080}, kTwoMonitors, nullptr, false, drag, drag.size(), false, true};
 }
 
 TEST_P(RegionCaptureOn, DragDeliversTheAreaExactlyAndThePreviousAreaShortcutGrabsItAgain) {
@@ -280,15 +290,37 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Desktop{"OneScreen"},
         // The drag lies on the screen left of the primary: negative global display coordinates.
-        Desktop{"ScreenLeftOfThePrimary", {3840, 1080}, true},
+        Desktop{"ScreenLeftOfThePrimary", {3840, 1080}, kTwoMonitors},
         // LEFT at two pixels per point: 600 x 400 pixels are 300 x 200 points.
-        Desktop{"MixedScales", {3840, 1080}, true, "LEFT=2;RIGHT=1", false, {200, 200, 600, 400}},
+        Desktop{"MixedScales",
+                {3840, 1080},
+                kTwoMonitors,
+                "QT_SCREEN_SCALE_FACTORS=LEFT=2;RIGHT=1",
+                false,
+                {200, 200, 600, 400}},
         // The resize panel is made beforehand, hidden, at the scale of the other screen: it
         // opens on the primary at half that scale, and at twice it.
-        Desktop{
-            "MixedScalesOnThePrimary", {3840, 1080}, true, "LEFT=2;RIGHT=1", false, {2200, 200, 300, 200}},
-        Desktop{
-            "MixedScalesOnAFinerPrimary", {3840, 1080}, true, "LEFT=1;RIGHT=2", false, {2200, 200, 600, 400}},
+        Desktop{"MixedScalesOnThePrimary",
+                {3840, 1080},
+                kTwoMonitors,
+                "QT_SCREEN_SCALE_FACTORS=LEFT=2;RIGHT=1",
+                false,
+                {2200, 200, 300, 200}},
+        Desktop{"MixedScalesOnAFinerPrimary",
+                {3840, 1080},
+                kTwoMonitors,
+                "QT_SCREEN_SCALE_FACTORS=LEFT=1;RIGHT=2",
+                false,
+                {2200, 200, 600, 400}},
+        // Fractional scales as desktops set them: 450 x 300 pixels are 300 x 200 points at 1.5 (Qt's
+        // own factor), 375 x 250 at 1.25 (a desktop's 120 dpi).
+        Desktop{"QtScaleFactorOfOneAndAHalf",
+                {1920, 1080},
+                nullptr,
+                "QT_SCALE_FACTOR=1.5",
+                false,
+                {150, 150, 450, 300}},
+        Desktop{"DesktopAt120Dpi", {1920, 1080}, nullptr, "Xft.dpi=120", false, {125, 125, 375, 250}},
         // Fading on, as many users run it: the overlay must be gone from the grab all the same.
         kComposited,
         // The pointer stops on the desktop's last column and row, which stand for its edges: the

@@ -20,12 +20,14 @@ struct Layout {
     Monitor first, second;
     // Where the pointer goes, and the monitor (0 first, 1 second) whose pixels the capture must show.
     std::vector<std::pair<QPoint, int>> probes;
+    // Qt's scale on every screen, set as a desktop sets it (PrivateDisplay::scaleQt).
+    const char* scaling = nullptr;
+    qreal scale = 1;
 };
 
-QStringList setMonitor(const Monitor& m, const char* output) {
-    const QRect& r = m.rect;
-    const QString size = QString::asprintf("%d/508x%d/286+%d+%d", r.width(), r.height(), r.x(), r.y());
-    return {"--setmonitor", QString::fromLatin1(m.name), size, QString::fromLatin1(output)};
+QString monitor(const Monitor& m) {
+    return QString::asprintf("%s %dx%d+%d+%d", m.name, m.rect.width(), m.rect.height(), m.rect.x(),
+                             m.rect.y());
 }
 
 class TwoScreens : public HelperTest, public ::testing::WithParamInterface<Layout> {};
@@ -36,9 +38,13 @@ TEST_P(TwoScreens, FullScreenCaptureImagesTheScreenUnderThePointer) {
     const Layout& layout = GetParam();
     PrivateDisplay display(layout.root);
     ASSERT_FALSE(display.name().isEmpty()) << "Xvfb did not start";
-    // The first monitor takes the output, or the automatic whole-screen monitor becomes a third screen.
-    ASSERT_TRUE(display.xrandr(setMonitor(layout.first, "screen")));
-    ASSERT_TRUE(display.xrandr(setMonitor(layout.second, "none")));
+    ASSERT_TRUE(display.monitors({monitor(layout.first), monitor(layout.second)}));
+    QProcessEnvironment env;
+    if (layout.scaling) {
+        ASSERT_TRUE(display.scaleQt(QString::fromLatin1(layout.scaling), env));
+    }
+    for (const QString& name : env.keys())
+        home.setVariable(name, env.value(name));
 
     XClient x(display.name());
     ASSERT_TRUE(x.ok());
@@ -53,7 +59,7 @@ TEST_P(TwoScreens, FullScreenCaptureImagesTheScreenUnderThePointer) {
         const QRect expected = monitor == 0 ? layout.first.rect : layout.second.rect;
         main->send({{"id", 6}});
         const Screenshot shot = screenshot(++shots);
-        EXPECT_EQ(shot.points, expected.size());
+        EXPECT_EQ(shot.points, (QSizeF(expected.size()) / layout.scale).toSize());
         EXPECT_TRUE(shot.image == desktop.copy(expected))
             << "pointer at " << pointer.x() << "," << pointer.y() << " should capture monitor " << monitor;
     }
@@ -78,5 +84,14 @@ INSTANTIATE_TEST_SUITE_P(
                              {1920, 2160},
                              {"*TOP", {0, 0, 1920, 1080}},
                              {"BOTTOM", {0, 1080, 1920, 1080}},
-                             {{{960, 1079}, 0}, {{960, 1080}, 0}, {{960, 1081}, 1}, {{0, 2159}, 1}}}),
+                             {{{960, 1079}, 0}, {{960, 1080}, 0}, {{960, 1081}, 1}, {{0, 2159}, 1}}},
+                      // A 1920 x 1080 panel that RandR scales by 1.5 shows 2880 x 1620 of the root; the
+                      // desktop's 144 dpi puts one and a half pixels in a point on both screens.
+                      Layout{"RandRScaledBesideAPlainOneAtOneAndAHalf",
+                             {4800, 1620},
+                             {"*LEFT", {0, 0, 2880, 1620}},
+                             {"RIGHT", {2880, 0, 1920, 1080}},
+                             {{{5, 1619}, 0}, {{2879, 10}, 0}, {{2880, 540}, 1}, {{4799, 1079}, 1}},
+                             "Xft.dpi=144",
+                             1.5}),
     caseName);

@@ -13,6 +13,7 @@
 
 #include <QImage>
 #include <QRectF>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,10 @@ struct OverlayDrawState {
 };
 
 enum class CursorShape { Arrow, OpenHand, ClosedHand };
+
+// How long an overlay may take to come on the screen once its picture of the desktop is there: a
+// compositor that never shows it must not hold the capture (and every later one) for good.
+inline constexpr int kOverlayShowTimeoutMs = 2000;
 
 // The view's side: events in, the frame out. Locations are untruncated view coordinates.
 // (Drag deltas: the pointer's movement since the previous mouse event, deltaY positive downwards. A
@@ -128,7 +133,8 @@ public:
     // Called when the screens are added, removed, moved or rescaled while the overlay exists (it does
     // not follow them); the controller ends the capture. The window may be destroyed inside the call.
     virtual void setScreensChangedHandler(std::function<void()> handler) { (void)handler; }
-    // Called when no picture of the desktop could be taken for the overlay to show (logged where it
-    // failed); the controller ends the capture. The window may be destroyed inside the call.
-    virtual void setDesktopUnreadableHandler(std::function<void()> handler) { (void)handler; }
+    // Called when the overlay cannot go on, with why: no picture of the desktop could be taken for it to
+    // show, the display server took one of its surfaces away, or it did not come on the screen within
+    // kOverlayShowTimeoutMs. The controller ends the capture. The window may be destroyed inside the call.
+    virtual void setFailedHandler(std::function<void(const QString& why)> handler) { (void)handler; }
 };

@@ -98,10 +98,19 @@ ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::O
         if (composited_)
             w->setAttribute(Qt::WA_TranslucentBackground);
         w->setWindowTitle(QStringLiteral("Crosshair capture"));
+        std::unique_ptr<glimra::OverlaySurface> surface = desktop_.makeOverlaySurface(
+            *w, part.screenName, [this, alive = std::weak_ptr<bool>(alive_)](const QString& why) {
+                if (alive.lock())
+                    fail(why);
+            });
+        // Drawn on the display server's own surface, the window never shows itself.
+        if (surface)
+            w->setAttribute(Qt::WA_DontShowOnScreen);
         w->winId();
         if (QScreen* screen = screenNamed(part.screenName))
             w->windowHandle()->setScreen(screen);
         windows_.push_back(std::move(w));
+        surfaces_.push_back(std::move(surface));
     }
     backdrops_.resize(windows_.size());
     visibleRegions_.resize(windows_.size());
@@ -112,6 +121,8 @@ ImageCaptureCrosshairOverlayWindow::~ImageCaptureCrosshairOverlayWindow() {
     *alive_ = false;
     // A panel living inside one of the windows belongs to its controller, not to the window.
     keepPanelAbove(nullptr);
+    // Before the windows they show.
+    surfaces_.clear();
 }
 
 std::vector<QWindow*> ImageCaptureCrosshairOverlayWindow::windows() const {
@@ -153,12 +164,18 @@ void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
         return;
     }
     updateVisibleRegions();
-    for (auto& w : windows_) {
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+        PartWindow& w = *windows_[i];
+        if (surfaces_[i]) {
+            w.show();
+            surfaces_[i]->show();
+            continue;
+        }
         if (fullScreen_)
-            w->showFullScreen();
+            w.showFullScreen();
         else
-            w->show();
-        w->raise();
+            w.show();
+        w.raise();
     }
     if (panel_ && panel_->isVisible())
         panel_->raise();
@@ -166,14 +183,35 @@ void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
         wantsKey_ = false;
         makeKeyWindow();
     }
+    QTimer::singleShot(kOverlayShowTimeoutMs, [this, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock())
+            checkShown();
+    });
+}
+
+void ImageCaptureCrosshairOverlayWindow::checkShown() {
+    if (!visible_ || pictures_)
+        return;
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+        const QWindow* handle = windows_[i]->windowHandle();
+        const bool shown = surfaces_[i] ? surfaces_[i]->isShown() : handle && handle->isExposed();
+        if (!shown)
+            return fail(QStringLiteral("the overlay did not come on the screen %1 within %2 s")
+                            .arg(geometry_.parts()[i].screenName)
+                            .arg(kOverlayShowTimeoutMs / 1000.0));
+    }
+}
+
+void ImageCaptureCrosshairOverlayWindow::fail(const QString& why) {
+    if (const std::function<void(const QString&)> handler = std::exchange(failedHandler_, nullptr))
+        handler(why);
 }
 
 void ImageCaptureCrosshairOverlayWindow::snapshotTaken(
     std::shared_ptr<const glimra::DesktopSnapshot> snapshot) {
     if (!snapshot) {
         // Logged where it failed; nothing can be shown or cut without it.
-        if (const std::function<void()> handler = unreadableHandler_)
-            handler();
+        fail(QStringLiteral("no picture of the desktop could be taken"));
         return;
     }
     snapshot_ = std::move(snapshot);
@@ -191,17 +229,29 @@ void ImageCaptureCrosshairOverlayWindow::makeKeyWindow() {
         wantsKey_ = wantsFront_;
         return;
     }
-    partUnderPointer()->activateWindow();
+    const std::size_t part = partIndexUnderPointer();
+    if (surfaces_[part])
+        surfaces_[part]->takeKeyboard();
+    else
+        windows_[part]->activateWindow();
+}
+
+std::size_t ImageCaptureCrosshairOverlayWindow::partIndexUnderPointer() const {
+    // The part under the pointer, so that its screen is the one the keyboard seems to be on.
+    std::size_t target = 0;
+    const QPointF pointer = pointerInQt();
+    for (std::size_t i = 0; i < windows_.size(); ++i)
+        if (QRectF(windows_[i]->geometry()).contains(pointer))
+            target = i;
+    return target;
 }
 
 ImageCaptureCrosshairOverlayWindow::PartWindow* ImageCaptureCrosshairOverlayWindow::partUnderPointer() const {
-    // The part under the pointer, so that its screen is the one the keyboard seems to be on.
-    PartWindow* target = windows_.front().get();
-    const QPoint pointer = QCursor::pos();
-    for (const auto& w : windows_)
-        if (w->geometry().contains(pointer))
-            target = w.get();
-    return target;
+    return windows_[partIndexUnderPointer()].get();
+}
+
+QPointF ImageCaptureCrosshairOverlayWindow::pointerInQt() const {
+    return desktop_.pointerPosition().value_or(QPointF(QCursor::pos()));
 }
 
 void ImageCaptureCrosshairOverlayWindow::orderOut() {
@@ -213,15 +263,20 @@ void ImageCaptureCrosshairOverlayWindow::orderOut() {
         for (const CrosshairOverlayPart& part : geometry_.parts())
             desktop_.showClickThroughPicture(part.screenName, QImage());
     // A compositing manager may fade a window out from its last picture as it unmaps, while the screen
-    // is grabbed: that picture is made empty first, so nothing of the overlay fades into the grab.
+    // is grabbed: that picture is made empty first, so nothing of the overlay fades into the grab. The
+    // display server's own surfaces go at once.
     if (composited_)
-        for (auto& w : windows_) {
-            w->setCleared(true);
-            w->repaint();
-            w->setCleared(false);
-        }
-    for (auto& w : windows_)
-        w->hide();
+        for (std::size_t i = 0; i < windows_.size(); ++i)
+            if (!surfaces_[i]) {
+                windows_[i]->setCleared(true);
+                windows_[i]->repaint();
+                windows_[i]->setCleared(false);
+            }
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+        if (surfaces_[i])
+            surfaces_[i]->hide();
+        windows_[i]->hide();
+    }
     // Gone from the screen before the caller grabs it.
     desktop_.sync();
 }
@@ -237,8 +292,10 @@ void ImageCaptureCrosshairOverlayWindow::setIgnoresMouseEvents(bool ignores) {
             w->hide();
         painted_.reset();
     }
-    for (auto& w : windows_)
-        if (QWindow* handle = w->windowHandle())
+    for (std::size_t i = 0; i < windows_.size(); ++i)
+        if (surfaces_[i])
+            surfaces_[i]->setPassesClicksThrough(ignores);
+        else if (QWindow* handle = windows_[i]->windowHandle())
             desktop_.setPassesClicksThrough(*handle, ignores);
     // The outline comes and goes with it.
     scheduleDisplay();
@@ -269,10 +326,14 @@ void ImageCaptureCrosshairOverlayWindow::keepPanelAbove(QWidget* panel) {
         panel->windowHandle()->setTransientParent(windows_.front()->windowHandle());
         return;
     }
-    // Inside the window of the screen the pointer is on: the only place it can be shown at.
+    // Inside the window of the screen the pointer is on: the only place it can be shown at. Drawn on a
+    // surface of the display server's own, that window takes the keys, wherever the capture began.
     savedPanelFlags_ = panel->windowFlags();
-    panel->setParent(partUnderPointer(), Qt::Widget);
+    const std::size_t part = partIndexUnderPointer();
+    panel->setParent(windows_[part].get(), Qt::Widget);
     hostsPanel_ = true;
+    if (surfaces_[part])
+        surfaces_[part]->takeKeyboard();
 }
 
 void ImageCaptureCrosshairOverlayWindow::setNeedsDisplay() {
@@ -294,8 +355,7 @@ CGPoint ImageCaptureCrosshairOverlayWindow::convertPointFromScreen(CGPoint scree
 
 CGPoint ImageCaptureCrosshairOverlayWindow::mouseLocationOutsideOfEventStream() const {
     // Qt's global position is in the points of the screen the pointer is on.
-    return geometry_.viewPointFromDisplay(QPointF(QCursor::pos()) -
-                                          glimra::WindowServer::globalDisplayOrigin());
+    return geometry_.viewPointFromDisplay(pointerInQt() - glimra::WindowServer::globalDisplayOrigin());
 }
 
 uint32_t ImageCaptureCrosshairOverlayWindow::windowNumber() const {
@@ -313,8 +373,11 @@ void ImageCaptureCrosshairOverlayWindow::setCursor(CursorShape shape) {
     const QCursor cursor(shape == CursorShape::OpenHand     ? Qt::OpenHandCursor
                          : shape == CursorShape::ClosedHand ? Qt::ClosedHandCursor
                                                             : Qt::ArrowCursor);
-    for (auto& w : windows_)
-        w->setCursor(cursor);
+    for (std::size_t i = 0; i < windows_.size(); ++i) {
+        windows_[i]->setCursor(cursor);
+        if (surfaces_[i])
+            surfaces_[i]->setCursor(cursor.shape());
+    }
     if (panel_)
         panel_->setCursor(cursor);
 }
@@ -343,8 +406,8 @@ void ImageCaptureCrosshairOverlayWindow::setScreensChangedHandler(std::function<
     screensChangedHandler_ = std::move(handler);
 }
 
-void ImageCaptureCrosshairOverlayWindow::setDesktopUnreadableHandler(std::function<void()> handler) {
-    unreadableHandler_ = std::move(handler);
+void ImageCaptureCrosshairOverlayWindow::setFailedHandler(std::function<void(const QString&)> handler) {
+    failedHandler_ = std::move(handler);
 }
 
 void ImageCaptureCrosshairOverlayWindow::screensMayHaveChanged() {
@@ -405,7 +468,10 @@ void ImageCaptureCrosshairOverlayWindow::displayIfNeeded() {
         for (const QRectF& r : rects)
             region += r.translated(-origin).toAlignedRect();
         // Painted at once: the pointer moves on.
-        windows_[i]->repaint(region);
+        if (surfaces_[i])
+            surfaces_[i]->display(region);
+        else
+            windows_[i]->repaint(region);
     }
     if (shapeChanged)
         updateVisibleRegions();
@@ -462,7 +528,9 @@ void ImageCaptureCrosshairOverlayWindow::mouseEvent(std::size_t part, QMouseEven
         if (e->button() != Qt::LeftButton)
             return;
         // A click gives the keyboard back to the overlay, so that Escape reaches it.
-        if (canBecomeKey_ && !windows_[part]->isActiveWindow())
+        if (canBecomeKey_ && surfaces_[part])
+            surfaces_[part]->takeKeyboard();
+        else if (canBecomeKey_ && !windows_[part]->isActiveWindow())
             windows_[part]->activateWindow();
         lastMouse_ = location;
         view->mouseDown(location);

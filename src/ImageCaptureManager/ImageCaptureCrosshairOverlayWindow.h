@@ -35,6 +35,7 @@ class QPainter;
 namespace glimra {
 class DesktopSnapshot;
 class OverlayDesktop;
+class OverlaySurface;
 } // namespace glimra
 
 class ImageCaptureCrosshairOverlayWindow final : public OverlayWindow {
@@ -69,7 +70,7 @@ public:
     QImage createImageOfWindowAsShown(uint32_t windowNumber,
                                       const QRectF& boundsInGlobalDisplayPoints) const override;
     void setScreensChangedHandler(std::function<void()> handler) override;
-    void setDesktopUnreadableHandler(std::function<void()> handler) override;
+    void setFailedHandler(std::function<void(const QString& why)> handler) override;
 
     // The picture the overlay shows; null before the first ordering front (and when the desktop could
     // not be read).
@@ -93,6 +94,14 @@ private:
     // Paints region (the part window's own coordinates) of the last frame.
     void paintPart(std::size_t part, QPainter& painter, const QRegion& region);
     PartWindow* partUnderPointer() const;
+    std::size_t partIndexUnderPointer() const;
+    // Where the pointer is, in Qt's global coordinates: as the display server tells the overlay's own
+    // surfaces, else as Qt knows it.
+    QPointF pointerInQt() const;
+    // Ends the capture through the failed handler, once.
+    void fail(const QString& why);
+    // Fails unless every part is on the screen by now.
+    void checkShown();
     // The frame, where windows keep the clicks while counting down: as pictures that take none.
     void showPictures();
     void mouseEvent(std::size_t part, QMouseEvent* event);
@@ -116,11 +125,14 @@ private:
     bool wantsKey_ = false;
     std::vector<QImage> backdrops_; // per part
     std::vector<std::unique_ptr<PartWindow, PartWindowDeleter>> windows_;
+    // Per part: the display server's own surface showing its window, where it draws the overlay that
+    // way; null where the window shows itself.
+    std::vector<std::unique_ptr<glimra::OverlaySurface>> surfaces_;
 
     OverlayContentView* view_ = nullptr;
     std::function<void()> escapeHandler_;
     std::function<void()> screensChangedHandler_;
-    std::function<void()> unreadableHandler_;
+    std::function<void(const QString&)> failedHandler_;
     std::unique_ptr<QObject> screenWatch_;
     bool visible_ = false;
     bool ignoresMouse_ = false;

@@ -88,8 +88,8 @@ void ImageCaptureCrosshairWindowController::beginCaptureAsTimed(bool timed,
         NSLog("The screens changed during the capture; it was cancelled");
         cancelCapture(nullptr);
     });
-    window_->setDesktopUnreadableHandler([this] {
-        NSLog("No picture of the desktop could be taken; the capture was cancelled");
+    window_->setFailedHandler([this](const QString& why) {
+        NSLog("The capture was cancelled: %@", why);
         cancelCapture(nullptr);
     });
 

@@ -68,6 +68,33 @@ QString nameOf(DisplayServer server) {
 
 } // namespace
 
+namespace {
+
+QtMessageHandler qtHandlerBeforeOurs = nullptr;
+
+// Every window of the helper is painted in software (Qt's raster engine into shared memory). Qt's
+// Wayland platform would still load the system's EGL and GL drivers (Mesa's: libLLVM, a DRI driver,
+// some 44 MB resident) for the first window it shows; without a client buffer integration it loads
+// none. Qt names the missing integration twice in its log, which says nothing to a user here.
+void paintWithoutGl() {
+    if (qEnvironmentVariableIsSet("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"))
+        return;
+    qputenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", "none");
+    qtHandlerBeforeOurs =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            if (qstrcmp(context.category, "qt.qpa.wayland") == 0 &&
+                (message.startsWith(QLatin1String("Failed to load client buffer integration: \"none\"")) ||
+                 message.startsWith(QLatin1String("Available client buffer integrations"))))
+                return;
+            if (qtHandlerBeforeOurs)
+                qtHandlerBeforeOurs(type, context, message);
+            else
+                qt_message_output(type, context, message);
+        });
+}
+
+} // namespace
+
 DisplayServerChoice chooseDisplayServer() {
     DisplayServerChoice choice;
     // A platform that is neither X11 nor Wayland (offscreen, vnc, ...) is taken at its word.
@@ -105,6 +132,8 @@ DisplayServerChoice chooseDisplayServer() {
     }
     if (choice.whyNot.isEmpty())
         qputenv("QT_QPA_PLATFORM", qtPlatform(choice.server));
+    if (choice.whyNot.isEmpty() && choice.server == DisplayServer::Wayland)
+        paintWithoutGl();
     return choice;
 }
 

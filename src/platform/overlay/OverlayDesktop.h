@@ -17,11 +17,36 @@
 #include <optional>
 #include <vector>
 
+class QWidget;
 class QWindow;
 
 namespace glimra {
 
 class WindowServer;
+
+// The overlay's window for one screen drawn on a surface of the display server's own instead of being
+// shown as a window (OverlayDesktop::makeOverlaySurface): the window is never shown itself; the surface
+// shows its rendering, above every window of the screen, and hands the pointer and the keyboard over it
+// to the window as Qt events, as a shown window would get them.
+class OverlaySurface {
+public:
+    virtual ~OverlaySurface() = default;
+    // Puts it on its screen, the whole window drawn once the display server is ready for it.
+    virtual void show() = 0;
+    // Takes it off the screen; gone from the screen once OverlayDesktop::sync() returns.
+    virtual void hide() = 0;
+    // Whether it is on the screen: shown, and its first frame presented.
+    virtual bool isShown() const = 0;
+    // Draws this part of the window (its own coordinates, points) again.
+    virtual void display(const QRegion& region) = 0;
+    // Clicks and keys go to whatever lies beneath it, or to it again.
+    virtual void setPassesClicksThrough(bool passes) = 0;
+    // Keys go to this window (its focus widget), whichever of the overlay's surfaces the display
+    // server hands them to.
+    virtual void takeKeyboard() = 0;
+    // The pointer's shape over it; the application's override cursor (a hidden pointer) comes first.
+    virtual void setCursor(Qt::CursorShape shape) = 0;
+};
 
 class OverlayDesktop {
 public:
@@ -71,6 +96,21 @@ public:
     // Returns once the display server has carried out every request so far, as far as it can tell: a
     // window hidden before is off the screen.
     virtual void sync() = 0;
+
+    // The overlay's window for a screen (by its name) on a surface of the display server's own, where it
+    // draws the overlay that way; nullptr where the window is to be shown as a window. lost is called
+    // with the reason when the display server takes the surface away (its "close window", an output
+    // gone, a protocol refusal), on the main thread, possibly after the surface went.
+    virtual std::unique_ptr<OverlaySurface> makeOverlaySurface(QWidget& window, const QString& screenName,
+                                                               std::function<void(const QString&)> lost) {
+        (void)window;
+        (void)screenName;
+        (void)lost;
+        return nullptr;
+    }
+    // Where the pointer is (Qt's global coordinates), where the display server tells its own surfaces
+    // rather than Qt's windows; nullopt: ask Qt.
+    virtual std::optional<QPointF> pointerPosition() { return std::nullopt; }
 
     // Whether a window passing clicks through (setPassesClicksThrough) lets them reach the windows
     // beneath it. Where it does not, what must still show while clicks go through is shown with

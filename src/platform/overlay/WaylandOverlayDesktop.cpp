@@ -2,7 +2,7 @@
 
 #include "display/WindowServer.h"
 #include "overlay/ScreenChangeWatch.h"
-#include "wayland/LayerPictures.h"
+#include "wayland/LayerOverlay.h"
 
 #include <QWindow>
 
@@ -12,7 +12,10 @@ namespace {
 
 class WaylandOverlayDesktop final : public OverlayDesktop {
 public:
-    explicit WaylandOverlayDesktop(WindowServer& server) : server_(server) {}
+    // The layer shell's connection is made at once, so that the first capture's overlay shows as fast
+    // as later ones.
+    explicit WaylandOverlayDesktop(WindowServer& server)
+        : server_(server), layers_(wayland::LayerOverlay::create()) {}
 
     std::vector<ScreenGeometry> screens() override { return server_.screens(); }
     // A Wayland compositor always composites; a surface covers one output, is placed by the compositor
@@ -31,9 +34,18 @@ public:
     QImage imageOfWindowContents(uint32_t) override { return QImage(); }
 
     WindowStyle overlayWindowStyle() override {
-        // Full screen is what puts a surface over a whole output, panels and bars included.
+        // Full screen is what puts a window over a whole output, panels and bars included, where the
+        // compositor offers no layer shell (GNOME).
         return {Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint,
                 true};
+    }
+
+    std::unique_ptr<OverlaySurface> makeOverlaySurface(QWidget& window, const QString& screenName,
+                                                       std::function<void(const QString&)> lost) override {
+        return layers_ ? layers_->makeSurface(window, screenName, std::move(lost)) : nullptr;
+    }
+    std::optional<QPointF> pointerPosition() override {
+        return layers_ ? layers_->pointerPosition() : std::nullopt;
     }
 
     void setPassesClicksThrough(QWindow& window, bool passes) override {
@@ -44,30 +56,21 @@ public:
 
     void setVisibleRegion(QWindow&, const std::optional<QRegion>&) override {}
 
-    // Qt hands its requests to the compositor as its event loop comes round; every grab that follows
-    // hiding the overlay waits longer than that.
-    void sync() override {}
-
-    // Where the compositor offers the layer shell, a picture above everything that takes no input; a
-    // toplevel window (full screen or not) may keep the pointer whatever its input region (sway does).
-    bool windowsPassClicksThrough() override { return !layerPictures(); }
-    bool showClickThroughPicture(const QString& screenName, const QImage& picture) override {
-        wayland::LayerPictures* pictures = layerPictures();
-        return pictures && pictures->show(screenName, picture);
+    // A surface of the layer shell is off the screen once the compositor has read its unmapping: the
+    // next frame it renders, which every copy of an output waits for, leaves it out. Qt's windows are
+    // off once Qt's requests have gone out and been answered.
+    void sync() override {
+        if (layers_)
+            layers_->sync();
     }
+
+    // A full-screen toplevel window may keep the pointer whatever its input region (sway does); the
+    // layer shell's surfaces let clicks through.
+    bool windowsPassClicksThrough() override { return layers_ != nullptr; }
 
 private:
-    wayland::LayerPictures* layerPictures() {
-        if (!triedLayerPictures_) {
-            triedLayerPictures_ = true;
-            layerPictures_ = wayland::LayerPictures::create();
-        }
-        return layerPictures_.get();
-    }
-
     WindowServer& server_;
-    std::unique_ptr<wayland::LayerPictures> layerPictures_;
-    bool triedLayerPictures_ = false;
+    std::unique_ptr<wayland::LayerOverlay> layers_;
 };
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QRasterWindow>
+#include <QTimer>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -106,11 +107,41 @@ TEST_F(Overlay, CoversTheDesktopAboveAFullScreenWindowAndTakesTheKeyboard) {
     x.destroy(full);
 }
 
+// A surface of the display server's own that never comes on the screen, or that the display server
+// takes away once it is.
+enum class Surfaces { None, NeverShown, TakenAway };
+class FailingSurface : public glimra::OverlaySurface {
+public:
+    FailingSurface(Surfaces kind, std::function<void(const QString&)> lost)
+        : kind_(kind), lost_(std::move(lost)) {}
+    void show() override {
+        if (kind_ == Surfaces::TakenAway)
+            QTimer::singleShot(100, [lost = lost_] { lost(QStringLiteral("taken away")); });
+    }
+    void hide() override {}
+    bool isShown() const override { return kind_ == Surfaces::TakenAway; }
+    void display(const QRegion&) override {}
+    void setPassesClicksThrough(bool) override {}
+    void takeKeyboard() override {}
+    void setCursor(Qt::CursorShape) override {}
+
+private:
+    Surfaces kind_;
+    std::function<void(const QString&)> lost_;
+};
+
 // The X11 desktop as one that cannot place a window anywhere (as on Wayland): the panel then lives
-// inside the overlay's window.
+// inside the overlay's window; or one that draws the overlay on surfaces of its own, which fail.
 class HostingDesktop : public glimra::OverlayDesktop {
 public:
-    explicit HostingDesktop(glimra::OverlayDesktop& real) : real_(real) {}
+    explicit HostingDesktop(glimra::OverlayDesktop& real, Surfaces surfaces = Surfaces::None)
+        : real_(real), surfaces_(surfaces) {}
+    std::unique_ptr<glimra::OverlaySurface>
+    makeOverlaySurface(QWidget&, const QString&, std::function<void(const QString&)> lost) override {
+        if (surfaces_ == Surfaces::None)
+            return nullptr;
+        return std::make_unique<FailingSurface>(surfaces_, std::move(lost));
+    }
     std::vector<glimra::ScreenGeometry> screens() override { return real_.screens(); }
     bool composites() override { return real_.composites(); }
     bool windowsSpanScreens() override { return real_.windowsSpanScreens(); }
@@ -132,7 +163,26 @@ public:
 
 private:
     glimra::OverlayDesktop& real_;
+    Surfaces surfaces_;
 };
+
+// One capture, whole or not at all: where a surface never comes on the screen the overlay gives up after
+// its 2 s, and where the display server takes one away at once, each time saying why.
+TEST_F(Overlay, EndsWhenASurfaceNeverShowsOrIsTakenAway) {
+    for (const auto& [surfaces, reason] : {std::pair{Surfaces::NeverShown, "did not come on the screen"},
+                                           std::pair{Surfaces::TakenAway, "taken away"}}) {
+        HostingDesktop failing(*desktop, surfaces);
+        ImageCaptureCrosshairOverlayWindow o(failing, QStringLiteral(GLIMRA_CROSSHAIR_IMAGES_DIR));
+        QStringList why;
+        o.setFailedHandler([&](const QString& w) { why << w; });
+        o.setContentView(&view);
+        o.orderFrontRegardless();
+        EXPECT_TRUE(glimra::test::waitUntil([&] { return !why.isEmpty(); }, 4000)) << reason;
+        pause(100);
+        ASSERT_EQ(why.size(), 1) << reason;
+        EXPECT_TRUE(why.front().contains(QLatin1String(reason))) << why.front().toStdString();
+    }
+}
 
 // A panel with the keyboard, hosted in the overlay and then let go of and deleted, leaves nothing of
 // itself behind in the overlay's window: a late activation of that window once crashed the helper.

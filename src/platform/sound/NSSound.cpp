@@ -8,10 +8,12 @@
 #include <QFileInfo>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -50,9 +52,10 @@ using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char
 class SoundPlayer {
 public:
     static SoundPlayer& instance() {
-        static SoundPlayer player;
-        return player;
+        static Holder holder;
+        return *holder.player;
     }
+    ~SoundPlayer() { m_thread.join(); }
 
     void setResourcesDirectory(const QString& directory) {
         std::lock_guard lock(m_mutex);
@@ -107,15 +110,31 @@ public:
     }
 
 private:
+    // Quitting waits for the player a moment at most: an audio server that never drains a stream (PipeWire
+    // without an output, behind ALSA's plugin) holds libcanberra's last call for good, and a helper must
+    // end at once however it is asked to. A player that does not finish in time is left to the end of
+    // the process, with everything it uses.
+    struct Holder {
+        std::unique_ptr<SoundPlayer> player{new SoundPlayer};
+        ~Holder() {
+            if (!player->quitWithin(std::chrono::milliseconds(500))) {
+                NSLog("The sound output did not close within half a second; quitting without it.");
+                (void)player.release();
+            }
+        }
+    };
+
     SoundPlayer() : m_thread([this] { run(); }) {}
 
-    ~SoundPlayer() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_quit = true;
-        }
+    bool quitWithin(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        m_quit = true;
         m_wake.notify_all();
-        m_thread.join();
+        if (!m_done.wait_for(lock, timeout, [this] { return m_finished; })) {
+            m_thread.detach();
+            return false;
+        }
+        return true;
     }
 
     void post(std::function<void()> job) {
@@ -145,6 +164,9 @@ private:
         if (m_alsa)
             dlclose(m_alsa);
 #endif
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+        m_done.notify_all();
     }
 
 #ifdef GLIMRA_HAVE_CANBERRA
@@ -237,10 +259,12 @@ private:
     bool m_reported = false;
 #endif
 
-    std::mutex m_mutex; // guards m_jobs, m_quit, m_resources
+    std::mutex m_mutex; // guards m_jobs, m_quit, m_finished, m_resources
     std::condition_variable m_wake;
+    std::condition_variable m_done;
     std::deque<std::function<void()>> m_jobs;
     bool m_quit = false;
+    bool m_finished = false; // the thread has let go of the sound system
     QString m_resources;
     std::atomic<std::uint32_t> m_lastId{0};
     std::mutex m_playingMutex;

@@ -185,7 +185,7 @@ void X11HotKeys::loadKeyboard() {
     });
 }
 
-glimra::hotkeys::KeyboardLayout X11HotKeys::readLayout(std::optional<uint32_t> group) {
+glimra::hotkeys::KeyboardLayout X11HotKeys::readLayout() {
     xcb_connection_t* connection = m_connection.get();
     if (!m_xkbContext)
         return glimra::hotkeys::KeyboardLayout();
@@ -198,14 +198,12 @@ glimra::hotkeys::KeyboardLayout X11HotKeys::readLayout(std::optional<uint32_t> g
                   "The X server's keymap cannot be read: the hot keys are placed as on a US keyboard");
         return glimra::hotkeys::KeyboardLayout();
     }
-    if (!group) {
-        std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> state(
-            xkb_x11_state_new_from_device(keymap.get(), connection, device), &xkb_state_unref);
-        group = state ? xkb_state_serialize_layout(state.get(), XKB_STATE_LAYOUT_EFFECTIVE) : 0;
-    }
+    std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> state(
+        xkb_x11_state_new_from_device(keymap.get(), connection, device), &xkb_state_unref);
     // Reading the keymap waited for replies, behind which events may wait.
     scheduleProcessing();
-    return glimra::hotkeys::KeyboardLayout(keymap.get(), *group);
+    return glimra::hotkeys::KeyboardLayout(
+        keymap.get(), state ? xkb_state_serialize_layout(state.get(), XKB_STATE_LAYOUT_EFFECTIVE) : 0);
 }
 
 std::vector<Keycode> X11HotKeys::keycodesFor(UInt32 keyCode) const {

@@ -14,7 +14,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <optional>
 #include <vector>
 
 class QSocketNotifier;
@@ -60,7 +59,7 @@ private:
     X11HotKeys(detail::XConnection connection, uint32_t root);
     void loadKeyboard();
     // The server's keymap and active group, as xkbcommon reads them; a US keyboard without XKB.
-    glimra::hotkeys::KeyboardLayout readLayout(std::optional<uint32_t> group = std::nullopt);
+    glimra::hotkeys::KeyboardLayout readLayout();
     std::vector<glimra::hotkeys::Keycode> keycodesFor(UInt32 keyCode) const;
     OSStatus grab(const std::vector<glimra::hotkeys::Keycode>& keycodes, uint16_t modifiers);
     void ungrab(const Grab& grab);

@@ -3,7 +3,9 @@
 #include "HelperAppDelegate.h"
 #include "Log.h"
 #include "ScreensnapManager.h"
+#include "StatusMenu.h"
 #include "hotkeys/CarbonEvents.h"
+#include "hotkeys/HotKeyCenter.h"
 #include "hotkeys/HotKeyNames.h"
 #include "sound/NSBeep.h"
 
@@ -22,17 +24,22 @@ struct HotKey {
     UInt32 keyCode;
     UInt32 modifiers;
     UInt32 id;
+    StatusMenuAction item; // the menu item that shows it
     const char* failure;
 };
 
 // In order of registration.
 constexpr HotKey kHotKeys[] = {
-    {kVK_ANSI_5, cmdKey | shiftKey, 1, "Could not register the screen snap hot key.  Error = %d"},
-    {kVK_ANSI_5, cmdKey | shiftKey | optionKey, 2,
+    {kVK_ANSI_5, cmdKey | shiftKey, 1, StatusMenuAction::CrosshairSnapshot,
+     "Could not register the screen snap hot key.  Error = %d"},
+    {kVK_ANSI_5, cmdKey | shiftKey | optionKey, 2, StatusMenuAction::PreviousCrosshairSnapshot,
      "Could not register the previous area snap hot key.  Error = %d"},
-    {kVK_ANSI_5, cmdKey | shiftKey | controlKey, 5, "Could not register the timed snap hot key.  Error = %d"},
-    {kVK_ANSI_6, cmdKey | shiftKey, 3, "Could not register the fullscreen snap hot key.  Error = %d"},
-    {kVK_ANSI_1, cmdKey | shiftKey | optionKey, 4, "Could not register the show Glimra hot key.  Error = %d"},
+    {kVK_ANSI_5, cmdKey | shiftKey | controlKey, 5, StatusMenuAction::TimedSnapshot,
+     "Could not register the timed snap hot key.  Error = %d"},
+    {kVK_ANSI_6, cmdKey | shiftKey, 3, StatusMenuAction::FullscreenSnapshot,
+     "Could not register the fullscreen snap hot key.  Error = %d"},
+    {kVK_ANSI_1, cmdKey | shiftKey | optionKey, 4, StatusMenuAction::ShowGlimra,
+     "Could not register the show Glimra hot key.  Error = %d"},
 };
 
 glimra::hotkeys::HotKeyAction actionOf(const HotKey& hotKey) {
@@ -179,8 +186,25 @@ void HelperAppDelegate::releaseEscapeKey() {
         escapeKey_->release();
 }
 
+void HelperAppDelegate::nameHotKeysInMenu() {
+    if (!statusMenu)
+        return;
+    const glimra::hotkeys::KeyboardLayout& layout = HotKeyCenter::application().layout();
+    for (QAction* item : statusMenu->actions())
+        for (const HotKey& hotKey : kHotKeys)
+            if (menuItemAction(item) == hotKey.item) {
+                // Shown for reference; the global hot keys do the work, so the menu must not grab them.
+                item->setShortcut(glimra::hotkeys::keySequence(hotKey.keyCode, hotKey.modifiers, layout));
+                item->setShortcutContext(Qt::WidgetShortcut);
+            }
+}
+
 void HelperAppDelegate::installHotKeys() {
     escapeKey_ = glimra::makeEscapeKey();
+    // The menu names the keys as the keyboard layout in use shows them, also after it changes.
+    nameHotKeysInMenu();
+    connect(&HotKeyCenter::application(), &HotKeyCenter::layoutChanged, this,
+            [this] { nameHotKeysInMenu(); });
     const EventTypeSpec eventType{kEventClassKeyboard, kEventHotKeyReleased};
     OSStatus status =
         InstallEventHandler(GetApplicationEventTarget(), &GlobalHotKeyHandler, 1, &eventType, this, nullptr);

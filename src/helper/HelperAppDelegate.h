@@ -105,6 +105,8 @@ public:
 
     // The global hot keys.
     void installHotKeys();
+    // Shows each hot key beside its menu item, named as the keyboard layout in use shows it.
+    void nameHotKeysInMenu();
     // What hot key id (1 to 5) does, whoever asks: the hot keys and the desktop's actions.
     void performHotKeyCommand(carbon::UInt32 id);
     // The desktop's names of the hot keys' commands ("capture-region", ...), in the hot keys' order.

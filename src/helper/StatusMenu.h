@@ -1,5 +1,5 @@
 #pragma once
-// The status menu, designed in one place: its items, titles, shortcuts and tags. Items are told
+// The status menu, designed in one place: its items, titles and tags. Items are told
 // apart by their action; items tagged kOptionKeyItemTag show only while Alt (Option) is held, as the
 // menu opens or while it is open.
 

@@ -30,7 +30,7 @@ bool buttonCode(uint8_t number, uint32_t* code) {
     return true;
 }
 
-uint32_t keyCode(uint32_t keysym) {
+uint32_t usKeyCode(uint32_t keysym) {
     const uint32_t code = usEvdevCode(keysym);
     if (code == kNoKey)
         ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the us layout";
@@ -135,11 +135,15 @@ bool KWinInput::ok() const {
 }
 
 void KWinInput::key(uint32_t keysym, bool press) {
-    const uint32_t code = keyCode(keysym);
-    if (!ok() || code == kNoKey)
+    if (const uint32_t code = usKeyCode(keysym); code != kNoKey)
+        keyCode(code, press);
+}
+
+void KWinInput::keyCode(uint32_t evdevCode, bool press) {
+    if (!ok())
         return;
     org_kde_kwin_fake_input_keyboard_key(
-        c_->input, code, press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+        c_->input, evdevCode, press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
     c_->sync();
 }
 
@@ -204,6 +208,11 @@ bool GnomeInput::call(const char* method, const QVariantList& arguments) {
 void GnomeInput::key(uint32_t keysym, bool press) {
     if (ok())
         call("NotifyKeyboardKeysym", {keysym, press});
+}
+
+void GnomeInput::keyCode(uint32_t evdevCode, bool press) {
+    if (ok())
+        call("NotifyKeyboardKeycode", {evdevCode, press});
 }
 
 void GnomeInput::motion(int x, int y) {

@@ -17,6 +17,7 @@ public:
     ~KWinInput() override;
     bool ok() const override;
     void key(uint32_t keysym, bool press) override;
+    void keyCode(uint32_t evdevCode, bool press) override;
     // Logical coordinates of the layout.
     void motion(int x, int y) override;
     void button(uint8_t number, bool press) override;
@@ -32,6 +33,7 @@ public:
     ~GnomeInput() override;
     bool ok() const override { return !session_.isEmpty(); }
     void key(uint32_t keysym, bool press) override;
+    void keyCode(uint32_t evdevCode, bool press) override;
     // Without a screen cast stream Mutter takes relative motion only: the pointer is pushed into the
     // top-left corner first, then moved by (x, y), which is exact (virtual pointers have no
     // acceleration).

@@ -14,6 +14,14 @@ void TestInput::type(std::initializer_list<uint32_t> modifiers, uint32_t keysym)
     }
 }
 
+void TestInput::typeCode(std::initializer_list<uint32_t> modifiers, uint32_t evdevCode) {
+    for (bool press : {true, false}) {
+        for (uint32_t modifier : modifiers)
+            key(modifier, press);
+        keyCode(evdevCode, press);
+    }
+}
+
 void TestInput::click(int x, int y, uint8_t number) {
     motion(x, y);
     button(number, true);
@@ -26,6 +34,9 @@ class X11Input final : public TestInput {
 public:
     bool ok() const override { return x_.ok(); }
     void key(uint32_t keysym, bool press) override { x_.pressCode(x_.keycode(keysym), press); }
+    void keyCode(uint32_t evdevCode, bool press) override {
+        x_.pressCode(xcb_keycode_t(evdevCode + 8), press);
+    }
     void motion(int x, int y) override { x_.motion(x, y); }
     void button(uint8_t number, bool press) override { x_.button(number, press); }
 

@@ -12,9 +12,11 @@ class TestInput {
 public:
     virtual ~TestInput() = default;
     virtual bool ok() const = 0;
-    // X keysyms (XK_...) on both display servers. Each event has reached the display server when the
-    // call returns.
+    // X keysyms (XK_...) on both display servers, the key that gives it in the keyboard's layout. Each
+    // event has reached the display server when the call returns.
     virtual void key(uint32_t keysym, bool press) = 0;
+    // A physical key by its evdev code (KEY_...), whatever the layout puts on it.
+    virtual void keyCode(uint32_t evdevCode, bool press) = 0;
     // The display server's global coordinates: root pixels on X11, logical layout coordinates on Wayland.
     virtual void motion(int x, int y) = 0;
     // 1 left, 2 middle, 3 right.
@@ -23,8 +25,24 @@ public:
     // Modifiers down, key down, modifiers up, key up: the release comes with the modifiers already up.
     void type(std::initializer_list<uint32_t> modifiers, uint32_t key);
     void tap(uint32_t keysym) { type({}, keysym); }
+    // The same with the key given by its evdev code.
+    void typeCode(std::initializer_list<uint32_t> modifiers, uint32_t evdevCode);
     void click(int x, int y, uint8_t number = 1);
 };
+
+// A keyboard layout as xkb's rules name it, and the layouts whose number row tests type on: German,
+// French AZERTY (digits with Shift), Dvorak and a non-Latin one.
+struct KeyboardLayoutName {
+    const char* name;
+    const char* layout;
+    const char* variant;
+    const char* description; // xkb's name of it, as a keymap gives it
+};
+inline constexpr KeyboardLayoutName kKeyboardLayouts[] = {{"Us", "us", "", "English (US)"},
+                                                          {"German", "de", "", "German"},
+                                                          {"French", "fr", "", "French"},
+                                                          {"Dvorak", "us", "dvorak", "English (Dvorak)"},
+                                                          {"Russian", "ru", "", "Russian"}};
 
 // The input of the session the test runs in: on Wayland (WAYLAND_DISPLAY set) KWin's or GNOME's own
 // by XDG_CURRENT_DESKTOP, else virtual devices; X11 otherwise.

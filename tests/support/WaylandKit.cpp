@@ -132,10 +132,10 @@ struct WaylandInput::Connection {
         }
     }
 
-    bool uploadKeymap() {
+    bool uploadKeymap(const KeyboardLayoutName& layout) {
         context.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
-        const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
-        keymap.reset(context ? xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS)
+        const xkb_rule_names names{"evdev", "pc105", layout.layout, layout.variant, ""};
+        keymap.reset(context ? xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS)
                              : nullptr);
         if (!keymap)
             return false;
@@ -167,7 +167,8 @@ struct WaylandInput::Connection {
     }
 };
 
-WaylandInput::WaylandInput(const QString& display) : c_(std::make_unique<Connection>()) {
+WaylandInput::WaylandInput(const QString& display, const KeyboardLayoutName& layout)
+    : c_(std::make_unique<Connection>()) {
     c_->display.reset(wl_display_connect(display.isEmpty() ? nullptr : display.toLocal8Bit().constData()));
     if (!c_->display) {
         ADD_FAILURE() << "no Wayland display to connect to";
@@ -188,8 +189,8 @@ WaylandInput::WaylandInput(const QString& display) : c_(std::make_unique<Connect
             zxdg_output_manager_v1_get_xdg_output(c_->outputManager.get(), output->output.get()));
         zxdg_output_v1_add_listener(output->logical.get(), &Connection::outputListener, output.get());
     }
-    if (!c_->uploadKeymap()) {
-        ADD_FAILURE() << "could not make the us keymap";
+    if (!c_->uploadKeymap(layout)) {
+        ADD_FAILURE() << "could not make the keymap of " << layout.name;
         c_->failed = true;
         return;
     }
@@ -209,10 +210,17 @@ void WaylandInput::key(uint32_t keysym, bool press) {
         return;
     const xkb_keycode_t code = c_->code(keysym);
     if (code == XKB_KEYCODE_INVALID) {
-        ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the us layout";
+        ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the keyboard's layout";
         return;
     }
-    zwp_virtual_keyboard_v1_key(c_->keyboard.get(), milliseconds(), code - 8,
+    keyCode(code - 8, press);
+}
+
+void WaylandInput::keyCode(uint32_t evdevCode, bool press) {
+    if (!ok())
+        return;
+    const xkb_keycode_t code = evdevCode + 8;
+    zwp_virtual_keyboard_v1_key(c_->keyboard.get(), milliseconds(), evdevCode,
                                 press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
     // The compositor takes the modifiers from the keyboard's client, not from its keys.
     xkb_state_update_key(c_->state.get(), code, press ? XKB_KEY_DOWN : XKB_KEY_UP);

@@ -14,17 +14,20 @@
 
 namespace glimra::test {
 
-// A virtual keyboard (us layout) and a virtual pointer on a connection of their own. Both live as
-// long as the object: a new keyboard makes the compositor hand every client a new keymap.
+// A virtual keyboard (us layout unless another is named) and a virtual pointer on a connection of their
+// own. Both live as long as the object: a new keyboard makes the compositor hand every client a new
+// keymap.
 class WaylandInput final : public TestInput {
 public:
-    explicit WaylandInput(const QString& display = QString()); // WAYLAND_DISPLAY when empty
+    explicit WaylandInput(const QString& display = QString(), // WAYLAND_DISPLAY when empty
+                          const KeyboardLayoutName& layout = kKeyboardLayouts[0]);
     ~WaylandInput() override;
     WaylandInput(const WaylandInput&) = delete;
     WaylandInput& operator=(const WaylandInput&) = delete;
 
     bool ok() const override;
     void key(uint32_t keysym, bool press) override;
+    void keyCode(uint32_t evdevCode, bool press) override;
     // Over the whole output layout, in logical coordinates.
     void motion(int x, int y) override;
     void button(uint8_t number, bool press) override;

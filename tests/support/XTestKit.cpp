@@ -495,4 +495,15 @@ int XClient::bells(int atLeast, std::chrono::milliseconds timeout, std::chrono::
     return bells();
 }
 
+XkbLayout::XkbLayout(const KeyboardLayoutName& name) {
+    QStringList arguments{QStringLiteral("-layout"), QLatin1String(name.layout)};
+    if (*name.variant)
+        arguments << QStringLiteral("-variant") << QLatin1String(name.variant);
+    ok_ = QProcess::execute(QStringLiteral("setxkbmap"), arguments) == 0;
+}
+
+XkbLayout::~XkbLayout() {
+    QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), QStringLiteral("us")});
+}
+
 } // namespace glimra::test

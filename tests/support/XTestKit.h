@@ -3,6 +3,7 @@
 // known, the windows mapped and the screen's pixels, keys and the pointer through XTest, passive
 // grabs, and the bell through XKB.
 
+#include "TestInput.h"
 #include "TestSupport.h"
 
 #include <QImage>
@@ -175,6 +176,17 @@ private:
     int bells_ = 0;
     std::vector<xcb_window_t> mapped_;
     bool buttonPressed_ = false;
+};
+
+// The keyboard layout of the X server (setxkbmap) while it lives; the US layout comes back afterwards.
+class XkbLayout {
+public:
+    explicit XkbLayout(const KeyboardLayoutName& name);
+    ~XkbLayout();
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
 };
 
 // Fast key repeat while it lives, so a held key would repeat many times if repeats got through; the

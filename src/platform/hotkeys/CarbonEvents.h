@@ -10,8 +10,9 @@
 // event's way, and CallNextEventHandler hands it on explicitly.
 //
 // Modifiers follow Qt's macOS convention: Command is Ctrl, Control is Super, Option is Alt. Virtual key
-// codes name physical keys by the character they carry on a US keyboard; they are resolved through the
-// current keyboard mapping and grabbed again whenever that mapping changes.
+// codes name physical keys by the character they carry on a US keyboard; they are found by their place
+// in the current keymap, the same key whatever the layout, and grabbed again whenever that keymap
+// changes.
 
 #include <cstddef>
 #include <cstdint>

@@ -5,6 +5,7 @@
 // above it: handlers, references, ids and the checks of key codes and modifiers.
 
 #include "CarbonEvents.h"
+#include "KeyboardLayout.h"
 
 #include <QObject>
 #include <QString>
@@ -29,6 +30,9 @@ public:
     // Whether a key can be taken for a moment and given back (Escape during a capture) without the
     // desktop asking the user.
     virtual bool holdsKeysBriefly() const { return true; }
+    // The keyboard layout in use as far as the desktop tells: it names the keys, and on X11 and sway
+    // places them. A US keyboard until the desktop says otherwise.
+    const glimra::hotkeys::KeyboardLayout& layout() const { return m_layout; }
 
 signals:
     // A combination went down or came up (kEventHotKeyPressed, kEventHotKeyReleased), on the thread
@@ -36,10 +40,18 @@ signals:
     void hotKey(quint64 token, quint32 kind);
     // X11: the keyboard mapping changed and every combination was taken again for it.
     void keyboardMappingApplied();
-};
+    // layout() changed: another keymap, or another of its layouts active.
+    void layoutChanged();
 
-// "Command+Shift+key code 0x17", for log lines.
-QString describeHotKey(UInt32 keyCode, UInt32 modifiers);
+protected:
+    void setLayout(glimra::hotkeys::KeyboardLayout layout) {
+        m_layout = std::move(layout);
+        emit layoutChanged();
+    }
+
+private:
+    glimra::hotkeys::KeyboardLayout m_layout;
+};
 
 // The backend for the Qt platform the application runs on (QGuiApplication::platformName()): "xcb"
 // takes X11 key grabs; "wayland" takes sway's IPC where SWAYSOCK answers, else the desktop portal

@@ -50,22 +50,6 @@ QString platformChoice() {
 
 } // namespace
 
-QString describeHotKey(UInt32 keyCode, UInt32 modifiers) {
-    QStringList parts;
-    if (modifiers & cmdKey)
-        parts << QStringLiteral("Command");
-    if (modifiers & shiftKey)
-        parts << QStringLiteral("Shift");
-    if (modifiers & optionKey)
-        parts << QStringLiteral("Option");
-    if (modifiers & controlKey)
-        parts << QStringLiteral("Control");
-    if (const UInt32 other = modifiers & ~(cmdKey | shiftKey | optionKey | controlKey))
-        parts << QStringLiteral("modifiers 0x%1").arg(other, 0, 16);
-    parts << QStringLiteral("key code 0x%1").arg(keyCode, 2, 16, QLatin1Char('0'));
-    return parts.join(QLatin1Char('+'));
-}
-
 std::unique_ptr<HotKeyBackend> makeHotKeyBackend() {
     QString choice = qEnvironmentVariable("GLIMRA_HOTKEYS").toLower();
     const bool forced = !choice.isEmpty();
@@ -110,13 +94,18 @@ HotKeyCenter::HotKeyCenter(std::unique_ptr<HotKeyBackend> backend, QObject* pare
     connect(m_backend.get(), &HotKeyBackend::hotKey, this, &HotKeyCenter::dispatch);
     connect(m_backend.get(), &HotKeyBackend::keyboardMappingApplied, this,
             &HotKeyCenter::keyboardMappingApplied);
+    connect(m_backend.get(), &HotKeyBackend::layoutChanged, this, &HotKeyCenter::layoutChanged);
 }
 
 HotKeyCenter::~HotKeyCenter() = default;
 
+const glimra::hotkeys::KeyboardLayout& HotKeyCenter::layout() const {
+    return m_backend ? m_backend->layout() : m_usLayout;
+}
+
 OSStatus HotKeyCenter::registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHotKeyID hotKeyID,
                                       OptionBits options, EventHotKeyRef* outRef) {
-    const QString name = describeHotKey(keyCode, modifiers);
+    const QString name = glimra::hotkeys::describeHotKey(keyCode, modifiers, layout());
     if (options & ~kEventHotKeyExclusive) {
         qCWarning(lcHotKeys, "RegisterEventHotKey: unknown options 0x%x for %s", options, qPrintable(name));
         return paramErr;

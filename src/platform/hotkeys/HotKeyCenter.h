@@ -50,6 +50,8 @@ public:
     EventTargetRef target() { return &m_target; }
     bool hasDisplay() const { return m_backend != nullptr; }
     HotKeyBackend* backend() const { return m_backend.get(); }
+    // The keyboard layout the backend follows (a US keyboard without one), to name the hot keys by.
+    const glimra::hotkeys::KeyboardLayout& layout() const;
 
     OSStatus registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHotKeyID hotKeyID, OptionBits options,
                             EventHotKeyRef* outRef);
@@ -58,6 +60,8 @@ public:
 signals:
     // X11: the keyboard mapping changed and every hot key has been grabbed again for it.
     void keyboardMappingApplied();
+    // layout() changed: the keys may be named differently now.
+    void layoutChanged();
 
 private:
     void dispatch(quint64 token, quint32 kind);
@@ -65,6 +69,7 @@ private:
     EventHandlerTable m_handlers{HandlerDelivery::Everyone};
     OpaqueEventTargetRef m_target{&m_handlers, this};
     std::unique_ptr<HotKeyBackend> m_backend;
+    glimra::hotkeys::KeyboardLayout m_usLayout;
     uint64_t m_nextToken = 1;
     std::vector<std::unique_ptr<OpaqueEventHotKeyRef>> m_hotKeys;
 };

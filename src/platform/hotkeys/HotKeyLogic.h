@@ -50,6 +50,9 @@ uint16_t significantModifiers(uint16_t state, const ModifierLayout& layout);
 
 // Keysym of the unshifted character a Mac virtual key code carries on a US keyboard; 0 if not mapped.
 Keysym keysymForVirtualKey(uint32_t virtualKeyCode);
+// The place of the physical key behind a Mac virtual key code, as xkb names it ("AE05" for the US
+// keyboard's 5): the same key whatever the layout. Null if not mapped.
+const char* keyNameForVirtualKey(uint32_t virtualKeyCode);
 // The symbol Shift gives that key on a US keyboard (XK_percent for 5); 0 for letters and for keys whose
 // shifted keysym is the key's own.
 Keysym shiftedKeysymForVirtualKey(uint32_t virtualKeyCode);

@@ -15,23 +15,12 @@ namespace {
 
 using namespace carbon;
 
-QString keysymName(Keysym keysym) {
-    std::array<char, 64> name{};
-    return keysym && xkb_keysym_get_name(keysym, name.data(), name.size()) > 0
-               ? QString::fromLatin1(name.data())
-               : QString();
-}
+const std::array<const char*, 4> kSwayModifiers{"Ctrl", "Mod1", "Shift", "Mod4"};
 
 // Modifier names in the order a desktop's settings show them, with the key's name last.
-QString combination(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol,
+QString combination(const QString& keyName, UInt32 modifiers,
                     const std::array<const char*, 4>& names /* Control, Alt, Shift, Super */,
                     const QString& separator = QStringLiteral("+")) {
-    Keysym key = keysymForVirtualKey(keyCode);
-    if ((modifiers & shiftKey) && shiftedSymbol && shiftedKeysymForVirtualKey(keyCode)) {
-        key = shiftedKeysymForVirtualKey(keyCode);
-        modifiers &= ~shiftKey;
-    }
-    const QString keyName = keysymName(key);
     if (keyName.isEmpty())
         return QString();
     QStringList parts;
@@ -45,6 +34,17 @@ QString combination(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol,
         parts << QLatin1String(names[2]);
     parts << keyName;
     return parts.join(separator);
+}
+
+// The same with the key's US symbol, or the one Shift gives it in place of the Shift.
+QString combination(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol,
+                    const std::array<const char*, 4>& names, const QString& separator = QStringLiteral("+")) {
+    Keysym key = keysymForVirtualKey(keyCode);
+    if ((modifiers & shiftKey) && shiftedSymbol && shiftedKeysymForVirtualKey(keyCode)) {
+        key = shiftedKeysymForVirtualKey(keyCode);
+        modifiers &= ~shiftKey;
+    }
+    return combination(keysymName(key), modifiers, names, separator);
 }
 
 struct KnownAction {
@@ -65,8 +65,19 @@ constexpr OSType kHelperSignature = makeFourCharCode("GlHk");
 
 } // namespace
 
+QString keysymName(Keysym keysym) {
+    std::array<char, 64> name{};
+    return keysym && xkb_keysym_get_name(keysym, name.data(), name.size()) > 0
+               ? QString::fromLatin1(name.data())
+               : QString();
+}
+
 QString swayCombination(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol) {
-    return combination(keyCode, modifiers, shiftedSymbol, {"Ctrl", "Mod1", "Shift", "Mod4"});
+    return combination(keyCode, modifiers, shiftedSymbol, kSwayModifiers);
+}
+
+QString swayBinding(UInt32 modifiers, const QString& key) {
+    return combination(key, modifiers, kSwayModifiers);
 }
 
 QString portalTrigger(UInt32 keyCode, UInt32 modifiers, bool shiftedSymbol) {

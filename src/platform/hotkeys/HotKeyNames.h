@@ -5,6 +5,7 @@
 // Option is Alt.
 
 #include "CarbonEvents.h"
+#include "HotKeyLogic.h"
 
 #include <QString>
 
@@ -14,6 +15,11 @@ namespace glimra::hotkeys {
 // With shiftedSymbol, a Shift that turns the key into another symbol on a US keyboard is written as
 // that symbol instead: "Mod4+Ctrl+percent".
 QString swayCombination(carbon::UInt32 keyCode, carbon::UInt32 modifiers, bool shiftedSymbol = false);
+// The same with the key given as sway reads it: a keysym's name, or a key code ("Mod4+Ctrl+Shift+14",
+// for `bindcode`); empty for an empty key.
+QString swayBinding(carbon::UInt32 modifiers, const QString& key);
+// xkb's name of a symbol ("parenleft"); empty for none.
+QString keysymName(Keysym keysym);
 
 // The form of the freedesktop shortcuts specification the GlobalShortcuts portal takes,
 // "CTRL+SHIFT+LOGO+5". KDE Plasma 5 matches a Shift that changes the symbol by the symbol alone (it

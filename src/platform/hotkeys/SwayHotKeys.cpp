@@ -23,19 +23,47 @@ namespace {
 
 constexpr uint32_t kWorkspaceEvent = SwayIpc::kEventBit | 0;
 constexpr uint32_t kBindingEvent = SwayIpc::kEventBit | 5;
+constexpr uint32_t kInputEvent = SwayIpc::kEventBit | 21;
 constexpr int kFirstRetryMs = 500;
 constexpr int kLastRetryMs = 8000;
 
+// The layout active on sway's keyboards, from an input as get_inputs and input events describe it.
+std::optional<uint32_t> activeLayoutOf(const QJsonObject& input) {
+    const QJsonValue index = input.value(QLatin1String("xkb_active_layout_index"));
+    if (input.value(QLatin1String("type")).toString() != QLatin1String("keyboard") || !index.isDouble())
+        return std::nullopt;
+    return uint32_t(index.toInt());
+}
+
 } // namespace
 
-std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath) {
+std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath, const QString& waylandDisplay) {
     std::unique_ptr<SwayHotKeys> backend(
         new SwayHotKeys(socketPath.isEmpty() ? qEnvironmentVariable("SWAYSOCK") : socketPath));
     if (!backend->open()) {
         qCWarning(lcHotKeys, "Hot keys are unavailable: sway's IPC does not answer");
         return nullptr;
     }
+    backend->m_display = waylandDisplay;
+    backend->connectKeyboard();
+    std::optional<uint32_t> active;
+    if (const std::optional<QJsonDocument> inputs = backend->m_ipc->request(SwayIpc::GetInputs))
+        for (const QJsonValue input : inputs->array())
+            if ((active = activeLayoutOf(input.toObject())))
+                break;
+    backend->followLayout(active.value_or(0));
     return backend;
+}
+
+void SwayHotKeys::connectKeyboard() {
+    m_keyboard = glimra::wayland::WaylandKeyboard::connect(m_display);
+    if (m_keyboard)
+        m_keyboard->setKeymapChanged([this] { followLayout(); });
+}
+
+void SwayHotKeys::followLayout(std::optional<uint32_t> activeLayout) {
+    const uint32_t active = activeLayout.value_or(layout().activeLayout());
+    setLayout(glimra::hotkeys::KeyboardLayout(m_keyboard ? m_keyboard->keymap() : nullptr, active));
 }
 
 SwayHotKeys::SwayHotKeys(QString socketPath)
@@ -70,7 +98,7 @@ bool SwayHotKeys::open() {
     if (!m_ipc)
         return false;
     const std::optional<QJsonDocument> subscribed =
-        m_ipc->request(SwayIpc::Subscribe, QByteArrayLiteral("[\"binding\",\"workspace\"]"));
+        m_ipc->request(SwayIpc::Subscribe, QByteArrayLiteral("[\"binding\",\"workspace\",\"input\"]"));
     const std::optional<QJsonDocument> config = m_ipc->request(SwayIpc::GetConfig);
     if (!subscribed || !subscribed->object().value(QLatin1String("success")).toBool() || !config) {
         qCWarning(lcHotKeys, "sway's IPC at \"%s\" takes no subscription to its binding events",
@@ -117,42 +145,60 @@ bool SwayHotKeys::run(const QString& command) {
 }
 
 bool SwayHotKeys::bind(const Binding& binding) {
-    if (!run(QStringLiteral("bindsym %1 %2").arg(binding.keys, binding.pressed)))
+    if (!run(QStringLiteral("bindcode %1 %2").arg(binding.keys, binding.pressed)))
         return false;
-    if (run(QStringLiteral("bindsym --release %1 %2").arg(binding.keys, binding.released)))
+    if (run(QStringLiteral("bindcode --release %1 %2").arg(binding.keys, binding.released)))
         return true;
-    run(QStringLiteral("unbindsym %1").arg(binding.keys));
+    run(QStringLiteral("unbindcode %1").arg(binding.keys));
     return false;
 }
 
 void SwayHotKeys::unbind(const Binding& binding) {
     // sway answers an error when a reload took the binding already; nothing is lost then.
-    for (const QString& command : {QStringLiteral("unbindsym %1"), QStringLiteral("unbindsym --release %1")})
+    for (const QString& command :
+         {QStringLiteral("unbindcode %1"), QStringLiteral("unbindcode --release %1")})
         if (m_ipc && !m_ipc->broken())
             m_ipc->request(SwayIpc::RunCommand, command.arg(binding.keys).toUtf8());
 }
 
 bool SwayHotKeys::heldByUser(UInt32 keyCode, UInt32 modifiers) const {
-    // sway also matches a binding of the symbol Shift gives (Ctrl+percent fires on Ctrl+Shift+5).
-    for (const bool shifted : {false, true})
-        if (const std::optional<SwayKeys> keys =
-                glimra::wayland::parseSwayKeys(glimra::hotkeys::swayCombination(keyCode, modifiers, shifted)))
-            if (std::find(m_userBindings.begin(), m_userBindings.end(), *keys) != m_userBindings.end())
-                return true;
+    using glimra::hotkeys::keysymName;
+    using glimra::hotkeys::swayBinding;
+    using glimra::wayland::parseSwayKeys;
+    // What sway would run for the key: a binding of its code, of its plain symbol with every modifier,
+    // or of the symbol a Shift that picks another level gives, less that Shift (on a US keyboard
+    // Ctrl+percent fires on Ctrl+Shift+5, on a French one Ctrl+5 does).
+    const glimra::hotkeys::KeyboardLayout& keys = layout();
+    std::vector<std::optional<SwayKeys>> candidates{
+        parseSwayKeys(swayBinding(modifiers, QString::number(keys.keycode(keyCode))), true),
+        parseSwayKeys(swayBinding(modifiers, keysymName(keys.keysym(keyCode, 0))))};
+    if (const std::optional<glimra::hotkeys::Keysym> shifted = keys.shiftedKeysym(keyCode);
+        shifted && (modifiers & shiftKey))
+        candidates.push_back(parseSwayKeys(swayBinding(modifiers & ~shiftKey, keysymName(*shifted))));
+    for (const std::optional<SwayKeys>& candidate : candidates)
+        if (candidate &&
+            std::find(m_userBindings.begin(), m_userBindings.end(), *candidate) != m_userBindings.end())
+            return true;
     return false;
 }
 
 OSStatus SwayHotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) {
-    const QString keys = glimra::hotkeys::swayCombination(keyCode, modifiers);
+    const QString name = glimra::hotkeys::describeHotKey(keyCode, modifiers, layout());
     if (!m_ipc) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: sway's IPC is away; %s is not bound", qPrintable(keys));
+        qCWarning(lcHotKeys, "RegisterEventHotKey: sway's IPC is away; %s is not bound", qPrintable(name));
         return eventInternalErr;
+    }
+    const uint32_t code = layout().keycode(keyCode);
+    if (!code) {
+        qCWarning(lcHotKeys, "RegisterEventHotKey: the keyboard has no key for %s", qPrintable(name));
+        return eventHotKeyInvalidErr;
     }
     if (heldByUser(keyCode, modifiers)) {
         qCWarning(lcHotKeys, "RegisterEventHotKey: sway's configuration binds %s; it stays the user's",
-                  qPrintable(keys));
+                  qPrintable(name));
         return eventHotKeyExistsErr;
     }
+    const QString keys = glimra::hotkeys::swayBinding(modifiers, QString::number(code));
     const QString action =
         m_tag + QLatin1Char(' ') + glimra::hotkeys::hotKeyAction(id, keyCode, modifiers).name;
     Binding binding{keyCode, modifiers, keys, QStringLiteral("nop %1 pressed").arg(action),
@@ -202,6 +248,13 @@ void SwayHotKeys::processPending() {
                                 command == binding.pressed ? kEventHotKeyPressed : kEventHotKeyReleased);
                     break;
                 }
+        } else if (message.type == kInputEvent) {
+            // Another layout of the keymap, or another keymap: the keys' names may read differently.
+            const QString change = event.value(QLatin1String("change")).toString();
+            if (change == QLatin1String("xkb_layout") || change == QLatin1String("xkb_keymap"))
+                if (const std::optional<uint32_t> active =
+                        activeLayoutOf(event.value(QLatin1String("input")).toObject()))
+                    followLayout(*active);
         } else if (message.type == kWorkspaceEvent &&
                    event.value(QLatin1String("change")).toString() == QLatin1String("reload")) {
             // A reload reads the configuration anew and drops every binding made at run time.
@@ -232,6 +285,10 @@ void SwayHotKeys::reconnect() {
         m_retry.start();
         return;
     }
+    if (!m_keyboard || m_keyboard->broken()) {
+        connectKeyboard();
+        followLayout();
+    }
     int bound = 0;
     for (auto it = m_bindings.begin(); it != m_bindings.end() && m_ipc;) {
         // The configuration may have taken a combination meanwhile.
@@ -240,7 +297,9 @@ void SwayHotKeys::reconnect() {
             ++bound;
             ++it;
         } else if (m_ipc) {
-            qCWarning(lcHotKeys, "Hot key %s stays off: %s", qPrintable(it->second.keys),
+            qCWarning(lcHotKeys, "Hot key %s stays off: %s",
+                      qPrintable(glimra::hotkeys::describeHotKey(it->second.keyCode, it->second.modifiers,
+                                                                 layout())),
                       taken ? "sway's configuration binds it now" : "sway refused it");
             it = m_bindings.erase(it);
         }

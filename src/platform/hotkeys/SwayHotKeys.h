@@ -1,13 +1,18 @@
 #pragma once
 // Hot keys on sway, with no configuration on the user's side: each combination is bound at run time
-// through sway's IPC, twice (`bindsym COMBO nop ...` for the press, `bindsym --release COMBO nop ...`
+// through sway's IPC, twice (`bindcode COMBO nop ...` for the press, `bindcode --release COMBO nop ...`
 // for the release), and the `binding` events sway sends on a subscribed connection are the hot key's
-// presses and releases. Bound keys reach no other client, as grabbed keys do on X11.
+// presses and releases. Bound keys reach no other client, as grabbed keys do on X11. Key codes are
+// physical keys: sway matches a `bindsym` by the symbol the active layout gives (on a French keyboard
+// Ctrl+Shift and the key marked 5 reads Ctrl+5, its plain symbol being a parenthesis), a `bindcode`
+// by the key, whatever the layout.
 //
 // A combination the user's own configuration binds (its text as get_config gives it, with its
-// includes) is left to the user: registering it fails with eventHotKeyExistsErr. sway 1.7 has no way
-// to list bindings another client added at run time, so those are not seen, and a `bindsym` over
-// one silently replaces it.
+// includes) is left to the user: registering it fails with eventHotKeyExistsErr. That is a `bindcode`
+// of the same key, or a `bindsym` that sway would run for the key with the layout in use (the keymap
+// sway gives its clients, read on a Wayland connection of its own; a US keyboard until it tells one).
+// sway 1.7 has no way to list bindings another client added at run time, so those are not seen, and a
+// `bindcode` over one silently replaces it.
 //
 // Every binding is removed again when the backend goes. `swaymsg reload` drops run-time bindings: they
 // are made again after it. A connection that breaks (sway restarting, or dropping a client that read
@@ -18,6 +23,7 @@
 
 #include "wayland/SwayConfig.h"
 #include "wayland/SwayIpc.h"
+#include "wayland/WaylandKeyboard.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -25,6 +31,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 
@@ -34,7 +41,9 @@ class SwayHotKeys final : public HotKeyBackend {
     Q_OBJECT
 public:
     // Connects to socketPath ($SWAYSOCK when empty); null, with a log line, when sway does not answer.
-    static std::unique_ptr<SwayHotKeys> make(const QString& socketPath = QString());
+    // The keymap comes from the Wayland display named ($WAYLAND_DISPLAY when empty).
+    static std::unique_ptr<SwayHotKeys> make(const QString& socketPath = QString(),
+                                             const QString& waylandDisplay = QString());
     ~SwayHotKeys() override;
 
     OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) override;
@@ -44,12 +53,16 @@ private:
     struct Binding {
         UInt32 keyCode = 0;
         UInt32 modifiers = 0;
-        QString keys;    // sway's form of the combination
+        QString keys;    // sway's form of the combination, by key code
         QString pressed; // the commands sway reports in its binding events
         QString released;
     };
 
     explicit SwayHotKeys(QString socketPath);
+    // Reads the keymap sway gives its clients on a connection of its own (again when sway restarted).
+    void connectKeyboard();
+    // The keymap sway gives its clients, with the layout active on sway's keyboards.
+    void followLayout(std::optional<uint32_t> activeLayout = std::nullopt);
     // Connects, subscribes and reads the user's bindings; false (logged) when sway does not answer.
     bool open();
     void close();
@@ -65,8 +78,10 @@ private:
     void reconnect();
 
     QString m_path;
-    QString m_tag; // tells this process's bindings apart in sway's events
+    QString m_display; // the Wayland display the keymap comes from
+    QString m_tag;     // tells this process's bindings apart in sway's events
     std::unique_ptr<glimra::wayland::SwayIpc> m_ipc;
+    std::unique_ptr<glimra::wayland::WaylandKeyboard> m_keyboard;
     QPointer<QSocketNotifier> m_notifier; // a child: it may outlive the connection by a turn of the loop
     std::vector<glimra::wayland::SwayKeys> m_userBindings;
     std::map<Token, Binding> m_bindings;

@@ -9,6 +9,7 @@
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
+#include <xkbcommon/xkbcommon-x11.h>
 
 #include <algorithm>
 #include <set>
@@ -38,6 +39,10 @@ Combinations combinations(const std::vector<Keycode>& keycodes, uint16_t modifie
 
 void X11HotKeys::FreeKeySymbols::operator()(_XCBKeySymbols* symbols) const {
     xcb_key_symbols_free(symbols);
+}
+
+void X11HotKeys::FreeContext::operator()(xkb_context* context) const {
+    xkb_context_unref(context);
 }
 
 std::unique_ptr<X11HotKeys> X11HotKeys::make(const QByteArray& displayName) {
@@ -78,14 +83,18 @@ X11HotKeys::X11HotKeys(detail::XConnection xConnection, uint32_t root)
             if (state)
                 m_coreKeyboard = state->deviceID;
             // Once a client uses XKB, the server sends it the core MappingNotify only for the map parts
-            // it selected XKB notifications for, and never for a whole new keymap (setxkbmap).
-            const uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
+            // it selected XKB notifications for, and never for a whole new keymap (setxkbmap). A switch
+            // to another layout of the keymap (its group) changes only how the keys are named.
+            const uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY |
+                                    XCB_XKB_EVENT_TYPE_STATE_NOTIFY;
             const uint16_t parts =
                 XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP;
             xcb_xkb_select_events_details_t details{};
+            details.affectState = details.stateDetails = XCB_XKB_STATE_PART_GROUP_STATE;
             xcb_xkb_select_events_aux(connection, XCB_XKB_ID_USE_CORE_KBD, events, 0,
                                       XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY, parts, parts, &details);
             m_xkbEventBase = xkb->first_event;
+            m_xkbContext.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
         }
     }
     if (!m_detectableAutoRepeat)
@@ -93,6 +102,7 @@ X11HotKeys::X11HotKeys(detail::XConnection xConnection, uint32_t root)
                           "their time stamps");
 
     loadKeyboard();
+    setLayout(readLayout());
 
     if (!QCoreApplication::instance()) {
         qCWarning(lcHotKeys, "Hot keys will not be delivered: there is no QCoreApplication");
@@ -122,23 +132,21 @@ OSStatus X11HotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHot
         qCWarning(lcHotKeys, "RegisterEventHotKey: the X connection for hot keys broke earlier");
         return eventInternalErr;
     }
-    const Keysym keysym = glimra::hotkeys::keysymForVirtualKey(keyCode);
     const uint16_t xModifiers = *glimra::hotkeys::xModifiersFromCarbon(modifiers, m_layout);
-    std::vector<Keycode> keycodes = keycodesFor(keysym);
+    std::vector<Keycode> keycodes = keycodesFor(keyCode);
+    const QString name = glimra::hotkeys::describeHotKey(keyCode, modifiers, layout());
     if (keycodes.empty()) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: no key of the current keyboard mapping gives %s",
-                  qPrintable(describeHotKey(keyCode, modifiers)));
+        qCWarning(lcHotKeys, "RegisterEventHotKey: the keyboard has no key for %s", qPrintable(name));
         return eventHotKeyInvalidErr;
     }
     if (m_matcher.conflicts(keycodes, xModifiers)) {
         qCWarning(lcHotKeys, "RegisterEventHotKey: %s shares its keys with a registered hot key",
-                  qPrintable(describeHotKey(keyCode, modifiers)));
+                  qPrintable(name));
         return eventHotKeyExistsErr;
     }
     if (const OSStatus status = grab(keycodes, xModifiers); status != noErr) {
         if (status == eventHotKeyExistsErr)
-            qCWarning(lcHotKeys, "RegisterEventHotKey: another X client holds %s",
-                      qPrintable(describeHotKey(keyCode, modifiers)));
+            qCWarning(lcHotKeys, "RegisterEventHotKey: another X client holds %s", qPrintable(name));
         return status;
     }
     m_grabs[token] = Grab{keyCode, modifiers, keycodes, xModifiers};
@@ -177,13 +185,32 @@ void X11HotKeys::loadKeyboard() {
     });
 }
 
-std::vector<Keycode> X11HotKeys::keycodesFor(Keysym keysym) const {
-    std::vector<Keycode> keycodes;
-    MallocPtr<xcb_keycode_t> found(xcb_key_symbols_get_keycode(m_keySymbols.get(), keysym));
-    for (const xcb_keycode_t* p = found.get(); p && *p != XCB_NO_SYMBOL; ++p)
-        if (std::find(keycodes.begin(), keycodes.end(), *p) == keycodes.end())
-            keycodes.push_back(*p);
-    return keycodes;
+glimra::hotkeys::KeyboardLayout X11HotKeys::readLayout() {
+    xcb_connection_t* connection = m_connection.get();
+    if (!m_xkbContext)
+        return glimra::hotkeys::KeyboardLayout();
+    const int32_t device = m_coreKeyboard ? m_coreKeyboard : xkb_x11_get_core_keyboard_device_id(connection);
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_x11_keymap_new_from_device(m_xkbContext.get(), connection, device, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    if (!keymap) {
+        qCWarning(lcHotKeys,
+                  "The X server's keymap cannot be read: the hot keys are placed as on a US keyboard");
+        return glimra::hotkeys::KeyboardLayout();
+    }
+    std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> state(
+        xkb_x11_state_new_from_device(keymap.get(), connection, device), &xkb_state_unref);
+    // Reading the keymap waited for replies, behind which events may wait.
+    scheduleProcessing();
+    return glimra::hotkeys::KeyboardLayout(
+        keymap.get(), state ? xkb_state_serialize_layout(state.get(), XKB_STATE_LAYOUT_EFFECTIVE) : 0);
+}
+
+std::vector<Keycode> X11HotKeys::keycodesFor(UInt32 keyCode) const {
+    const uint32_t keycode = layout().keycode(keyCode);
+    if (keycode < 8 || keycode > 255)
+        return {};
+    return {Keycode(keycode)};
 }
 
 OSStatus X11HotKeys::grab(const std::vector<Keycode>& keycodes, uint16_t modifiers) {
@@ -233,19 +260,21 @@ void X11HotKeys::ungrab(const Grab& grab) {
 void X11HotKeys::grabAgain() {
     const glimra::hotkeys::ModifierLayout before = m_layout;
     loadKeyboard();
+    setLayout(readLayout());
     // Notifications also come for changes that move no hot key (a client setting up XKB, a keyboard of
     // the same layout plugged in): those grabs stay as they are. A moved hot key is grabbed at its new
     // keys before the old ones go, so that no press in between falls through to the focused window.
     for (auto& [token, hotKey] : m_grabs) {
         const uint16_t xModifiers = *glimra::hotkeys::xModifiersFromCarbon(hotKey.modifiers, m_layout);
-        std::vector<Keycode> keycodes = keycodesFor(glimra::hotkeys::keysymForVirtualKey(hotKey.keyCode));
+        std::vector<Keycode> keycodes = keycodesFor(hotKey.keyCode);
         const Combinations held = combinations(hotKey.keycodes, hotKey.xModifiers, before);
         Combinations wanted = combinations(keycodes, xModifiers, m_layout);
         if (held == wanted)
             continue;
         if (keycodes.empty() || grab(keycodes, xModifiers) != noErr) {
-            qCWarning(lcHotKeys, "Hot key %s stays inactive with the new keyboard mapping",
-                      qPrintable(describeHotKey(hotKey.keyCode, hotKey.modifiers)));
+            qCWarning(
+                lcHotKeys, "Hot key %s stays inactive with the new keyboard mapping",
+                qPrintable(glimra::hotkeys::describeHotKey(hotKey.keyCode, hotKey.modifiers, layout())));
             keycodes.clear();
             wanted.clear();
         }
@@ -276,9 +305,15 @@ void X11HotKeys::readEvents() {
             // XKB events keep their own type in the second byte. Slave keyboards report their own
             // changes too; the grabs follow the core keyboard's.
             const auto* notify = reinterpret_cast<const xcb_xkb_map_notify_event_t*>(event.get());
-            if ((notify->xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || notify->xkbType == XCB_XKB_MAP_NOTIFY) &&
-                notify->deviceID == m_coreKeyboard)
+            if (notify->deviceID != m_coreKeyboard)
+                continue;
+            if (notify->xkbType == XCB_XKB_NEW_KEYBOARD_NOTIFY || notify->xkbType == XCB_XKB_MAP_NOTIFY) {
                 m_pending.push_back({true, {}});
+            } else if (notify->xkbType == XCB_XKB_STATE_NOTIFY) {
+                const auto* state = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event.get());
+                if (state->group != layout().activeLayout())
+                    setLayout(glimra::hotkeys::KeyboardLayout(layout().keymap(), state->group));
+            }
         } else if (type == 0) {
             const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event.get());
             qCWarning(lcHotKeys, "X error %d for request %d.%d", error->error_code, error->major_code,

@@ -1,7 +1,8 @@
 #pragma once
 // Hot keys as passive key grabs on the root window of a private xcb connection, in every Caps Lock and
-// Num Lock state, taken again whenever the keyboard mapping changes. Key codes are resolved to keysyms
-// (the character a key carries), not to fixed X key codes.
+// Num Lock state, taken again whenever the keyboard mapping changes. A virtual key code is a physical
+// key: it is found by its xkb name in the server's keymap, whatever the layout puts on it, and the
+// layout in use (the keymap and its active group, read with xkbcommon) names it.
 
 #include "HotKeyBackend.h"
 #include "HotKeyLogic.h"
@@ -17,6 +18,7 @@
 
 class QSocketNotifier;
 struct _XCBKeySymbols;
+struct xkb_context;
 
 namespace carbon {
 
@@ -38,6 +40,9 @@ private:
     struct FreeKeySymbols {
         void operator()(_XCBKeySymbols* symbols) const;
     };
+    struct FreeContext {
+        void operator()(xkb_context* context) const;
+    };
     struct Pending {
         bool mappingChanged = false;
         glimra::hotkeys::KeyEvent key;
@@ -53,7 +58,9 @@ private:
 
     X11HotKeys(detail::XConnection connection, uint32_t root);
     void loadKeyboard();
-    std::vector<glimra::hotkeys::Keycode> keycodesFor(glimra::hotkeys::Keysym keysym) const;
+    // The server's keymap and active group, as xkbcommon reads them; a US keyboard without XKB.
+    glimra::hotkeys::KeyboardLayout readLayout();
+    std::vector<glimra::hotkeys::Keycode> keycodesFor(UInt32 keyCode) const;
     OSStatus grab(const std::vector<glimra::hotkeys::Keycode>& keycodes, uint16_t modifiers);
     void ungrab(const Grab& grab);
     void grabAgain();
@@ -65,6 +72,7 @@ private:
 
     detail::XConnection m_connection;
     std::unique_ptr<_XCBKeySymbols, FreeKeySymbols> m_keySymbols;
+    std::unique_ptr<xkb_context, FreeContext> m_xkbContext;
     std::unique_ptr<QSocketNotifier> m_notifier;
     uint32_t m_root = 0;
     int m_xkbEventBase = -1;

@@ -52,6 +52,10 @@ QStringList words(const QString& line) {
     return out;
 }
 
+bool isBinding(const QString& command) {
+    return command == QLatin1String("bindsym") || command == QLatin1String("bindcode");
+}
+
 struct Parser {
     enum class Block { DefaultMode, Skipped, Bindings };
     struct Open {
@@ -75,12 +79,12 @@ struct Parser {
         return out;
     }
 
-    void bindsym(QStringList args) {
-        args.removeFirst();
+    void bind(QStringList args) {
+        const bool byCode = args.takeFirst() == QLatin1String("bindcode");
         while (!args.isEmpty() && args.first().startsWith(QLatin1String("--")))
             args.removeFirst();
         if (!args.isEmpty())
-            if (std::optional<SwayKeys> keys = parseSwayKeys(args.first()))
+            if (std::optional<SwayKeys> keys = parseSwayKeys(args.first(), byCode))
                 bound.push_back(*keys);
     }
 
@@ -110,7 +114,7 @@ struct Parser {
                 const QString command = args.value(0);
                 if (within == Block::Skipped)
                     open.push_back({Block::Skipped, {}});
-                else if (command == QLatin1String("bindsym"))
+                else if (isBinding(command))
                     open.push_back({Block::Bindings, args});
                 else if (command == QLatin1String("mode") &&
                          args.value(args.size() - 1) == QLatin1String("default"))
@@ -127,8 +131,8 @@ struct Parser {
             else if (command == QLatin1String("include") && args.size() >= 2)
                 for (const QString& included : readIncludes(QStringList(args.mid(1)).join(QLatin1Char(' '))))
                     read(included);
-            else if (command == QLatin1String("bindsym"))
-                bindsym(args);
+            else if (isBinding(command))
+                bind(args);
         }
         --depth;
     }
@@ -136,8 +140,9 @@ struct Parser {
 
 } // namespace
 
-std::optional<SwayKeys> parseSwayKeys(const QString& combination) {
+std::optional<SwayKeys> parseSwayKeys(const QString& combination, bool byCode) {
     SwayKeys keys;
+    keys.byCode = byCode;
     for (const QString& part : combination.split(QLatin1Char('+'), Qt::SkipEmptyParts)) {
         const QString name = part.toLower();
         if (const auto modifier = kModifiers.find(name); modifier != kModifiers.end())

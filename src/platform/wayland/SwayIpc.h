@@ -57,6 +57,7 @@ public:
         GetTree = 4,
         GetVersion = 7,
         GetConfig = 9,
+        GetInputs = 100,
     };
     static constexpr uint32_t kEventBit = 0x80000000u;
     static constexpr std::chrono::milliseconds kDefaultTimeout{1000};

@@ -39,9 +39,10 @@ struct Road {
     bool shortcuts;
 };
 
-// The helper's bindings in sway, as sway names them; the session's configuration binds the last.
-const char* const kHelperBindings[] = {"Ctrl+Shift+5", "Ctrl+Mod1+Shift+5", "Mod4+Ctrl+Shift+5",
-                                       "Ctrl+Shift+6"};
+// The helper's bindings in sway, by key code (the keys 5 and 6 are 14 and 15); the session's
+// configuration binds the fifth by its symbol.
+const char* const kHelperBindings[] = {"Ctrl+Shift+14", "Ctrl+Mod1+Shift+14", "Mod4+Ctrl+Shift+14",
+                                       "Ctrl+Shift+15"};
 const QString kUsersOwnBinding = QStringLiteral("Ctrl+Mod1+Shift+1");
 
 // A window of the test's own, of one colour, that counts the presses it receives.
@@ -175,10 +176,10 @@ TEST_P(WaylandCapture, FullScreenIsTheFocusedOutputAtItsOwnScale) {
 
     main->send({{"id", 10}});
     ASSERT_TRUE(helper->waitForExit(5000));
-    // unbindsym takes what it finds and fails otherwise.
+    // unbindcode takes what it finds and fails otherwise.
     for (const char* keys : kHelperBindings)
         for (const char* flags : {"", "--release "})
-            EXPECT_FALSE(swayCommand(QStringLiteral("unbindsym %1%2").arg(flags, keys))) << flags << keys;
+            EXPECT_FALSE(swayCommand(QStringLiteral("unbindcode %1%2").arg(flags, keys))) << flags << keys;
     EXPECT_TRUE(swayCommand(QStringLiteral("unbindsym ") + kUsersOwnBinding));
     swayCommand(QStringLiteral("bindsym %1 nop users-own").arg(kUsersOwnBinding));
 }

@@ -1,10 +1,13 @@
 #include "hotkeys/CarbonEvents.h"
 #include "hotkeys/HotKeyLogic.h"
 #include "hotkeys/HotKeyNames.h"
+#include "hotkeys/KeyboardLayout.h"
 #include "wayland/SwayConfig.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+#include <xkbcommon/xkbcommon.h>
 
 using namespace glimra::hotkeys;
 
@@ -160,8 +163,57 @@ include ~/.config/sway/config.d/*
     };
     EXPECT_EQ(bound, (std::vector<SwayKeys>{keys(64 | 1, "5"), keys(4 | 1, "6"), keys(4, "percent"),
                                             keys(64, "return"), keys(8, "escape"), keys(64 | 8 | 4 | 1, "5"),
-                                            keys(64, "q")}));
+                                            SwayKeys{0, {"133", "14"}, true}, keys(64, "q")}));
     EXPECT_EQ(asked.first(), QStringLiteral("~/.config/sway/config.d/*"));
     EXPECT_EQ(asked.size(), 16) << "an include that includes itself stops";
     EXPECT_FALSE(glimra::wayland::parseSwayKeys(QStringLiteral("Ctrl+Shift")));
 }
+
+namespace {
+
+struct LayoutNames {
+    const char* name;
+    const char* layout;
+    const char* variant;
+    const char* names;  // Ctrl+Shift+5, Ctrl+Shift+6, Ctrl+Shift+Alt+1 as the layout shows them
+    Keysym shiftedFive; // what Shift gives the key marked 5, as sway and KWin read it
+};
+
+class KeyboardLayouts : public ::testing::TestWithParam<LayoutNames> {};
+
+} // namespace
+
+// The hot keys stay on the number row's keys and are named by the digit the layout puts there, with or
+// without Shift; a row without digits is named by its symbols; Qt orders the modifiers.
+TEST_P(KeyboardLayouts, PlaceTheKeysOnTheNumberRowAndNameThemAsTheLayoutShowsThem) {
+    using namespace carbon;
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS),
+                                                                       &xkb_context_unref);
+    const xkb_rule_names names{"evdev", "pc105", GetParam().layout, GetParam().variant, ""};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS), &xkb_keymap_unref);
+    ASSERT_TRUE(keymap);
+    const KeyboardLayout layout(keymap.get());
+    EXPECT_EQ(layout.keycode(kVK_ANSI_5), uint32_t(KEY_5 + 8));
+    EXPECT_EQ(layout.keycode(kVK_Escape), uint32_t(KEY_ESC + 8));
+    EXPECT_EQ(layout.shiftedKeysym(kVK_ANSI_5), GetParam().shiftedFive);
+    const QString shown = describeHotKey(kVK_ANSI_5, cmdKey | shiftKey, layout) + u' ' +
+                          describeHotKey(kVK_ANSI_6, cmdKey | shiftKey, layout) + u' ' +
+                          describeHotKey(kVK_ANSI_1, cmdKey | shiftKey | optionKey, layout);
+    EXPECT_EQ(shown, QString::fromUtf8(GetParam().names));
+    EXPECT_EQ(keySequence(kVK_ANSI_5, cmdKey | shiftKey | controlKey, layout).toString(),
+              QStringLiteral("Meta+Ctrl+Shift+") + shown.at(11));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HotKeyNames, KeyboardLayouts,
+    ::testing::Values(
+        LayoutNames{"Us", "us", "", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_percent},
+        LayoutNames{"German", "de", "", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_percent},
+        LayoutNames{"French", "fr", "", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_5},
+        LayoutNames{"Dvorak", "us", "dvorak", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_percent},
+        LayoutNames{"Russian", "ru", "", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_percent},
+        // Programmer Dvorak has the digits on Shift, in another order.
+        LayoutNames{"ProgrammerDvorak", "us", "dvp", "Ctrl+Shift+1 Ctrl+Shift+9 Ctrl+Alt+Shift+&", XK_1},
+        LayoutNames{"Lithuanian", "lt", "", "Ctrl+Shift+Į Ctrl+Shift+Š Ctrl+Alt+Shift+Ą", XK_Iogonek}),
+    [](const auto& info) { return std::string(info.param.name); });

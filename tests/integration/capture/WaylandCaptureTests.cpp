@@ -311,6 +311,53 @@ TEST_P(WaylandCapture, OverAFullScreenWindowAndAcrossOutputs) {
         EXPECT_FALSE(mapped.contains(driver)) << driver << " is loaded";
 }
 
+// A termination signal ends the helper at once whatever it holds: after a delivered screenshot (and its
+// sound), while hunting, with the panel up, during a countdown. Its bindings go with it. The sounds go
+// to the session's PipeWire, as on a desktop, which never drains a stream without an output.
+TEST_P(WaylandCapture, QuitsAtOnceInEveryState) {
+    home.setVariable(QStringLiteral("ALSA_CONFIG_PATH"), QStringLiteral("/usr/share/alsa/alsa.conf"));
+    home.setVariable(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    helper.reset();
+    enum class State { Delivered, Hunting, PanelUp, CountingDown };
+    for (const State state : {State::Delivered, State::Hunting, State::PanelUp, State::CountingDown}) {
+        SCOPED_TRACE(int(state));
+        if (!helper) {
+            ASSERT_NO_FATAL_FAILURE(startAsMainApp());
+        }
+        switch (state) {
+        case State::Delivered:
+            main->send({{"id", 6}});
+            ASSERT_FALSE(screenshot(1).image.isNull());
+            break;
+        case State::Hunting:
+            ASSERT_NO_FATAL_FAILURE(beginRegion());
+            break;
+        case State::PanelUp:
+            ASSERT_NO_FATAL_FAILURE(beginRegion());
+            drag({300, 300}, {700, 600});
+            break;
+        case State::CountingDown:
+            ASSERT_NO_FATAL_FAILURE(beginRegion(true));
+            drag({300, 300}, {700, 600});
+            break;
+        }
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        helper->terminate();
+        ASSERT_TRUE(helper->waitForExit(5000)) << helperOutput().toStdString();
+        std::printf("gone %lld ms after the signal\n", sinceSignal.elapsed());
+        EXPECT_LT(sinceSignal.elapsed(), 3000) << helperOutput().toStdString();
+        for (const char* keys : {"Ctrl+Shift+14", "Escape"})
+            EXPECT_FALSE(swayCommand(QStringLiteral("unbindcode %1").arg(keys)) ||
+                         swayCommand(QStringLiteral("unbindsym %1").arg(keys)))
+                << keys << " stayed bound";
+        if (state != State::Delivered)
+            expectNoOverlay();
+        helper.reset();
+        main.reset();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCapture,
                          ::testing::Values(Road{"ScreenCopy", "wlr-screencopy", true, true},
                                            Road{"Portal", "portal", false, false}),

@@ -10,6 +10,7 @@
 #include "WaylandKit.h"
 #include "XTestKit.h"
 #include "wayland/OutputCopier.h"
+#include "wayland/WaylandConnection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -148,7 +149,7 @@ TEST_F(KWin, ScreenShot2CopiesTheOutputForTheProgramItsEntryNames) {
     std::unique_ptr<OutputCopier> copier;
     ASSERT_TRUE(waitUntil(
         [&] {
-            copier = makeKWinScreenShotCopier(nullptr);
+            copier = makeKWinScreenShotCopier(WaylandConnection::connect());
             copy = copyAll(*copier);
             return !copy.images.empty();
         },

@@ -1,5 +1,6 @@
 #include "PictureSurface.h"
 
+#include "WaylandKit.h"
 #include "XTestKit.h"
 #include "wayland/ShmBuffers.h"
 #include "wayland/WaylandConnection.h"
@@ -18,17 +19,18 @@ namespace glimra::test {
 using namespace glimra::wayland;
 
 struct PictureSurface::Private {
-    // Declared before what is made on it, so that it goes last.
+    // In the order of making, so that each goes before what it was made on; closing the connection
+    // takes the surface off the screen.
     std::unique_ptr<WaylandConnection> connection;
     std::unique_ptr<ShmBuffers> buffers;
     std::unique_ptr<PixelBuffer> pixels;
-    wl_compositor* compositor = nullptr;
-    xdg_wm_base* shell = nullptr;
-    wp_viewporter* viewporter = nullptr;
-    wl_surface* surface = nullptr;
-    wp_viewport* viewport = nullptr;
-    xdg_surface* window = nullptr;
-    xdg_toplevel* toplevel = nullptr;
+    Owned<wl_compositor, wl_compositor_destroy> compositor;
+    Owned<xdg_wm_base, xdg_wm_base_destroy> shell;
+    Owned<wp_viewporter, wp_viewporter_destroy> viewporter;
+    Owned<wl_surface, wl_surface_destroy> surface;
+    Owned<wp_viewport, wp_viewport_destroy> viewport;
+    Owned<xdg_surface, xdg_surface_destroy> window;
+    Owned<xdg_toplevel, xdg_toplevel_destroy> toplevel;
     QImage picture;
     QSize points;   // the size the compositor asks for; empty: the output's
     QSize fallback; // the output's size in points
@@ -37,35 +39,14 @@ struct PictureSurface::Private {
     bool active = false;
     bool drawn = false;
 
-    ~Private() {
-        if (toplevel)
-            xdg_toplevel_destroy(toplevel);
-        if (window)
-            xdg_surface_destroy(window);
-        if (viewport)
-            wp_viewport_destroy(viewport);
-        if (surface)
-            wl_surface_destroy(surface);
-        if (viewporter)
-            wp_viewporter_destroy(viewporter);
-        if (shell)
-            xdg_wm_base_destroy(shell);
-        if (compositor)
-            wl_compositor_destroy(compositor);
-        pixels.reset();
-        buffers.reset();
-        if (connection && !connection->broken())
-            wl_display_flush(connection->display());
-    }
-
     void show(const QString& output);
 
     // The buffer spans the size in points the compositor gave (or the output's): one device pixel per
     // buffer pixel.
     void fit() {
         const QSize size = points.isEmpty() ? fallback : points;
-        wp_viewport_set_destination(viewport, size.width(), size.height());
-        wl_surface_commit(surface);
+        wp_viewport_set_destination(viewport.get(), size.width(), size.height());
+        wl_surface_commit(surface.get());
     }
 };
 
@@ -110,12 +91,12 @@ void PictureSurface::Private::show(const QString& output) {
     connection = WaylandConnection::connect();
     ASSERT_TRUE(connection) << "no compositor for the picture";
     WaylandConnection& c = *connection;
-    compositor = static_cast<wl_compositor*>(c.bind(&wl_compositor_interface, 4));
-    shell = static_cast<xdg_wm_base*>(c.bind(&xdg_wm_base_interface, 3));
-    viewporter = static_cast<wp_viewporter*>(c.bind(&wp_viewporter_interface, 1));
+    compositor.reset(static_cast<wl_compositor*>(c.bind(&wl_compositor_interface, 4)));
+    shell.reset(static_cast<xdg_wm_base*>(c.bind(&xdg_wm_base_interface, 3)));
+    viewporter.reset(static_cast<wp_viewporter*>(c.bind(&wp_viewporter_interface, 1)));
     ASSERT_TRUE(compositor && shell && viewporter && c.shm())
         << "the compositor lacks xdg-shell, wp_viewporter or wl_shm";
-    xdg_wm_base_add_listener(shell, &kShellListener, nullptr);
+    xdg_wm_base_add_listener(shell.get(), &kShellListener, nullptr);
     const std::vector<OutputInfo> outputs = c.outputs();
     const auto on = std::find_if(outputs.begin(), outputs.end(),
                                  [&](const OutputInfo& o) { return output.isEmpty() || o.name == output; });
@@ -123,15 +104,15 @@ void PictureSurface::Private::show(const QString& output) {
     picture = patternImage(on->pixelSize());
     fallback = on->logical.size();
 
-    surface = wl_compositor_create_surface(compositor);
-    viewport = wp_viewporter_get_viewport(viewporter, surface);
-    window = xdg_wm_base_get_xdg_surface(shell, surface);
-    xdg_surface_add_listener(window, &kWindowListener, this);
-    toplevel = xdg_surface_get_toplevel(window);
-    xdg_toplevel_add_listener(toplevel, &kToplevelListener, this);
-    xdg_toplevel_set_title(toplevel, "Glimra test picture");
-    xdg_toplevel_set_fullscreen(toplevel, on->output);
-    wl_surface_commit(surface);
+    surface.reset(wl_compositor_create_surface(compositor.get()));
+    viewport.reset(wp_viewporter_get_viewport(viewporter.get(), surface.get()));
+    window.reset(xdg_wm_base_get_xdg_surface(shell.get(), surface.get()));
+    xdg_surface_add_listener(window.get(), &kWindowListener, this);
+    toplevel.reset(xdg_surface_get_toplevel(window.get()));
+    xdg_toplevel_add_listener(toplevel.get(), &kToplevelListener, this);
+    xdg_toplevel_set_title(toplevel.get(), "Glimra test picture");
+    xdg_toplevel_set_fullscreen(toplevel.get(), on->output);
+    wl_surface_commit(surface.get());
     ASSERT_TRUE(c.dispatchUntil([this] { return configured; }, Clock::now() + std::chrono::seconds(5),
                                 QStringLiteral("the picture's configuration")));
 
@@ -142,10 +123,10 @@ void PictureSurface::Private::show(const QString& output) {
     for (int y = 0; y < picture.height(); ++y)
         std::memcpy(pixels->data() + std::size_t(y) * std::size_t(stride), picture.constScanLine(y),
                     std::size_t(stride));
-    wl_surface_attach(surface, buffers->wlBuffer(*pixels, {WL_SHM_FORMAT_XRGB8888, picture.size(), stride}),
-                      0, 0);
-    wl_surface_damage_buffer(surface, 0, 0, picture.width(), picture.height());
-    wl_callback* frame = wl_surface_frame(surface);
+    wl_surface_attach(surface.get(),
+                      buffers->wlBuffer(*pixels, {WL_SHM_FORMAT_XRGB8888, picture.size(), stride}), 0, 0);
+    wl_surface_damage_buffer(surface.get(), 0, 0, picture.width(), picture.height());
+    wl_callback* frame = wl_surface_frame(surface.get());
     wl_callback_add_listener(frame, &kFrameListener, this);
     attached = true;
     fit();

@@ -29,11 +29,6 @@ namespace glimra::test {
 
 namespace {
 
-template <auto destroy> struct Deleter {
-    template <typename T> void operator()(T* p) const { destroy(p); }
-};
-template <typename T, auto destroy> using Owned = std::unique_ptr<T, Deleter<destroy>>;
-
 uint32_t milliseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -363,16 +358,8 @@ bool SessionLayout::apply(const QString& entries) {
                });
     };
     if (!waitUntil(taken, 10000)) {
-        QString screens;
-        for (const QScreen* s : QGuiApplication::screens())
-            screens += QStringLiteral(" %1 at %2,%3 %4x%5")
-                           .arg(s->name())
-                           .arg(s->geometry().x())
-                           .arg(s->geometry().y())
-                           .arg(s->geometry().width())
-                           .arg(s->geometry().height());
         ADD_FAILURE() << "this process's screens never showed layout "
-                      << qgetenv("GLIMRA_WAYLAND_OUTPUTS").data() << ":" << screens.toStdString();
+                      << qgetenv("GLIMRA_WAYLAND_OUTPUTS").data();
         return false;
     }
     return true;

@@ -25,6 +25,12 @@ inline void PrintTo(const QRect& r, std::ostream* os) {
 
 namespace glimra::test {
 
+// A Wayland proxy (or any C object) owned with the function that destroys it.
+template <auto destroy> struct Deleter {
+    template <typename T> void operator()(T* p) const { destroy(p); }
+};
+template <typename T, auto destroy> using Owned = std::unique_ptr<T, Deleter<destroy>>;
+
 // A virtual keyboard (us layout) and a virtual pointer on a connection of their own. Both live as
 // long as the object: a new keyboard makes the compositor hand every client a new keymap.
 class WaylandInput final : public TestInput {

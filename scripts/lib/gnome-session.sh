@@ -10,7 +10,7 @@
 
 . "$(dirname "${BASH_SOURCE[0]}")/wayland-session.sh"
 
-# WIDTHxHEIGHT of the one monitor, Meta-0.
+# The mode of the one monitor, Meta-0, in device pixels at every scale.
 GLIMRA_GNOME_MONITOR=1920x1080
 GLIMRA_GNOME_EXTENSION=glimra-test-session@glimra.app
 
@@ -44,9 +44,12 @@ JS
 }
 
 _glimra_gnome_settings() {
-  local file="$1/glib-2.0/settings/keyfile" wallpaper="$2"
+  local file="$1/glib-2.0/settings/keyfile" wallpaper="$2" features="$3"
   mkdir -p "${file%/*}" || return 1
   cat >"$file" <<INI
+[org/gnome/mutter]
+experimental-features=[$features]
+
 [org/gnome/desktop/background]
 picture-uri='file://$wallpaper'
 picture-uri-dark='file://$wallpaper'
@@ -73,12 +76,33 @@ idle-activation-enabled=false
 INI
 }
 
+_glimra_gnome_display_config() {
+  gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path /org/gnome/Mutter/DisplayConfig \
+    --method "org.gnome.Mutter.DisplayConfig.$@"
+}
+
+# Puts the monitor at SCALE, through Mutter's display configuration (the virtual monitor has no scale
+# option), and waits until Mutter says it is in effect.
+_glimra_gnome_scale() {
+  local scale="$1" state serial mode
+  state="$(_glimra_gnome_display_config GetCurrentState)" || return 1
+  serial="$(echo "$state" | sed -n 's/^(uint32 \([0-9]*\),.*/\1/p')"
+  mode="$(echo "$state" | grep -o "('[0-9]*x[0-9]*@[0-9.]*'" | head -n1 | tr -d "('")"
+  _glimra_gnome_display_config ApplyMonitorsConfig "$serial" 1 \
+    "[(0, 0, $scale, uint32 0, true, [('Meta-0', '$mode', @a{sv} {})])]" "@a{sv} {}" >/dev/null || return 1
+  _glimra_wayland_until 50 eval '_glimra_gnome_display_config GetCurrentState | grep -Eq "\[\(0, 0, $scale(\.0)?, "'
+}
+
 # Starts the session and exports WAYLAND_DISPLAY, XDG_RUNTIME_DIR, DBUS_SESSION_BUS_ADDRESS,
 # DBUS_SYSTEM_BUS_ADDRESS, XDG_SESSION_TYPE, XDG_CURRENT_DESKTOP=GNOME, QT_QPA_PLATFORM,
 # GSETTINGS_BACKEND, XDG_DATA_HOME, XDG_CONFIG_HOME, and for tests GLIMRA_WAYLAND_OUTPUTS,
 # GLIMRA_WAYLAND_WALLPAPERS (Meta-0.png) and GLIMRA_WAYLAND_DIR.
 glimra_gnome_session_start() {
-  local started="$EPOCHREALTIME" size="${1:-$GLIMRA_GNOME_MONITOR}"
+  local started="$EPOCHREALTIME" size="$GLIMRA_GNOME_MONITOR" scale="${1:-1}" points features=""
+  points="$(_glimra_wayland_points "$size" "$scale")" || return 1
+  # Mutter offers fractional scales only with its monitors' framebuffers scaled (layout mode 1,
+  # logical, in place of 2, physical).
+  awk -v s="$scale" 'BEGIN { exit s == int(s) }' && features="'scale-monitor-framebuffer'"
   _glimra_wayland_begin || return 1
   local d="$GLIMRA_WAYLAND_DIR" wallpaper
   # From the user's cache of pictures, before the session's own folders take its place.
@@ -89,13 +113,16 @@ glimra_gnome_session_start() {
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME GSETTINGS_BACKEND=keyfile
   _glimra_wayland_bus_start session && _glimra_wayland_bus_start system || return 1
   cp "$wallpaper" "$d/wallpapers/Meta-0.png" || return 1
-  _glimra_gnome_settings "$d/config" "$d/wallpapers/Meta-0.png" && _glimra_gnome_extension "$d/data" || return 1
+  _glimra_gnome_settings "$d/config" "$d/wallpapers/Meta-0.png" "$features" && _glimra_gnome_extension "$d/data" || return 1
   _glimra_wayland_bus_wait session DBUS_SESSION_BUS_ADDRESS &&
     _glimra_wayland_bus_wait system DBUS_SYSTEM_BUS_ADDRESS || return 1
   _glimra_wayland_spawn gnome-shell gnome-shell --headless --wayland --no-x11 --wayland-display wayland-0 \
     --virtual-monitor "$size"
   _glimra_wayland_await_name org.gnome.Shell.Screenshot 300 gnome-shell || return 1
   export WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland
+  if [ "$scale" != 1 ]; then
+    _glimra_gnome_scale "$scale" || { _glimra_wayland_log "GNOME Shell did not take scale $scale"; return 1; }
+  fi
   # The portal asks before the first screenshot unless the permission store already says yes.
   _glimra_wayland_spawn permission-store /usr/libexec/xdg-permission-store
   _glimra_wayland_await_name org.freedesktop.impl.portal.PermissionStore 100 permission-store || return 1
@@ -107,6 +134,6 @@ glimra_gnome_session_start() {
   _glimra_wayland_await_name org.freedesktop.impl.portal.desktop.gnome 100 portal-gnome || return 1
   _glimra_wayland_spawn portal /usr/libexec/xdg-desktop-portal
   _glimra_wayland_await_name org.freedesktop.portal.Desktop 100 portal || return 1
-  export GLIMRA_WAYLAND_OUTPUTS="$size@1" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
+  export GLIMRA_WAYLAND_OUTPUTS="Meta-0:$size@$scale,normal+0,0:$points" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
   _glimra_wayland_ready "$started" "GNOME Shell ($GLIMRA_WAYLAND_OUTPUTS), the portal"
 }

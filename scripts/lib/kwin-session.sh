@@ -9,13 +9,16 @@
 
 . "$(dirname "${BASH_SOURCE[0]}")/wayland-session.sh"
 
-# WIDTHxHEIGHT of the one output, Virtual-0.
+# The mode of the one output, Virtual-0, in device pixels at every scale.
 GLIMRA_KWIN_OUTPUT=1920x1080
 
-# Starts the session and exports what glimra_wayland_session_start does (GLIMRA_WAYLAND_OUTPUTS,
+# Starts the session with its output at SCALE (1 when empty; any at which the mode's sides make whole
+# points) and exports what glimra_wayland_session_start does (GLIMRA_WAYLAND_OUTPUTS,
 # GLIMRA_WAYLAND_DIR; no wallpapers), with XDG_CURRENT_DESKTOP=KDE and XDG_DATA_HOME.
 glimra_kwin_session_start() {
-  local started="$EPOCHREALTIME" size="${1:-$GLIMRA_KWIN_OUTPUT}"
+  local started="$EPOCHREALTIME" size="$GLIMRA_KWIN_OUTPUT" scale="${1:-1}" points
+  # KWin takes the output's size in points: the mode is that times the scale.
+  points="$(_glimra_wayland_points "$size" "$scale")" || return 1
   _glimra_wayland_begin || return 1
   local d="$GLIMRA_WAYLAND_DIR"
   mkdir -p "$d/data/applications" "$d/config" "$d/cache" "$d/bin" || return 1
@@ -30,7 +33,7 @@ glimra_kwin_session_start() {
   # programs its desktop entries name; ScreenShot2's own check stays in force.
   KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 _glimra_wayland_spawn kwin \
     "$d/bin/kwin_wayland" --virtual --no-lockscreen --no-global-shortcuts --socket wayland-0 \
-    --width "${size%x*}" --height "${size#*x}"
+    --width "${points%x*}" --height "${points#*x}" --scale "$scale"
   _glimra_wayland_until 100 test -S "$XDG_RUNTIME_DIR/wayland-0" ||
     { _glimra_wayland_log "KWin did not start"; cat "$d/kwin.log" >&2; return 1; }
   export WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland
@@ -42,6 +45,6 @@ glimra_kwin_session_start() {
   _glimra_wayland_await_name org.freedesktop.impl.portal.desktop.kde 100 portal-kde || return 1
   _glimra_wayland_spawn portal /usr/libexec/xdg-desktop-portal
   _glimra_wayland_await_name org.freedesktop.portal.Desktop 100 portal || return 1
-  export GLIMRA_WAYLAND_OUTPUTS="$size@1" GLIMRA_WAYLAND_DIR
+  export GLIMRA_WAYLAND_OUTPUTS="Virtual-0:$size@$scale,normal+0,0:$points" GLIMRA_WAYLAND_DIR
   _glimra_wayland_ready "$started" "KWin ($GLIMRA_WAYLAND_OUTPUTS), the portal"
 }

@@ -3,12 +3,20 @@
 # scripts/with-session.
 #
 # The session: headless sway (software rendering, no XWayland) with one output per entry of the
-# output list, laid out left to right; a wallpaper of known pixels on each output (swaybg); a private
-# session bus with PipeWire, WirePlumber and the desktop portal with its wlroots backend. Everything
-# is a child of the calling shell and stopped by PID.
+# output list; a wallpaper of known pixels on each output (swaybg); a private session bus with
+# PipeWire, WirePlumber and the desktop portal with its wlroots backend. Everything is a child of the
+# calling shell and stopped by PID.
 
 GLIMRA_WAYLAND_USER=glimra-test
-# Outputs left to right, each WIDTHxHEIGHT@SCALE in device pixels (HEADLESS-1, HEADLESS-2, ...).
+# The outputs HEADLESS-1, HEADLESS-2, ..., one entry each, separated by spaces:
+#   WIDTHxHEIGHT[@SCALE][,TRANSFORM][POSITION]
+# WIDTHxHEIGHT  the mode: device pixels in the output's own orientation, before its transform
+# SCALE         a positive decimal number, 1 when left out; at a whole scale the upright sides must be
+#               multiples of it (so that the wallpaper shows pixel for pixel)
+# TRANSFORM     sway's: normal (when left out), 90, 180, 270, flipped, flipped-90, flipped-180, flipped-270
+# POSITION      +X,Y or -X,Y: the top-left corner in the layout's logical coordinates, Y signed or not
+#               (+1920,-540); when left out, right of the entry before (the first at 0,0), at Y 0
+# e.g. "1920x1080@1.5 1280x720@2+1280,0 1920x1080@1,90-1080,0"
 GLIMRA_WAYLAND_DEFAULT_OUTPUTS="1920x1080@1 1280x720@2"
 # Bump when the wallpaper recipe changes, so cached pictures are made anew.
 GLIMRA_WAYLAND_WALLPAPER_RECIPE=1
@@ -117,12 +125,150 @@ _glimra_wayland_wallpaper() {
   echo "$file"
 }
 
-# Whether the output NAME shows its wallpaper: a 16x16 piece at (X, Y) (logical, on the layout)
-# copied from the screen matches the one cut from the picture.
+# Whether the output NAME shows its wallpaper: a 16x16 piece at (X, Y) (logical, on the layout) copied
+# from the screen matches the one cut from the picture. At a fractional SCALE (empty) sway resamples
+# what swaybg draws, so there the piece need only be as busy as the wallpaper: no blank output.
 _glimra_wayland_shows_wallpaper() {
   local name="$1" x="$2" y="$3" scale="$4"
+  if [ -z "$scale" ]; then
+    [ "$(grim -g "$x,$y 16x16" -t ppm - 2>/dev/null | tail -c 768 | od -An -v -tx1 | tr -s ' \n' '\n' |
+      sort -u | wc -l)" -gt 64 ]
+    return
+  fi
   cmp -s <(grim -g "$x,$y 16x16" -t ppm - 2>/dev/null | tail -c "$((16 * scale * 16 * scale * 3))") \
     "$GLIMRA_WAYLAND_DIR/probe-$name.rgb"
+}
+
+# ---- The outputs ----
+
+# The size in points of a mode of SIZE (WIDTHxHEIGHT) at SCALE, for the desktops that take one output
+# and a scale; refused unless both sides come out whole.
+_glimra_wayland_points() {
+  local points
+  points="$(awk -v s="$2" -v w="${1%x*}" -v h="${1#*x}" \
+    'BEGIN { if (s > 0 && w / s == int(w / s) && h / s == int(h / s)) printf "%dx%d\n", w / s, h / s }')"
+  [ -n "$points" ] || { _glimra_wayland_log "bad scale '$2': $1 at it must make whole points"; return 1; }
+  echo "$points"
+}
+
+# Reads the output entries (the grammar above) into _glimra_outputs, one "MODE SCALE TRANSFORM X Y
+# UPRIGHT WHOLE POINTS" each (UPRIGHT: the device pixels upright, WIDTHxHEIGHT; WHOLE: 1 at a whole
+# scale; POINTS: the logical size, WIDTH HEIGHT); a bad entry, or outputs that overlap, are refused
+# with a message.
+_glimra_wayland_parse_outputs() {
+  local re='^([0-9]+)x([0-9]+)(@([0-9]*\.?[0-9]+))?(,(normal|90|180|270|flipped|flipped-90|flipped-180|flipped-270))?(([+-][0-9]+),([+-]?[0-9]+))?$'
+  local entry w h uw uh scale transform whole lw lh x y right=0 rects=() r
+  _glimra_outputs=()
+  for entry in $1; do
+    if ! [[ $entry =~ $re ]]; then
+      _glimra_wayland_log "bad output '$entry': want WIDTHxHEIGHT[@SCALE][,TRANSFORM][+X,Y], e.g. 1920x1080@1.5,90-1080,0"
+      return 1
+    fi
+    w=${BASH_REMATCH[1]} h=${BASH_REMATCH[2]} scale=${BASH_REMATCH[4]:-1} transform=${BASH_REMATCH[6]:-normal}
+    x=${BASH_REMATCH[8]:-$right} y=${BASH_REMATCH[9]:-0}
+    x=$((x)) y=$((y))
+    uw=$w uh=$h
+    case "$transform" in *90 | *270) uw=$h uh=$w ;; esac
+    # The logical size as sway makes it: the upright sides over the scale, rounded down.
+    read -r whole lw lh < <(awk -v s="$scale" -v w="$uw" -v h="$uh" \
+      'BEGIN { if (s > 0) printf "%d %d %d\n", s == int(s), int(w / s), int(h / s) }')
+    if [ -z "$whole" ] || ((w < 64 || h < 64 || lw < 1 || lh < 1)); then
+      _glimra_wayland_log "bad output '$entry': sides of 64 pixels or more, a scale above 0"
+      return 1
+    fi
+    if ((whole)); then
+      scale=$(awk -v s="$scale" 'BEGIN { print int(s) }')
+      if ((uw % scale || uh % scale)); then
+        _glimra_wayland_log "bad output '$entry': at a whole scale the sides must be multiples of it"
+        return 1
+      fi
+    fi
+    for r in "${rects[@]}"; do
+      set -- $r
+      if ((x < $1 + $3 && $1 < x + lw && y < $2 + $4 && $2 < y + lh)); then
+        _glimra_wayland_log "output '$entry' at $x,$y (${lw}x$lh points) overlaps another"
+        return 1
+      fi
+    done
+    rects+=("$x $y $lw $lh")
+    right=$((x + lw))
+    _glimra_outputs+=("${w}x$h $scale $transform $x $y ${uw}x$uh $whole $lw $lh")
+  done
+  [ ${#_glimra_outputs[@]} -gt 0 ] || { _glimra_wayland_log "no outputs"; return 1; }
+}
+
+# Readies output I (from 1) of _glimra_outputs as NAME: its wallpaper in the session's wallpapers
+# folder and the piece to recognise it by; prints sway's settings for it (after "output NAME", in the
+# configuration or a command).
+_glimra_wayland_output_settings() {
+  local i="$1" name="$2" d="$GLIMRA_WAYLAND_DIR" wallpaper
+  set -- ${_glimra_outputs[i - 1]}
+  local mode="$1" scale="$2" transform="$3" x="$4" y="$5" upright="$6" whole="$7"
+  wallpaper="$(_glimra_wayland_wallpaper "$upright" "$i")" || { _glimra_wayland_log "cannot make a wallpaper"; return 1; }
+  cp "$wallpaper" "$d/wallpapers/$name.png" || return 1
+  if ((whole)); then
+    # The piece from the middle of the output, in its device pixels.
+    local w="${upright%x*}" h="${upright#*x}"
+    convert "$wallpaper" -crop "$((16 * scale))x$((16 * scale))+$((w / scale / 2 * scale))+$((h / scale / 2 * scale))" \
+      +repage -depth 8 "rgb:$d/probe-$name.rgb" || return 1
+  fi
+  # Through sway's own background (it runs swaybg): tests may show another picture for a while with
+  # `output NAME bg FILE MODE` and put this one back. Where a fractional scale resamples it anyway, it is
+  # stretched over the whole output, so that every part of the output is busy.
+  echo "resolution $mode scale $scale transform $transform position $x $y" \
+    "bg $d/wallpapers/$name.png $( ((whole)) && echo center || echo stretch)"
+}
+
+# Waits until each of the outputs NAME... (those of _glimra_outputs, in order) shows its wallpaper.
+_glimra_wayland_await_wallpapers() {
+  local i=0 name
+  for name in "$@"; do
+    set -- ${_glimra_outputs[i]}
+    i=$((i + 1))
+    _glimra_wayland_until 100 _glimra_wayland_shows_wallpaper "$name" "$(($4 + $8 / 2))" "$(($5 + $9 / 2))" \
+      "$( (($7)) && echo "$2")" || { _glimra_wayland_log "$name does not show its wallpaper"; return 1; }
+  done
+}
+
+# What tests learn of the outputs NAME... (those of _glimra_outputs, in order), as GLIMRA_WAYLAND_OUTPUTS
+# gives it: one word each, NAME:ENTRY:LOGICAL, ENTRY with every part of the grammar spelled out and
+# LOGICAL the size in points as sway reports it (e.g. HEADLESS-2:1280x720@2,normal+1920,0:640x360).
+_glimra_wayland_describe_outputs() {
+  local rects i=0 name rect words=()
+  rects="$(swaymsg -r -t get_outputs | tr -d ' \n' | grep -o '"rect":{[^}]*}\|"name":"[^"]*"' |
+    awk -F'[:,{}"]+' '/rect/ { r = $4 " " $6 " " $8 "x" $10 } /name/ { print $3 " " r }')" || return 1
+  for name in "$@"; do
+    set -- ${_glimra_outputs[i]}
+    i=$((i + 1))
+    rect="$(echo "$rects" | awk -v n="$name" '$1 == n { print $2, $3, $4 }')"
+    set -- $1 $2 $3 $rect
+    [ -n "$6" ] || { _glimra_wayland_log "sway does not report $name"; return 1; }
+    words+=("$name:$1@$2,$3$( (($4 < 0)) || echo +)$4,$5:$6")
+  done
+  echo "${words[*]}"
+}
+
+# Puts the running session's outputs into the layout ENTRIES (the grammar above) through sway's IPC,
+# each with its wallpaper (the session's wallpapers folder follows); waits until each output shows it
+# and prints the layout as GLIMRA_WAYLAND_OUTPUTS gives it. The layout has as many outputs as the
+# session: sway 1.7 can add headless outputs (create_output) but never disable or remove them. For
+# tests (tests/support), run inside the session as
+#   bash -c '. scripts/lib/wayland-session.sh && glimra_wayland_apply_outputs "$0"' ENTRIES
+glimra_wayland_apply_outputs() {
+  _glimra_wayland_parse_outputs "$1" || return 1
+  # The session's folder, which sourcing this file forgot.
+  local names=() i settings GLIMRA_WAYLAND_DIR="${GLIMRA_WAYLAND_WALLPAPERS%/wallpapers}"
+  mapfile -t names < <(swaymsg -r -t get_outputs | tr -d ' \n' | grep -o '"name":"[^"]*"' | cut -d'"' -f4 | sort -V)
+  if [ ${#names[@]} -ne ${#_glimra_outputs[@]} ]; then
+    _glimra_wayland_log "a layout of ${#_glimra_outputs[@]} outputs for a session of ${#names[@]}: start one of as many (--outputs)"
+    return 1
+  fi
+  for ((i = 0; i < ${#names[@]}; i++)); do
+    settings="$(_glimra_wayland_output_settings $((i + 1)) "${names[i]}")" &&
+      swaymsg -q -- output "${names[i]}" $settings ||
+      { _glimra_wayland_log "sway refused the layout on ${names[i]}"; return 1; }
+  done
+  _glimra_wayland_await_wallpapers "${names[@]}" && _glimra_wayland_describe_outputs "${names[@]}"
 }
 
 # ---- What every session shares ----
@@ -198,55 +344,33 @@ _glimra_wayland_export_socket() {
 # Starts the session with the outputs given (GLIMRA_WAYLAND_DEFAULT_OUTPUTS when empty) and exports
 # WAYLAND_DISPLAY, XDG_RUNTIME_DIR, SWAYSOCK, DBUS_SESSION_BUS_ADDRESS, XDG_SESSION_TYPE,
 # XDG_CURRENT_DESKTOP, QT_QPA_PLATFORM (DISPLAY unset), and for tests GLIMRA_WAYLAND_OUTPUTS (the
-# outputs, each as WIDTHxHEIGHT@SCALE), GLIMRA_WAYLAND_WALLPAPERS (a folder with NAME.png, each
-# output's wallpaper in device pixels) and GLIMRA_WAYLAND_DIR (the session's folder, with the logs
-# of what it started).
+# outputs as _glimra_wayland_describe_outputs gives them), GLIMRA_WAYLAND_WALLPAPERS (a folder with
+# NAME.png, each output's wallpaper in its upright device pixels) and GLIMRA_WAYLAND_DIR (the session's
+# folder, with the logs of what it started).
 glimra_wayland_session_start() {
   local outputs="${1:-$GLIMRA_WAYLAND_DEFAULT_OUTPUTS}" started="$EPOCHREALTIME"
   if [ "$(id -u)" -eq 0 ]; then
     _glimra_wayland_log "sway does not run as root: start the session as an unprivileged user"
     return 1
   fi
-  _glimra_wayland_begin || return 1
-  local d="$GLIMRA_WAYLAND_DIR" i=0 x=0 entry size scale w h
+  _glimra_wayland_parse_outputs "$outputs" && _glimra_wayland_begin || return 1
+  local d="$GLIMRA_WAYLAND_DIR" i names=() settings
 
-  # The outputs: sway's configuration, the wallpapers and the pieces to recognise them by.
-  local names=() entries=() probes=()
   # The pointer is drawn into the outputs' pixels (no hardware cursor here), and so into every copy of
   # them: hidden while it rests, it stays out of pictures compared with the wallpapers.
   # Focusing an output does not move the pointer either: tests put it where they mean it to be.
   printf 'xwayland disable\nseat * hide_cursor 100\nmouse_warping none\n' >"$d/sway.conf"
   # A user's own binding of one of the helper's combinations, which the helper must leave alone.
   echo 'bindsym Ctrl+Shift+Mod1+1 nop users-own' >>"$d/sway.conf"
-  for entry in $outputs; do
-    size="${entry%@*}" scale="${entry#*@}"
-    [ "$scale" = "$entry" ] && scale=1
-    w="${size%x*}" h="${size#*x}"
-    if ! [[ "$w" =~ ^[0-9]+$ && "$h" =~ ^[0-9]+$ && "$scale" =~ ^[1-9]$ ]] ||
-      ((w % scale || h % scale || w < 64 || h < 64)); then
-      _glimra_wayland_log "bad output '$entry': want WIDTHxHEIGHT@SCALE, sizes divisible by the integer scale"
-      return 1
-    fi
-    i=$((i + 1))
-    names+=("HEADLESS-$i") entries+=("$size@$scale")
-    echo "output HEADLESS-$i resolution $size position $x,0 scale $scale" >>"$d/sway.conf"
-    local wallpaper
-    wallpaper="$(_glimra_wayland_wallpaper "$size" "$i")" || { _glimra_wayland_log "cannot make a wallpaper"; return 1; }
-    cp "$wallpaper" "$d/wallpapers/HEADLESS-$i.png"
-    # Through sway's own background (it runs swaybg): tests may show another picture for a while with
-    # `output NAME bg FILE MODE` and put this one back.
-    echo "output HEADLESS-$i bg $d/wallpapers/HEADLESS-$i.png center" >>"$d/sway.conf"
-    # The piece to recognise it by, from the middle of the output.
-    probes+=("$((x + w / scale / 2)) $((h / scale / 2)) $scale")
-    convert "$wallpaper" -crop "$((16 * scale))x$((16 * scale))+$((w / scale / 2 * scale))+$((h / scale / 2 * scale))" \
-      +repage -depth 8 "rgb:$d/probe-HEADLESS-$i.rgb" || return 1
-    x=$((x + w / scale))
+  for ((i = 1; i <= ${#_glimra_outputs[@]}; i++)); do
+    names+=("HEADLESS-$i")
+    settings="$(_glimra_wayland_output_settings "$i" "HEADLESS-$i")" || return 1
+    echo "output HEADLESS-$i $settings" >>"$d/sway.conf"
   done
-  [ "$i" -gt 0 ] || { _glimra_wayland_log "no outputs"; return 1; }
 
   _glimra_wayland_bus_start session || return 1
 
-  WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS="$i" WLR_LIBINPUT_NO_DEVICES=1 \
+  WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS="${#names[@]}" WLR_LIBINPUT_NO_DEVICES=1 \
     sway -c "$d/sway.conf" >"$d/sway.log" 2>&1 &
   local sway=$!
   GLIMRA_WAYLAND_PIDS+=($sway)
@@ -263,7 +387,8 @@ glimra_wayland_session_start() {
   fi
   _glimra_wayland_export_socket
   export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway QT_QPA_PLATFORM=wayland
-  export GLIMRA_WAYLAND_OUTPUTS="${entries[*]}" GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
+  GLIMRA_WAYLAND_OUTPUTS="$(_glimra_wayland_describe_outputs "${names[@]}")" || return 1
+  export GLIMRA_WAYLAND_OUTPUTS GLIMRA_WAYLAND_WALLPAPERS="$d/wallpapers" GLIMRA_WAYLAND_DIR
 
   _glimra_wayland_until 50 test -S "$XDG_RUNTIME_DIR/pipewire-0" ||
     { _glimra_wayland_log "PipeWire did not start"; cat "$d/pipewire.log" >&2; return 1; }
@@ -274,14 +399,11 @@ glimra_wayland_session_start() {
   _glimra_wayland_spawn portal /usr/libexec/xdg-desktop-portal
   _glimra_wayland_await_name org.freedesktop.portal.Desktop 100 portal || return 1
 
-  for ((i = 0; i < ${#names[@]}; i++)); do
-    _glimra_wayland_until 100 _glimra_wayland_shows_wallpaper "${names[i]}" ${probes[i]} ||
-      { _glimra_wayland_log "${names[i]} does not show its wallpaper"; cat "$d/sway.log" >&2; return 1; }
-  done
+  _glimra_wayland_await_wallpapers "${names[@]}" || { cat "$d/sway.log" >&2; return 1; }
   if [ -e "$GLIMRA_WAYLAND_PORTAL_FILE" ] && [ ! -w "$GLIMRA_WAYLAND_PORTAL_FILE" ]; then
     _glimra_wayland_log "warning: the Screenshot portal will fail: $GLIMRA_WAYLAND_PORTAL_FILE, where it writes, belongs to another user"
   fi
-  _glimra_wayland_ready "$started" "sway ($GLIMRA_WAYLAND_OUTPUTS), PipeWire, the portal"
+  _glimra_wayland_ready "$started" "sway ($outputs), PipeWire, the portal"
 }
 
 # Stops everything the session started, newest first, and removes its folder.

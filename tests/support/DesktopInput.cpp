@@ -218,8 +218,14 @@ void GnomeInput::keyCode(uint32_t evdevCode, bool press) {
 void GnomeInput::motion(int x, int y) {
     if (!ok())
         return;
-    call("NotifyPointerMotionRelative", {-100000.0, -100000.0});
-    call("NotifyPointerMotionRelative", {double(x), double(y)});
+    // Once in the corner, the pointer is where this object put it: later moves go by the difference. (At a
+    // fractional scale Mutter loses a move that follows a push into the corner now and then.)
+    if (!at_) {
+        call("NotifyPointerMotionRelative", {-100000.0, -100000.0});
+        at_ = QPoint();
+    }
+    call("NotifyPointerMotionRelative", {double(x - at_->x()), double(y - at_->y())});
+    at_ = QPoint(x, y);
 }
 
 void GnomeInput::button(uint8_t number, bool press) {

@@ -5,9 +5,11 @@
 
 #include "TestInput.h"
 
+#include <QPoint>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace glimra::test {
 
@@ -35,14 +37,15 @@ public:
     void key(uint32_t keysym, bool press) override;
     void keyCode(uint32_t evdevCode, bool press) override;
     // Without a screen cast stream Mutter takes relative motion only: the pointer is pushed into the
-    // top-left corner first, then moved by (x, y), which is exact (virtual pointers have no
-    // acceleration).
+    // top-left corner at the first move, then moved by differences, which is exact (virtual pointers
+    // have no acceleration).
     void motion(int x, int y) override;
     void button(uint8_t number, bool press) override;
 
 private:
     bool call(const char* method, const QVariantList& arguments);
     QString session_;
+    std::optional<QPoint> at_; // where the pointer was put last
 };
 
 } // namespace glimra::test

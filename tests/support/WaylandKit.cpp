@@ -6,9 +6,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QRect>
 #include <QRegularExpression>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
@@ -18,6 +20,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -25,11 +28,6 @@
 namespace glimra::test {
 
 namespace {
-
-template <auto destroy> struct Deleter {
-    template <typename T> void operator()(T* p) const { destroy(p); }
-};
-template <typename T, auto destroy> using Owned = std::unique_ptr<T, Deleter<destroy>>;
 
 uint32_t milliseconds() {
     timespec now{};
@@ -237,6 +235,7 @@ void WaylandInput::keyCode(uint32_t evdevCode, bool press) {
 }
 
 void WaylandInput::motion(int x, int y) {
+    c_->sync(); // the outputs as they are now, should a layout have changed meanwhile
     if (!ok())
         return;
     // Absolute motion spans the whole layout: 0 is its left (top) edge, the extent its right (bottom) one.
@@ -283,6 +282,95 @@ QImage outputImage(const QString& name, const QProcessEnvironment& env) {
 QImage wallpaper(const QString& name) {
     return QImage(qEnvironmentVariable("GLIMRA_WAYLAND_WALLPAPERS") + u'/' + name + QStringLiteral(".png"))
         .convertToFormat(QImage::Format_RGB32);
+}
+
+QImage shownPicture(const QString& name) {
+    const double scale = sessionOutput(name).scale;
+    return scale == std::floor(scale) ? wallpaper(name) : outputImage(name);
+}
+
+QSize SessionOutput::pixels() const {
+    return transform.endsWith(QLatin1String("90")) || transform.endsWith(QLatin1String("270"))
+               ? mode.transposed()
+               : mode;
+}
+
+QRect SessionOutput::pixelsOf(const QRect& points) const {
+    const QRectF r(points.translated(-logical.topLeft()));
+    return QRectF(r.topLeft() * scale, r.size() * scale).toRect();
+}
+
+std::vector<SessionOutput> sessionOutputs() {
+    static const QRegularExpression word(
+        QStringLiteral(R"(^([^:]+):(\d+)x(\d+)@([\d.]+),([a-z0-9-]+)([+-]\d+),([+-]?\d+):(\d+)x(\d+)$)"));
+    std::vector<SessionOutput> outputs;
+    for (const QString& w : qEnvironmentVariable("GLIMRA_WAYLAND_OUTPUTS").split(u' ', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch m = word.match(w);
+        if (!m.hasMatch()) {
+            ADD_FAILURE() << "GLIMRA_WAYLAND_OUTPUTS: cannot read " << w.toStdString();
+            continue;
+        }
+        const auto n = [&](int i) { return m.captured(i).toInt(); };
+        outputs.push_back({m.captured(1), QSize(n(2), n(3)), m.captured(4).toDouble(), m.captured(5),
+                           QRect(n(6), n(7), n(8), n(9))});
+    }
+    return outputs;
+}
+
+SessionOutput sessionOutput(const QString& name) {
+    for (const SessionOutput& o : sessionOutputs())
+        if (o.name == name)
+            return o;
+    ADD_FAILURE() << "the session has no output " << name.toStdString();
+    return {name, {}, 1, {}, {}};
+}
+
+SessionLayout::SessionLayout(const QString& entries) : sessions_(qgetenv("GLIMRA_WAYLAND_OUTPUTS")) {
+    ok_ = apply(entries);
+}
+
+SessionLayout::~SessionLayout() {
+    QStringList own;
+    for (const QString& w : QString::fromUtf8(sessions_).split(u' ', Qt::SkipEmptyParts))
+        own << w.section(u':', 1, 1);
+    EXPECT_TRUE(apply(own.join(u' '))) << "the session's own layout did not come back";
+}
+
+bool SessionLayout::fits(const QString& entries) {
+    return entries.split(u' ', Qt::SkipEmptyParts).size() == qsizetype(sessionOutputs().size());
+}
+
+bool SessionLayout::apply(const QString& entries) {
+    QProcess script;
+    script.start(QStringLiteral("bash"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral(". " GLIMRA_SOURCE_DIR "/scripts/lib/wayland-session.sh && "
+                                 "glimra_wayland_apply_outputs \"$0\""),
+                  entries});
+    const bool done = script.waitForFinished(60000) && script.exitCode() == 0;
+    if (!done) {
+        ADD_FAILURE() << "layout " << entries.toStdString() << ": "
+                      << script.readAllStandardError().toStdString();
+        return false;
+    }
+    qputenv("GLIMRA_WAYLAND_OUTPUTS", script.readAllStandardOutput().trimmed());
+    // Until Qt has taken up every output's place and size.
+    const auto taken = [] {
+        const std::vector<SessionOutput> outputs = sessionOutputs();
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        return outputs.size() == size_t(screens.size()) &&
+               std::all_of(outputs.begin(), outputs.end(), [&](const SessionOutput& o) {
+                   return std::any_of(screens.begin(), screens.end(), [&](const QScreen* s) {
+                       return s->name() == o.name && s->geometry() == o.logical;
+                   });
+               });
+    };
+    if (!waitUntil(taken, 10000)) {
+        ADD_FAILURE() << "this process's screens never showed layout "
+                      << qgetenv("GLIMRA_WAYLAND_OUTPUTS").data();
+        return false;
+    }
+    return true;
 }
 
 PrivateSway::PrivateSway(QString config) : config_(std::move(config)) {

@@ -8,11 +8,28 @@
 
 #include <QImage>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QString>
 
 #include <memory>
+#include <ostream>
+#include <vector>
+
+// How failed expectations print sizes and rectangles (found by argument-dependent lookup, beside Qt's).
+inline void PrintTo(const QSize& s, std::ostream* os) {
+    *os << s.width() << "x" << s.height();
+}
+inline void PrintTo(const QRect& r, std::ostream* os) {
+    *os << r.width() << "x" << r.height() << " at " << r.x() << "," << r.y();
+}
 
 namespace glimra::test {
+
+// A Wayland proxy (or any C object) owned with the function that destroys it.
+template <auto destroy> struct Deleter {
+    template <typename T> void operator()(T* p) const { destroy(p); }
+};
+template <typename T, auto destroy> using Owned = std::unique_ptr<T, Deleter<destroy>>;
 
 // A virtual keyboard (us layout unless another is named) and a virtual pointer on a connection of their
 // own. Both live as long as the object: a new keyboard makes the compositor hand every client a new
@@ -63,11 +80,54 @@ private:
     QString display_;
 };
 
+// One output of the test session as GLIMRA_WAYLAND_OUTPUTS describes it: NAME:ENTRY:POINTS, ENTRY in
+// with-session's --outputs grammar with every part spelled out (HEADLESS-2:1280x720@2,normal+1920,0:640x360).
+struct SessionOutput {
+    QString name;
+    QSize mode; // device pixels in the output's own orientation
+    double scale = 1;
+    QString transform; // sway's names: normal, 90, ..., flipped-270
+    QRect logical;     // in the layout's points
+    // The device pixels upright: the mode's sides swapped on outputs turned by 90 or 270 degrees.
+    QSize pixels() const;
+    // Where a rectangle of the layout's points lies in the output's upright device pixels.
+    QRect pixelsOf(const QRect& points) const;
+};
+std::vector<SessionOutput> sessionOutputs();
+// The session's output of that name; a failure, and an output of that name alone, when there is none.
+SessionOutput sessionOutput(const QString& name);
+
+// The running sway session in another layout of as many outputs (entries of with-session's --outputs
+// grammar) for as long as the object lives: applied through sway's IPC by the session's own script,
+// each output with its wallpaper, waited for until this process's screens show it, and
+// GLIMRA_WAYLAND_OUTPUTS describing it meanwhile. The session's own layout comes back on destruction.
+// ok() false (with a failure) when it could not be applied.
+class SessionLayout {
+public:
+    explicit SessionLayout(const QString& entries);
+    ~SessionLayout();
+    SessionLayout(const SessionLayout&) = delete;
+    SessionLayout& operator=(const SessionLayout&) = delete;
+    bool ok() const { return ok_; }
+    // Whether the session has as many outputs as the entries.
+    static bool fits(const QString& entries);
+
+private:
+    bool apply(const QString& entries);
+    QByteArray sessions_; // GLIMRA_WAYLAND_OUTPUTS before
+    bool ok_ = false;
+};
+
 // What the output named name (as QScreen::name()) shows, in device pixels, copied by grim run in env;
 // a null image when that fails.
 QImage outputImage(const QString& name,
                    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
-// The wallpaper the session shows on that output, in device pixels.
+// The wallpaper the session shows on that output, in its upright device pixels. Only at a whole scale
+// does the output show it pixel for pixel; at a fractional one it is resampled: compare with
+// outputImage() there (shownPicture() picks).
 QImage wallpaper(const QString& name);
+// What the output shows of its wallpaper: the wallpaper where the output shows it pixel for pixel, else
+// what the output shows now.
+QImage shownPicture(const QString& name);
 
 } // namespace glimra::test

@@ -25,6 +25,9 @@
 
 #include <unistd.h>
 
+#include <map>
+#include <optional>
+
 using namespace xpc;
 using namespace glimra::test;
 
@@ -37,6 +40,8 @@ struct Road {
     bool exactOnCoarserOutputs;
     // The captures start from the shortcuts rather than the main application's messages.
     bool shortcuts;
+    // The session's outputs for the row (with-session's --outputs grammar); empty: its own.
+    const char* layout = "";
 };
 
 // The helper's bindings in sway, by key code (the keys 5 and 6 are 14 and 15); the session's
@@ -67,9 +72,17 @@ protected:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("SWAYSOCK"))
             GTEST_SKIP() << "needs the Wayland test session";
+        const QString entries = QString::fromLatin1(GetParam().layout);
+        if (!entries.isEmpty() && !SessionLayout::fits(entries))
+            GTEST_SKIP() << "needs a session of as many outputs as " << GetParam().layout;
+        if (!entries.isEmpty()) {
+            ASSERT_TRUE(layout.emplace(entries).ok());
+        }
         HelperTest::SetUp();
         sway = glimra::wayland::SwayIpc::connect();
         ASSERT_TRUE(sway);
+        for (const QScreen* s : QGuiApplication::screens())
+            pictures[s->name()] = shownPicture(s->name());
         ASSERT_TRUE(input->ok());
         home.setVariable("GLIMRA_WAYLAND_CAPTURE", QString::fromLatin1(GetParam().capture));
         // The pointer rests out of the way: the session hides it then, out of every picture.
@@ -131,13 +144,11 @@ protected:
         input->button(1, false);
         pause(300); // the panel shows, with the keyboard
     }
-    // What an output shows, in its device pixels; what a logical rectangle of it shows.
-    static QImage wallpaperOf(const QScreen* screen, QRect logical = QRect()) {
-        const QImage w = wallpaper(screen->name());
-        if (logical.isNull())
-            return w;
-        const qreal s = screen->devicePixelRatio();
-        return w.copy(QRect(logical.topLeft() * s, logical.size() * s));
+    // What an output shows, in its device pixels; what a logical rectangle of it (from its corner) shows.
+    QImage wallpaperOf(const QScreen* screen, QRect logical = QRect()) {
+        const SessionOutput o = sessionOutput(screen->name());
+        const QImage& w = pictures[o.name];
+        return logical.isNull() ? w : w.copy(o.pixelsOf(logical.translated(o.logical.topLeft())));
     }
     // A capture's picture against what the output shows: exactly, or where the road resamples the
     // output, nearly.
@@ -150,6 +161,8 @@ protected:
     QScreen* screen(int i) const { return QGuiApplication::screens().at(i); }
 
     std::unique_ptr<glimra::wayland::SwayIpc> sway;
+    std::optional<SessionLayout> layout;
+    std::map<QString, QImage> pictures; // what each output showed at the start
     std::unique_ptr<TestInput> input = sessionInput();
     QMap<QString, QImage> desktopBefore_; // each output's picture as the last capture began
 };
@@ -193,18 +206,19 @@ TEST_P(WaylandCapture, RegionThroughThePanelAndThePreviousAreaAgain) {
         const size_t before = main->log.messages(8).size();
         ASSERT_NO_FATAL_FAILURE(beginRegion());
         drag(o + QPoint(100, 100), o + QPoint(400, 300));
-        for (uint32_t key : {XK_2, XK_5, XK_0, XK_Tab, XK_Return})
+        // 240 points and the 200 dragged make whole device pixels at 1.25, 1.5 and 2.
+        for (uint32_t key : {XK_2, XK_4, XK_0, XK_Tab, XK_Return})
             input->tap(key);
         const Screenshot shot = screenshot(before + 1);
         EXPECT_TRUE(shot.title.startsWith(QStringLiteral("Screenshot "))) << shot.title.toStdString();
-        EXPECT_EQ(shot.points, QSize(250, 200));
-        EXPECT_TRUE(showsWallpaper(shot.image, s, QRect(100, 100, 250, 200)));
+        EXPECT_EQ(shot.points, QSize(240, 200));
+        EXPECT_TRUE(showsWallpaper(shot.image, s, QRect(100, 100, 240, 200)));
         expectNoOverlay();
 
         main->send({{"id", 5}});
         const Screenshot again = screenshot(before + 2);
-        EXPECT_EQ(again.points, QSize(250, 200));
-        EXPECT_TRUE(showsWallpaper(again.image, s, QRect(100, 100, 250, 200)));
+        EXPECT_EQ(again.points, QSize(240, 200));
+        EXPECT_TRUE(showsWallpaper(again.image, s, QRect(100, 100, 240, 200)));
         EXPECT_EQ(dimmedOutputs(), 0) << "the overlay was shown";
     }
 }
@@ -243,7 +257,7 @@ TEST_P(WaylandCapture, AClickedWindowAndACountdownOverTheLiveDesktop) {
     pause(300);
     input->motion(1, 1);
     pause(300);
-    const QImage seen = outputImage(shown->output).copy(shown->bounds);
+    const QImage seen = outputImage(shown->output).copy(sessionOutput(shown->output).pixelsOf(shown->bounds));
 
     ASSERT_NO_FATAL_FAILURE(beginRegion());
     input->click(shown->bounds.center().x(), shown->bounds.center().y());
@@ -257,7 +271,8 @@ TEST_P(WaylandCapture, AClickedWindowAndACountdownOverTheLiveDesktop) {
     xpc_dictionary_set_int64(delay, "int64", 2);
     main->send(delay);
     ASSERT_NO_FATAL_FAILURE(beginRegion(true));
-    const QRect area(shown->bounds.right() + 40, 100, 300, 200);
+    // Right of the window, at whole device pixels at any scale of the rows.
+    const QRect area(700, 100, 300, 200);
     QElapsedTimer sinceSelection;
     sinceSelection.start();
     drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()));
@@ -360,7 +375,9 @@ TEST_P(WaylandCapture, QuitsAtOnceInEveryState) {
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCapture,
                          ::testing::Values(Road{"ScreenCopy", "wlr-screencopy", true, true},
-                                           Road{"Portal", "portal", false, false}),
+                                           Road{"Portal", "portal", false, false},
+                                           Road{"ScreenCopyFractional", "wlr-screencopy", true, true,
+                                                "1920x1080@1.5 1280x720@1.25,90"}),
                          caseName);
 
 } // namespace

@@ -1,13 +1,16 @@
-// The capture roads and the test input on headless KWin and GNOME Shell: what the screen shows comes
-// back pixel for pixel, and injected clicks and keys reach a window; the real helper there, driven as a
-// user drives it, delivers the full screen and a dragged region.
+// The capture roads and the test input on headless KWin and GNOME Shell, at the session's scale: what
+// the screen shows comes back pixel for pixel, in the output's device pixels, and injected clicks and
+// keys reach a window; the real helper there, driven as a user drives it, delivers the full screen and
+// a dragged region in device pixels.
 
 #include "HelperLink.h"
+#include "PictureSurface.h"
 #include "TestInput.h"
 #include "TestSupport.h"
 #include "WaylandKit.h"
 #include "XTestKit.h"
 #include "wayland/OutputCopier.h"
+#include "wayland/WaylandConnection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,20 +34,18 @@ namespace {
 
 enum class Desktop { KWin, Gnome };
 
-// A full-screen window showing a picture; it records where it was pressed and which keys it got.
-class PictureWindow : public QRasterWindow {
+// A full-screen window that records where it was pressed and which keys it got.
+class InputWindow : public QRasterWindow {
 public:
-    explicit PictureWindow(QImage picture) : picture_(std::move(picture)) {}
     QPoint pressedAt{-1, -1};
     QList<int> keys;
 
 protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, picture_); }
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(QRect(QPoint(), size()), Qt::darkGreen);
+    }
     void mousePressEvent(QMouseEvent* e) override { pressedAt = e->position().toPoint(); }
     void keyPressEvent(QKeyEvent* e) override { keys << e->key(); }
-
-private:
-    QImage picture_;
 };
 
 // The result of one copy, waited for on the event loop; calls counts the done calls.
@@ -81,21 +82,18 @@ protected:
         if (!runningDesktop())
             GTEST_SKIP() << "needs the headless KWin or GNOME session (scripts/with-session --kwin, --gnome)";
         ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+        ASSERT_EQ(sessionOutputs().size(), 1u);
     }
-
-    // Shows picture full screen, waits until it is on screen.
-    std::unique_ptr<PictureWindow> showFullScreen(const QImage& picture) {
-        auto window = std::make_unique<PictureWindow>(picture);
-        window->showFullScreen();
-        EXPECT_TRUE(
-            waitUntil([&] { return window->isExposed() && window->size() == picture.size(); }, 10000));
-        pause(300); // the compositor's next frames
-        return window;
-    }
-
-    // The screen the tests copy: the session's one output.
-    static QSize screenSize() { return QGuiApplication::primaryScreen()->size(); }
 };
+
+// An output's copy against the picture it shows: the same device pixels.
+::testing::AssertionResult showsPicture(const QImage& copy, const QImage& picture) {
+    if (copy.size() != picture.size())
+        return ::testing::AssertionFailure()
+               << "the copy has " << copy.width() << "x" << copy.height() << " pixels, the output "
+               << picture.width() << "x" << picture.height();
+    return showsPattern(copy, picture.rect());
+}
 
 // The helper's desktop entry as the build makes it, installed in the session's data folder (which KWin
 // reads) for executable.
@@ -131,8 +129,8 @@ using KWin = On<Desktop::KWin>;
 using Gnome = On<Desktop::Gnome>;
 
 TEST_F(KWin, ScreenShot2CopiesTheOutputForTheProgramItsEntryNames) {
-    const QImage picture = patternImage(screenSize());
-    const auto window = showFullScreen(picture);
+    const PictureSurface picture;
+    ASSERT_TRUE(picture.ok());
     const QString entry =
         qEnvironmentVariable("XDG_DATA_HOME") + "/applications/app.glimra.GlimraHelper.desktop";
     QFile::remove(entry);
@@ -151,7 +149,7 @@ TEST_F(KWin, ScreenShot2CopiesTheOutputForTheProgramItsEntryNames) {
     std::unique_ptr<OutputCopier> copier;
     ASSERT_TRUE(waitUntil(
         [&] {
-            copier = makeKWinScreenShotCopier(nullptr);
+            copier = makeKWinScreenShotCopier(WaylandConnection::connect());
             copy = copyAll(*copier);
             return !copy.images.empty();
         },
@@ -161,47 +159,49 @@ TEST_F(KWin, ScreenShot2CopiesTheOutputForTheProgramItsEntryNames) {
     EXPECT_EQ(copy.calls, 1);
     ASSERT_EQ(copy.images.size(), 1u);
     EXPECT_EQ(copy.images[0].name, QGuiApplication::primaryScreen()->name());
-    EXPECT_EQ(difference(copy.images[0].image, picture), 0);
-    EXPECT_TRUE(showsPattern(copy.images[0].image, picture.rect()));
+    EXPECT_TRUE(showsPicture(copy.images[0].image, picture.picture()));
 }
 
-// GNOME offers no screen-copy protocol: the portal's screenshot is the road, and the monitor shows the
-// session's wallpaper.
+// GNOME offers no screen-copy protocol: the portal's screenshot is the road.
 TEST_F(Gnome, ThePortalCopiesTheMonitorPixelForPixel) {
+    const PictureSurface picture;
+    ASSERT_TRUE(picture.ok());
     std::unique_ptr<OutputCopier> copier = makeOutputCopier();
     ASSERT_TRUE(copier);
     EXPECT_EQ(copier->road(), QStringLiteral("portal"));
     const Copy copy = copyAll(*copier);
     EXPECT_EQ(copy.calls, 1);
     ASSERT_EQ(copy.images.size(), 1u);
-    EXPECT_EQ(difference(copy.images[0].image, wallpaper(copy.images[0].name)), 0);
+    EXPECT_TRUE(showsPicture(copy.images[0].image, picture.picture()));
 }
 
 TEST_F(DesktopSession, ClicksAndKeysReachAWindow) {
-    const auto window = showFullScreen(patternImage(screenSize()));
+    InputWindow window;
+    window.showFullScreen();
+    ASSERT_TRUE(waitUntil([&] { return window.isExposed() && window.isActive(); }, 10000));
     std::unique_ptr<TestInput> input = sessionInput();
     ASSERT_TRUE(input->ok());
     input->click(321, 234);
-    EXPECT_TRUE(waitUntil([&] { return window->pressedAt != QPoint(-1, -1); }));
-    EXPECT_EQ(window->pressedAt, QPoint(321, 234));
+    EXPECT_TRUE(waitUntil([&] { return window.pressedAt != QPoint(-1, -1); }));
+    EXPECT_EQ(window.pressedAt, QPoint(321, 234));
     input->tap(XK_a);
     input->type({XK_Shift_L}, XK_b);
-    EXPECT_TRUE(waitUntil([&] { return window->keys.size() >= 3; }));
-    EXPECT_EQ(window->keys, (QList<int>{Qt::Key_A, Qt::Key_Shift, Qt::Key_B}));
+    EXPECT_TRUE(waitUntil([&] { return window.keys.size() >= 3; }));
+    EXPECT_EQ(window.keys, (QList<int>{Qt::Key_A, Qt::Key_Shift, Qt::Key_B}));
 }
 
 // The real helper, the test in the main application's place, over a full-screen picture: the full screen
 // through whichever road the helper takes on the desktop, and a region dragged out with the desktop's
-// own input and captured with Return.
+// own input and captured with Return, each in the output's device pixels.
 class HelperOnDesktop : public HelperTest {
 protected:
     void SetUp() override {
         if (!runningDesktop())
             GTEST_SKIP() << "needs the headless KWin or GNOME session (scripts/with-session --kwin, --gnome)";
         HelperTest::SetUp();
-        window = std::make_unique<PictureWindow>(picture);
-        window->showFullScreen();
-        ASSERT_TRUE(waitUntil([&] { return window->isExposed() && window->isActive(); }, 10000));
+        picture = std::make_unique<PictureSurface>();
+        ASSERT_TRUE(picture->ok());
+        ASSERT_TRUE(waitUntil([&] { return picture->active(); }, 10000));
         ASSERT_TRUE(input->ok());
         if (runningDesktop() == Desktop::KWin) {
             ASSERT_TRUE(installHelperEntry(kHelperExecutable));
@@ -224,21 +224,21 @@ protected:
         }
     }
 
-    const QImage picture = patternImage(QGuiApplication::primaryScreen()->size());
-    std::unique_ptr<PictureWindow> window;
+    std::unique_ptr<PictureSurface> picture;
     std::unique_ptr<TestInput> input = sessionInput();
 };
 
 TEST_F(HelperOnDesktop, FullScreenAndADraggedRegion) {
     main->send({{"id", 6}});
     const Screenshot full = screenshot(1);
+    const SessionOutput output = sessionOutputs().front();
     EXPECT_TRUE(full.title.startsWith(QStringLiteral("Fullscreen "))) << full.title.toStdString();
-    EXPECT_EQ(full.points, picture.size());
-    EXPECT_EQ(difference(full.image, picture), 0);
+    EXPECT_EQ(full.points, output.logical.size());
+    EXPECT_TRUE(showsPicture(full.image, picture->picture()));
 
     main->send({{"id", 4}});
     // The overlay takes the keyboard from the picture as it shows.
-    ASSERT_TRUE(waitUntil([&] { return !window->isActive(); }, 10000)) << helperOutput().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !picture->active(); }, 10000)) << helperOutput().toStdString();
     pause(300);
     input->motion(100, 100);
     input->button(1, true);
@@ -251,7 +251,9 @@ TEST_F(HelperOnDesktop, FullScreenAndADraggedRegion) {
     const Screenshot region = screenshot(2);
     EXPECT_TRUE(region.title.startsWith(QStringLiteral("Screenshot "))) << region.title.toStdString();
     EXPECT_EQ(region.points, QSize(300, 200));
-    EXPECT_EQ(difference(region.image, picture.copy(100, 100, 300, 200)), 0);
+    const QRect pixels = output.pixelsOf(QRect(100, 100, 300, 200));
+    EXPECT_EQ(region.image.size(), pixels.size());
+    EXPECT_TRUE(showsPattern(region.image, region.image.rect(), pixels.topLeft()));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // The test sessions themselves: clicks and keys reach full-screen windows in their own coordinates on
-// every screen, the X11 and the Wayland session alike; on Wayland, each output shows its wallpaper
-// of known pixels as configured, and the desktop portal takes screenshots.
+// every screen, the X11 and the Wayland session alike; on Wayland, in layouts of every kind, each output
+// shows its wallpaper of known pixels as configured and a picture surface pixel for pixel, and the
+// desktop portal takes screenshots.
 
+#include "PictureSurface.h"
 #include "TestInput.h"
 #include "TestSupport.h"
 #include "WaylandKit.h"
@@ -23,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,24 +114,56 @@ TEST(SessionInput, ClicksAndKeysReachFullScreenWindowsInTheirCoordinatesOnEveryS
     }
 }
 
-TEST(WaylandSession, EachOutputShowsItsWallpaperAtItsScale) {
-    // "WIDTHxHEIGHT@SCALE" in device pixels for HEADLESS-1, HEADLESS-2, ...
-    const QStringList outputs =
-        qEnvironmentVariable("GLIMRA_WAYLAND_OUTPUTS").split(u' ', Qt::SkipEmptyParts);
-    ASSERT_EQ(QGuiApplication::screens().size(), outputs.size()) << "one screen per output";
+struct Layout {
+    const char* name;
+    const char* entries; // with-session's --outputs grammar; empty: the session's own
+};
+class WaylandLayout : public ::testing::TestWithParam<Layout> {};
+
+// In each layout Qt places its screens where GLIMRA_WAYLAND_OUTPUTS says, grim copies each output's
+// device pixels, which show its wallpaper exactly at a whole scale, and a picture surface exactly at any.
+TEST_P(WaylandLayout, OutputsShowWallpapersAndPicturesPixelForPixel) {
+    if (qEnvironmentVariableIsEmpty("SWAYSOCK"))
+        GTEST_SKIP() << "needs the sway session";
+    std::optional<SessionLayout> layout;
+    const QString entries = QString::fromLatin1(GetParam().entries);
+    if (!entries.isEmpty() && !SessionLayout::fits(entries))
+        GTEST_SKIP() << "needs a session of as many outputs as " << GetParam().entries;
+    if (!entries.isEmpty()) {
+        ASSERT_TRUE(layout.emplace(entries).ok());
+    }
+    ASSERT_EQ(QGuiApplication::screens().size(), qsizetype(sessionOutputs().size()))
+        << "one screen per output";
     // A program with a home of its own (and so a runtime folder of its own) reaches the compositor too.
     const IsolatedHome home;
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        SCOPED_TRACE(screen->name().toStdString());
-        const QSize pixels = screen->geometry().size() * screen->devicePixelRatio();
-        EXPECT_EQ(QStringLiteral("%1x%2@%3")
-                      .arg(pixels.width())
-                      .arg(pixels.height())
-                      .arg(screen->devicePixelRatio()),
-                  outputs.value(screen->name().section(u'-', 1).toInt() - 1));
-        EXPECT_TRUE(showsNear(outputImage(screen->name(), home.environment()), wallpaper(screen->name()), QRegion(), 0));
+    for (const SessionOutput& o : sessionOutputs()) {
+        SCOPED_TRACE(o.name.toStdString());
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        const auto screen = std::find_if(screens.begin(), screens.end(),
+                                         [&](const QScreen* s) { return s->name() == o.name; });
+        ASSERT_NE(screen, screens.end());
+        EXPECT_EQ((*screen)->geometry(), o.logical);
+        const QImage shown = outputImage(o.name, home.environment());
+        EXPECT_EQ(shown.size(), o.pixels());
+        if (o.scale == std::floor(o.scale)) {
+            EXPECT_TRUE(showsNear(shown, wallpaper(o.name), QRegion(), 0));
+        }
+        const PictureSurface picture(o.name);
+        ASSERT_TRUE(picture.ok());
+        double last = 255;
+        EXPECT_TRUE(waitUntil([&] {
+            return (last = difference(outputImage(o.name), picture.picture())) == 0;
+        })) << "mean difference "
+            << last;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Wayland, WaylandLayout,
+    ::testing::Values(Layout{"SessionsOwn", ""},
+                      Layout{"FractionalAndTurnedLeftAbove", "1920x1080@1.5 1280x720@2,90-360,-100"},
+                      Layout{"FlippedAndAbove", "1920x1080@1.25,flipped-180 1280x720@1.25,270+1536,-300"}),
+    caseName);
 
 TEST(WaylandSession, ScreenshotPortalAnswersWithAFileWithoutADialog) {
     const QString desktop = QStringLiteral("org.freedesktop.portal.Desktop");

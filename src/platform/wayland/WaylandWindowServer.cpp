@@ -41,18 +41,26 @@ std::vector<ScreenGeometry> screensOfOutputs(const std::vector<OutputInfo>& outp
                                 [&](const OutputInfo& o) { return o.name == primaryName; });
     if (primary == outputs.end())
         primary = outputs.begin();
+    // A compositor that lays its outputs out in device pixels (GNOME's physical layout mode, where
+    // xdg-output's logical size is the mode's) still sizes every surface in pixels over the output's
+    // wl_output scale: that is the output's size in points, its corner staying where the layout has it.
+    const auto pointsOf = [](const OutputInfo& o) {
+        const QSizeF pixels = o.pixelSize();
+        return o.scale > 1 && o.logical.size() == o.pixelSize() ? pixels / o.scale : QSizeF(o.logical.size());
+    };
     qreal finest = 1;
     for (const OutputInfo& o : outputs)
         if (!o.logical.isEmpty())
-            finest = std::max(finest, qreal(o.pixelSize().width()) / o.logical.width());
+            finest = std::max(finest, o.pixelSize().width() / pointsOf(o).width());
     const int grid = int(std::ceil(finest - 1e-9));
     const QPoint origin = primary->logical.topLeft();
     for (const OutputInfo& o : outputs) {
         if (o.logical.isEmpty() || o.pixelSize().isEmpty())
             continue;
-        const qreal scale = qreal(o.pixelSize().width()) / o.logical.width();
-        out.push_back({o.name, QRectF(o.logical.translated(-origin)),
-                       QRect(o.logical.topLeft() * grid, o.pixelSize()), scale, &o == &*primary});
+        const QSizeF points = pointsOf(o);
+        out.push_back({o.name, QRectF(QPointF(o.logical.topLeft() - origin), points),
+                       QRect(o.logical.topLeft() * grid, o.pixelSize()),
+                       o.pixelSize().width() / points.width(), &o == &*primary});
     }
     std::stable_partition(out.begin(), out.end(), [](const ScreenGeometry& g) { return g.primary; });
     return out;
@@ -144,6 +152,10 @@ void WaylandWindowServer::grabScreen(const QScreen* screen, ImageHandler done) {
         done(QImage());
         return;
     }
+    // Where the compositor has it, which Qt 6.4 may see otherwise (a layout in device pixels).
+    for (const ScreenGeometry& s : screens())
+        if (s.name == screen->name())
+            return grabRect(s.points, std::move(done));
     grabRect(QRectF(screen->geometry()).translated(-globalDisplayOrigin()), std::move(done));
 }
 

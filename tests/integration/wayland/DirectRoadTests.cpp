@@ -136,6 +136,12 @@ TEST(WaylandScreens, TakeTheCompositorsOwnScales) {
     EXPECT_EQ(glimra::planGrabOfPoints({100, 100, 300, 200}, screens)->size, QSize(450, 300));
     EXPECT_EQ(glimra::planGrabOfPoints({1200, 100, 250, 100}, screens)->size, QSize(500, 200));
     EXPECT_EQ(glimra::planGrabOfPoints({-1080, 0, 1080, 1920}, screens)->size, QSize(1080, 1920));
+
+    // GNOME's physical layout mode: the layout in device pixels, surfaces in pixels over the scale.
+    const std::vector<glimra::ScreenGeometry> physical =
+        screensOfOutputs({output("Meta-0", {0, 0, 1920, 1080}, {1920, 1080}, 2)}, QString());
+    EXPECT_EQ(physical.front(),
+              (glimra::ScreenGeometry{"Meta-0", {0, 0, 960, 540}, {0, 0, 1920, 1080}, 2, true}));
 }
 
 } // namespace

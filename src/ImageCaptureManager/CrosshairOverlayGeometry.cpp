@@ -5,8 +5,10 @@
 
 using glimra::ScreenGeometry;
 
-CrosshairOverlayGeometry::CrosshairOverlayGeometry(std::vector<ScreenGeometry> screens, bool windowsSpanScreens)
-    : screens_(std::move(screens)), bounds_(glimra::boundingRectInPoints(screens_)) {
+CrosshairOverlayGeometry::CrosshairOverlayGeometry(std::vector<ScreenGeometry> screens,
+                                                   bool windowsSpanScreens, bool layoutInPoints)
+    : screens_(std::move(screens)), layoutInPoints_(layoutInPoints),
+      bounds_(glimra::boundingRectInPoints(screens_)) {
     const auto primary = std::find_if(screens_.begin(), screens_.end(), [](auto& s) { return s.primary; });
     mainScreenHeight_ = primary != screens_.end() ? primary->points.height()
                                                   : (screens_.empty() ? 0 : screens_.front().points.height());
@@ -43,7 +45,7 @@ QRectF CrosshairOverlayGeometry::overlayRectFromView(const CGRect& view) const {
 
 QPointF CrosshairOverlayGeometry::displayPointFromPartLocal(std::size_t part, QPointF local) const {
     const CrosshairOverlayPart& p = parts_[part];
-    if (parts_.size() == 1 && p.scale == 1)
+    if (layoutInPoints_ || (parts_.size() == 1 && p.scale == 1))
         return p.points.topLeft() + local;
     return displayPointFromNative(QPointF(p.native.topLeft()) + local * p.scale);
 }

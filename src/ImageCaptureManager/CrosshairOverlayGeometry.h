@@ -11,8 +11,9 @@
 //
 // The overlay is made of parts, one window each. One part covers the whole bounding box (also what
 // lies on no screen) when the desktop has one screen or every screen shows one pixel per point, and
-// one window may span screens; otherwise each screen gets a part of its own, drawn at its own scale. (Qt lays screens of other
-// scales out in points with their native top-left corners kept, so one window cannot span them.)
+// one window may span screens; otherwise each screen gets a part of its own, drawn at its own scale. (Qt lays
+// screens of other scales out in points with their native top-left corners kept, so one window cannot span
+// them.)
 
 #include "CGGeometry.h"
 #include "display/DisplayGeometry.h"
@@ -33,8 +34,11 @@ class CrosshairOverlayGeometry {
 public:
     CrosshairOverlayGeometry() = default;
     // windowsSpanScreens false: every screen gets a part of its own, whatever its scale (a display
-    // server that puts a window on one screen only).
-    explicit CrosshairOverlayGeometry(std::vector<glimra::ScreenGeometry> screens, bool windowsSpanScreens = true);
+    // server that puts a window on one screen only). layoutInPoints: the display server lays its screens
+    // out in points, so a position beyond a window's edge is in points too (Wayland), rather than in
+    // native pixels of the window's own scale (X11).
+    explicit CrosshairOverlayGeometry(std::vector<glimra::ScreenGeometry> screens,
+                                      bool windowsSpanScreens = true, bool layoutInPoints = false);
 
     const std::vector<CrosshairOverlayPart>& parts() const { return parts_; }
     const std::vector<glimra::ScreenGeometry>& screens() const { return screens_; }
@@ -63,8 +67,8 @@ public:
 
     // A position in a part's window (Qt's points of that window, relative to its top-left corner) in
     // global display coordinates. During a drag the pointer may have left the window for another
-    // screen: the position is taken to native pixels with the window's own scale and back with the
-    // scale of the screen it lies on.
+    // screen: where the layout is in native pixels, the position is taken to them with the window's own
+    // scale and back with the scale of the screen it lies on.
     QPointF displayPointFromPartLocal(std::size_t part, QPointF local) const;
     // A root pixel position in global display coordinates.
     QPointF displayPointFromNative(QPointF native) const;
@@ -73,6 +77,7 @@ public:
 
 private:
     std::vector<glimra::ScreenGeometry> screens_;
+    bool layoutInPoints_ = false;
     std::vector<CrosshairOverlayPart> parts_;
     QRectF bounds_;
     double mainScreenHeight_ = 0;

@@ -1,6 +1,8 @@
 #include "WaylandKit.h"
 
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "wayland/OutputCopier.h"
+#include "wayland/WaylandConnection.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -285,8 +287,28 @@ QImage wallpaper(const QString& name) {
 }
 
 QImage shownPicture(const QString& name) {
-    const double scale = sessionOutput(name).scale;
-    return scale == std::floor(scale) ? wallpaper(name) : outputImage(name);
+    return sessionOutput(name).scale == std::floor(sessionOutput(name).scale) ? wallpaper(name)
+                                                                              : outputPixels(name);
+}
+
+QImage outputPixels(const QString& name) {
+    QImage shown = outputImage(name);
+    if (shown.size() == sessionOutput(name).pixels())
+        return shown;
+    // grim lays an output out at its points times its scale, rounded down, and resamples it into that:
+    // at a scale that divides the mode unevenly (1.75) its picture is a row short and blurred by a unit.
+    // The output's own buffer, as the screen-copy road (checked pixel for pixel against the wallpapers at
+    // whole scales) copies it, is what it shows.
+    std::shared_ptr<glimra::wayland::WaylandConnection> connection =
+        glimra::wayland::WaylandConnection::connect();
+    std::unique_ptr<glimra::wayland::OutputCopier> copier =
+        connection ? glimra::wayland::makeScreencopyCopier(connection) : nullptr;
+    if (copier)
+        copier->copyOutputs({name}, [&](std::vector<glimra::wayland::OutputImage> images) {
+            if (!images.empty())
+                shown = images.front().image;
+        });
+    return shown;
 }
 
 QSize SessionOutput::pixels() const {

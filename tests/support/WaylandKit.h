@@ -129,5 +129,8 @@ QImage wallpaper(const QString& name);
 // What the output shows of its wallpaper: the wallpaper where the output shows it pixel for pixel, else
 // what the output shows now.
 QImage shownPicture(const QString& name);
+// What the output shows now in its own device pixels: grim's picture, or where grim resamples the output
+// (a scale that divides its mode unevenly, 1.75), the output's buffer as the screen-copy road copies it.
+QImage outputPixels(const QString& name);
 
 } // namespace glimra::test

@@ -61,6 +61,9 @@ public:
     virtual bool composites() = 0;
     // Whether one window may span several screens (else the overlay has one window per screen).
     virtual bool windowsSpanScreens() = 0;
+    // Whether the display server lays its screens out in points (Wayland: a pointer that left a window for
+    // another screen is still measured in points), rather than in native pixels of the window's scale.
+    virtual bool laysScreensOutInPoints() { return false; }
     // Whether a window can be placed anywhere on the desktop (else a panel that belongs to the overlay
     // lives inside the overlay's window, where the pointer is).
     virtual bool placesWindowsAnywhere() = 0;

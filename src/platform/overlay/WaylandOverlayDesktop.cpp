@@ -22,6 +22,7 @@ public:
     // alone, and has no shape but its transparent pixels.
     bool composites() override { return true; }
     bool windowsSpanScreens() override { return false; }
+    bool laysScreensOutInPoints() override { return true; }
     bool placesWindowsAnywhere() override { return false; }
     bool shapesWindows() override { return false; }
 

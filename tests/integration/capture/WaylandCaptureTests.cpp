@@ -257,7 +257,7 @@ TEST_P(WaylandCapture, AClickedWindowAndACountdownOverTheLiveDesktop) {
     pause(300);
     input->motion(1, 1);
     pause(300);
-    const QImage seen = outputImage(shown->output).copy(sessionOutput(shown->output).pixelsOf(shown->bounds));
+    const QImage seen = outputPixels(shown->output).copy(sessionOutput(shown->output).pixelsOf(shown->bounds));
 
     ASSERT_NO_FATAL_FAILURE(beginRegion());
     input->click(shown->bounds.center().x(), shown->bounds.center().y());
@@ -271,8 +271,8 @@ TEST_P(WaylandCapture, AClickedWindowAndACountdownOverTheLiveDesktop) {
     xpc_dictionary_set_int64(delay, "int64", 2);
     main->send(delay);
     ASSERT_NO_FATAL_FAILURE(beginRegion(true));
-    // Right of the window, at whole device pixels at any scale of the rows.
-    const QRect area(700, 100, 300, 200);
+    // Right of the window, at whole device pixels at any scale of the rows (1, 1.25, 1.5, 2).
+    const QRect area((shown->bounds.right() + 40 + 3) / 4 * 4, 100, 300, 200);
     QElapsedTimer sinceSelection;
     sinceSelection.start();
     drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()));
@@ -376,8 +376,12 @@ TEST_P(WaylandCapture, QuitsAtOnceInEveryState) {
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCapture,
                          ::testing::Values(Road{"ScreenCopy", "wlr-screencopy", true, true},
                                            Road{"Portal", "portal", false, false},
+                                           // A laptop's panel at 1.5 beside a monitor at 2; then 1.75
+                                           // beside a turned one at 1.25.
                                            Road{"ScreenCopyFractional", "wlr-screencopy", true, true,
-                                                "1920x1080@1.5 1280x720@1.25,90"}),
+                                                "1920x1080@1.5 1280x720@2"},
+                                           Road{"ScreenCopyFractionalTurned", "wlr-screencopy", true, true,
+                                                "1920x1080@1.75 1280x720@1.25,90"}),
                          caseName);
 
 } // namespace

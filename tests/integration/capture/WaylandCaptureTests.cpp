@@ -257,7 +257,8 @@ TEST_P(WaylandCapture, AClickedWindowAndACountdownOverTheLiveDesktop) {
     pause(300);
     input->motion(1, 1);
     pause(300);
-    const QImage seen = outputPixels(shown->output).copy(sessionOutput(shown->output).pixelsOf(shown->bounds));
+    const QImage seen =
+        outputPixels(shown->output).copy(sessionOutput(shown->output).pixelsOf(shown->bounds));
 
     ASSERT_NO_FATAL_FAILURE(beginRegion());
     input->click(shown->bounds.center().x(), shown->bounds.center().y());
@@ -309,8 +310,13 @@ TEST_P(WaylandCapture, OverAFullScreenWindowAndAcrossOutputs) {
     input->motion(1, 1);
     pause(300);
     ASSERT_NO_FATAL_FAILURE(beginRegion());
-    // From the first output into the second, where the panel opens and takes the keys.
-    const QRect second = screen(1)->geometry();
+    // From the primary into the output right of it, where the panel opens and takes the keys.
+    const QRect primary = QGuiApplication::primaryScreen()->geometry();
+    QRect second;
+    for (const QScreen* s : QGuiApplication::screens())
+        if (s->geometry().left() == primary.right() + 1)
+            second = s->geometry();
+    ASSERT_FALSE(second.isNull()) << "no output right of the primary";
     drag(second.topLeft() + QPoint(-120, 100), second.topLeft() + QPoint(180, 300));
     for (uint32_t key : {XK_2, XK_5, XK_0, XK_Tab, XK_Return})
         input->tap(key);
@@ -381,7 +387,41 @@ INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCapture,
                                            Road{"ScreenCopyFractional", "wlr-screencopy", true, true,
                                                 "1920x1080@1.5 1280x720@2"},
                                            Road{"ScreenCopyFractionalTurned", "wlr-screencopy", true, true,
-                                                "1920x1080@1.75 1280x720@1.25,90"}),
+                                                "1920x1080@1.75 1280x720@1.25,90"},
+                                           // Three scales, one output turned left of the primary (in a
+                                           // session of three outputs).
+                                           Road{"ScreenCopyThreeScales", "wlr-screencopy", true, true,
+                                                "1920x1080@1 1280x720@2,90-360,0 1920x1080@1.5+1920,0"}),
                          caseName);
+
+// An output plugged in between captures is captured like the others, at its own scale; on a sway of the
+// test's own, whose outputs outlive the test.
+TEST_F(HelperTest, AnOutputPluggedInBetweenCapturesIsCapturedAtItsScale) {
+    if (qEnvironmentVariableIsEmpty("SWAYSOCK"))
+        GTEST_SKIP() << "needs the Wayland test session";
+    PrivateSway sway(QStringLiteral("xwayland disable\n"));
+    ASSERT_TRUE(sway.start());
+    home.setVariable("WAYLAND_DISPLAY", qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + sway.display());
+    home.setVariable("SWAYSOCK", sway.socketPath());
+    ASSERT_NO_FATAL_FAILURE(startAsMainApp());
+    main->send({{"id", 6}});
+    const Screenshot first = screenshot(1);
+    EXPECT_EQ(first.points, first.image.size());
+
+    std::unique_ptr<glimra::wayland::SwayIpc> ipc = glimra::wayland::SwayIpc::connect(sway.socketPath());
+    ASSERT_TRUE(ipc);
+    for (const char* command : {"create_output", "output HEADLESS-2 mode 1920x1080",
+                                "output HEADLESS-2 scale 1.5", "focus output HEADLESS-2"}) {
+        const std::optional<QJsonDocument> reply =
+            ipc->request(glimra::wayland::SwayIpc::RunCommand, command);
+        ASSERT_TRUE(reply && reply->array().at(0).toObject().value(QLatin1String("success")).toBool())
+            << command << ": " << (reply ? reply->toJson().toStdString() : std::string());
+    }
+    pause(1000);
+    main->send({{"id", 6}});
+    const Screenshot plugged = screenshot(2);
+    EXPECT_EQ(plugged.image.size(), QSize(1920, 1080));
+    EXPECT_EQ(plugged.points, QSize(1280, 720)) << helperOutput().toStdString();
+}
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QRandomGenerator>
 
 namespace glimra::wayland {
@@ -43,13 +44,23 @@ PortalRequest::~PortalRequest() {
 }
 
 void PortalRequest::start() {
+    // A portal that leaves the bus (it crashed, or its session ends) never answers: the call fails at
+    // once rather than at the timeout.
+    auto* watcher = new QDBusServiceWatcher(call_.service(), QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        if (finished_)
+            return;
+        logLine(QStringLiteral("the desktop portal left the session bus during %1").arg(what_));
+        end(std::nullopt);
+    });
     // Subscribed before the call, so that an answer as fast as the call's reply is not missed.
     subscribe(requestPath(token_));
     options_.insert(QStringLiteral("handle_token"), token_);
     call_ << options_;
-    auto* watcher = new QDBusPendingCallWatcher(
+    auto* pending = new QDBusPendingCallWatcher(
         QDBusConnection::sessionBus().asyncCall(call_, int(timeout_.count())), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         const QDBusPendingReply<QDBusObjectPath> reply = *w;
         if (finished_)

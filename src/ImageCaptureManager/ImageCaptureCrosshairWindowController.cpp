@@ -89,7 +89,7 @@ void ImageCaptureCrosshairWindowController::beginCaptureAsTimed(bool timed,
         cancelCapture(nullptr);
     });
     window_->setFailedHandler([this](const QString& why) {
-        NSLog("The capture was cancelled: %@", why);
+        NSLog("The overlay cannot go on: %@", why);
         cancelCapture(nullptr);
     });
 

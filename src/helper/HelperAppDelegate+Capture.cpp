@@ -143,7 +143,14 @@ ScreensnapCompletionBlock HelperAppDelegate::completionBlock(bool fullScreen) {
                     self->showGlimraAppByLaunching(false, false);
                 ScreensnapManager::sharedManager().setSnapping(false);
             });
-            NSLog("Error: %@", error ? error->localizedDescription : QStringLiteral("(null)"));
+            // A capture without an error was cancelled (Escape, the panel's Cancel, the main application's
+            // no), or is a full screen the display server gave no picture of, which it logged itself.
+            if (error)
+                NSLog("Error: %@", error->localizedDescription);
+            else if (fullScreen)
+                NSLog("The full-screen capture gave no picture");
+            else
+                NSLog("The capture was cancelled");
             return;
         }
         dispatch_async(dispatch_get_main_queue(), [] {

@@ -42,6 +42,23 @@ constexpr HotKey kHotKeys[] = {
      "Could not register the show Glimra hot key.  Error = %d"},
 };
 
+// The status in words, with the keys as the layout in use shows them: the number alone tells a user
+// nothing.
+QString statusInWords(OSStatus status, const HotKey& hotKey) {
+    const QString keys = glimra::hotkeys::describeHotKey(hotKey.keyCode, hotKey.modifiers,
+                                                         HotKeyCenter::application().layout());
+    switch (status) {
+    case eventHotKeyExistsErr:
+        return QStringLiteral("%1 is held by another program or by the desktop's own settings").arg(keys);
+    case eventInternalErr:
+        return QStringLiteral("the desktop takes no hot keys for %1 now").arg(keys);
+    case eventHotKeyInvalidErr:
+        return QStringLiteral("%1 is no key this keyboard has").arg(keys);
+    default:
+        return QStringLiteral("%1 could not be taken").arg(keys);
+    }
+}
+
 glimra::hotkeys::HotKeyAction actionOf(const HotKey& hotKey) {
     return glimra::hotkeys::hotKeyAction(EventHotKeyID{kHotKeySignature, hotKey.id}, hotKey.keyCode,
                                          hotKey.modifiers);
@@ -220,7 +237,7 @@ void HelperAppDelegate::installHotKeys() {
             RegisterEventHotKey(hotKey.keyCode, hotKey.modifiers, EventHotKeyID{kHotKeySignature, hotKey.id},
                                 GetApplicationEventTarget(), 0, &reference);
         if (status != noErr)
-            NSLog(hotKey.failure, status);
+            NSLog("%@ (%@)", glimra::stringWithFormat(hotKey.failure, status), statusInWords(status, hotKey));
         else
             ++registeredHotKeys_;
     }

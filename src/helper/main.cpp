@@ -26,6 +26,8 @@ int printGnomeShortcuts(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     if (argc == 2 && std::strcmp(argv[1], "--print-gnome-shortcuts") == 0)
         return printGnomeShortcuts(argc, argv);
+    // Qt's lines (the helper's own categories among them) go where NSLog's go: stderr and the journal.
+    glimra::logQtMessages();
     // Qt aborts when it finds no display; a helper the session bus started in a session without one
     // says so and fails the caller's call, as it does without a bus.
     const glimra::DisplayServerChoice display = glimra::chooseDisplayServer();

@@ -32,7 +32,7 @@ EventTargetRef GetEventMonitorTarget() {
 OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
                              const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef) {
     if (!inTarget || !inTarget->handlers) {
-        qCWarning(lcHotKeys, "InstallEventHandler: no event target");
+        qCWarning(lcHotKeys, "Hot keys: no event target");
         return paramErr;
     }
     return inTarget->handlers->install(inHandler, inNumTypes, inList, inUserData, outRef);
@@ -59,7 +59,7 @@ OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, Even
 
 OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey) {
     if (!inHotKey || !inHotKey->center) {
-        qCWarning(lcHotKeys, "UnregisterEventHotKey: no hot key");
+        qCWarning(lcHotKeys, "Hot key: no hot key");
         return paramErr;
     }
     return inHotKey->center->unregisterHotKey(inHotKey);

@@ -12,7 +12,7 @@ namespace carbon {
 OSStatus EventHandlerTable::install(EventHandlerUPP handler, ItemCount numTypes, const EventTypeSpec* list,
                                     void* userData, EventHandlerRef* outRef) {
     if (!handler || numTypes == 0 || !list) {
-        qCWarning(lcHotKeys, "InstallEventHandler: refused a handler without a function or event types");
+        qCWarning(lcHotKeys, "Hot keys: refused a handler without a function or event types");
         return paramErr;
     }
     if (canInstall)

@@ -107,21 +107,22 @@ OSStatus HotKeyCenter::registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHot
                                       OptionBits options, EventHotKeyRef* outRef) {
     const QString name = glimra::hotkeys::describeHotKey(keyCode, modifiers, layout());
     if (options & ~kEventHotKeyExclusive) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: unknown options 0x%x for %s", options, qPrintable(name));
+        qCWarning(lcHotKeys, "Hot key: unknown options 0x%x for %s", options, qPrintable(name));
         return paramErr;
     }
     constexpr UInt32 known = cmdKey | shiftKey | optionKey | controlKey;
     if (!glimra::hotkeys::keysymForVirtualKey(keyCode) || (modifiers & ~known)) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: %s has no counterpart on this desktop", qPrintable(name));
+        qCWarning(lcHotKeys, "Hot key: %s has no counterpart on this desktop", qPrintable(name));
         return eventHotKeyInvalidErr;
     }
     if (!m_backend) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: no desktop holds hot keys for %s", qPrintable(name));
+        qCWarning(lcHotKeys, "Hot key: this desktop takes no hot keys from programs; %s stays off",
+                  qPrintable(name));
         return eventInternalErr;
     }
     for (const auto& hotKey : m_hotKeys)
         if (hotKey->registered && hotKey->keyCode == keyCode && hotKey->modifiers == modifiers) {
-            qCWarning(lcHotKeys, "RegisterEventHotKey: %s is already registered", qPrintable(name));
+            qCWarning(lcHotKeys, "Hot key: %s is already registered", qPrintable(name));
             return eventHotKeyExistsErr;
         }
 
@@ -154,7 +155,7 @@ OSStatus HotKeyCenter::unregisterHotKey(EventHotKeyRef hotKeyRef) {
     auto it = std::find_if(m_hotKeys.begin(), m_hotKeys.end(),
                            [hotKeyRef](const auto& record) { return record.get() == hotKeyRef; });
     if (it == m_hotKeys.end() || !(*it)->registered) {
-        qCWarning(lcHotKeys, "UnregisterEventHotKey: the hot key is not registered");
+        qCWarning(lcHotKeys, "Hot key: the hot key is not registered");
         return paramErr;
     }
     (*it)->registered = false;

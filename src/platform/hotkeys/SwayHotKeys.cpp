@@ -185,17 +185,16 @@ bool SwayHotKeys::heldByUser(UInt32 keyCode, UInt32 modifiers) const {
 OSStatus SwayHotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) {
     const QString name = glimra::hotkeys::describeHotKey(keyCode, modifiers, layout());
     if (!m_ipc) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: sway's IPC is away; %s is not bound", qPrintable(name));
+        qCWarning(lcHotKeys, "Hot key: sway's IPC is away; %s is not bound", qPrintable(name));
         return eventInternalErr;
     }
     const uint32_t code = layout().keycode(keyCode);
     if (!code) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: the keyboard has no key for %s", qPrintable(name));
+        qCWarning(lcHotKeys, "Hot key: the keyboard has no key for %s", qPrintable(name));
         return eventHotKeyInvalidErr;
     }
     if (heldByUser(keyCode, modifiers)) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: sway's configuration binds %s; it stays the user's",
-                  qPrintable(name));
+        qCWarning(lcHotKeys, "Hot key: sway's configuration binds %s; it stays the user's", qPrintable(name));
         return eventHotKeyExistsErr;
     }
     const QString keys = glimra::hotkeys::swayBinding(modifiers, QString::number(code));

@@ -129,24 +129,23 @@ X11HotKeys::~X11HotKeys() {
 
 OSStatus X11HotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID) {
     if (!m_connection) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: the X connection for hot keys broke earlier");
+        qCWarning(lcHotKeys, "Hot key: the X connection for hot keys broke earlier");
         return eventInternalErr;
     }
     const uint16_t xModifiers = *glimra::hotkeys::xModifiersFromCarbon(modifiers, m_layout);
     std::vector<Keycode> keycodes = keycodesFor(keyCode);
     const QString name = glimra::hotkeys::describeHotKey(keyCode, modifiers, layout());
     if (keycodes.empty()) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: the keyboard has no key for %s", qPrintable(name));
+        qCWarning(lcHotKeys, "Hot key: the keyboard has no key for %s", qPrintable(name));
         return eventHotKeyInvalidErr;
     }
     if (m_matcher.conflicts(keycodes, xModifiers)) {
-        qCWarning(lcHotKeys, "RegisterEventHotKey: %s shares its keys with a registered hot key",
-                  qPrintable(name));
+        qCWarning(lcHotKeys, "Hot key: %s shares its keys with a registered hot key", qPrintable(name));
         return eventHotKeyExistsErr;
     }
     if (const OSStatus status = grab(keycodes, xModifiers); status != noErr) {
         if (status == eventHotKeyExistsErr)
-            qCWarning(lcHotKeys, "RegisterEventHotKey: another X client holds %s", qPrintable(name));
+            qCWarning(lcHotKeys, "Hot key: another X client holds %s", qPrintable(name));
         return status;
     }
     m_grabs[token] = Grab{keyCode, modifiers, keycodes, xModifiers};

@@ -23,10 +23,11 @@ void deleteAnsweredFile(const QVariantMap& results) {
 // The image of the portal's answer, its file deleted; nothing (logged) for a refusal or no image.
 std::optional<QImage> screenshotOf(const PortalResponse& answer) {
     if (answer.code != 0) {
-        logLine(
-            answer.code == 1
-                ? QStringLiteral("the screenshot was cancelled at the desktop portal")
-                : QStringLiteral("the desktop portal refused the screenshot (response %1)").arg(answer.code));
+        logLine(answer.code == 1
+                    ? QStringLiteral("the screenshot was cancelled at the desktop portal")
+                    : QStringLiteral(
+                          "the desktop portal refused the screenshot: its backend failed to take one or "
+                          "does not allow it"));
         return std::nullopt;
     }
     const QUrl uri(answer.results.value(QStringLiteral("uri")).toString());
@@ -89,7 +90,7 @@ void PortalCopier::copyOutputs(const QStringList& names, Done done) {
     if (chosen.empty())
         return done({});
     static bool told = false; // once per process
-    if (!told) {
+    if (!told && qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME"))) {
         told = true;
         logLine(QStringLiteral("screenshots go through the desktop portal; GNOME asks the user once to allow "
                                "them"));

@@ -237,7 +237,8 @@ xpc_object_t xpc_send_once(const char* name, const xpc_object_t& message, bool w
     const QDBusMessage answer = bus.call(call, QDBus::Block, timeoutMs);
     if (answer.type() != QDBusMessage::ReplyMessage) {
         if (answer.errorName() != QLatin1String("org.freedesktop.DBus.Error.NoReply"))
-            NSLog("xpc: %@: %@", answer.errorName(), answer.errorMessage());
+            NSLog("xpc: %@: %@", glimra::printable(answer.errorName()),
+                  glimra::printable(answer.errorMessage()));
         return answer.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
                        answer.errorName() == QLatin1String(XPC_DBUS_ERROR_CONNECTION_INTERRUPTED) ||
                        answer.errorName() == QLatin1String(XPC_DBUS_ERROR_NO_REPLY)

@@ -124,7 +124,8 @@ void ApplicationObject::activateAction(DBusMessage* call, ServiceConnection& bus
     dbus_message_iter_recurse(&args, &parameter);
     const bool hasParameter = dbus_message_iter_get_arg_type(&parameter) != DBUS_TYPE_INVALID;
     const std::string action(name);
-    const QString quoted = QStringLiteral("\"%1\"").arg(QString::fromStdString(action));
+    // The name is the caller's: neither its length nor its characters make it into the log as they came.
+    const QString quoted = QStringLiteral("\"%1\"").arg(glimra::printable(QString::fromStdString(action)));
     if (std::find(actions_.names.begin(), actions_.names.end(), action) == actions_.names.end()) {
         fail(call, bus, DBUS_ERROR_INVALID_ARGS, QStringLiteral("No action named %1").arg(quoted));
         return;
@@ -147,7 +148,8 @@ void ApplicationObject::open(DBusMessage* call, ServiceConnection& bus) const {
     // Nothing is opened by name: a caller that asks for files hears so rather than believing it done.
     if (!uris.isEmpty()) {
         fail(call, bus, DBUS_ERROR_NOT_SUPPORTED,
-             QStringLiteral("Opening files is not supported: %1").arg(uris.join(QLatin1String(", "))));
+             QStringLiteral("Opening files is not supported: %1")
+                 .arg(glimra::printable(uris.join(QLatin1String(", ")))));
         return;
     }
     answer(call, bus);

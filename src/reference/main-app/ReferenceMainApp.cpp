@@ -274,6 +274,10 @@ QString ReferenceMainApp::saveScreenshot(const xpc_object_t& message, const QStr
     const void* bytes = xpc_dictionary_get_data(message, kXPCPNGDataKey, &length);
     const QByteArray png = QByteArray::fromRawData(static_cast<const char*>(bytes), qsizetype(length));
     const QString title = QString::fromStdString(xpc_dictionary_get_string(message, kXPCTitleKey));
+    // Made again if it went since the start (the user tidied the pictures folder): a screenshot is never
+    // lost for want of its folder.
+    if (!QFileInfo::exists(directory) && QDir().mkpath(directory))
+        QFile::setPermissions(directory, kFolderPermissions);
     const QString path = uniqueFilePath(QDir(directory), title);
     // Written beside its final name and renamed into place, so nobody sees half a file. No fsync:
     // a screenshot is not worth stalling the application for the disk.

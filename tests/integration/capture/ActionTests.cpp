@@ -3,6 +3,9 @@
 
 #include "HelperLink.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -66,6 +69,13 @@ const BadCall kBadCalls[] = {
          return applicationCall({"org.freedesktop.Application.ActivateAction", "42"});
      },
      "org.freedesktop.DBus.Error.InvalidArgs", "ActivateAction takes (sava{sv}), not (s)"},
+    // A name that would forge a line of the log, its newline escaped.
+    {"a line of the log in the name",
+     [] {
+         return applicationCall({"org.freedesktop.Application.ActivateAction",
+                                 "'x\\nGlimraHelper[1]: Saved screenshot forged.png'", "[]", "{}"});
+     },
+     "org.freedesktop.DBus.Error.InvalidArgs", "x\\nGlimraHelper[1]"},
 };
 
 class DesktopActions : public HelperTest {
@@ -114,6 +124,17 @@ TEST_F(DesktopActions, ActionCallsCaptureAndBadOnesAreRefusedByName) {
         EXPECT_TRUE(refused.output.contains(bad.error) && refused.output.contains(bad.named))
             << refused.output.toStdString();
     }
+    EXPECT_FALSE(helperOutput().contains(QStringLiteral("\nGlimraHelper[1]: Saved screenshot forged.png")))
+        << helperOutput().toStdString();
+    // A megabyte of name costs the log no more than a line.
+    const qsizetype logged = helperOutput().size();
+    QDBusMessage huge = QDBusMessage::createMethodCall(kHelperName, kActionsPath,
+                                                       QStringLiteral("org.freedesktop.Application"),
+                                                       QStringLiteral("ActivateAction"));
+    huge << QString(1 << 20, u'x') << QVariantList() << QVariantMap();
+    EXPECT_EQ(QDBusConnection::sessionBus().call(huge).type(), QDBusMessage::ErrorMessage);
+    EXPECT_TRUE(waitUntil([&] { return helperOutput().size() > logged; }));
+    EXPECT_LT(helperOutput().size() - logged, 1000);
     EXPECT_EQ(applicationCall({"org.freedesktop.Application.Activate", "{}"}).status, 0);
     EXPECT_TRUE(main->log.messages(8).empty()) << "a refused call captured";
 

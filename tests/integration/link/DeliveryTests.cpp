@@ -64,6 +64,11 @@ TEST_F(Delivery, WithoutTheMainApplicationTheScreenshotLaunchesItThroughTheUrlHa
     EXPECT_EQ(QImage(saved).pixel(100, 100), qRgb(200, 40, 40));
     EXPECT_TRUE(shots().first().startsWith("Fullscreen "));
     EXPECT_FALSE(QFile::permissions(saved) & (QFile::WriteGroup | QFile::WriteOther));
+
+    // The folder removed meanwhile is made again for the next screenshot.
+    ASSERT_TRUE(QDir(shotsDir()).removeRecursively());
+    client.send({{"id", 6}});
+    EXPECT_TRUE(waitUntil([&] { return shots().size() == 1; }, 20000)) << helperOutput().toStdString();
 }
 
 // While the main application starts, the newest screenshot waits for it and goes to its first

@@ -15,7 +15,12 @@ configure_file("${GLIMRA_TEMPLATE_DIR}/app.glimra.GlimraHelper.desktop.in"
   "${GLIMRA_WORK_DIR}/app.glimra.GlimraHelper.desktop" @ONLY)
 configure_file("${GLIMRA_TEMPLATE_DIR}/app.glimra.GlimraHelper.service.in"
   "${GLIMRA_WORK_DIR}/app.glimra.GlimraHelper.service" @ONLY)
+configure_file("${GLIMRA_TEMPLATE_DIR}/app.glimra.GlimraHelper.systemd.in"
+  "${GLIMRA_WORK_DIR}/systemd/app.glimra.GlimraHelper.service" @ONLY)
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${GLIMRA_DATADIR}/applications" TYPE FILE
   FILES "${GLIMRA_WORK_DIR}/app.glimra.Glimra.desktop" "${GLIMRA_WORK_DIR}/app.glimra.GlimraHelper.desktop")
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${GLIMRA_DATADIR}/dbus-1/services" TYPE FILE
   FILES "${GLIMRA_WORK_DIR}/app.glimra.GlimraHelper.service")
+# systemd looks for user units under lib/systemd/user of /usr and /usr/local (and ~/.local/share/systemd/user).
+file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/user" TYPE FILE
+  FILES "${GLIMRA_WORK_DIR}/systemd/app.glimra.GlimraHelper.service")

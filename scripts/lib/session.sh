@@ -10,7 +10,7 @@ GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils 
   xauth xdg-utils desktop-file-utils libglib2.0-bin xcompmgr picom qt6-image-formats-plugins appstream
   man-db lintian
   sway swaybg grim qt6-wayland pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk
-  openssl acl
+  openssl acl systemd
   kwin-wayland xdg-desktop-portal-kde qtwayland5 gnome-shell xdg-desktop-portal-gnome"
 
 # Installs whatever of the named packages is missing, with one apt-get run (through sudo when not root).

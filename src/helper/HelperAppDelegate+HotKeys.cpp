@@ -231,6 +231,13 @@ void HelperAppDelegate::installHotKeys() {
     }
     const EventTypeSpec pressed{kEventClassKeyboard, kEventHotKeyPressed};
     InstallEventHandler(GetApplicationEventTarget(), &HotKeyPressedHandler, 1, &pressed, this, nullptr);
+    // A helper killed before it could let go may have left its keys bound (Escape too, when it died in
+    // a capture): they go before this one takes its own.
+    if (carbon::HotKeyBackend* backend = HotKeyCenter::application().backend()) {
+        backend->releaseLeftBehind(kVK_Escape, 0);
+        for (const HotKey& hotKey : kHotKeys)
+            backend->releaseLeftBehind(hotKey.keyCode, hotKey.modifiers);
+    }
     for (const HotKey& hotKey : kHotKeys) {
         EventHotKeyRef reference = nullptr;
         status =

@@ -15,6 +15,8 @@
 #include <QMenu>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QTimer>
 
 #include <chrono>
@@ -211,6 +213,15 @@ void HelperAppDelegate::releaseIdleBuffers() {
 
 void HelperAppDelegate::applicationWillTerminate() {
     hideStatusItem();
+    // The goodbye, on the bus before the name leaves it: a round trip with the bus behind the signal
+    // makes sure it went out.
+    glimra::DistributedNotificationCenter::defaultCenter().postNotificationName(
+        QString::fromLatin1(kXPCHelperAppWillTerminateNotification));
+    QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                       QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")),
+        QDBus::Block, 500);
 }
 
 void HelperAppDelegate::didTerminateApplication(const QString& bundleIdentifier) {

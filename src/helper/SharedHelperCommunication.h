@@ -40,6 +40,9 @@ enum XPCMessageKind : std::uint64_t {
 
 // Distributed notification names.
 inline constexpr const char kXPCHelperAppIsReadyNotification[] = "GlimraHelperAppIsReady";
+// Posted by a helper that quits in good order, just before its name leaves the bus: a helper whose name
+// leaves without it died (killed, crashed), and the main application may start it again.
+inline constexpr const char kXPCHelperAppWillTerminateNotification[] = "GlimraHelperAppWillTerminate";
 inline constexpr const char kHelperAppTerminateNotification[] = "GlimraHelperAppTerminate";
 
 // URL and path strings.

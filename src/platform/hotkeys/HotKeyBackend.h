@@ -30,6 +30,13 @@ public:
     // Whether a key can be taken for a moment and given back (Escape during a capture) without the
     // desktop asking the user.
     virtual bool holdsKeysBriefly() const { return true; }
+    // Lets go of the combination where a helper that no longer runs left it bound (one killed before it
+    // could), unless the user's own configuration binds it. Where the display server frees a client's
+    // keys with the client (X11) or the desktop keeps them (the portal), there is nothing to do.
+    virtual void releaseLeftBehind(UInt32 keyCode, UInt32 modifiers) {
+        (void)keyCode;
+        (void)modifiers;
+    }
     // The keyboard layout in use as far as the desktop tells: it names the keys, and on X11 and sway
     // places them. A US keyboard until the desktop says otherwise.
     const glimra::hotkeys::KeyboardLayout& layout() const { return m_layout; }

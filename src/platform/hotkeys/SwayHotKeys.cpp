@@ -208,6 +208,26 @@ OSStatus SwayHotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHo
     return noErr;
 }
 
+void SwayHotKeys::releaseLeftBehind(UInt32 keyCode, UInt32 modifiers) {
+    const uint32_t code = layout().keycode(keyCode);
+    if (!m_ipc || !code || heldByUser(keyCode, modifiers))
+        return;
+    // Only one helper runs in a session: a binding of these keys that this one did not make is one a
+    // helper left. sway answers an error where there is none, which is the usual case.
+    const QString keys = glimra::hotkeys::swayBinding(modifiers, QString::number(code));
+    bool released = false;
+    for (const QString& command :
+         {QStringLiteral("unbindcode %1"), QStringLiteral("unbindcode --release %1")}) {
+        const std::optional<QJsonDocument> reply =
+            m_ipc->request(SwayIpc::RunCommand, command.arg(keys).toUtf8());
+        released =
+            released || (reply && reply->array().at(0).toObject().value(QLatin1String("success")).toBool());
+    }
+    if (released)
+        qCInfo(lcHotKeys, "Let go of %s, which a helper that no longer runs left bound",
+               qPrintable(glimra::hotkeys::describeHotKey(keyCode, modifiers, layout())));
+}
+
 void SwayHotKeys::remove(Token token) {
     const auto it = m_bindings.find(token);
     if (it == m_bindings.end())

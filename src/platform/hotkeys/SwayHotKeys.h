@@ -48,6 +48,9 @@ public:
 
     OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) override;
     void remove(Token token) override;
+    // sway keeps a run-time binding after its client died (killed, crashed): the combination, Escape
+    // during a capture among them, would reach no application until sway's configuration is reloaded.
+    void releaseLeftBehind(UInt32 keyCode, UInt32 modifiers) override;
 
 private:
     struct Binding {

@@ -12,6 +12,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -52,6 +54,13 @@ bool ReferenceMainApp::start() {
     glimra::DistributedNotificationCenter::defaultCenter().addObserver(
         QString::fromLatin1(kXPCHelperAppIsReadyNotification),
         [this](const QString&, const QString&) { helperIsReady(); });
+    glimra::DistributedNotificationCenter::defaultCenter().addObserver(
+        QString::fromLatin1(kXPCHelperAppWillTerminateNotification),
+        [this](const QString&, const QString&) { helperSaidGoodbye_ = true; });
+    auto* helperWatch =
+        new QDBusServiceWatcher(QString::fromLatin1(kHelperService), QDBusConnection::sessionBus(),
+                                QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(helperWatch, &QDBusServiceWatcher::serviceUnregistered, this, &ReferenceMainApp::helperVanished);
     // A helper that started first has announced itself already; otherwise it announces itself once
     // started.
     if (glimra::Workspace::sharedWorkspace().isApplicationRunning(QString::fromLatin1(kHelperService)))
@@ -161,7 +170,29 @@ QString ReferenceMainApp::helperBusName() {
         .value();
 }
 
+void ReferenceMainApp::helperVanished() {
+    if (std::exchange(helperSaidGoodbye_, false))
+        return;
+    // A moment later: systemd may have started it again already (the installed helper is a user
+    // service that restarts on failure).
+    QTimer::singleShot(1000, this, [this] {
+        if (glimra::Workspace::sharedWorkspace().isApplicationRunning(QString::fromLatin1(kHelperService)))
+            return;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        while (!restarts_.empty() && now - restarts_.front() > 60000)
+            restarts_.pop_front();
+        if (restarts_.size() >= 3) {
+            NSLog("The helper ended without a word again; it is not started a fourth time within a minute");
+            return;
+        }
+        restarts_.push_back(now);
+        NSLog("The helper ended without a word (it was killed, or crashed); starting it again");
+        startHelper();
+    });
+}
+
 void ReferenceMainApp::helperIsReady() {
+    helperSaidGoodbye_ = false;
     // A helper announces itself right after claiming its name, so one that was found running at start
     // may announce itself after the connection to it was made: that connection is kept, with what
     // was sent on it.

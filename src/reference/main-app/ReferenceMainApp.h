@@ -11,8 +11,11 @@
 
 #include <QDir>
 #include <QList>
+#include <QTimer>
+
 #include <QObject>
 #include <QString>
+#include <deque>
 
 #include <optional>
 
@@ -63,10 +66,15 @@ private:
     void connectToHelper();
     void handleEvent(const xpc::xpc_connection_t& connection, const xpc::xpc_object_t& event);
     void saveScreenshot(const xpc::xpc_object_t& message);
+    // The helper's name left the bus: without its goodbye it died, and is started again (a few times a
+    // minute at most, so a helper that dies at start does not run in a loop).
+    void helperVanished();
 
     Options options_;
     xpc::xpc_connection_t connection_;
     QString connectedBusName_; // the helper connection_ was made to
     bool sentOnConnect_ = false;
     int exitStatus_ = 0;
+    bool helperSaidGoodbye_ = false;
+    std::deque<qint64> restarts_; // when the helper was last started again, ms since the epoch
 };

@@ -15,6 +15,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <csignal>
 
 #include <X11/keysym.h>
 
@@ -195,7 +196,8 @@ protected:
         ASSERT_TRUE(main->log.waitForMessages(11, 1)) << helperOutput().toStdString();
         EXPECT_FALSE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
         pause(300);
-        EXPECT_EQ(helperOutput().count(QStringLiteral("The capture was cancelled")), 1) << helperOutput().toStdString();
+        EXPECT_EQ(helperOutput().count(QStringLiteral("The capture was cancelled")), 1)
+            << helperOutput().toStdString();
         EXPECT_TRUE(main->log.messages(8).empty());
         expectEscapeFree();
     }
@@ -407,6 +409,20 @@ TEST_P(RegionCaptureRoad, TheResizePanelsFieldsResizeTheSelectionAndItsCapture) 
 INSTANTIATE_TEST_SUITE_P(Capture, RegionCaptureRoad, ::testing::Values(kPlain, kCompositedOverTheRoot),
                          caseName);
 
+// X frees a client's grabs and windows with the client: a helper killed with the overlay up leaves
+// neither its shortcut nor Escape held, nor anything of the overlay on the screen.
+TEST_F(RegionCapture, AKilledHelperLeavesNoKeysAndNoOverlay) {
+    const QImage desktop = testPattern(QSize(1920, 1080), 10);
+    ASSERT_NO_FATAL_FAILURE(startOn(kPlain, desktop));
+    ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+    ::kill(pid_t(helper->pid()), SIGKILL);
+    ASSERT_TRUE(helper->waitForExit(5000));
+    expectEscapeFree();
+    EXPECT_TRUE(
+        waitUntil([&] { return x->canGrab(x->keycode(XK_5), XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT); }));
+    EXPECT_TRUE(showsDesktop(desktop));
+}
+
 // Under a compositing manager that fades windows out: nothing of the overlay fades into the grab.
 TEST_F(RegionCapture, FullscreenInThePanelDeliversTheScreenUnderThePointer) {
     const QImage desktop = testPattern(QSize(1920, 1080), 9);
@@ -554,7 +570,8 @@ TEST_F(RegionCapture, QuittingDuringACaptureCancelsIt) {
     ASSERT_TRUE(helper->waitForExit(10000)) << helperOutput().toStdString();
     EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(helper->exitCode(), 0);
-    EXPECT_EQ(helperOutput().count(QStringLiteral("The capture was cancelled")), 1) << helperOutput().toStdString();
+    EXPECT_EQ(helperOutput().count(QStringLiteral("The capture was cancelled")), 1)
+        << helperOutput().toStdString();
 }
 
 struct ScreensChange {

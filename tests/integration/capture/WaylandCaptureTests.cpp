@@ -23,6 +23,7 @@
 
 #include <X11/keysym.h>
 
+#include <csignal>
 #include <unistd.h>
 
 #include <map>
@@ -236,7 +237,8 @@ TEST_P(WaylandCapture, EscapeCancelsAndThePanelsFullscreenTakesTheOutput) {
     ASSERT_TRUE(main->log.waitForMessages(11, 2)) << helperOutput().toStdString();
     expectNoOverlay();
     EXPECT_TRUE(main->log.messages(8).empty());
-    EXPECT_EQ(helperOutput().count(QStringLiteral("The capture was cancelled")), 2) << helperOutput().toStdString();
+    EXPECT_EQ(helperOutput().count(QStringLiteral("The capture was cancelled")), 2)
+        << helperOutput().toStdString();
 }
 
 // A click on a window captures it as the user saw it, titled with its name; the countdown leaves the
@@ -377,6 +379,24 @@ TEST_P(WaylandCapture, QuitsAtOnceInEveryState) {
         helper.reset();
         main.reset();
     }
+}
+
+// A helper killed with the overlay up leaves sway its bindings, Escape among them; the next helper lets
+// go of them as it starts, and its own shortcut then fires once.
+TEST_P(WaylandCapture, AKilledHelpersKeysAreLetGoOfByTheNext) {
+    ASSERT_NO_FATAL_FAILURE(beginRegion());
+    ::kill(pid_t(helper->pid()), SIGKILL);
+    ASSERT_TRUE(helper->waitForExit(5000));
+    helper.reset();
+    main.reset();
+    ASSERT_NO_FATAL_FAILURE(startAsMainApp());
+    for (const char* command : {"unbindcode 9", "unbindcode --release 9", "unbindsym Escape"})
+        EXPECT_FALSE(swayCommand(QString::fromLatin1(command))) << command << ": still bound";
+    input->motion(1, 1);
+    input->type({XK_Control_L, XK_Shift_L}, XK_6);
+    EXPECT_FALSE(screenshot(1).image.isNull());
+    pause(500);
+    EXPECT_EQ(main->log.messages(8).size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, WaylandCapture,

@@ -155,7 +155,7 @@ protected:
 } // namespace
 
 TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
-    SKIP_WITHOUT("desktop-file-validate", "appstreamcli", "man", "readelf");
+    SKIP_WITHOUT("desktop-file-validate", "appstreamcli", "man", "readelf", "systemd-analyze");
     for (const char* name : {"app.glimra.Glimra", "app.glimra.GlimraHelper"}) {
         const Result entry =
             run("desktop-file-validate", {at(QStringLiteral("share/applications/%1.desktop").arg(name))});
@@ -170,6 +170,18 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
     EXPECT_TRUE(helperEntry.contains("\nDBusActivatable=true\n"));
     EXPECT_TRUE(helperEntry.contains(("\nExec=\"" + at(kHelperInBundle) + "\"\n").toUtf8()))
         << helperEntry.toStdString();
+
+    // The user unit systemd restarts a crashed helper with, which the session bus starts it through.
+    const QString unit = at("lib/systemd/user/app.glimra.GlimraHelper.service");
+    QTemporaryDir runtime;
+    const Result verify = run("env", {"XDG_RUNTIME_DIR=" + runtime.path(), "MANPATH=" + at("share/man"),
+                                      "systemd-analyze", "--user", "verify", unit});
+    EXPECT_TRUE(verify.status == 0 && verify.output.isEmpty()) << verify.output.toStdString();
+    EXPECT_TRUE(contents(unit).contains(("\nExecStart=\"" + at(kHelperInBundle) + "\"\n").toUtf8()))
+        << contents(unit).toStdString();
+    EXPECT_TRUE(contents(unit).contains("\nRestart=on-failure\n"));
+    EXPECT_TRUE(contents(at("share/dbus-1/services/app.glimra.GlimraHelper.service"))
+                    .contains("\nSystemdService=app.glimra.GlimraHelper.service\n"));
 
     const QString metainfo = at("share/metainfo/app.glimra.Glimra.metainfo.xml");
     const Result appstream = run("appstreamcli", {"validate", "--no-net", metainfo});

@@ -1,13 +1,18 @@
 // The real helper on the private session bus: when it stays, when it quits, one per session.
 
+#include "HelperLink.h"
 #include "TestSupport.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusReply>
 #include <QDir>
 #include <QFile>
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <vector>
 
 using namespace glimra::test;
@@ -182,4 +187,26 @@ TEST_F(Lifecycle, RegisteredDefaultsComeFromTheBundleAndABrokenFileRegistersNoth
         ASSERT_TRUE(helper->waitForExit()) << content.constData();
         EXPECT_EQ(helper->exitCode(), 0);
     }
+}
+
+// The main application starts a helper that died (killed, crashed) again, and not one that said
+// goodbye as it quit.
+TEST_F(Lifecycle, TheMainApplicationStartsAKilledHelperAgainButNotOneThatQuit) {
+    const auto helperPid = [] {
+        const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(kHelperName);
+        return pid.isValid() ? pid.value() : 0u;
+    };
+    Program main(kMainAppExecutable, {QStringLiteral("--output"), home.path(QStringLiteral("shots"))},
+                 home.environment());
+    ASSERT_TRUE(waitUntil([&] { return helperPid() != 0; }, 10000)) << main.output().toStdString();
+    const uint killed = helperPid();
+    ::kill(pid_t(killed), SIGKILL);
+    EXPECT_TRUE(waitUntil([&] { return helperPid() != 0 && helperPid() != killed; }, 5000))
+        << main.output().toStdString();
+
+    HelperConnection client;
+    client.send({{"id", 10}});
+    EXPECT_TRUE(waitUntil([] { return !nameHasOwner(kHelperName); }));
+    QThread::msleep(2000);
+    EXPECT_FALSE(nameHasOwner(kHelperName)) << main.output().toStdString();
 }

@@ -423,6 +423,46 @@ TEST_F(RegionCapture, AKilledHelperLeavesNoKeysAndNoOverlay) {
     EXPECT_TRUE(showsDesktop(desktop));
 }
 
+// A termination signal ends the helper at once whatever it holds: after a delivered screenshot, while
+// hunting, with the panel up, during a countdown; nothing of it stays held.
+TEST_F(RegionCapture, QuitsAtOnceInEveryState) {
+    enum class State { Delivered, Hunting, PanelUp, CountingDown };
+    for (const State state : {State::Delivered, State::Hunting, State::PanelUp, State::CountingDown}) {
+        SCOPED_TRACE(int(state));
+        if (!display) {
+            ASSERT_NO_FATAL_FAILURE(startOn(kPlain));
+        } else {
+            ASSERT_NO_FATAL_FAILURE(startAsMainApp());
+            helperPid = uint32_t(helper->pid());
+        }
+        switch (state) {
+        case State::Delivered:
+            main->send({{"id", 6}});
+            ASSERT_FALSE(screenshot(1).image.isNull());
+            break;
+        case State::Hunting:
+            ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+            break;
+        case State::PanelUp:
+            ASSERT_NO_FATAL_FAILURE(begin(kRegion));
+            selectAndShowPanel({300, 300}, {700, 600});
+            break;
+        case State::CountingDown:
+            ASSERT_NO_FATAL_FAILURE(begin(kTimedRegion));
+            drag({300, 300}, {700, 600});
+            break;
+        }
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
+        helper->terminate();
+        ASSERT_TRUE(helper->waitForExit(5000)) << helperOutput().toStdString();
+        EXPECT_LT(sinceSignal.elapsed(), 3000) << helperOutput().toStdString();
+        expectEscapeFree();
+        helper.reset();
+        main.reset();
+    }
+}
+
 // Under a compositing manager that fades windows out: nothing of the overlay fades into the grab.
 TEST_F(RegionCapture, FullscreenInThePanelDeliversTheScreenUnderThePointer) {
     const QImage desktop = testPattern(QSize(1920, 1080), 9);

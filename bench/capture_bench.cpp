@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
                 QFile(maimFile).size() / 1e6);
     std::printf("  helper / (grab + encode) = %.2fx; scrot / helper = %.1fx; maim / helper = %.1fx\n", h / ge,
                 sc / h, ma / h);
-    std::printf("ROW %s %.1f %.1f %.1f %.1f %.1f %.2f %.1f\n", qPrintable(label), h, *first, ge, sc, ma, h / ge,
-                sc / h);
+    std::printf("ROW %s %.1f %.1f %.1f %.1f %.1f %.2f %.1f\n", qPrintable(label), h, *first, ge, sc, ma,
+                h / ge, sc / h);
     return helperMs.size() == size_t(runs) ? 0 : 1;
 }

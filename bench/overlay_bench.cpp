@@ -106,7 +106,8 @@ void paintBench(glimra::OverlayDesktop& desktop, int moves) {
             std::vector<double> times;
             for (int i = 0; i < moves; ++i) {
                 // A pointer wandering over the desktop in small steps, as a hand moves it.
-                const int x = 200 + (i * 7) % int(size.width - 400), y = 150 + (i * 5) % int(size.height - 300);
+                const int x = 200 + (i * 7) % int(size.width - 400),
+                          y = 150 + (i * 5) % int(size.height - 300);
                 pointer.warp(x, y);
                 view.state.mode = dragging ? Mode::FirstDrag : Mode::Idle;
                 view.state.selection = NSMakeRect(150, size.height - 120, x - 150, 120 - y);
@@ -136,8 +137,8 @@ void mapBench(glimra::OverlayDesktop& desktop, int runs) {
         SyntheticView view;
         QElapsedTimer t;
         t.start();
-        auto overlay = std::make_unique<ImageCaptureCrosshairOverlayWindow>(desktop,
-                                                                            QStringLiteral(GLIMRA_CROSSHAIR_IMAGES_DIR));
+        auto overlay = std::make_unique<ImageCaptureCrosshairOverlayWindow>(
+            desktop, QStringLiteral(GLIMRA_CROSSHAIR_IMAGES_DIR));
         overlay->setContentView(&view);
         const double made = double(t.nsecsElapsed()) / 1e6;
         observer.watchMaps();

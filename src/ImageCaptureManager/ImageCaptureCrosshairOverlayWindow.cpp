@@ -82,7 +82,8 @@ QScreen* screenNamed(const QString& name) {
 
 ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::OverlayDesktop& desktop,
                                                                        QString imagesDir)
-    : desktop_(desktop), geometry_(desktop.screens(), desktop.windowsSpanScreens(), desktop.laysScreensOutInPoints()),
+    : desktop_(desktop),
+      geometry_(desktop.screens(), desktop.windowsSpanScreens(), desktop.laysScreensOutInPoints()),
       renderer_(std::move(imagesDir)), badgeSize_(renderer_.badgeSize()), composited_(desktop.composites()),
       shapes_(desktop.shapesWindows()) {
     for (const glimra::ScreenGeometry& screen : geometry_.screens())

@@ -3,8 +3,8 @@
 // server offers it, else (and while a new segment is being faulted in) through plain GetImage. An image
 // of one piece lives in the segment the server writes it into: no copy on this side.
 
-#include "pixels/PixelBufferPool.h"
 #include "display/DisplayGeometry.h"
+#include "pixels/PixelBufferPool.h"
 #include "x11/ShmSegment.h"
 
 #include <QImage>

@@ -164,8 +164,8 @@ void WindowServer::grabDesktop(SnapshotHandler done) {
         return;
     }
     const QRect native(QPoint(0, 0), pixels.size());
-    done(std::make_shared<const DesktopSnapshot>(std::vector<DesktopSnapshot::Plane>{{native, std::move(pixels)}},
-                                                 d->screens.current()));
+    done(std::make_shared<const DesktopSnapshot>(
+        std::vector<DesktopSnapshot::Plane>{{native, std::move(pixels)}}, d->screens.current()));
 }
 
 bool WindowServer::usesSharedMemory() const {

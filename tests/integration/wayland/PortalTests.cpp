@@ -140,7 +140,8 @@ TEST_P(Portal, AnswersFailuresAndSilence) {
         EXPECT_GE(ticks, 8);
     } else {
         // A portal that leaves the bus is given up at once.
-        EXPECT_LT(took, GetParam().behaviour == Behaviour::Vanish ? 1000 : 5000) << "the answer was not taken";
+        EXPECT_LT(took, GetParam().behaviour == Behaviour::Vanish ? 1000 : 5000)
+            << "the answer was not taken";
     }
     if (GetParam().behaviour == Behaviour::Answer) {
         ASSERT_EQ(r.images.size(), layout.outputs.size());
@@ -161,14 +162,12 @@ TEST_P(Portal, AnswersFailuresAndSilence) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Wayland, Portal,
-                         ::testing::Values(PortalCase{"Answer", Behaviour::Answer},
-                                           PortalCase{"Cancel", Behaviour::Cancel},
-                                           PortalCase{"Refuse", Behaviour::Refuse},
-                                           PortalCase{"Silent", Behaviour::Silent},
-                                           PortalCase{"Late", Behaviour::Late},
-                                           PortalCase{"Vanishes", Behaviour::Vanish}),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(
+    Wayland, Portal,
+    ::testing::Values(PortalCase{"Answer", Behaviour::Answer}, PortalCase{"Cancel", Behaviour::Cancel},
+                      PortalCase{"Refuse", Behaviour::Refuse}, PortalCase{"Silent", Behaviour::Silent},
+                      PortalCase{"Late", Behaviour::Late}, PortalCase{"Vanishes", Behaviour::Vanish}),
+    caseName);
 
 } // namespace
 

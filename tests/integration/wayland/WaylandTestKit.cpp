@@ -1,8 +1,8 @@
 #include "WaylandTestKit.h"
 
 #include <QCoreApplication>
-#include <QJsonArray>
 #include <QGuiApplication>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QScreen>
 
@@ -81,7 +81,7 @@ void SwaySession::TearDown() {
 }
 
 ::testing::AssertionResult SwaySession::setWallpaper(const QString& output, const QImage& picture,
-                                                    const QString& mode) {
+                                                     const QString& mode) {
     const QString path = dir.filePath(QStringLiteral("wallpaper%1.png").arg(++pictures));
     if (!picture.save(path))
         return ::testing::AssertionFailure() << "cannot write " << path.toStdString();

@@ -5,7 +5,7 @@
 # same desktop) and with the session's two outputs (1920x1080 at scale 1, 1280x720 at scale 2), each in
 # a headless session of its own. Prints each run's figures, then a table.
 #   bench/memory_bench.sh [BUILD_DIR] [CAPTURES] [QUIET_SECONDS]
-# (build the overlay_memory_bench target first)
+# (build the tree first: cmake --build BUILD_DIR)
 set -eu
 . "$(dirname "$0")/lib.sh"
 glimra_bench_setup overlay_memory_bench 100 "${1:-}" "${2:-}"

@@ -8,7 +8,7 @@
 # release to the overlay's MapNotify and to its pixels on screen. Prints each run's figures, then a
 # table.
 #   bench/wayland_bench.sh [BUILD_DIR] [RUNS]
-# (build the wayland_capture_bench, shortcut_overlay_bench and Glimra targets first)
+# (build the tree first: cmake --build BUILD_DIR)
 set -eu
 . "$(dirname "$0")/lib.sh"
 glimra_bench_setup wayland_capture_bench 15 "$@"

@@ -179,6 +179,12 @@ public:
         xpc_connection_send_message(connection_, message);
         return waitForSaved(timeoutMs);
     }
+    // A message of that kind (kXPCMessageCrosshairSnapshot, say) with nothing else in it.
+    void send(uint64_t kind) {
+        xpc_object_t message = xpc_dictionary_create();
+        xpc_dictionary_set_uint64(message, kXPCMessageIdentifierKey, kind);
+        xpc_connection_send_message(connection_, message);
+    }
     // Times from now until the next screenshot is saved (a capture started some other way).
     void startTiming() {
         saved_.reset();
@@ -252,6 +258,18 @@ private:
 inline double loadAverage() {
     QFile f("/proc/loadavg");
     return f.open(QIODevice::ReadOnly) ? f.readAll().split(' ').value(0).toDouble() : 0;
+}
+
+// The screens in device pixels, left to right, with the scale of those not at 1: 1920x1080+1280x720@2.
+inline QString screenLayout() {
+    QStringList sizes;
+    for (const QScreen* s : QGuiApplication::screens()) {
+        const QSize pixels = s->geometry().size() * s->devicePixelRatio();
+        sizes << QStringLiteral("%1x%2").arg(pixels.width()).arg(pixels.height()) +
+                     (s->devicePixelRatio() != 1 ? QStringLiteral("@%1").arg(s->devicePixelRatio())
+                                                 : QString());
+    }
+    return sizes.join(u'+');
 }
 
 // What such a benchmark is told: --runs N (at least 3) and --helper PATH.

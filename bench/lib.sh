@@ -1,7 +1,8 @@
 # Shared by the benchmark scripts that drive the built helper: sourced after `set -eu`, with the
 # script's own arguments. Sets root, build (BUILD_DIR, default build/), runs (RUNS, default given),
 # bench (the benchmark program TARGET) and helper, and stops with the command that builds them when
-# either is missing.
+# either is missing, or the helper's bundle lacks its artwork (drawn by targets of their own, which a
+# build of the benchmark's target alone leaves out: the overlay then shows without it).
 #   glimra_bench_setup TARGET DEFAULT_RUNS [BUILD_DIR] [RUNS]
 glimra_bench_setup() {
   local target="$1" default_runs="$2" needed
@@ -12,6 +13,8 @@ glimra_bench_setup() {
   bench="$build/bench/$target"
   helper="$build/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app/Contents/MacOS/GlimraHelper"
   for needed in "$bench" "$helper"; do
-    [ -x "$needed" ] || { echo "missing $needed: cmake --build $build --target $target" >&2; exit 1; }
+    [ -x "$needed" ] || { echo "missing $needed: cmake --build $build" >&2; exit 1; }
   done
+  needed="$(dirname "$(dirname "$helper")")/Resources/images/screenshot_crosshair.png"
+  [ -e "$needed" ] || { echo "missing $needed: cmake --build $build" >&2; exit 1; }
 }

@@ -1,13 +1,19 @@
 // From a region shortcut to its overlay on screen (prints figures; not a test). Typed through XTest,
 // timed from the key's release until this client sees the MapNotify of a window covering the screen:
-//  - the running helper's Ctrl+Shift+5 (Escape closes the overlay again after each run);
+//  - the running helper's Ctrl+Shift+5 (Escape closes the overlay again after each run), also until
+//    the overlay's pixels are on screen: a few points of the root window (on each RandR monitor), read
+//    about every millisecond after the release, show the desktop dimmed (Dimming.h);
 //  - the floor of any hot-key program: this program's own grab of Ctrl+Shift+7 mapping a plain
 //    window of the screen's size;
 //  - with --flameshot, `flameshot gui` (its daemon running) from the command's start to its overlay.
-// bench/shortcut_overlay_bench.sh starts the helper and the rest on a 3840x2160 session.
+// bench/shortcut_overlay_bench.sh starts the helper and the rest on a 3840x2160 session (or monitors
+// of other sizes). Prints a ROW line for bench/wayland_bench.sh.
 //   shortcut_overlay_bench [runs] [--flameshot]
 
+#include "Dimming.h"
+
 #include <X11/keysym.h>
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
@@ -27,6 +33,9 @@
 extern char** environ;
 
 namespace {
+
+using benchmain::DimmingProbe;
+using benchmain::Point;
 
 double nowMs() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
@@ -127,6 +136,37 @@ public:
         }
         return false;
     }
+    // The root window's pixels at the points, 0xRRGGBB (one round trip for all).
+    std::vector<uint32_t> pixels(const std::vector<Point>& points) {
+        std::vector<xcb_get_image_cookie_t> cookies;
+        for (const Point& p : points)
+            cookies.push_back(
+                xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, int16_t(p.x), int16_t(p.y), 1, 1, ~0u));
+        std::vector<uint32_t> out;
+        for (xcb_get_image_cookie_t cookie : cookies) {
+            xcb_get_image_reply_t* r = xcb_get_image_reply(c_, cookie, nullptr);
+            uint32_t pixel = 0;
+            if (r && xcb_get_image_data_length(r) >= 4)
+                std::memcpy(&pixel, xcb_get_image_data(r), 4);
+            out.push_back(pixel & 0xffffff);
+            std::free(r);
+        }
+        return out;
+    }
+    // Points spread over every RandR monitor (the whole root window without any).
+    std::vector<Point> probeCandidates() {
+        std::vector<Point> points;
+        xcb_randr_get_monitors_reply_t* r =
+            xcb_randr_get_monitors_reply(c_, xcb_randr_get_monitors(c_, root_, 1), nullptr);
+        for (auto it = r ? xcb_randr_get_monitors_monitors_iterator(r) : xcb_randr_monitor_info_iterator_t{};
+             r && it.rem; xcb_randr_monitor_info_next(&it)) {
+            const std::vector<Point> grid =
+                benchmain::gridPoints(it.data->x, it.data->y, it.data->width, it.data->height);
+            points.insert(points.end(), grid.begin(), grid.end());
+        }
+        std::free(r);
+        return points.empty() ? benchmain::gridPoints(0, 0, width_, height_) : points;
+    }
     void watchRoot() {
         const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_change_window_attributes(c_, root_, XCB_CW_EVENT_MASK, &mask);
@@ -141,7 +181,7 @@ private:
 };
 
 struct Figures {
-    double median = 0, max = 0;
+    double median = 0, p90 = 0, max = 0;
     int runs = 0;
 };
 
@@ -151,6 +191,7 @@ Figures figures(std::vector<double> v) {
         return f;
     std::sort(v.begin(), v.end());
     f.median = v[v.size() / 2];
+    f.p90 = v[std::min(v.size() - 1, v.size() * 9 / 10)];
     f.max = v.back();
     f.runs = int(v.size());
     return f;
@@ -180,20 +221,30 @@ void closeWithEscape(Display& d, xcb_window_t overlay) {
     sleepMs(400); // back to idle (the cancelled capture reports on the main queue)
 }
 
-Figures helperRuns(Display& d, int runs) {
-    std::vector<double> times;
+// The helper's overlay: until its MapNotify, and until its pixels show on screen.
+std::pair<Figures, Figures> helperRuns(Display& d, int runs) {
+    const std::vector<Point> candidates = d.probeCandidates();
+    std::vector<double> mappedMs, shownMs;
     for (int i = 0; i < runs; ++i) {
-        double mapped = 0;
+        const DimmingProbe probe(candidates, d.pixels(candidates));
+        double mapped = 0, shown = 0;
         const double t0 = typeShortcut(d, XK_5);
         const xcb_window_t overlay = d.waitForScreenSizedMap(5000, &mapped);
         if (!overlay) {
             std::fprintf(stderr, "run %d: no overlay from the helper\n", i);
             continue;
         }
-        times.push_back(mapped - t0);
+        mappedMs.push_back(mapped - t0);
+        for (const double end = nowMs() + 5000; !shown && nowMs() < end; sleepMs(1))
+            if (probe.holds(DimmingProbe::dimmed, d.pixels(probe.points())))
+                shown = nowMs();
+        if (shown)
+            shownMs.push_back(shown - t0);
+        else
+            std::fprintf(stderr, "run %d: the overlay's pixels did not show\n", i);
         closeWithEscape(d, overlay);
     }
-    return figures(times);
+    return {figures(mappedMs), figures(shownMs)};
 }
 
 // The least any program that answers a hot key with a window needs: the key event's trip to the
@@ -267,7 +318,8 @@ void print(const char* what, const Figures& f) {
     if (f.runs == 0)
         std::printf("  %-58s no figure\n", what);
     else
-        std::printf("  %-58s median %6.1f ms, slowest %6.1f ms (%d runs)\n", what, f.median, f.max, f.runs);
+        std::printf("  %-58s median %6.1f ms, p90 %6.1f, slowest %6.1f ms (%d runs)\n", what, f.median, f.p90,
+                    f.max, f.runs);
 }
 
 } // namespace
@@ -287,15 +339,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     d.watchRoot();
-    const Figures helper = helperRuns(d, runs);
+    const auto [helper, shown] = helperRuns(d, runs);
     const Figures floor = floorRuns(d, runs);
     const Figures other = flameshot ? flameshotRuns(d, runs) : Figures{};
     std::printf("Shortcut key release to the overlay's MapNotify, %ux%u:\n", d.width(), d.height());
     print("Glimra Helper, Ctrl+Shift+5", helper);
+    print("Glimra Helper, Ctrl+Shift+5, until its pixels show", shown);
     print("floor: a bare client's own hot key mapping a plain window", floor);
     if (flameshot)
         print("flameshot gui, daemon running (from the command)", other);
     else
         std::printf("  %-58s not installed\n", "flameshot gui");
+    std::printf("ROW %ux%u %.1f %.1f %.1f %.1f\n", d.width(), d.height(), helper.median, shown.median,
+                shown.p90, floor.median);
     return helper.runs > 0 ? 0 : 1;
 }

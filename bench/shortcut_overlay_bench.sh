@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# From the region shortcut's key release to the overlay mapped, at 3840x2160 on a headless session of
-# its own: the real helper (the reference main application running, so each capture asks it first),
-# beside the floor of any hot-key program and, where it is installed, flameshot's `flameshot gui` with
-# its daemon running, measured the same way from its command.
-#   bench/shortcut_overlay_bench.sh [--install-flameshot] [BUILD_DIR] [RUNS]
+# From the region shortcut's key release to the overlay mapped and to its pixels on screen, at
+# 3840x2160 on a headless session of its own: the real helper (the reference main application running,
+# so each capture asks it first), beside the floor of any hot-key program and, where it is installed,
+# flameshot's `flameshot gui` with its daemon running, measured the same way from its command.
+# --monitors "1920x1080 1280x720" makes RandR monitors of those sizes instead, left to right.
+#   bench/shortcut_overlay_bench.sh [--install-flameshot] [--monitors "WxH ..."] [BUILD_DIR] [RUNS]
 # (build the shortcut_overlay_bench target first; --install-flameshot installs it through apt-get)
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,6 +13,17 @@ if [ "${1:-}" = "--install-flameshot" ]; then
   glimra_install_missing flameshot
   shift
 fi
+monitors=3840x2160
+if [ "${1:-}" = "--monitors" ]; then
+  monitors="$2"
+  shift 2
+fi
+# The root window holds the monitors side by side.
+width=0 height=0
+for m in $monitors; do
+  width=$((width + ${m%x*}))
+  [ "${m#*x}" -gt "$height" ] && height=${m#*x}
+done
 build="$(cd "${1:-$root/build}" && pwd)"
 runs="${2:-20}"
 bench="$build/bench/shortcut_overlay_bench"
@@ -23,8 +35,18 @@ for needed in "$bench" "$helper" "$mainapp"; do
 done
 command -v flameshot >/dev/null || echo "note: flameshot is not installed; no figure of its own (--install-flameshot)" >&2
 
-"$root/scripts/with-session" --geometry 3840x2160x24 bash -c '
-  bench=$1 helper=$2 mainapp=$3 runs=$4
+"$root/scripts/with-session" --geometry "${width}x${height}x24" bash -c '
+  bench=$1 helper=$2 mainapp=$3 runs=$4 monitors=$5
+  set -- $monitors
+  if [ $# -gt 1 ]; then
+    x=0 n=0
+    for m; do
+      w=${m%x*} h=${m#*x}
+      # Physical sizes of 96 dpi: Qt scales nothing.
+      xrandr --setmonitor "M$n" "$w/$((w * 254 / 960))x$h/$((h * 254 / 960))+$x+0" "$([ $n = 0 ] && echo screen || echo none)" >/dev/null
+      x=$((x + w)) n=$((n + 1))
+    done
+  fi
   home=$(mktemp -d)
   export HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_RUNTIME_DIR=$home/runtime
   mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -49,4 +71,4 @@ command -v flameshot >/dev/null || echo "note: flameshot is not installed; no fi
   kill "${pids[@]}" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$home"
-  exit $status' _ "$bench" "$helper" "$mainapp" "$runs" 2>&1 | grep -v '^QStandardPaths'
+  exit $status' _ "$bench" "$helper" "$mainapp" "$runs" "$monitors" 2>&1 | grep -v '^QStandardPaths'

@@ -1,32 +1,31 @@
 // The helper's captures as a native Wayland client on sway, end to end. This program is the main
 // application (MainAppSide.h) and starts the built helper, which copies outputs through wlroots'
-// screencopy; it runs inside a headless sway session whose first output it measures:
+// screencopy; it runs inside a headless sway session:
 //   - full screen: kXPCMessageFullscreenSnapshot (6) sent until the PNG is on disk, beside
-//     `grim -o OUTPUT FILE` of the same output in the same rounds;
-//   - the region shortcut Ctrl+Shift+5, typed on a virtual keyboard, from the key's release until sway
-//     tells (a `window` event `new`) that the overlay's window is up on every output; beside the floor,
-//     a plain full-screen window of this program from show() to the same event;
+//     `grim -o OUTPUT FILE` of the same (first) output in the same rounds;
+//   - the region shortcut Ctrl+Shift+5, typed on a virtual keyboard, from the key's release until each
+//     output's first frame that shows the overlay (its pixels read back through screencopy,
+//     OutputFrames.h: the frame's commit time); beside the floor, a plain full-screen window of this
+//     program from show() to its first frame, read back the same way;
 //   - full screen again through the desktop portal (GLIMRA_WAYLAND_CAPTURE=portal), beside the direct
 //     road's figure.
-// The output shows a realistic desktop as its wallpaper meanwhile. Prints medians (p90 for the overlay)
-// and a ROW line for bench/wayland_bench.sh, which runs it at 1920x1080 and 3840x2160:
-//   scripts/with-session --wayland --outputs 3840x2160@1 build/bench/wayland_capture_bench
+// The first output shows a realistic desktop as its wallpaper meanwhile. Prints medians (p90 for the
+// overlay) and a ROW line for bench/wayland_bench.sh, which runs it on the session's two outputs and
+// at 3840x2160:
+//   scripts/with-session --wayland [--outputs 3840x2160@1] build/bench/wayland_capture_bench
 //       [--runs N] [--region-runs N] [--portal-runs N] [--helper PATH]
 
 #include "MainAppSide.h"
+#include "OutputFrames.h"
 #include "WaylandKit.h"
 #include "wayland/SwayIpc.h"
 
 #include <QApplication>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QRasterWindow>
-#include <QSocketNotifier>
 
 #include <X11/keysym.h>
 
 #include <chrono>
-#include <set>
 
 using namespace benchmain;
 using glimra::wayland::SwayIpc;
@@ -49,83 +48,6 @@ double nowMs() {
 void idle(int ms) {
     spin([] { return false; }, ms);
 }
-
-// sway's window events as they arrive, each with the time this program read it.
-class SwayWindowEvents {
-public:
-    struct Event {
-        QString change;
-        qint64 id = 0;
-        qint64 pid = 0;
-        double at = 0;
-    };
-
-    SwayWindowEvents() : ipc_(SwayIpc::connect()) {
-        if (!ipc_ || !ipc_->request(SwayIpc::Subscribe, R"(["window"])"))
-            return;
-        notifier_ = std::make_unique<QSocketNotifier>(ipc_->socketDescriptor(), QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { read(); });
-        read();
-    }
-    bool ok() const { return notifier_ != nullptr; }
-    // The time of the `new` event of the count-th distinct window of pid since `since` events (sway
-    // tells it as the window maps, before its title); nullopt after timeoutMs.
-    std::optional<double> waitForNew(size_t since, qint64 pid, int count, int timeoutMs = 10000) {
-        std::optional<double> last;
-        spin(
-            [&] {
-                read();
-                std::set<qint64> windows;
-                for (size_t i = since; i < events_.size(); ++i) {
-                    const Event& e = events_[i];
-                    if (e.change == QLatin1String("new") && e.pid == pid && windows.insert(e.id).second &&
-                        int(windows.size()) == count)
-                        last = e.at;
-                }
-                return last.has_value();
-            },
-            timeoutMs);
-        return last;
-    }
-    // Whether pid's windows seen new since `since` have all closed, waiting up to timeoutMs.
-    bool waitForClosed(size_t since, qint64 pid, int timeoutMs = 5000) {
-        return spin(
-            [&] {
-                read();
-                std::set<qint64> open;
-                for (size_t i = since; i < events_.size(); ++i) {
-                    if (events_[i].pid != pid)
-                        continue;
-                    if (events_[i].change == QLatin1String("new"))
-                        open.insert(events_[i].id);
-                    else if (events_[i].change == QLatin1String("close"))
-                        open.erase(events_[i].id);
-                }
-                return open.empty();
-            },
-            timeoutMs);
-    }
-    size_t count() const { return events_.size(); }
-
-private:
-    void read() {
-        if (!ipc_->readEvents())
-            return;
-        const double at = nowMs();
-        for (const glimra::wayland::SwayMessage& m : ipc_->takeEvents()) {
-            const QJsonObject event = QJsonDocument::fromJson(m.payload).object();
-            const QJsonObject container = event.value(QLatin1String("container")).toObject();
-            if (qEnvironmentVariableIsSet("GLIMRA_BENCH_TRACE"))
-                std::fprintf(stderr, "%s\n", m.payload.left(300).constData());
-            events_.push_back({event.value(QLatin1String("change")).toString(),
-                               container.value(QLatin1String("id")).toInteger(),
-                               container.value(QLatin1String("pid")).toInteger(), at});
-        }
-    }
-    std::unique_ptr<SwayIpc> ipc_;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    std::vector<Event> events_;
-};
 
 // A full-screen window painting one picture: the floor of any overlay.
 class PlainWindow : public QRasterWindow {
@@ -190,16 +112,15 @@ int main(int argc, char** argv) {
     const QString executable = parser.value(helperOption);
 
     std::unique_ptr<SwayIpc> sway = SwayIpc::connect();
-    SwayWindowEvents windows;
-    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !sway || !windows.ok()) {
+    OutputFrames frames;
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !sway || !frames.ok()) {
         std::fprintf(stderr, "needs a sway session (scripts/with-session --wayland)\n");
         return 1;
     }
     QScreen* screen = QGuiApplication::primaryScreen();
     const QString output = screen->name();
     const QSize size = screen->geometry().size() * screen->devicePixelRatio();
-    const QString label = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-    const int outputs = int(QGuiApplication::screens().size());
+    const QString label = screenLayout();
     QTemporaryDir work;
     const QImage content = realisticScreen(size);
     if (!showWallpaper(*sway, output, content, work.filePath("desktop.png"), 20000))
@@ -245,10 +166,20 @@ int main(int argc, char** argv) {
 
         if (regionRuns > 0) {
             glimra::test::WaylandInput keyboard;
-            std::vector<double> overlayMs, floorMs;
+            std::vector<std::vector<double>> perOutput(frames.count());
+            std::vector<double> everyOutput, floorMs;
+            std::size_t primary = 0;
+            while (primary + 1 < frames.count() && frames.name(primary) != output)
+                ++primary;
+            const auto all = [](const std::vector<std::optional<double>>& shown) {
+                return std::all_of(shown.begin(), shown.end(), [](const auto& t) { return t.has_value(); });
+            };
             for (int i = 0; i < regionRuns && keyboard.ok(); ++i) {
                 idle(300);
-                const size_t since = windows.count();
+                if (!frames.remember()) {
+                    std::fprintf(stderr, "the outputs could not be copied\n");
+                    break;
+                }
                 keyboard.key(XK_Control_L, true);
                 keyboard.key(XK_Shift_L, true);
                 keyboard.key(XK_5, true);
@@ -256,38 +187,48 @@ int main(int argc, char** argv) {
                 keyboard.key(XK_5, false);
                 keyboard.key(XK_Shift_L, false);
                 keyboard.key(XK_Control_L, false);
-                const std::optional<double> shown = windows.waitForNew(since, helper.pid(), outputs);
-                if (shown)
-                    overlayMs.push_back(*shown - released);
+                const std::vector<std::optional<double>> shown =
+                    frames.firstFrames(DimmingProbe::dimmed, 10000);
+                for (std::size_t o = 0; o < shown.size(); ++o)
+                    if (shown[o])
+                        perOutput[o].push_back(*shown[o] - released);
+                if (all(shown))
+                    everyOutput.push_back(**std::max_element(shown.begin(), shown.end()) - released);
                 idle(200);
                 keyboard.key(XK_Escape, true);
                 keyboard.key(XK_Escape, false);
-                if (!windows.waitForClosed(since, helper.pid()))
+                if (!all(frames.firstFrames(DimmingProbe::unchanged, 5000)))
                     std::fprintf(stderr, "the overlay stayed up after Escape\n");
 
                 idle(300);
-                const size_t floorSince = windows.count();
+                sway->request(SwayIpc::RunCommand, QStringLiteral("focus output %1").arg(output).toUtf8());
                 PlainWindow plain(screen);
                 const double asked = nowMs();
                 plain.showFullScreen();
-                if (const auto up = windows.waitForNew(floorSince, QCoreApplication::applicationPid(), 1))
+                const auto painted = [](uint32_t, uint32_t now) {
+                    return nearPixel(now, QColor(Qt::darkGray).rgb() & 0xffffff);
+                };
+                if (const auto up = frames.firstFrames(painted, 5000, primary)[primary])
                     floorMs.push_back(*up - asked);
             }
-            if (overlayMs.size() < size_t(regionRuns)) {
+            if (everyOutput.size() < size_t(regionRuns)) {
                 QFile log(work.filePath("helper.log"));
                 log.open(QIODevice::ReadOnly);
                 std::fprintf(stderr, "overlays missed; the helper said:\n%s\n",
                              log.readAll().right(6000).constData());
             }
-            f.overlayMedian = median(overlayMs);
-            f.overlayP90 = percentile(overlayMs, 0.9);
+            f.overlayMedian = median(everyOutput);
+            f.overlayP90 = percentile(everyOutput, 0.9);
             f.floor = median(floorMs);
-            std::printf(
-                "  Ctrl+Shift+5 release -> overlay up on %d output(s): %.1f ms median, p90 %.1f, slowest "
-                "%.1f (%zu of %d)\n",
-                outputs, f.overlayMedian, f.overlayP90, percentile(overlayMs, 1), overlayMs.size(),
-                regionRuns);
-            std::printf("  floor, a plain full-screen window of this program: %.1f ms median, p90 %.1f\n",
+            std::printf("  Ctrl+Shift+5 release -> the overlay's first frame (%zu of %d runs):\n",
+                        everyOutput.size(), regionRuns);
+            for (std::size_t o = 0; o < perOutput.size(); ++o)
+                std::printf("    on %-12s %7.1f ms median, p90 %.1f\n", qPrintable(frames.name(o)),
+                            median(perOutput[o]), percentile(perOutput[o], 0.9));
+            std::printf("    on every output %7.1f ms median, p90 %.1f, slowest %.1f\n", f.overlayMedian,
+                        f.overlayP90, percentile(everyOutput, 1));
+            std::printf("  floor, a plain full-screen window of this program, show() -> first frame: %.1f ms "
+                        "median, p90 %.1f\n",
                         f.floor, percentile(floorMs, 0.9));
         }
     }
@@ -301,6 +242,12 @@ int main(int argc, char** argv) {
         idle(1500);
         std::vector<double> portalMs;
         const std::optional<double> first = helper.peer.capture(30000);
+        if (!first) {
+            QFile log(work.filePath("helper.log"));
+            log.open(QIODevice::ReadOnly);
+            std::fprintf(stderr, "no screenshot through the portal within 30 s; the helper said:\n%s\n",
+                         log.readAll().right(2000).constData());
+        }
         for (int i = 0; i < portalRuns && first; ++i) {
             idle(300);
             if (const auto t = helper.peer.capture(30000))

@@ -29,11 +29,22 @@ public:
 
     // Paints the next paint event the window's whole area transparent (to be emptied before unmapping).
     void setCleared(bool cleared) { cleared_ = cleared; }
+    // Drawn on a surface of the display server's own: the window never shows itself, so it paints
+    // nothing of its own into Qt's buffer (a full frame of a 3840x2160 output nobody sees), only onto the
+    // surface's painter.
+    void setDrawnOnSurface() { drawnOnSurface_ = true; }
+    void paintOnto(QPainter& painter, const QRegion& region) {
+        drawing_ = true;
+        render(&painter, region.boundingRect().topLeft(), region, QWidget::DrawChildren);
+        drawing_ = false;
+    }
     // Events that arrive after the overlay let go of the window go nowhere.
     void detach() { owner_ = nullptr; }
 
 protected:
     void paintEvent(QPaintEvent* e) override {
+        if (drawnOnSurface_ && !drawing_)
+            return;
         QPainter painter(this);
         if (cleared_ || !owner_) {
             painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -59,6 +70,8 @@ private:
     ImageCaptureCrosshairOverlayWindow* owner_;
     std::size_t index_;
     bool cleared_ = false;
+    bool drawnOnSurface_ = false;
+    bool drawing_ = false;
 };
 
 // A window may be let go of inside one of its own event handlers (a capture that ends on a click):
@@ -96,17 +109,22 @@ ImageCaptureCrosshairOverlayWindow::ImageCaptureCrosshairOverlayWindow(glimra::O
         std::unique_ptr<PartWindow, PartWindowDeleter> w(new PartWindow(*this, i, style.flags));
         // Where the display server places a window by its screen alone, the geometry says which.
         w->setGeometry(part.points.translated(qtOrigin).toAlignedRect());
-        if (composited_)
-            w->setAttribute(Qt::WA_TranslucentBackground);
         w->setWindowTitle(QStringLiteral("Crosshair capture"));
+        PartWindow* window = w.get();
         std::unique_ptr<glimra::OverlaySurface> surface = desktop_.makeOverlaySurface(
-            *w, part.screenName, [this, alive = std::weak_ptr<bool>(alive_)](const QString& why) {
+            *w, part.screenName,
+            [window](QPainter& painter, const QRegion& region) { window->paintOnto(painter, region); },
+            [this, alive = std::weak_ptr<bool>(alive_)](const QString& why) {
                 if (alive.lock())
                     fail(why);
             });
         // Drawn on the display server's own surface, the window never shows itself.
-        if (surface)
+        if (surface) {
             w->setAttribute(Qt::WA_DontShowOnScreen);
+            w->setDrawnOnSurface();
+        } else if (composited_) {
+            w->setAttribute(Qt::WA_TranslucentBackground);
+        }
         w->winId();
         if (QScreen* screen = screenNamed(part.screenName))
             w->windowHandle()->setScreen(screen);

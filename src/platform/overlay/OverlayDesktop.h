@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+class QPainter;
 class QWidget;
 class QWindow;
 
@@ -104,10 +105,15 @@ public:
     // draws the overlay that way; nullptr where the window is to be shown as a window. lost is called
     // with the reason when the display server takes the surface away (its "close window", an output
     // gone, a protocol refusal), on the main thread, possibly after the surface went.
+    // paint draws a region of the window (its own coordinates, points) with its children onto a painter
+    // of the surface's pixels; the window itself paints nothing of its own meanwhile.
+    using WindowPainter = std::function<void(QPainter& painter, const QRegion& region)>;
     virtual std::unique_ptr<OverlaySurface> makeOverlaySurface(QWidget& window, const QString& screenName,
+                                                               WindowPainter paint,
                                                                std::function<void(const QString&)> lost) {
         (void)window;
         (void)screenName;
+        (void)paint;
         (void)lost;
         return nullptr;
     }

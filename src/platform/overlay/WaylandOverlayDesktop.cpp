@@ -42,8 +42,10 @@ public:
     }
 
     std::unique_ptr<OverlaySurface> makeOverlaySurface(QWidget& window, const QString& screenName,
+                                                       WindowPainter paint,
                                                        std::function<void(const QString&)> lost) override {
-        return layers_ ? layers_->makeSurface(window, screenName, std::move(lost)) : nullptr;
+        return layers_ ? layers_->makeSurface(window, screenName, std::move(paint), std::move(lost))
+                       : nullptr;
     }
     std::optional<QPointF> pointerPosition() override {
         return layers_ ? layers_->pointerPosition() : std::nullopt;

@@ -26,6 +26,7 @@
 #include <wayland-client.h>
 #include <wayland-cursor.h>
 
+#include <chrono>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -161,7 +162,29 @@ struct LayerOverlay::Shared {
     std::deque<std::function<void()>> pending;
     QTimer deliver;
 
+    // Buffers of surfaces that went, for the next ones; let go of after a quiet minute.
+    std::vector<std::unique_ptr<Buffer>> idleBuffers;
+    QTimer releaseIdle;
+    std::unique_ptr<Buffer> takeIdle(QSize size) {
+        for (auto it = idleBuffers.begin(); it != idleBuffers.end(); ++it)
+            if (!(*it)->busy && (*it)->size == size) {
+                std::unique_ptr<Buffer> b = std::move(*it);
+                idleBuffers.erase(it);
+                return b;
+            }
+        return nullptr;
+    }
+    void keepIdle(std::vector<std::unique_ptr<Buffer>> buffers) {
+        for (auto& b : buffers)
+            idleBuffers.push_back(std::move(b));
+        // Two per output at most: a capture uses no more.
+        while (idleBuffers.size() > 6)
+            idleBuffers.erase(idleBuffers.begin());
+        releaseIdle.start();
+    }
+
     ~Shared() {
+        idleBuffers.clear();
         cursorThemes.clear();
         cursorSurface.reset();
         keyboard.reset();
@@ -194,9 +217,9 @@ struct LayerOverlay::Shared {
 class LayerSurface final : public OverlaySurface, public QObject {
 public:
     LayerSurface(std::shared_ptr<LayerOverlay::Shared> shared, QWidget& window, const QString& output,
-                 std::function<void(const QString&)> lost)
+                 OverlayDesktop::WindowPainter paint, std::function<void(const QString&)> lost)
         : shared_(std::move(shared)), id_(shared_->nextId++), window_(&window), output_(output),
-          lost_(std::move(lost)) {
+          paint_(std::move(paint)), lost_(std::move(lost)) {
         shared_->surfaces.push_back(this);
         // Updates of the widgets inside it (the resize panel's field, a pressed button) come as update
         // requests of the window, which never shows itself.
@@ -312,6 +335,7 @@ private:
         const QSize size{int(width), int(height)};
         if (size != self->logicalSize_) {
             self->logicalSize_ = size;
+            self->shared_->keepIdle(std::move(self->buffers_));
             self->buffers_.clear();
             if (self->viewport_)
                 wp_viewport_set_destination(self->viewport_.get(), int(width), int(height));
@@ -365,6 +389,8 @@ private:
         viewport_.reset();
         layer_.reset();
         surface_.reset();
+        // Released by the compositor once the surface is gone; ready for the next capture then.
+        shared_->keepIdle(std::move(buffers_));
         buffers_.clear();
         configured_ = framePending_ = presented_ = false;
         logicalSize_ = QSize();
@@ -380,7 +406,9 @@ private:
                 return b.get();
         if (buffers_.size() >= 3)
             return nullptr;
-        std::unique_ptr<Buffer> made = Buffer::make(shared_->connection->shm(), pixels);
+        std::unique_ptr<Buffer> made = shared_->takeIdle(pixels);
+        if (!made)
+            made = Buffer::make(shared_->connection->shm(), pixels);
         if (!made) {
             logLine(QStringLiteral("no memory for the overlay's picture on %1").arg(output_));
             return nullptr;
@@ -402,7 +430,7 @@ private:
                          b->size.width() * 4, QImage::Format_ARGB32_Premultiplied);
             image.setDevicePixelRatio(scale_);
             QPainter painter(&image);
-            window_->render(&painter, region.boundingRect().topLeft(), region, QWidget::DrawChildren);
+            paint_(painter, region);
         }
         for (auto& other : buffers_)
             if (other.get() != b)
@@ -427,6 +455,7 @@ private:
     uint64_t id_;
     QPointer<QWidget> window_;
     QString output_;
+    OverlayDesktop::WindowPainter paint_;
     std::function<void(const QString&)> lost_;
     Owned<wl_surface, wl_surface_destroy> surface_;
     Owned<zwlr_layer_surface_v1, zwlr_layer_surface_v1_destroy> layer_;
@@ -703,6 +732,9 @@ std::unique_ptr<LayerOverlay> LayerOverlay::create() {
             job();
         }
     });
+    s->releaseIdle.setSingleShot(true);
+    s->releaseIdle.setInterval(std::chrono::minutes(1));
+    QObject::connect(&s->releaseIdle, &QTimer::timeout, [raw = s.get()] { raw->idleBuffers.clear(); });
     QObject::connect(&s->repeat, &QTimer::timeout, [raw = s.get()] {
         raw->repeat.setInterval(1000 / std::max(1, raw->repeatRate));
         raw->keyEvent(raw->repeatKey, true, true);
@@ -712,10 +744,11 @@ std::unique_ptr<LayerOverlay> LayerOverlay::create() {
 }
 
 std::unique_ptr<OverlaySurface> LayerOverlay::makeSurface(QWidget& window, const QString& screenName,
+                                                          OverlayDesktop::WindowPainter paint,
                                                           std::function<void(const QString&)> lost) {
     if (outputsNamed(shared_->connection->outputs(), {screenName}).empty())
         return nullptr;
-    return std::make_unique<LayerSurface>(shared_, window, screenName, std::move(lost));
+    return std::make_unique<LayerSurface>(shared_, window, screenName, std::move(paint), std::move(lost));
 }
 
 std::optional<QPointF> LayerOverlay::pointerPosition() const {

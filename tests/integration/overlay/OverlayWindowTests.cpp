@@ -137,7 +137,8 @@ public:
     explicit HostingDesktop(glimra::OverlayDesktop& real, Surfaces surfaces = Surfaces::None)
         : real_(real), surfaces_(surfaces) {}
     std::unique_ptr<glimra::OverlaySurface>
-    makeOverlaySurface(QWidget&, const QString&, std::function<void(const QString&)> lost) override {
+    makeOverlaySurface(QWidget&, const QString&, WindowPainter,
+                       std::function<void(const QString&)> lost) override {
         if (surfaces_ == Surfaces::None)
             return nullptr;
         return std::make_unique<FailingSurface>(surfaces_, std::move(lost));

@@ -1,5 +1,7 @@
 #include "Workspace.h"
 
+#include "dispatch/PostedJob.h"
+
 #include "Bundle.h"
 #include "Log.h"
 
@@ -70,10 +72,15 @@ void Workspace::nameOwnerChanged(const QString& name, const QString& oldOwner, c
 
 void Workspace::openURL(const QUrl& url, OpenCompletion completion) {
     // The tool's end is reported through the event loop of the thread its QProcess lives on; callers
-    // on worker queues have none, so it always starts on the workspace's own thread.
-    QMetaObject::invokeMethod(this, [this, url, completion = std::move(completion)]() mutable {
+    // on worker queues have none, so it always starts on the workspace's own thread (a posted job, whose
+    // handover ThreadSanitizer sees).
+    dispatch::postJob(this, [this, url, completion = std::move(completion)]() mutable {
         startOpening(url, std::move(completion));
     });
+}
+
+bool Workspace::event(QEvent* e) {
+    return dispatch::runPostedJob(e) || QObject::event(e);
 }
 
 void Workspace::startOpening(const QUrl& url, OpenCompletion completion) {

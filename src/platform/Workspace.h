@@ -42,6 +42,9 @@ public:
     // cannot be started.
     bool launchApplicationAtURL(const QString& bundlePath, QString* error = nullptr);
 
+protected:
+    bool event(QEvent* e) override;
+
 signals:
     // A well-known name (an application's bundle identifier) lost its owner.
     void applicationDidTerminate(const QString& bundleIdentifier);

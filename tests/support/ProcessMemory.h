@@ -16,7 +16,7 @@ struct ProcessMemory {
 // Whether the programs under test run on the sanitizers' heap, which keeps freed memory in quarantine
 // rather than give it back: their memory figures then say nothing about the program's own.
 inline constexpr bool kSanitizerHeap =
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     true;
 #else
     false;

@@ -10,7 +10,7 @@ GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils 
   xauth xdg-utils desktop-file-utils libglib2.0-bin xcompmgr picom qt6-image-formats-plugins appstream
   man-db lintian
   sway swaybg grim qt6-wayland pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk
-  openssl acl systemd
+  openssl acl systemd dbus-user-session
   kwin-wayland xdg-desktop-portal-kde qtwayland5 gnome-shell xdg-desktop-portal-gnome"
 
 # Installs whatever of the named packages is missing, with one apt-get run (through sudo when not root).
@@ -137,8 +137,8 @@ GLIMRA_SESSION_PIDS=()
 GLIMRA_SESSION_DIR=""
 
 # Starts Xvfb (its own display number), a private session bus and openbox, and exports DISPLAY,
-# DBUS_SESSION_BUS_ADDRESS and XDG_RUNTIME_DIR (a private folder). Everything started is remembered by
-# PID and stopped by glimra_session_stop.
+# DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR and XDG_CACHE_HOME (private folders). Everything started is
+# remembered by PID and stopped by glimra_session_stop.
 glimra_session_start() {
   local geometry="${1:-1920x1080x24}"
   glimra_require "the X11 session" "Xvfb xvfb" "openbox openbox" "dbus-daemon dbus" "xprop x11-utils" || return 1
@@ -164,6 +164,8 @@ glimra_session_start() {
   printf 'pcm.!default { type null }\n' >"$d/asound.conf"
   export ALSA_CONFIG_PATH="$d/asound.conf"
   mkdir -m 700 "$d/runtime" && export XDG_RUNTIME_DIR="$d/runtime"
+  # What the session's programs cache (openbox its log) goes with the session, not into the home.
+  mkdir "$d/cache" && export XDG_CACHE_HOME="$d/cache"
   openbox --sm-disable >"$d/openbox.log" 2>&1 &
   GLIMRA_SESSION_PIDS+=($!)
   for i in $(seq 1 100); do

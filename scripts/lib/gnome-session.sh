@@ -121,6 +121,9 @@ _glimra_gnome_scale() {
 # GLIMRA_WAYLAND_WALLPAPERS (Meta-0.png) and GLIMRA_WAYLAND_DIR.
 glimra_gnome_session_start() {
   local started="$EPOCHREALTIME" size="$GLIMRA_GNOME_MONITOR" scale="${1:-1}" points features=""
+  glimra_require "the GNOME session" "${GLIMRA_WAYLAND_NEEDS[@]}" "${GLIMRA_WAYLAND_WALLPAPER_NEEDS[@]}" \
+    "gnome-shell gnome-shell" "/usr/libexec/xdg-desktop-portal-gnome xdg-desktop-portal-gnome" \
+    "/usr/libexec/xdg-permission-store xdg-desktop-portal" "gdbus libglib2.0-bin" || return 1
   points="$(_glimra_wayland_points "$size" "$scale")" || return 1
   # Mutter offers fractional scales only with its monitors' framebuffers scaled (layout mode 1,
   # logical, in place of 2, physical).

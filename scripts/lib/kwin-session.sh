@@ -17,6 +17,11 @@ GLIMRA_KWIN_OUTPUT=1920x1080
 # GLIMRA_WAYLAND_DIR; no wallpapers), with XDG_CURRENT_DESKTOP=KDE and XDG_DATA_HOME.
 glimra_kwin_session_start() {
   local started="$EPOCHREALTIME" size="$GLIMRA_KWIN_OUTPUT" scale="${1:-1}" points
+  # KDE's portal backend is a Qt 5 program: without Qt 5's Wayland plugin it aborts at start.
+  glimra_require "the KWin session" "${GLIMRA_WAYLAND_NEEDS[@]}" "kwin_wayland kwin-wayland" \
+    "/usr/lib/*/libexec/xdg-desktop-portal-kde xdg-desktop-portal-kde" \
+    "/usr/lib/*/qt5/plugins/platforms/libqwayland-generic.so qtwayland5 Qt 5's Wayland plugin for KDE's portal backend" ||
+    return 1
   # KWin takes the output's size in points: the mode is that times the scale.
   points="$(_glimra_wayland_points "$size" "$scale")" || return 1
   _glimra_wayland_begin || return 1

@@ -10,7 +10,7 @@ GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils 
   xauth xdg-utils desktop-file-utils libglib2.0-bin xcompmgr picom qt6-image-formats-plugins appstream
   man-db lintian
   sway swaybg grim qt6-wayland pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk
-  openssl acl systemd
+  openssl acl systemd dbus-user-session
   kwin-wayland xdg-desktop-portal-kde qtwayland5 gnome-shell xdg-desktop-portal-gnome"
 
 # Installs whatever of the named packages is missing, with one apt-get run (through sudo when not root).
@@ -21,10 +21,34 @@ glimra_install_missing() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq &&
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "installing packages needs root: run this as root, or install sudo" >&2; return 1; }
+    sudo=(sudo)
+  fi
+  # sudo hands apt-get a clean environment: the front end goes through env.
+  "${sudo[@]}" apt-get update -qq &&
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Says what SESSION (e.g. "the KWin session") needs and this machine lacks, one line each, and fails
+# when anything is missing. Each need is "FILE PACKAGE [NAME...]": a program on PATH, or an absolute
+# path (a pattern, for the architecture's library folder); the package that brings it; and what to call
+# it, FILE's last part when left out.
+glimra_require() {
+  local session="$1" need file package name missing=0
+  shift
+  for need in "$@"; do
+    read -r file package name <<<"$need"
+    case "$file" in
+    /*) compgen -G "$file" >/dev/null && continue ;;
+    *) command -v "$file" >/dev/null && continue ;;
+    esac
+    echo "$session needs ${name:-${file##*/}} (package $package)" >&2
+    missing=1
+  done
+  [ "$missing" -eq 0 ] || echo "(scripts/setup installs what is missing)" >&2
+  return "$missing"
 }
 
 glimra_build() {
@@ -59,13 +83,65 @@ glimra_build_showing_progress() {
   return "$status"
 }
 
+# ---- A /tmp of one's own ----
+
+# A test session may run in a mount namespace of its own whose /tmp is a fresh tmpfs, so that sessions
+# running at once never meet there (xdg-desktop-portal-wlr writes every screenshot to the fixed
+# /tmp/out.png, a unit test makes a FIFO at a fixed path) and whatever a session leaves in /tmp goes
+# with it. Its command sees the machine's /tmp no more: files it reads or writes lie elsewhere.
+
+# In such a namespace: covers DIR with a fresh tmpfs of MODE and, when TREE lies below DIR, bind-mounts
+# the tree back at its own path (the test programs have absolute paths into it built in) from FD, a
+# descriptor of the tree opened before, which still reaches it once it is covered.
+glimra_cover() {
+  local dir="$1" mode="$2" tree="$3" fd="$4"
+  mount -t tmpfs -o "mode=$mode" tmpfs "$dir" || return 1
+  # A /tmp as machines have it, with the folder of X servers' sockets, which only root may make.
+  [ "$dir" != /tmp ] || mkdir -m 1777 /tmp/.X11-unix || return 1
+  case "$tree/" in
+  "$dir"/*) (umask 022 && mkdir -p "$tree") && mount --no-canonicalize --bind "/proc/self/fd/$fd" "$tree" ;;
+  esac
+}
+
+# Runs COMMAND with a /tmp of its own, TREE still at its path, and GLIMRA_OWN_TMP set; replaces the
+# calling shell. As root that takes a mount namespace; as any other user, a user namespace (whose root
+# may mount) holding a second one that gives the caller back its own user id (sway and GNOME Shell
+# refuse root). Where the machine allows neither, it says so and returns: the caller goes on with the
+# machine's /tmp.
+#   glimra_exec_own_tmp TREE COMMAND...
+glimra_exec_own_tmp() {
+  local namespaces=(--mount)
+  export GLIMRA_OWN_TMP=1
+  [ "$(id -u)" -eq 0 ] || namespaces=(--user --map-root-user --mount)
+  if ! unshare "${namespaces[@]}" true 2>/dev/null; then
+    echo "session: this machine gives no namespace of one's own: the session shares /tmp with every other" >&2
+    return 0
+  fi
+  exec unshare "${namespaces[@]}" --propagation private -- \
+    bash -c '. "$0" && _glimra_own_tmp "$@"' "${BASH_SOURCE[0]}" "$(id -u)" "$(id -g)" "$@"
+}
+
+# Inside the namespace of glimra_exec_own_tmp, as its root: UID GID TREE COMMAND...
+_glimra_own_tmp() {
+  local uid="$1" gid="$2" tree="$3" fd
+  shift 3
+  exec {fd}<"$tree" && glimra_cover /tmp 1777 "$tree" "$fd" || return 1
+  exec {fd}<&-
+  [ "$uid" -eq 0 ] && exec "$@"
+  exec unshare --user --map-user="$uid" --map-group="$gid" -- "$@"
+}
+
+# ---- A private headless X11 desktop ----
+
 GLIMRA_SESSION_PIDS=()
 GLIMRA_SESSION_DIR=""
 
-# Starts Xvfb (its own display number), a private session bus and openbox, and exports DISPLAY and
-# DBUS_SESSION_BUS_ADDRESS. Everything started is remembered by PID and stopped by glimra_session_stop.
+# Starts Xvfb (its own display number), a private session bus and openbox, and exports DISPLAY,
+# DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR and XDG_CACHE_HOME (private folders). Everything started is
+# remembered by PID and stopped by glimra_session_stop.
 glimra_session_start() {
   local geometry="${1:-1920x1080x24}"
+  glimra_require "the X11 session" "Xvfb xvfb" "openbox openbox" "dbus-daemon dbus" "xprop x11-utils" || return 1
   GLIMRA_SESSION_DIR=$(mktemp -d /tmp/glimra-session.XXXXXX)
   local d="$GLIMRA_SESSION_DIR"
   Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -noreset +extension XTEST \
@@ -87,6 +163,9 @@ glimra_session_start() {
   # whose leaks at exit LeakSanitizer then cannot even name, let alone suppress.)
   printf 'pcm.!default { type null }\n' >"$d/asound.conf"
   export ALSA_CONFIG_PATH="$d/asound.conf"
+  mkdir -m 700 "$d/runtime" && export XDG_RUNTIME_DIR="$d/runtime"
+  # What the session's programs cache (openbox its log) goes with the session, not into the home.
+  mkdir "$d/cache" && export XDG_CACHE_HOME="$d/cache"
   openbox --sm-disable >"$d/openbox.log" 2>&1 &
   GLIMRA_SESSION_PIDS+=($!)
   for i in $(seq 1 100); do

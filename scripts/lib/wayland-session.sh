@@ -1,13 +1,20 @@
-# Shared shell functions: a private headless Wayland session for tests and the unprivileged user it
-# runs as when the caller is root (sway refuses to run as root). Sourced by scripts/test and
-# scripts/with-session.
+# Shared shell functions: a private headless Wayland session for tests, the mount namespace of its own
+# it runs in, and the unprivileged user it runs as when the caller is root (sway refuses to run as
+# root). Sourced by scripts/with-session, the other sessions' scripts and scripts/setup.
 #
 # The session: headless sway (software rendering, no XWayland) with one output per entry of the
 # output list; a wallpaper of known pixels on each output (swaybg); a private session bus with
 # PipeWire, WirePlumber and the desktop portal with its wlroots backend. Everything is a child of the
 # calling shell and stopped by PID.
 
+. "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+
 GLIMRA_WAYLAND_USER=glimra-test
+# What every Wayland session runs (glimra_require's form): its buses, the portal, and Qt 6's Wayland
+# plugin for the programs under test; and what wallpapers are made with.
+GLIMRA_WAYLAND_NEEDS=("dbus-daemon dbus" "dbus-send dbus" "/usr/libexec/xdg-desktop-portal xdg-desktop-portal"
+  "/usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so qt6-wayland Qt 6's Wayland plugin")
+GLIMRA_WAYLAND_WALLPAPER_NEEDS=("convert imagemagick" "openssl openssl")
 # The outputs HEADLESS-1, HEADLESS-2, ..., one entry each, separated by spaces:
 #   WIDTHxHEIGHT[@SCALE][,TRANSFORM][POSITION]
 # WIDTHxHEIGHT  the mode: device pixels in the output's own orientation, before its transform
@@ -42,30 +49,28 @@ _glimra_wayland_name_owned() {
     org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
 }
 
-# ---- Root: the unprivileged user and its access to the tree ----
+# ---- Root: the unprivileged user and its way to the tree ----
 
-# Creates the test user unless it exists (a system user with a home of its own).
+# Creates the test user unless it exists: a system user with a home of its own, which keeps the
+# wallpapers it makes. Run as root by scripts/setup; `userdel --remove glimra-test` takes it away.
 glimra_wayland_user_ensure() {
   id -u "$GLIMRA_WAYLAND_USER" >/dev/null 2>&1 && return 0
   useradd --system --user-group --create-home --home-dir "/var/lib/$GLIMRA_WAYLAND_USER" \
     --shell /usr/sbin/nologin "$GLIMRA_WAYLAND_USER" 2>/dev/null
   # Another run may have created it meanwhile.
   id -u "$GLIMRA_WAYLAND_USER" >/dev/null 2>&1 || { _glimra_wayland_log "cannot create user $GLIMRA_WAYLAND_USER"; return 1; }
+  echo "Created the system user $GLIMRA_WAYLAND_USER (home /var/lib/$GLIMRA_WAYLAND_USER), which the Wayland test sessions run as"
 }
 
 _glimra_wayland_as_user_test() {
   setpriv --reuid="$GLIMRA_WAYLAND_USER" --regid="$GLIMRA_WAYLAND_USER" --init-groups test "$@"
 }
 
-# Lets the test user reach and read the source tree SRC and write in its build trees (build*/: ctest
-# writes its logs and the test lists it discovers there). Access goes through ACL entries of that one
-# user, so the owners and modes stay as they are (the tree may lie under a private home, /root).
+# Lets the test user read the tree SRC and write in its build trees (build*/: ctest writes its logs
+# and the test lists it discovers there) through ACL entries of that one user on the tree itself, so
+# its owners and modes stay as they are. Folders above the tree are left alone.
 glimra_wayland_grant_tree() {
-  local src="$1" dir="$1" build
-  while [ "$dir" != / ]; do
-    dir="$(dirname "$dir")"
-    _glimra_wayland_as_user_test -x "$dir" || setfacl -m "u:$GLIMRA_WAYLAND_USER:x" "$dir" || return 1
-  done
+  local src="$1" build
   _glimra_wayland_as_user_test -r "$src/scripts/with-session" -a -x "$src/scripts" ||
     setfacl -R -m "u:$GLIMRA_WAYLAND_USER:rX" "$src" || return 1
   for build in "$src"/build*/; do
@@ -74,22 +79,65 @@ glimra_wayland_grant_tree() {
   done
 }
 
-# The portal's wlroots backend writes every screenshot to this fixed path, whoever asks.
-GLIMRA_WAYLAND_PORTAL_FILE=/tmp/out.png
-
-# A screenshot another user's session left at the portal's fixed path would make every portal
-# screenshot of the test user fail: remove it.
-glimra_wayland_clear_portal_file() {
-  local owner
-  owner="$(stat -c %U "$GLIMRA_WAYLAND_PORTAL_FILE" 2>/dev/null)" || return 0
-  [ "$owner" = "$GLIMRA_WAYLAND_USER" ] && return 0
-  _glimra_wayland_log "removing $GLIMRA_WAYLAND_PORTAL_FILE left by $owner (the portal writes its screenshots there)"
-  rm -f "$GLIMRA_WAYLAND_PORTAL_FILE"
+# The topmost folder above TREE that the test user cannot pass (root's home, for one), if any.
+_glimra_wayland_closed_above() {
+  local dir="$1" closed=""
+  while [ "$dir" != / ]; do
+    dir="$(dirname "$dir")"
+    _glimra_wayland_as_user_test -x "$dir" || closed="$dir"
+  done
+  echo "$closed"
 }
 
-# Runs the command as the test user with the caller's environment, minus what belongs to the
-# caller's own session; replaces the calling shell.
+# As root, runs COMMAND as the test user in a namespace with a /tmp of its own (glimra_exec_own_tmp),
+# with the caller's environment minus what belongs to the caller's own session; replaces the calling
+# shell. The test user reaches the tree alone: in the same mount namespace the topmost folder above
+# TREE that it cannot pass is covered with a tmpfs (mode 0755) holding nothing but the way to the tree,
+# so nothing on the machine changes but ACL entries on the tree itself (glimra_wayland_grant_tree).
+# Where the machine allows no mount namespace (a container without CAP_SYS_ADMIN), COMMAND runs as the
+# test user without one if that user reaches the tree, and tries a user namespace of its own.
+#   glimra_wayland_exec_as_user TREE COMMAND...
 glimra_wayland_exec_as_user() {
+  local tree="$1" closed
+  if ! id -u "$GLIMRA_WAYLAND_USER" >/dev/null 2>&1; then
+    _glimra_wayland_log "the Wayland sessions run as the unprivileged user $GLIMRA_WAYLAND_USER," \
+      "which scripts/setup creates: run it first"
+    return 1
+  fi
+  glimra_require "the Wayland sessions as root" "setpriv util-linux" "unshare util-linux" "setfacl acl" || return 1
+  if unshare --mount true 2>/dev/null; then
+    exec unshare --mount --propagation private -- \
+      bash -c '. "$0" && _glimra_wayland_isolate_as_user "$@"' "${BASH_SOURCE[0]}" "$@"
+  fi
+  closed="$(_glimra_wayland_closed_above "$tree")"
+  if [ -n "$closed" ]; then
+    _glimra_wayland_log "the test user $GLIMRA_WAYLAND_USER cannot reach $tree ($closed is closed to it)," \
+      "and this machine gives no mount namespace to open a way: put the tree where every user may pass"
+    return 1
+  fi
+  glimra_wayland_grant_tree "$tree" || return 1
+  shift
+  _glimra_wayland_exec_setpriv "$@"
+}
+
+# Inside the mount namespace of glimra_wayland_exec_as_user, as root: TREE COMMAND...
+_glimra_wayland_isolate_as_user() {
+  local tree="$1" fd closed
+  shift
+  exec {fd}<"$tree" && glimra_cover /tmp 1777 "$tree" "$fd" || return 1
+  closed="$(_glimra_wayland_closed_above "$tree")"
+  if [ "$closed" = / ]; then
+    _glimra_wayland_log "the test user $GLIMRA_WAYLAND_USER cannot pass /"
+    return 1
+  fi
+  [ -z "$closed" ] || glimra_cover "$closed" 0755 "$tree" "$fd" || return 1
+  exec {fd}<&-
+  glimra_wayland_grant_tree "$tree" || return 1
+  # TMPDIR may name a folder of the caller's that the test user cannot write: the session's /tmp serves.
+  _glimra_wayland_exec_setpriv env -u TMPDIR GLIMRA_OWN_TMP=1 "$@"
+}
+
+_glimra_wayland_exec_setpriv() {
   local home
   home="$(getent passwd "$GLIMRA_WAYLAND_USER" | cut -d: -f6)"
   exec setpriv --reuid="$GLIMRA_WAYLAND_USER" --regid="$GLIMRA_WAYLAND_USER" --init-groups \
@@ -349,6 +397,9 @@ _glimra_wayland_export_socket() {
 # folder, with the logs of what it started).
 glimra_wayland_session_start() {
   local outputs="${1:-$GLIMRA_WAYLAND_DEFAULT_OUTPUTS}" started="$EPOCHREALTIME"
+  glimra_require "the sway session" "${GLIMRA_WAYLAND_NEEDS[@]}" "${GLIMRA_WAYLAND_WALLPAPER_NEEDS[@]}" \
+    "sway sway" "swaymsg sway" "swaybg swaybg" "grim grim" "pipewire pipewire" "wireplumber wireplumber" \
+    "/usr/libexec/xdg-desktop-portal-wlr xdg-desktop-portal-wlr" || return 1
   if [ "$(id -u)" -eq 0 ]; then
     _glimra_wayland_log "sway does not run as root: start the session as an unprivileged user"
     return 1
@@ -400,9 +451,6 @@ glimra_wayland_session_start() {
   _glimra_wayland_await_name org.freedesktop.portal.Desktop 100 portal || return 1
 
   _glimra_wayland_await_wallpapers "${names[@]}" || { cat "$d/sway.log" >&2; return 1; }
-  if [ -e "$GLIMRA_WAYLAND_PORTAL_FILE" ] && [ ! -w "$GLIMRA_WAYLAND_PORTAL_FILE" ]; then
-    _glimra_wayland_log "warning: the Screenshot portal will fail: $GLIMRA_WAYLAND_PORTAL_FILE, where it writes, belongs to another user"
-  fi
   _glimra_wayland_ready "$started" "sway ($outputs), PipeWire, the portal"
 }
 

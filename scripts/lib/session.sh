@@ -87,8 +87,7 @@ glimra_build_showing_progress() {
 
 # A test session may run in a mount namespace of its own whose /tmp is a fresh tmpfs, so that sessions
 # running at once never meet there (xdg-desktop-portal-wlr writes every screenshot to the fixed
-# /tmp/out.png, a unit test makes a FIFO at a fixed path) and whatever a session leaves in /tmp goes
-# with it. Its command sees the machine's /tmp no more: files it reads or writes lie elsewhere.
+# /tmp/out.png) and whatever a session leaves in /tmp goes with it. Its command sees the machine's /tmp no more: files it reads or writes lie elsewhere.
 
 # In such a namespace: covers DIR with a fresh tmpfs of MODE and, when TREE lies below DIR, bind-mounts
 # the tree back at its own path (the test programs have absolute paths into it built in) from FD, a

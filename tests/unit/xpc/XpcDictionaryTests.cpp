@@ -7,7 +7,6 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace xpc;
@@ -59,11 +58,9 @@ static int sparseMemfd(off_t size, int seals) {
 }
 
 TEST(XpcWire, DecodingTakesOnlySealedMemfdsAndAtMost256MiBOfData) {
-    const char* fifo = "/tmp/glimra-xpc-wire-test.fifo";
-    unlink(fifo);
-    ASSERT_EQ(mkfifo(fifo, 0600), 0);
-    const int stalled = open(fifo, O_RDWR); // reads of it would wait for ever
-    unlink(fifo);
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const int stalled = pipeEnds[0]; // with its writer open and silent, reads of it would wait for ever
     const int sealedAll = F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW;
     const int unsealed = sparseMemfd(3, 0);
     const int writable = sparseMemfd(3, F_SEAL_SHRINK | F_SEAL_GROW);
@@ -93,6 +90,6 @@ TEST(XpcWire, DecodingTakesOnlySealedMemfdsAndAtMost256MiBOfData) {
     EXPECT_EQ(d.count(), 3u) << d.description();
     wire::decode(QVariant::fromValue<int>(3), d); // not a dictionary at all
     EXPECT_EQ(d.count(), 3u);
-    for (int fd : {stalled, unsealed, writable, sealed, sealedBeyond, gigabyte})
+    for (int fd : {stalled, pipeEnds[1], unsealed, writable, sealed, sealedBeyond, gigabyte})
         close(fd);
 }

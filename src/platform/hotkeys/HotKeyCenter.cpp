@@ -1,9 +1,9 @@
 #include "HotKeyCenter.h"
 
 #include "HotKeyLogic.h"
-#include "PortalHotKeys.h"
-#include "SwayHotKeys.h"
-#include "X11HotKeys.h"
+#include "wayland/PortalHotKeys.h"
+#include "wayland/SwayHotKeys.h"
+#include "x11/X11HotKeys.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -41,7 +41,7 @@ QString platformChoice() {
     }
     if (!qEnvironmentVariableIsEmpty("SWAYSOCK"))
         return QStringLiteral("sway");
-    if (PortalHotKeys::offered())
+    if (glimra::wayland::PortalHotKeys::offered())
         return QStringLiteral("portal");
     qCWarning(lcHotKeys, "Hot keys are unavailable: this Wayland desktop offers neither sway's IPC nor the "
                          "desktop portal");
@@ -57,14 +57,14 @@ std::unique_ptr<HotKeyBackend> makeHotKeyBackend() {
         choice = platformChoice();
     std::unique_ptr<HotKeyBackend> backend;
     if (choice == QLatin1String("x11")) {
-        backend = X11HotKeys::make();
+        backend = glimra::x11::X11HotKeys::make();
     } else if (choice == QLatin1String("sway")) {
-        backend = SwayHotKeys::make();
+        backend = glimra::wayland::SwayHotKeys::make();
         // A SWAYSOCK that does not answer (left from another session) leaves the portal.
-        if (!backend && !forced && PortalHotKeys::offered())
-            backend = std::make_unique<PortalHotKeys>();
+        if (!backend && !forced && glimra::wayland::PortalHotKeys::offered())
+            backend = std::make_unique<glimra::wayland::PortalHotKeys>();
     } else if (choice == QLatin1String("portal")) {
-        backend = std::make_unique<PortalHotKeys>();
+        backend = std::make_unique<glimra::wayland::PortalHotKeys>();
     } else if (choice != QLatin1String("none")) {
         qCWarning(lcHotKeys, "Hot keys are unavailable: GLIMRA_HOTKEYS=%s is none of x11, sway, portal, none",
                   qPrintable(choice));
@@ -85,7 +85,7 @@ HotKeyCenter& HotKeyCenter::application() {
 }
 
 HotKeyCenter::HotKeyCenter(const QByteArray& displayName, QObject* parent)
-    : HotKeyCenter(X11HotKeys::make(displayName), parent) {}
+    : HotKeyCenter(glimra::x11::X11HotKeys::make(displayName), parent) {}
 
 HotKeyCenter::HotKeyCenter(std::unique_ptr<HotKeyBackend> backend, QObject* parent)
     : QObject(parent), m_backend(std::move(backend)) {

@@ -14,8 +14,6 @@ namespace carbon {
 
 namespace {
 
-using detail::MallocPtr;
-
 std::unique_ptr<MouseEventMonitor>& applicationMonitor() {
     static std::unique_ptr<MouseEventMonitor> monitor;
     return monitor;
@@ -57,14 +55,14 @@ MouseEventMonitor::MouseEventMonitor(const QByteArray& displayName, QObject* par
         m_handlers.canInstall = [] { return OSStatus(noErr); };
         return;
     }
-    m_connection = detail::connectToDisplay(displayName, "The mouse monitor is unavailable", &m_root);
+    m_connection = glimra::x11::connectToDisplay(displayName, "The mouse monitor is unavailable", &m_root);
     if (!m_connection)
         return;
     xcb_connection_t* connection = m_connection.get();
 
     // Raw events reach a client during other clients' grabs only when it speaks XInput 2.1 or later.
     const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(connection, &xcb_input_id);
-    MallocPtr<xcb_input_xi_query_version_reply_t> version;
+    glimra::x11::Reply<xcb_input_xi_query_version_reply_t> version;
     if (xinput && xinput->present)
         version.reset(xcb_input_xi_query_version_reply(
             connection, xcb_input_xi_query_version(connection, 2, 2), nullptr));
@@ -113,7 +111,7 @@ void MouseEventMonitor::readEvents() {
     // events read so far are delivered from a copy of their kinds.
     std::vector<UInt32> kinds;
     bool moved = false;
-    while (MallocPtr<xcb_generic_event_t> event{xcb_poll_for_event(connection)}) {
+    while (glimra::x11::Reply<xcb_generic_event_t> event{xcb_poll_for_event(connection)}) {
         const uint8_t type = event->response_type & 0x7f;
         if (type == 0) {
             const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event.get());

@@ -10,7 +10,7 @@
 // idle monitor costs nothing.
 
 #include "EventHandlers.h"
-#include "XConnection.h"
+#include "x11/XConnection.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -46,7 +46,7 @@ private:
 
     EventHandlerTable m_handlers{HandlerDelivery::Chain};
     OpaqueEventTargetRef m_target{&m_handlers, nullptr};
-    detail::XConnection m_connection;
+    glimra::x11::XConnection m_connection;
     std::unique_ptr<QSocketNotifier> m_notifier;
     uint32_t m_root = 0;
     uint8_t m_xinputOpcode = 0;

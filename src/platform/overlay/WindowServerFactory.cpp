@@ -4,10 +4,10 @@
 #include "DisplayServer.h"
 #include "Log.h"
 #include "overlay/OverlayDesktop.h"
-#include "overlay/WaylandOverlayDesktop.h"
-#include "overlay/X11OverlayDesktop.h"
+#include "wayland/WaylandOverlayDesktop.h"
 #include "wayland/WaylandWindowServer.h"
-#include "x11/WindowServer.h"
+#include "x11/X11OverlayDesktop.h"
+#include "x11/X11WindowServer.h"
 
 #include <QGuiApplication>
 
@@ -18,7 +18,7 @@ std::unique_ptr<WindowServer> WindowServer::connect() {
     case DisplayServer::Wayland:
         return wayland::WaylandWindowServer::connect();
     case DisplayServer::X11:
-        return x11::WindowServer::connect();
+        return x11::X11WindowServer::connect();
     case DisplayServer::Other:
         break;
     }
@@ -28,10 +28,10 @@ std::unique_ptr<WindowServer> WindowServer::connect() {
 }
 
 std::unique_ptr<OverlayDesktop> makeOverlayDesktop(WindowServer& windowServer) {
-    if (auto* x11 = dynamic_cast<x11::WindowServer*>(&windowServer))
-        return makeX11OverlayDesktop(*x11);
+    if (auto* x11 = dynamic_cast<x11::X11WindowServer*>(&windowServer))
+        return x11::makeX11OverlayDesktop(*x11);
     if (dynamic_cast<wayland::WaylandWindowServer*>(&windowServer))
-        return makeWaylandOverlayDesktop(windowServer);
+        return wayland::makeWaylandOverlayDesktop(windowServer);
     writeLogLine(QStringLiteral("The overlay has no desktop to show on"));
     return nullptr;
 }

@@ -7,7 +7,7 @@
 #include "XTestKit.h"
 #include "cursor/NSCursor.h"
 #include "overlay/OverlayDesktop.h"
-#include "x11/WindowServer.h"
+#include "x11/X11WindowServer.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -38,7 +38,7 @@ public:
 class Overlay : public ::testing::Test {
 protected:
     void SetUp() override {
-        server = glimra::x11::WindowServer::connect();
+        server = glimra::x11::X11WindowServer::connect();
         ASSERT_TRUE(server);
         desktop = glimra::makeOverlayDesktop(*server);
         ASSERT_TRUE(desktop);
@@ -60,7 +60,7 @@ protected:
             ASSERT_TRUE(glimra::test::waitUntil([&] { return w->isExposed(); }));
         pause(150);
     }
-    std::unique_ptr<glimra::x11::WindowServer> server;
+    std::unique_ptr<glimra::x11::X11WindowServer> server;
     std::unique_ptr<glimra::OverlayDesktop> desktop;
     glimra::test::XClient x;
     InertView view;

@@ -4,13 +4,11 @@
 
 #include "overlay/OverlayDesktop.h"
 
-namespace glimra {
+namespace glimra::x11 {
 
-namespace x11 {
-class WindowServer;
-}
+class X11WindowServer;
 
 // nullptr (with a log line) when Qt does not talk to an X server.
-std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(x11::WindowServer& windowServer);
+std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(X11WindowServer& windowServer);
 
-} // namespace glimra
+} // namespace glimra::x11

@@ -23,7 +23,7 @@ class QScreen;
 
 namespace glimra::x11 {
 
-class WindowServer final : public glimra::WindowServer {
+class X11WindowServer final : public glimra::WindowServer {
 public:
     struct Options {
         // MIT-SHM grabs; off makes every grab a plain GetImage. The environment variable
@@ -32,11 +32,11 @@ public:
     };
 
     // A connection to $DISPLAY; nullptr (with a log line) when there is no display to talk to.
-    static std::unique_ptr<WindowServer> connect();
-    static std::unique_ptr<WindowServer> connect(const Options& options);
-    ~WindowServer() override;
-    WindowServer(const WindowServer&) = delete;
-    WindowServer& operator=(const WindowServer&) = delete;
+    static std::unique_ptr<X11WindowServer> connect();
+    static std::unique_ptr<X11WindowServer> connect(const Options& options);
+    ~X11WindowServer() override;
+    X11WindowServer(const X11WindowServer&) = delete;
+    X11WindowServer& operator=(const X11WindowServer&) = delete;
 
     // Images are QImage::Format_RGB32 (opaque) in device pixels; null (with a log line) on failure.
     // They may be kept, copied and released on any thread; later grabs never overwrite them.
@@ -92,7 +92,7 @@ public:
 
 private:
     struct Private;
-    explicit WindowServer(std::unique_ptr<Private> d);
+    explicit X11WindowServer(std::unique_ptr<Private> d);
     QImage contentsOf(const WindowList::Shown& shown);
     std::unique_ptr<Private> d;
 };

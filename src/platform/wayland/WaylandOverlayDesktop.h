@@ -4,8 +4,8 @@
 
 #include "overlay/OverlayDesktop.h"
 
-namespace glimra {
+namespace glimra::wayland {
 
 std::unique_ptr<OverlayDesktop> makeWaylandOverlayDesktop(WindowServer& windowServer);
 
-} // namespace glimra
+} // namespace glimra::wayland

@@ -1,4 +1,4 @@
-#include "overlay/WaylandOverlayDesktop.h"
+#include "wayland/WaylandOverlayDesktop.h"
 
 #include "display/WindowServer.h"
 #include "overlay/ScreenChangeWatch.h"
@@ -6,7 +6,7 @@
 
 #include <QWindow>
 
-namespace glimra {
+namespace glimra::wayland {
 
 namespace {
 
@@ -14,8 +14,7 @@ class WaylandOverlayDesktop final : public OverlayDesktop {
 public:
     // The layer shell's connection is made at once, so that the first capture's overlay shows as fast
     // as later ones.
-    explicit WaylandOverlayDesktop(WindowServer& server)
-        : server_(server), layers_(wayland::LayerOverlay::create()) {}
+    explicit WaylandOverlayDesktop(WindowServer& server) : server_(server), layers_(LayerOverlay::create()) {}
 
     std::vector<ScreenGeometry> screens() override { return server_.screens(); }
     // A Wayland compositor always composites; a surface covers one output, is placed by the compositor
@@ -73,7 +72,7 @@ public:
 
 private:
     WindowServer& server_;
-    std::unique_ptr<wayland::LayerOverlay> layers_;
+    std::unique_ptr<LayerOverlay> layers_;
 };
 
 } // namespace
@@ -82,4 +81,4 @@ std::unique_ptr<OverlayDesktop> makeWaylandOverlayDesktop(WindowServer& windowSe
     return std::make_unique<WaylandOverlayDesktop>(windowServer);
 }
 
-} // namespace glimra
+} // namespace glimra::wayland

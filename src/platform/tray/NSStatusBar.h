@@ -144,10 +144,6 @@ public:
     // Takes the item off the tray for good; it stays a valid object for its owner to destroy.
     void removeStatusItem(NSStatusItem* item);
 
-    // Whether the application runs on X11, where XEmbed trays exist.
-    bool hasX11() const;
-    // An XEmbed tray manager owns the tray selection of the default screen.
-    bool hasXEmbedTray() const;
     const tray::StatusNotifierHostTracker* statusNotifierHosts() const { return m_hosts.get(); }
 
 private:
@@ -159,7 +155,6 @@ private:
     bool m_usable;
     std::unique_ptr<tray::StatusNotifierHostTracker> m_hosts;
     std::vector<NSStatusItem*> m_items;
-    mutable quint32 m_trayAtom = 0;
     bool m_qtTrayChoiceSettled = false;
 };
 

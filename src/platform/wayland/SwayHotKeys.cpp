@@ -1,6 +1,7 @@
 #include "wayland/SwayHotKeys.h"
 
 #include "hotkeys/HotKeyNames.h"
+#include "wayland/WaylandConnection.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -36,13 +37,23 @@ std::optional<uint32_t> activeLayoutOf(const QJsonObject& input) {
 } // namespace
 
 std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath, const QString& waylandDisplay) {
+    return make(socketPath, [waylandDisplay]() -> std::shared_ptr<WaylandConnection> {
+        return WaylandConnection::connect(waylandDisplay);
+    });
+}
+
+std::unique_ptr<SwayHotKeys> SwayHotKeys::make(ConnectSeat seat) {
+    return make(QString(), std::move(seat));
+}
+
+std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath, ConnectSeat seat) {
     std::unique_ptr<SwayHotKeys> backend(
         new SwayHotKeys(socketPath.isEmpty() ? qEnvironmentVariable("SWAYSOCK") : socketPath));
     if (!backend->open()) {
         qCWarning(lcHotKeys, "Hot keys are unavailable: sway's IPC does not answer");
         return nullptr;
     }
-    backend->m_display = waylandDisplay;
+    backend->m_seat = std::move(seat);
     backend->connectKeyboard();
     std::optional<uint32_t> active;
     if (const std::optional<QJsonDocument> inputs = backend->m_ipc->request(SwayIpc::GetInputs))
@@ -54,7 +65,7 @@ std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath, const 
 }
 
 void SwayHotKeys::connectKeyboard() {
-    m_keyboard = WaylandKeyboard::connect(m_display);
+    m_keyboard = WaylandKeyboard::connect(m_seat());
     if (m_keyboard)
         m_keyboard->setKeymapChanged([this] { followLayout(); });
 }

@@ -10,7 +10,8 @@
 // A combination the user's own configuration binds (its text as get_config gives it, with its
 // includes) is left to the user: registering it fails with eventHotKeyExistsErr. That is a `bindcode`
 // of the same key, or a `bindsym` that sway would run for the key with the layout in use (the keymap
-// sway gives its clients, read on a Wayland connection of its own; a US keyboard until it tells one).
+// sway gives its clients, read on a Wayland connection of the helper's own; a US keyboard until it tells
+// one).
 // sway 1.7 has no way to list bindings another client added at run time, so those are not seen, and a
 // `bindcode` over one silently replaces it.
 //
@@ -29,6 +30,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -40,8 +42,14 @@ namespace glimra::wayland {
 class SwayHotKeys final : public carbon::HotKeyBackend {
     Q_OBJECT
 public:
-    // Connects to socketPath ($SWAYSOCK when empty); null, with a log line, when sway does not answer.
-    // The keymap comes from the Wayland display named ($WAYLAND_DISPLAY when empty).
+    // Where the keymap is read: a connection to sway's Wayland display, asked for again after sway
+    // restarted; null when none answers.
+    using ConnectSeat = std::function<std::shared_ptr<WaylandConnection>()>;
+
+    // Connects to $SWAYSOCK; null, with a log line, when sway does not answer.
+    static std::unique_ptr<SwayHotKeys> make(ConnectSeat seat);
+    // The same on socketPath ($SWAYSOCK when empty), with the keymap from a connection of its own to the
+    // Wayland display named ($WAYLAND_DISPLAY when empty).
     static std::unique_ptr<SwayHotKeys> make(const QString& socketPath = QString(),
                                              const QString& waylandDisplay = QString());
     ~SwayHotKeys() override;
@@ -62,6 +70,7 @@ private:
         QString released;
     };
 
+    static std::unique_ptr<SwayHotKeys> make(const QString& socketPath, ConnectSeat seat);
     explicit SwayHotKeys(QString socketPath);
     // Reads the keymap sway gives its clients on a connection of its own (again when sway restarted).
     void connectKeyboard();
@@ -82,8 +91,8 @@ private:
     void reconnect();
 
     QString m_path;
-    QString m_display; // the Wayland display the keymap comes from
-    QString m_tag;     // tells this process's bindings apart in sway's events
+    ConnectSeat m_seat; // where the keymap comes from
+    QString m_tag;      // tells this process's bindings apart in sway's events
     std::unique_ptr<SwayIpc> m_ipc;
     std::unique_ptr<WaylandKeyboard> m_keyboard;
     QPointer<QSocketNotifier> m_notifier; // a child: it may outlive the connection by a turn of the loop

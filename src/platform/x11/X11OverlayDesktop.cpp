@@ -1,13 +1,13 @@
 #include "x11/X11OverlayDesktop.h"
 
 #include "Log.h"
+#include "display/WindowServer.h"
 #include "overlay/ScreenChangeWatch.h"
 #include "x11/Compositor.h"
 #include "x11/WindowShape.h"
-#include "x11/X11WindowServer.h"
 
 #include <QAbstractNativeEventFilter>
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QWindow>
 
 #include <xcb/randr.h>
@@ -48,7 +48,7 @@ private:
 
 class X11OverlayDesktop final : public OverlayDesktop {
 public:
-    X11OverlayDesktop(X11WindowServer& server, xcb_connection_t* c)
+    X11OverlayDesktop(WindowServer& server, xcb_connection_t* c)
         : server_(server), c_(c), shape_(shapeExtensionPresent(c)) {}
 
     std::vector<ScreenGeometry> screens() override { return server_.screens(); }
@@ -70,7 +70,7 @@ public:
 
     void takeSnapshot(SnapshotHandler done) override { server_.grabDesktop(std::move(done)); }
 
-    QImage imageOfWindowContents(uint32_t window) override {
+    QImage imageOfWindowContents(WindowNumber window) override {
         return server_.createImageOfWindowContents(window);
     }
 
@@ -81,6 +81,9 @@ public:
                     Qt::X11BypassWindowManagerHint | Qt::NoDropShadowWindowHint,
                 false};
     }
+
+    // An X window's number is its id.
+    WindowNumber windowNumberOf(const QWindow& window) override { return WindowNumber(window.winId()); }
 
     void setPassesClicksThrough(QWindow& window, bool passes) override {
         setInputShape(c_, xcb_window_t(window.winId()),
@@ -98,19 +101,16 @@ public:
     void sync() override { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
 
 private:
-    X11WindowServer& server_;
+    WindowServer& server_;
     xcb_connection_t* c_;
     bool shape_;
 };
 
 } // namespace
 
-std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(X11WindowServer& server) {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(WindowServer& server, xcb_connection_t* c) {
     if (!c) {
-        writeLogLine(QStringLiteral("The overlay needs an X11 desktop; this one is \"%1\"")
-                         .arg(qGuiApp ? QGuiApplication::platformName() : QString()));
+        writeLogLine(QStringLiteral("The overlay needs Qt's connection to the X server, which it has not"));
         return nullptr;
     }
     if (!shapeExtensionPresent(c))

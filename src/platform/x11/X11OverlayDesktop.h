@@ -1,14 +1,19 @@
 #pragma once
-// The X11 overlay desktop: screens and snapshots through the X11 window server (which must outlive it),
-// the windows through Qt's own connection.
+// The X11 overlay desktop: screens, snapshots and windows' own pixels through the X11 window server
+// (which must outlive it), the overlay's windows through Qt's own connection, which they live on.
 
 #include "overlay/OverlayDesktop.h"
 
+struct xcb_connection_t;
+
+namespace glimra {
+class WindowServer;
+}
+
 namespace glimra::x11 {
 
-class X11WindowServer;
-
-// nullptr (with a log line) when Qt does not talk to an X server.
-std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(X11WindowServer& windowServer);
+// nullptr (with a log line) without Qt's connection.
+std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(WindowServer& windowServer,
+                                                      xcb_connection_t* qtConnection);
 
 } // namespace glimra::x11

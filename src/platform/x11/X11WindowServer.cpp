@@ -21,8 +21,9 @@ struct X11WindowServer::Private {
     WindowList windows;
     bool composite = false; // windows' own pixmaps can be named (Composite 0.2)
 
-    Private(std::unique_ptr<XcbConnection> connection, bool useSharedMemory)
-        : x(std::move(connection)), screens(*x), grabber(*x, useSharedMemory), windows(*x, screens) {
+    Private(std::unique_ptr<XcbConnection> connection, const Options& options)
+        : x(std::move(connection)), screens(*x, options.screensFromQt), grabber(*x, options.useSharedMemory),
+          windows(*x, screens) {
         xcb_connection_t* c = x->get();
         const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_composite_id);
         if (extension && extension->present) {
@@ -44,9 +45,11 @@ std::unique_ptr<X11WindowServer> X11WindowServer::connect(const Options& options
     std::unique_ptr<XcbConnection> connection = XcbConnection::open();
     if (!connection)
         return nullptr;
-    const bool noShm = qEnvironmentVariableIntValue("GLIMRA_X11_NO_SHM") != 0;
-    return std::unique_ptr<X11WindowServer>(new X11WindowServer(
-        std::make_unique<Private>(std::move(connection), options.useSharedMemory && !noShm)));
+    Options chosen = options;
+    chosen.useSharedMemory =
+        options.useSharedMemory && qEnvironmentVariableIntValue("GLIMRA_X11_NO_SHM") == 0;
+    return std::unique_ptr<X11WindowServer>(
+        new X11WindowServer(std::make_unique<Private>(std::move(connection), chosen)));
 }
 
 QImage X11WindowServer::createImage(const QRectF& rect) {
@@ -82,7 +85,7 @@ QImage X11WindowServer::createImageOfAllScreens() {
     return createImage(box);
 }
 
-QImage X11WindowServer::createImageOfWindow(uint32_t windowNumber) {
+QImage X11WindowServer::createImageOfWindow(WindowNumber windowNumber) {
     if (!d->x->ready("An image of a window"))
         return QImage();
     if (windowNumber == XCB_NONE) {
@@ -104,7 +107,7 @@ QImage X11WindowServer::createImageOfWindow(uint32_t windowNumber) {
     return d->grabber.grab(*plan);
 }
 
-QImage X11WindowServer::createImageOfWindowContents(uint32_t windowNumber) {
+QImage X11WindowServer::createImageOfWindowContents(WindowNumber windowNumber) {
     if (!d->x->ready("The pixels of a window") || windowNumber == XCB_NONE || windowNumber == d->x->root())
         return QImage();
     const std::optional<WindowList::Shown> shown = d->windows.shown(windowNumber);

@@ -7,6 +7,7 @@
 #include "XTestKit.h"
 #include "cursor/NSCursor.h"
 #include "overlay/OverlayDesktop.h"
+#include "x11/X11Desktop.h"
 #include "x11/X11WindowServer.h"
 
 #include <QCoreApplication>
@@ -40,7 +41,7 @@ protected:
     void SetUp() override {
         server = glimra::x11::X11WindowServer::connect();
         ASSERT_TRUE(server);
-        desktop = glimra::makeOverlayDesktop(*server);
+        desktop = glimra::x11::X11Desktop().makeOverlayDesktop(*server);
         ASSERT_TRUE(desktop);
         ASSERT_TRUE(x.ok());
     }
@@ -154,6 +155,9 @@ public:
     void takeSnapshot(SnapshotHandler done) override { real_.takeSnapshot(std::move(done)); }
     QImage imageOfWindowContents(uint32_t window) override { return real_.imageOfWindowContents(window); }
     WindowStyle overlayWindowStyle() override { return real_.overlayWindowStyle(); }
+    glimra::WindowNumber windowNumberOf(const QWindow& window) override {
+        return real_.windowNumberOf(window);
+    }
     void setPassesClicksThrough(QWindow& window, bool passes) override {
         real_.setPassesClicksThrough(window, passes);
     }

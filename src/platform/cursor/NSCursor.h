@@ -1,5 +1,5 @@
 #pragma once
-// The pointer's look: the three shapes the capture shows over its own windows, and hiding the
+// The pointer's look: the arrow the resize panel puts back over the helper's windows, and hiding the
 // pointer on the whole desktop.
 //
 // A cursor belongs to a window (X11 has no "current cursor" of an application), so set() takes the
@@ -16,10 +16,7 @@ namespace glimra {
 class NSCursor {
 public:
     static NSCursor arrowCursor() { return NSCursor(Qt::ArrowCursor); }
-    static NSCursor openHandCursor() { return NSCursor(Qt::OpenHandCursor); }
-    static NSCursor closedHandCursor() { return NSCursor(Qt::ClosedHandCursor); }
 
-    Qt::CursorShape shape() const { return shape_; }
     void set(QWindow* window) const;
     // The shape over every window of this process, as far as X11 has an application's cursor.
     void set() const;

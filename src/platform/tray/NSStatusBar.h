@@ -144,8 +144,6 @@ public:
     // Takes the item off the tray for good; it stays a valid object for its owner to destroy.
     void removeStatusItem(NSStatusItem* item);
 
-    const tray::StatusNotifierHostTracker* statusNotifierHosts() const { return m_hosts.get(); }
-
 private:
     friend class NSStatusItem;
     void forget(NSStatusItem* item);

@@ -34,9 +34,6 @@ public:
                          carbon::EventHotKeyID id) override;
     void remove(Token token) override;
 
-    // Whether the server reports a held key as one press instead of press and release pairs.
-    bool hasDetectableAutoRepeat() const { return m_detectableAutoRepeat; }
-
 private:
     struct FreeKeySymbols {
         void operator()(_XCBKeySymbols* symbols) const;

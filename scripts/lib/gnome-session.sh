@@ -5,14 +5,17 @@
 # The session: GNOME Shell 43 headless with one virtual monitor and no XWayland; a private system bus
 # beside the private session bus; settings in a key file of the session's own (no dconf), which shows
 # the wallpaper pixel for pixel; a small extension of the session's own that leaves the overview shown
-# at start-up and hides the top bar, so the monitor shows nothing but the wallpaper; the desktop portal
-# with its GNOME backend, the permission store seeded so that screenshots need no dialog.
+# at start-up and hides the top bar, so the monitor shows nothing but the wallpaper, and says on the
+# bus when the shell has started up; PipeWire for Mutter's screen casts (the tests' pointer input); the
+# desktop portal with its GNOME backend, the permission store seeded so that screenshots need no dialog.
 
 . "$(dirname "${BASH_SOURCE[0]}")/wayland-session.sh"
 
 # The mode of the one monitor, Meta-0, in device pixels at every scale.
 GLIMRA_GNOME_MONITOR=1920x1080
 GLIMRA_GNOME_EXTENSION=glimra-test-session@glimra.app
+# Owned on the session bus by the session's extension once the shell has started up.
+GLIMRA_GNOME_STARTED=app.glimra.TestSession.ShellStarted
 
 _glimra_gnome_extension() {
   local dir="$1/gnome-shell/extensions/$GLIMRA_GNOME_EXTENSION"
@@ -21,24 +24,43 @@ _glimra_gnome_extension() {
 {"uuid": "$GLIMRA_GNOME_EXTENSION", "name": "Glimra test session", "shell-version": ["43"],
  "description": "A bare desktop for tests: no top bar, no overview at start-up."}
 JSON
-  cat >"$dir/extension.js" <<'JS'
+  echo "const startedName = '$GLIMRA_GNOME_STARTED';" >"$dir/extension.js"
+  cat >>"$dir/extension.js" <<'JS'
+const Gio = imports.gi.Gio;
 const Main = imports.ui.main;
 let panelHider = 0;
+let startedOwner = 0;
 
 function init() {}
+
+// Until the shell's startup ends, a cover over the whole stage takes every pointer event; and a change
+// of the monitors before then (the session's scale) can stall the startup for good, waiting for
+// backgrounds that the change replaced. The session waits for this name before it goes on.
+function started() {
+    startedOwner = Gio.bus_own_name(Gio.BusType.SESSION, startedName, Gio.BusNameOwnerFlags.NONE, null, null, null);
+}
 
 function enable() {
     // The top bar is chrome whose visibility the shell sets again whenever the overview comes or goes.
     const panel = Main.layoutManager.panelBox;
     panel.hide();
     panelHider = panel.connect('notify::visible', () => panel.visible && panel.hide());
-    if (Main.layoutManager._startingUp)
-        Main.layoutManager.connect('startup-complete', () => Main.overview.hide());
+    if (!Main.layoutManager._startingUp) {
+        started();
+        return;
+    }
+    Main.layoutManager.connect('startup-complete', () => {
+        Main.overview.hide();
+        started();
+    });
 }
 
 function disable() {
     Main.layoutManager.panelBox.disconnect(panelHider);
     Main.layoutManager.panelBox.show();
+    if (startedOwner)
+        Gio.bus_unown_name(startedOwner);
+    startedOwner = 0;
 }
 JS
 }
@@ -103,6 +125,11 @@ glimra_gnome_session_start() {
   # Mutter offers fractional scales only with its monitors' framebuffers scaled (layout mode 1,
   # logical, in place of 2, physical).
   awk -v s="$scale" 'BEGIN { exit s == int(s) }' && features="'scale-monitor-framebuffer'"
+  local program
+  for program in gnome-shell pipewire; do
+    command -v "$program" >/dev/null ||
+      { _glimra_wayland_log "$program is missing (package $program; scripts/test installs it)"; return 1; }
+  done
   _glimra_wayland_begin || return 1
   local d="$GLIMRA_WAYLAND_DIR" wallpaper
   # From the user's cache of pictures, before the session's own folders take its place.
@@ -116,9 +143,13 @@ glimra_gnome_session_start() {
   _glimra_gnome_settings "$d/config" "$d/wallpapers/Meta-0.png" "$features" && _glimra_gnome_extension "$d/data" || return 1
   _glimra_wayland_bus_wait session DBUS_SESSION_BUS_ADDRESS &&
     _glimra_wayland_bus_wait system DBUS_SYSTEM_BUS_ADDRESS || return 1
+  # Mutter's screen casts, through which tests move the pointer to places, need PipeWire.
+  XDG_STATE_HOME="$d/state" _glimra_wayland_spawn pipewire pipewire
   _glimra_wayland_spawn gnome-shell gnome-shell --headless --wayland --no-x11 --wayland-display wayland-0 \
     --virtual-monitor "$size"
-  _glimra_wayland_await_name org.gnome.Shell.Screenshot 300 gnome-shell || return 1
+  _glimra_wayland_await_name "$GLIMRA_GNOME_STARTED" 300 gnome-shell || return 1
+  _glimra_wayland_until 50 test -S "$XDG_RUNTIME_DIR/pipewire-0" ||
+    { _glimra_wayland_log "PipeWire did not start"; cat "$d/pipewire.log" >&2; return 1; }
   export WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland
   if [ "$scale" != 1 ]; then
     _glimra_gnome_scale "$scale" || { _glimra_wayland_log "GNOME Shell did not take scale $scale"; return 1; }

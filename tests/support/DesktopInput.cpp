@@ -163,17 +163,67 @@ void KWinInput::button(uint8_t number, bool press) {
     c_->sync();
 }
 
+namespace {
+
+const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+const QString kScreenCast = QStringLiteral("org.gnome.Mutter.ScreenCast");
+
+// A method of Mutter's on the session bus; its reply, or a failure that names what was asked.
+std::optional<QDBusMessage> callMutter(const QString& service, const QString& path, const QString& interface,
+                                       const QString& method, const QVariantList& arguments = {}) {
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(message);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return reply;
+    ADD_FAILURE() << "Mutter's " << interface.toStdString() << "." << method.toStdString()
+                  << " failed: " << reply.errorMessage().toStdString();
+    return std::nullopt;
+}
+
+} // namespace
+
 GnomeInput::GnomeInput() {
-    QDBusMessage create = QDBusMessage::createMethodCall(
-        QStringLiteral("org.gnome.Mutter.RemoteDesktop"), QStringLiteral("/org/gnome/Mutter/RemoteDesktop"),
-        QStringLiteral("org.gnome.Mutter.RemoteDesktop"), QStringLiteral("CreateSession"));
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(create);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        ADD_FAILURE() << "Mutter made no remote desktop session: " << reply.errorMessage().toStdString();
+    const std::vector<SessionOutput> outputs = sessionOutputs();
+    if (outputs.size() != 1) {
+        ADD_FAILURE() << "GNOME's test input moves the pointer over one monitor, the session has "
+                      << outputs.size();
         return;
     }
-    session_ = reply.arguments().value(0).value<QDBusObjectPath>().path();
+    monitor_ = outputs.front();
+    const std::optional<QDBusMessage> created =
+        callMutter(kRemoteDesktop, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"), kRemoteDesktop,
+                   QStringLiteral("CreateSession"));
+    if (!created)
+        return;
+    session_ = created->arguments().value(0).value<QDBusObjectPath>().path();
+    // Without a screen cast tied to the session Mutter takes relative motion only, and a pointer pushed
+    // into a corner and moved by differences from there lost moves now and then at a fractional scale.
+    const std::optional<QDBusMessage> id = callMutter(
+        kRemoteDesktop, session_, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+        {kRemoteDesktop + QStringLiteral(".Session"), QStringLiteral("SessionId")});
+    const std::optional<QDBusMessage> cast =
+        id ? callMutter(kScreenCast, QStringLiteral("/org/gnome/Mutter/ScreenCast"), kScreenCast,
+                        QStringLiteral("CreateSession"),
+                        {QVariantMap{{QStringLiteral("remote-desktop-session-id"),
+                                      id->arguments().value(0).value<QDBusVariant>().variant()}}})
+           : std::nullopt;
+    const std::optional<QDBusMessage> stream =
+        cast ? callMutter(kScreenCast, cast->arguments().value(0).value<QDBusObjectPath>().path(),
+                          kScreenCast + QStringLiteral(".Session"), QStringLiteral("RecordMonitor"),
+                          {monitor_.name, QVariantMap()})
+             : std::nullopt;
+    if (!stream) {
+        call("Stop", {});
+        session_.clear();
+        return;
+    }
+    stream_ = stream->arguments().value(0).value<QDBusObjectPath>().path();
+    // Starting the session starts its screen cast, which needs PipeWire; a session that fails to start
+    // is gone.
     if (!call("Start", {})) {
+        ADD_FAILURE()
+            << "no input through Mutter's remote desktop: its screen cast needs PipeWire in the session";
         session_.clear();
         return;
     }
@@ -193,16 +243,9 @@ GnomeInput::~GnomeInput() {
 }
 
 bool GnomeInput::call(const char* method, const QVariantList& arguments) {
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QStringLiteral("org.gnome.Mutter.RemoteDesktop"), session_,
-        QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session"), QString::fromLatin1(method));
-    message.setArguments(arguments);
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(message);
-    if (reply.type() == QDBusMessage::ReplyMessage)
-        return true;
-    ADD_FAILURE() << "the remote desktop session's " << method
-                  << " failed: " << reply.errorMessage().toStdString();
-    return false;
+    return callMutter(kRemoteDesktop, session_, kRemoteDesktop + QStringLiteral(".Session"),
+                      QString::fromLatin1(method), arguments)
+        .has_value();
 }
 
 void GnomeInput::key(uint32_t keysym, bool press) {
@@ -218,14 +261,11 @@ void GnomeInput::keyCode(uint32_t evdevCode, bool press) {
 void GnomeInput::motion(int x, int y) {
     if (!ok())
         return;
-    // Once in the corner, the pointer is where this object put it: later moves go by the difference. (At a
-    // fractional scale Mutter loses a move that follows a push into the corner now and then.)
-    if (!at_) {
-        call("NotifyPointerMotionRelative", {-100000.0, -100000.0});
-        at_ = QPoint();
-    }
-    call("NotifyPointerMotionRelative", {double(x - at_->x()), double(y - at_->y())});
-    at_ = QPoint(x, y);
+    // Mutter takes a place on the stream in the monitor's device pixels: it divides them by the scale in
+    // the logical layout mode (fractional scales), and in the physical one (whole scales) the stage is in
+    // device pixels already while a client's surface of scale 2 spans half as many points.
+    call("NotifyPointerMotionAbsolute",
+         {stream_, (x - monitor_.logical.x()) * monitor_.scale, (y - monitor_.logical.y()) * monitor_.scale});
 }
 
 void GnomeInput::button(uint8_t number, bool press) {

@@ -1,6 +1,7 @@
 #include "TestInput.h"
 
 #include "DesktopInput.h"
+#include "TestSupport.h"
 #include "WaylandKit.h"
 #include "XTestKit.h"
 
@@ -26,6 +27,14 @@ void TestInput::click(int x, int y, uint8_t number) {
     motion(x, y);
     button(number, true);
     button(number, false);
+}
+
+bool TestInput::moveUntil(int x, int y, const std::function<bool()>& arrived) {
+    return waitUntil([&] {
+        motion(x, y);
+        pause(20);
+        return arrived();
+    });
 }
 
 namespace {

@@ -74,17 +74,28 @@ std::unique_ptr<WaylandWindowServer> WaylandWindowServer::connect(bool swayWindo
 
 WaylandWindowServer::WaylandWindowServer(std::shared_ptr<WaylandConnection> connection,
                                          std::unique_ptr<OutputCopier> copier, bool swayWindows)
-    : connection_(std::move(connection)), copier_(std::move(copier)), swayWindows_(swayWindows) {}
+    : connection_(std::move(connection)), copier_(std::move(copier)), swayWindows_(swayWindows) {
+    if (connection_)
+        lastScreens_ = screensOfOutputs(connection_->outputs(), qtPrimaryName());
+}
 
 WaylandWindowServer::~WaylandWindowServer() = default;
 
 std::vector<ScreenGeometry> WaylandWindowServer::screens() const {
-    // The compositor's outputs as they are now: a change arrives on this connection as on Qt's.
-    if (connection_ && !connection_->broken() && connection_->sync())
-        if (std::vector<ScreenGeometry> fromOutputs =
-                screensOfOutputs(connection_->outputs(), qtPrimaryName());
-            !fromOutputs.empty())
-            return fromOutputs;
+    // The compositor's outputs as they are now: a change arrives on this connection as on Qt's. A new
+    // output's logical size comes a round trip after the output itself.
+    if (connection_ && !connection_->broken())
+        for (int trip = 0; trip < 2 && connection_->sync(); ++trip)
+            if (std::vector<ScreenGeometry> fromOutputs =
+                    screensOfOutputs(connection_->outputs(), qtPrimaryName());
+                !fromOutputs.empty()) {
+                lastScreens_ = fromOutputs;
+                return fromOutputs;
+            }
+    // A compositor slow to answer (one rendering in software under load) keeps the outputs it had: Qt's
+    // own idea of them rounds fractional scales up.
+    if (!lastScreens_.empty())
+        return lastScreens_;
     const int grid = qGuiApp ? gridScale() : 1;
     return qtScreens([grid](const QString&, const QRect& logical, qreal scale) {
         return QRect(logical.topLeft() * grid, (QSizeF(logical.size()) * scale).toSize());

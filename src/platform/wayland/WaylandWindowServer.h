@@ -62,6 +62,7 @@ private:
     SwayIpc* sway();
 
     std::shared_ptr<WaylandConnection> connection_;
+    mutable std::vector<ScreenGeometry> lastScreens_; // as the compositor last told them
     std::unique_ptr<OutputCopier> copier_;
     std::unique_ptr<SwayIpc> sway_;
     bool swayWindows_;

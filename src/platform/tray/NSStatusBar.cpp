@@ -299,10 +299,6 @@ bool NSStatusItem::isVisibleInTray() const {
     return false;
 }
 
-QString NSStatusItem::statusNotifierService() const {
-    return m_statusNotifier ? m_statusNotifier->serviceName() : QString();
-}
-
 // Like a status bar's menu, the menu drops from the item's edge (below it, or above it when the tray is
 // at the bottom) rather than covering the item at the pointer.
 QPoint NSStatusItem::menuPositionBeside(const QRect& itemRect) const {

@@ -71,8 +71,6 @@ public:
     Host host() const;
     // A tray host shows the item right now.
     bool isVisibleInTray() const;
-    // The well-known bus name of the item while it is published for a StatusNotifierItem host.
-    QString statusNotifierService() const;
 
     // Opens the menu as a popup at a point of the screen (logical pixels), as a click on the item does.
     void popUpMenu(const QPoint& globalPos);

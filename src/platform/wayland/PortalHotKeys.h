@@ -66,7 +66,6 @@ private:
     void createSession();
     void closeSession();
     void sessionCreated(const PortalResponse& answer);
-    void shortcutsBound(const PortalResponse& answer);
     // Logs which shortcuts the desktop gave a trigger, and which it did not.
     void report(const QVariant& shortcuts, const char* when);
     QVariant shortcutList() const;

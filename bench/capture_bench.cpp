@@ -11,7 +11,7 @@
 
 #include "MainAppSide.h"
 #include "png/PngEncoder.h"
-#include "x11/WindowServer.h"
+#include "x11/X11WindowServer.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     const QString label = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
     QTemporaryDir work;
 
-    auto server = glimra::x11::WindowServer::connect();
+    auto server = glimra::x11::X11WindowServer::connect();
     if (!server) {
         std::fprintf(stderr, "no X display\n");
         return 1;

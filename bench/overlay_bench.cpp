@@ -8,7 +8,8 @@
 
 #include "ImageCaptureCrosshairOverlayWindow.h"
 #include "overlay/OverlayDesktop.h"
-#include "x11/WindowServer.h"
+#include "x11/X11Desktop.h"
+#include "x11/X11WindowServer.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -178,8 +179,8 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const char* what = argc > 1 ? argv[1] : "all";
     const int moves = argc > 2 ? std::max(10, std::atoi(argv[2])) : 500;
-    auto server = glimra::x11::WindowServer::connect();
-    auto desktop = server ? glimra::makeOverlayDesktop(*server) : nullptr;
+    auto server = glimra::x11::X11WindowServer::connect();
+    auto desktop = server ? glimra::x11::X11Desktop().makeOverlayDesktop(*server) : nullptr;
     if (!desktop) {
         std::fprintf(stderr, "no X display\n");
         return 1;

@@ -5,7 +5,7 @@
 // 4K figures:
 //   scripts/with-session --geometry 3840x2160x24 x11_grab_bench [runs]
 
-#include "x11/WindowServer.h"
+#include "x11/X11WindowServer.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -23,7 +23,7 @@
 #include <cstring>
 #include <vector>
 
-using glimra::x11::WindowServer;
+using glimra::x11::X11WindowServer;
 
 namespace {
 
@@ -32,7 +32,7 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-double timeGrab(WindowServer& server, const QRectF& rect, bool* ok) {
+double timeGrab(X11WindowServer& server, const QRectF& rect, bool* ok) {
     QElapsedTimer t;
     t.start();
     const QImage image = server.createImage(rect);
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(3, atoi(argv[1])) : 15;
     const QRectF desktop = [] {
-        auto probe = WindowServer::connect();
+        auto probe = X11WindowServer::connect();
         return probe ? glimra::boundingRectInPoints(probe->screens()) : QRectF();
     }();
     if (desktop.isEmpty()) {
@@ -106,11 +106,11 @@ int main(int argc, char** argv) {
             // Pauses let the server finish faulting in the segment of the connection before.
             for (int i = 0; i < std::max(3, runs / 3); ++i) {
                 {
-                    auto server = WindowServer::connect({shm});
+                    auto server = X11WindowServer::connect({shm});
                     cold.push_back(timeGrab(*server, rect, &ok));
                 }
                 QThread::msleep(500);
-                auto server = WindowServer::connect({shm});
+                auto server = X11WindowServer::connect({shm});
                 QElapsedTimer t;
                 t.start();
                 server->warmUp();
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
                 QThread::msleep(500);
                 afterWarmUp.push_back(timeGrab(*server, rect, &ok));
             }
-            auto server = WindowServer::connect({shm});
+            auto server = X11WindowServer::connect({shm});
             if (shm && !server->usesSharedMemory())
                 std::printf("(MIT-SHM unavailable: the shm figures are plain GetImage)\n");
             timeGrab(*server, rect, &ok);
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
         }
     }
     {
-        auto server = WindowServer::connect();
+        auto server = X11WindowServer::connect();
         std::vector<double> times;
         size_t count = 0;
         for (int i = 0; i < runs; ++i) {

@@ -1,5 +1,6 @@
 #include "DarkPanel.h"
 
+#include "Desktop.h"
 #include "NSDrawing.h"
 #include "ScreenCoordinates.h"
 #include "panel/PanelDesktop.h"
@@ -97,9 +98,8 @@ void DarkPanelContentView::paintEvent(QPaintEvent* event) {
 }
 
 DarkPanel::DarkPanel(const NSRect& contentRect, unsigned /*styleMask*/, QWidget* parent)
-    : QWidget(parent,
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint),
-      desktop_(glimra::makePanelDesktop()), contentView_(new DarkPanelContentView(this)) {
+    : QWidget(parent, glimra::Desktop::current().panelWindowFlags()),
+      desktop_(glimra::Desktop::current().makePanelDesktop()), contentView_(new DarkPanelContentView(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
     setGeometry(mainScreenSpace()
                     .qtRectFromScreenFrame(QRectF(contentRect.origin.x, contentRect.origin.y,

@@ -102,7 +102,7 @@ public:
     // The pointer now, in view coordinates.
     virtual CGPoint mouseLocationOutsideOfEventStream() const = 0;
     // The X window to leave out of window lookups.
-    virtual uint32_t windowNumber() const = 0;
+    virtual glimra::WindowNumber windowNumber() const = 0;
     // The cursor shown over the overlay (and the resize panel) while the system cursor is visible.
     virtual void setCursor(CursorShape shape) = 0;
 
@@ -111,7 +111,7 @@ public:
     virtual void setEscapeKeyUpHandler(std::function<void()> handler) { (void)handler; }
     // Whether an X window is one of the overlay's (it may have one per screen); window lookups leave
     // all of them out.
-    virtual bool ownsWindowNumber(uint32_t number) const { return number == windowNumber(); }
+    virtual bool ownsWindowNumber(glimra::WindowNumber number) const { return number == windowNumber(); }
     // The overlay shows a picture of the desktop taken as it was first ordered front: this cuts a
     // rectangle (global display coordinates, points, y down) out of that picture, at the highest scale
     // of the screens it touches, exactly as the user saw it. Null when there is no picture (then grab
@@ -125,7 +125,7 @@ public:
     virtual std::optional<std::vector<glimra::WindowInfo>> windowsAsShown() const { return std::nullopt; }
     // A window under the overlay (bounds in global display coordinates) as its image should be: its
     // own pixels where the display server keeps them, else cut from the picture; null when neither.
-    virtual QImage createImageOfWindowAsShown(uint32_t windowNumber,
+    virtual QImage createImageOfWindowAsShown(glimra::WindowNumber windowNumber,
                                               const QRectF& boundsInGlobalDisplayPoints) const {
         (void)windowNumber;
         return createImageOfRectAsShown(boundsInGlobalDisplayPoints);

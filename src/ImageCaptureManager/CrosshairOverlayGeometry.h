@@ -62,8 +62,6 @@ public:
 
     // A y-up view rectangle in overlay coordinates, made positive (a drag up or left has a negative size).
     QRectF overlayRectFromView(const CGRect& view) const;
-    // A view point in overlay coordinates.
-    QPointF overlayPointFromView(CGPoint view) const { return {view.x, bounds_.height() - view.y}; }
 
     // A position in a part's window (Qt's points of that window, relative to its top-left corner) in
     // global display coordinates. During a drag the pointer may have left the window for another

@@ -167,7 +167,7 @@ bool ImageCaptureCrosshairOverlayView::snapWindowUnderMouse() {
     window_.orderOut();
     const CGPoint screenPoint = window_.convertPointToScreen(previousMouseDown_);
     const std::optional<glimra::WindowInfo> info = services_.windowInformationForLocation(
-        screenPoint, [this](uint32_t number) { return window_.ownsWindowNumber(number); },
+        screenPoint, [this](glimra::WindowNumber number) { return window_.ownsWindowNumber(number); },
         window_.windowsAsShown());
     const bool boundsReadable = info && info->bounds.isValid() && std::isfinite(info->bounds.width());
     QImage image;

@@ -43,11 +43,11 @@ public:
         // The frontmost window under a screen point (y up), leaving out the windows named (the
         // overlay's own), in the list given or, without one, the window list now.
         std::function<std::optional<glimra::WindowInfo>(
-            CGPoint screenPoint, const std::function<bool(uint32_t)>& ignores,
+            CGPoint screenPoint, const std::function<bool(glimra::WindowNumber)>& ignores,
             const std::optional<std::vector<glimra::WindowInfo>>& windows)>
             windowInformationForLocation;
         // A window's image at full pixel resolution; null when it cannot be read.
-        std::function<QImage(uint32_t windowNumber)> createCGImageOfWindow;
+        std::function<QImage(glimra::WindowNumber windowNumber)> createCGImageOfWindow;
         // Whether Option (Alt) is held at the moment of the call.
         std::function<bool()> isOptionKeyDown;
         // The user's countdown length in whole seconds.

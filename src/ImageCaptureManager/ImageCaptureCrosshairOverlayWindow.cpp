@@ -377,13 +377,13 @@ CGPoint ImageCaptureCrosshairOverlayWindow::mouseLocationOutsideOfEventStream() 
     return geometry_.viewPointFromDisplay(pointerInQt() - glimra::WindowServer::globalDisplayOrigin());
 }
 
-uint32_t ImageCaptureCrosshairOverlayWindow::windowNumber() const {
-    return windows_.empty() ? 0 : uint32_t(windows_.front()->winId());
+glimra::WindowNumber ImageCaptureCrosshairOverlayWindow::windowNumber() const {
+    return windows_.empty() ? glimra::kNoWindow : desktop_.windowNumberOf(*windows_.front()->windowHandle());
 }
 
-bool ImageCaptureCrosshairOverlayWindow::ownsWindowNumber(uint32_t number) const {
+bool ImageCaptureCrosshairOverlayWindow::ownsWindowNumber(glimra::WindowNumber number) const {
     for (const auto& w : windows_)
-        if (uint32_t(w->winId()) == number)
+        if (number != glimra::kNoWindow && desktop_.windowNumberOf(*w->windowHandle()) == number)
             return true;
     return false;
 }
@@ -413,7 +413,7 @@ std::optional<std::vector<glimra::WindowInfo>> ImageCaptureCrosshairOverlayWindo
     return snapshot_ ? snapshot_->windows() : std::nullopt;
 }
 
-QImage ImageCaptureCrosshairOverlayWindow::createImageOfWindowAsShown(uint32_t number,
+QImage ImageCaptureCrosshairOverlayWindow::createImageOfWindowAsShown(glimra::WindowNumber number,
                                                                       const QRectF& bounds) const {
     // Where the display server keeps the window's own pixels they are its true picture, also where
     // other windows cover it; elsewhere it is cut from what the user saw.

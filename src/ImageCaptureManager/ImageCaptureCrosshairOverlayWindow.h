@@ -61,13 +61,13 @@ public:
     CGPoint convertPointToScreen(CGPoint viewPoint) const override;
     CGPoint convertPointFromScreen(CGPoint screenPoint) const override;
     CGPoint mouseLocationOutsideOfEventStream() const override;
-    uint32_t windowNumber() const override;
+    glimra::WindowNumber windowNumber() const override;
     void setCursor(CursorShape shape) override;
     void setEscapeKeyUpHandler(std::function<void()> handler) override;
-    bool ownsWindowNumber(uint32_t number) const override;
+    bool ownsWindowNumber(glimra::WindowNumber number) const override;
     QImage createImageOfRectAsShown(const QRectF& rectInGlobalDisplayPoints) const override;
     std::optional<std::vector<glimra::WindowInfo>> windowsAsShown() const override;
-    QImage createImageOfWindowAsShown(uint32_t windowNumber,
+    QImage createImageOfWindowAsShown(glimra::WindowNumber windowNumber,
                                       const QRectF& boundsInGlobalDisplayPoints) const override;
     void setScreensChangedHandler(std::function<void()> handler) override;
     void setFailedHandler(std::function<void(const QString& why)> handler) override;

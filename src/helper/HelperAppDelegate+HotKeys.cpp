@@ -9,9 +9,6 @@
 #include "hotkeys/HotKeyNames.h"
 #include "sound/NSBeep.h"
 
-#include <QRegularExpression>
-#include <QStringList>
-
 #include <exception>
 
 using namespace carbon;
@@ -62,19 +59,6 @@ QString statusInWords(OSStatus status, const HotKey& hotKey) {
 glimra::hotkeys::HotKeyAction actionOf(const HotKey& hotKey) {
     return glimra::hotkeys::hotKeyAction(EventHotKeyID{kHotKeySignature, hotKey.id}, hotKey.keyCode,
                                          hotKey.modifiers);
-}
-
-// A string as GVariant's text form writes it, which gsettings reads.
-QString gvariantString(QString text) {
-    text.replace(u'\\', QLatin1String("\\\\")).replace(u'\'', QLatin1String("\\'"));
-    return u'\'' + text + u'\'';
-}
-
-// For the shell; in double quotes where nothing in it is special there, as GVariant's quotes read best.
-QString shellQuoted(QString text) {
-    if (!text.contains(QRegularExpression(QStringLiteral("[\"$`\\\\!]"))))
-        return u'"' + text + u'"';
-    return u'\'' + text.replace(u'\'', QLatin1String("'\\''")) + u'\'';
 }
 
 } // namespace
@@ -154,39 +138,11 @@ void HelperAppDelegate::activateAction(const std::string& name) {
         }
 }
 
-QString HelperAppDelegate::gnomeShortcutCommands() {
-    const QString schema = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
-    const QString folder =
-        QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/");
-    const QString identifier = glimra::Bundle::mainBundle().bundleIdentifier();
-    QStringList paths;
-    QString lines = QStringLiteral(
-        "# Adds Glimra's five shortcuts to GNOME's custom shortcuts (Settings, Keyboard, View and Customise\n"
-        "# Shortcuts, Custom Shortcuts), keeping the shortcuts already there; running it again changes "
-        "nothing.\n");
-    QString entries;
-    for (const HotKey& hotKey : kHotKeys) {
-        const glimra::hotkeys::HotKeyAction action = actionOf(hotKey);
-        const QString path = folder + QStringLiteral("glimra-") + action.name + u'/';
-        paths << shellQuoted(gvariantString(path));
-        const QString key = QStringLiteral("gsettings set %1.custom-keybinding:%2 ").arg(schema, path);
-        entries += key + QStringLiteral("name ") + shellQuoted(gvariantString(action.description)) + u'\n';
-        entries += key + QStringLiteral("command ") +
-                   shellQuoted(gvariantString(
-                       QStringLiteral("gapplication action %1 %2").arg(identifier, action.name))) +
-                   u'\n';
-        entries +=
-            key + QStringLiteral("binding ") +
-            shellQuoted(gvariantString(glimra::hotkeys::gnomeBinding(hotKey.keyCode, hotKey.modifiers))) +
-            u'\n';
-    }
-    // The list as it is, one entry a line, less any of these from an earlier run, and these after it.
-    lines +=
-        QStringLiteral("gsettings set %1 custom-keybindings \"[$( { gsettings get %1 custom-keybindings | "
-                       "sed -e 's/^@as //' -e 's/[][]//g' -e 's/, /\\n/g' | grep -v -e '^$' -e '%2glimra-'; "
-                       "printf '%s\\n' %3; } | paste -sd, -)]\"\n")
-            .arg(schema, folder, paths.join(u' '));
-    return lines + entries;
+std::vector<glimra::hotkeys::HotKeyCommand> HelperAppDelegate::hotKeyCommands() {
+    std::vector<glimra::hotkeys::HotKeyCommand> commands;
+    for (const HotKey& hotKey : kHotKeys)
+        commands.push_back({hotKey.keyCode, hotKey.modifiers, actionOf(hotKey)});
+    return commands;
 }
 
 void HelperAppDelegate::grabEscapeKey(std::shared_ptr<AcceptedCapture> capture) {
@@ -233,11 +189,10 @@ void HelperAppDelegate::installHotKeys() {
     InstallEventHandler(GetApplicationEventTarget(), &HotKeyPressedHandler, 1, &pressed, this, nullptr);
     // A helper killed before it could let go may have left its keys bound (Escape too, when it died in
     // a capture): they go before this one takes its own.
-    if (carbon::HotKeyBackend* backend = HotKeyCenter::application().backend()) {
-        backend->releaseLeftBehind(kVK_Escape, 0);
-        for (const HotKey& hotKey : kHotKeys)
-            backend->releaseLeftBehind(hotKey.keyCode, hotKey.modifiers);
-    }
+    carbon::HotKeyBackend& backend = HotKeyCenter::application().backend();
+    backend.releaseLeftBehind(kVK_Escape, 0);
+    for (const HotKey& hotKey : kHotKeys)
+        backend.releaseLeftBehind(hotKey.keyCode, hotKey.modifiers);
     for (const HotKey& hotKey : kHotKeys) {
         EventHotKeyRef reference = nullptr;
         status =

@@ -16,6 +16,7 @@
 #include "dispatch/Dispatch.h"
 #include "hotkeys/CarbonEvents.h"
 #include "hotkeys/EscapeKey.h"
+#include "hotkeys/HotKeyNames.h"
 #include "png/PngEncoder.h"
 #include "xpc/Xpc.h"
 
@@ -113,8 +114,9 @@ public:
     static std::vector<std::string> actionNames();
     // The command of a hot key by its action name; an unknown name does nothing.
     void activateAction(const std::string& name);
-    // The gsettings command lines that add the hot keys to GNOME's custom shortcuts.
-    static QString gnomeShortcutCommands();
+    // The hot keys' commands with their combinations, in the hot keys' order: for desktops that bind
+    // the commands themselves (GNOME's custom shortcuts).
+    static std::vector<glimra::hotkeys::HotKeyCommand> hotKeyCommands();
     // Readies the grab buffers again when a quiet minute let them go (a capture hot key was pressed).
     void rewarmBuffers();
 

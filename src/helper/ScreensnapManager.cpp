@@ -1,6 +1,7 @@
 #include "ScreensnapManager.h"
 
 #include "Bundle.h"
+#include "Desktop.h"
 #include "ImageCaptureCrosshairOverlayWindow.h"
 #include "ImageCaptureCrosshairWindowController.h"
 #include "Log.h"
@@ -76,11 +77,15 @@ void ScreensnapManager::setCrosshairWindowController(
 
 ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServices() {
     ImageCaptureCrosshairWindowController::Services services;
-    // Without an X11 desktop there is no overlay: an interactive capture then ends as cancelled.
+    // Without a screen to show it on there is no overlay: an interactive capture then ends as cancelled.
     services.makeOverlayWindow = [this]() -> std::unique_ptr<OverlayWindow> {
         glimra::OverlayDesktop* desktop = overlayDesktop();
         if (!desktop)
             return nullptr;
+        if (desktop->screens().empty()) {
+            NSLog("The overlay has no screen to show on");
+            return nullptr;
+        }
         return std::make_unique<ImageCaptureCrosshairOverlayWindow>(*desktop, imagesDirectory());
     };
     services.hideCursor = [] { glimra::NSCursor::hide(); };
@@ -112,11 +117,11 @@ ImageCaptureCrosshairWindowController::Services ScreensnapManager::crosshairServ
         return handle.isNull() ? 0.0 : handle.width() / handle.devicePixelRatio();
     };
     services.view.windowInformationForLocation =
-        [this](CGPoint p, const std::function<bool(uint32_t)>& ignores,
+        [this](CGPoint p, const std::function<bool(glimra::WindowNumber)>& ignores,
                const std::optional<std::vector<WindowInfo>>& windows) {
             return windowInformationForLocation(QPointF(p.x, p.y), ignores, windows);
         };
-    services.view.createCGImageOfWindow = [this](uint32_t windowNumber) {
+    services.view.createCGImageOfWindow = [this](glimra::WindowNumber windowNumber) {
         return createCGImageOfWindow(windowNumber);
     };
     services.view.isOptionKeyDown = [] {
@@ -149,16 +154,16 @@ bool ScreensnapManager::canSnapPreviousArea() const {
 glimra::WindowServer* ScreensnapManager::windowServer() {
     if (!windowServer_ && !triedWindowServer_) {
         triedWindowServer_ = true;
-        windowServer_ = glimra::WindowServer::connect();
+        windowServer_ = glimra::Desktop::current().makeWindowServer();
     }
     return windowServer_.get();
 }
 
 glimra::OverlayDesktop* ScreensnapManager::overlayDesktop() {
-    if (!overlayDesktop_ && !triedOverlayDesktop_ && isGuiApplication()) {
+    if (!overlayDesktop_ && !triedOverlayDesktop_) {
         triedOverlayDesktop_ = true;
         if (auto* server = windowServer())
-            overlayDesktop_ = glimra::makeOverlayDesktop(*server);
+            overlayDesktop_ = glimra::Desktop::current().makeOverlayDesktop(*server);
     }
     return overlayDesktop_.get();
 }
@@ -174,14 +179,16 @@ void ScreensnapManager::releaseBuffers() {
         windowServer_->releaseBuffers();
 }
 
-std::optional<WindowInfo> ScreensnapManager::windowInformationForLocation(QPointF point,
-                                                                          uint32_t ignoringWindowNumber) {
-    return windowInformationForLocation(
-        point, [ignoringWindowNumber](uint32_t number) { return number == ignoringWindowNumber; });
+std::optional<WindowInfo>
+ScreensnapManager::windowInformationForLocation(QPointF point, glimra::WindowNumber ignoringWindowNumber) {
+    return windowInformationForLocation(point, [ignoringWindowNumber](glimra::WindowNumber number) {
+        return number == ignoringWindowNumber;
+    });
 }
 
 std::optional<WindowInfo>
-ScreensnapManager::windowInformationForLocation(QPointF point, const std::function<bool(uint32_t)>& ignores,
+ScreensnapManager::windowInformationForLocation(QPointF point,
+                                                const std::function<bool(glimra::WindowNumber)>& ignores,
                                                 const std::optional<std::vector<WindowInfo>>& shown) {
     const QScreen* mainScreen = QGuiApplication::primaryScreen();
     const double h = mainScreen ? mainScreen->geometry().height() : 0.0;
@@ -231,7 +238,7 @@ void ScreensnapManager::createCGImageOfAllScreens(ImageHandler done) {
         done(QImage());
 }
 
-QImage ScreensnapManager::createCGImageOfWindow(uint32_t windowNumber) {
+QImage ScreensnapManager::createCGImageOfWindow(glimra::WindowNumber windowNumber) {
     auto* server = windowServer();
     return server ? server->createImageOfWindow(windowNumber) : QImage();
 }

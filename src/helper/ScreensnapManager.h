@@ -46,12 +46,12 @@ public:
     // The frontmost window under point (screen coordinates) that is visible, not the ignored window and
     // not a dock; nullopt when there is none or no window list.
     std::optional<glimra::WindowInfo> windowInformationForLocation(QPointF point,
-                                                                   uint32_t ignoringWindowNumber);
+                                                                   glimra::WindowNumber ignoringWindowNumber);
     // The same, leaving out every window the predicate names (an overlay of several windows), in the
     // list given (the windows as they were when the desktop's picture was taken) or, without one, in the
     // window server's list now.
     std::optional<glimra::WindowInfo> windowInformationForLocation(
-        QPointF point, const std::function<bool(uint32_t)>& ignores,
+        QPointF point, const std::function<bool(glimra::WindowNumber)>& ignores,
         const std::optional<std::vector<glimra::WindowInfo>>& windows = std::nullopt);
 
     // Images owned by the handler; null when the display server gives none.
@@ -59,7 +59,7 @@ public:
     void createCGImageOfRect(const QRectF& rectInGlobalDisplayCoordinates, ImageHandler done);
     void createCGImageOfScreen(const QScreen* screen, ImageHandler done);
     void createCGImageOfAllScreens(ImageHandler done);
-    QImage createCGImageOfWindow(uint32_t windowNumber);
+    QImage createCGImageOfWindow(glimra::WindowNumber windowNumber);
 
     // The screen under the mouse (where the display server tells which screen the user works on, that
     // one); the primary screen when none contains it.
@@ -79,7 +79,7 @@ public:
 private:
     glimra::WindowServer* windowServer();
     // What the crosshair overlay needs of the display server, made with the first capture; nullptr
-    // where there is no desktop to show it on.
+    // where the desktop cannot show one.
     glimra::OverlayDesktop* overlayDesktop();
 
     std::atomic<bool> snapping_{false};

@@ -1,5 +1,5 @@
 #include "Bundle.h"
-#include "DisplayServer.h"
+#include "DesktopLoader.h"
 #include "HelperAppDelegate.h"
 #include "Log.h"
 #include "UnixSignals.h"
@@ -13,11 +13,12 @@
 namespace {
 
 // The one option: the shortcuts for a desktop that binds commands, GNOME's, printed for the user to
-// run or read; nothing is changed.
+// run or read, whatever desktop runs now; nothing is changed.
 int printGnomeShortcuts(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     glimra::Bundle::mainBundle().loadLocalizations(app);
-    QTextStream(stdout) << HelperAppDelegate::gnomeShortcutCommands();
+    QTextStream(stdout) << glimra::gnomeShortcutCommands(HelperAppDelegate::hotKeyCommands(),
+                                                         glimra::Bundle::mainBundle().bundleIdentifier());
     return 0;
 }
 
@@ -42,6 +43,10 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     glimra::quitApplicationOnTerminationSignals();
     glimra::Bundle::mainBundle().loadLocalizations(app);
+    // Everything of the display from here on comes from the desktop chosen now, once.
+    glimra::Desktop::setCurrent(glimra::loadDesktop(display.server));
+    glimra::Desktop& desktop = glimra::Desktop::current();
+    NSLog("Desktop: %@ (%@)", desktop.name(), glimra::describeCapabilities(desktop.capabilities()));
 
     HelperAppDelegate::initialize();
     auto delegate = std::make_shared<HelperAppDelegate>();

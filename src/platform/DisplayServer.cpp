@@ -1,7 +1,6 @@
 #include "DisplayServer.h"
 
 #include <QByteArray>
-#include <QGuiApplication>
 #include <QStringList>
 
 #include <xcb/xcb.h>
@@ -135,17 +134,6 @@ DisplayServerChoice chooseDisplayServer() {
     if (choice.whyNot.isEmpty() && choice.server == DisplayServer::Wayland)
         paintWithoutGl();
     return choice;
-}
-
-DisplayServer currentDisplayServer() {
-    if (!qGuiApp)
-        return DisplayServer::Other;
-    const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("xcb"))
-        return DisplayServer::X11;
-    if (platform.startsWith(QLatin1String("wayland")))
-        return DisplayServer::Wayland;
-    return DisplayServer::Other;
 }
 
 } // namespace glimra

@@ -1,6 +1,7 @@
 #pragma once
 // Which display server the helper talks to, chosen once at start-up, before the application object is
-// made: everything of the desktop (grabs, screens, windows, the overlay, hot keys) follows from it.
+// made: the desktop (Desktop.h), and with it grabs, screens, windows, the overlay and hot keys, follows
+// from it.
 //
 // In a Wayland session the helper is a native Wayland client: XWayland's root window shows only the X11
 // windows and its key grabs fire only while an X11 window has the keyboard, so it is never used.
@@ -25,11 +26,8 @@ struct DisplayServerChoice {
 };
 
 // Chooses from the environment, checks that the chosen display answers (falling back to the other kind
-// when only that one does and nothing forced the choice) and sets QT_QPA_PLATFORM to match.
+// when only that one does and nothing forced the choice) and sets QT_QPA_PLATFORM to match. Everything
+// of the desktop follows from the answer, through the desktop loaded for it (DesktopLoader.h).
 DisplayServerChoice chooseDisplayServer();
-
-// The display server of the running application, from Qt's platform; Other before the application
-// object exists and on platforms of neither kind.
-DisplayServer currentDisplayServer();
 
 } // namespace glimra

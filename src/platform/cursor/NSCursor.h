@@ -1,12 +1,11 @@
 #pragma once
-// The pointer's look: the three shapes the capture shows over its own windows, and hiding the
+// The pointer's look: the arrow the resize panel puts back over the helper's windows, and hiding the
 // pointer on the whole desktop.
 //
-// X11 has no "current cursor" of an application: a cursor belongs to a window, so set() takes the
-// windows it applies to. Hiding goes through XFixes and hides the pointer everywhere, over other
-// applications too, until this process shows it again or its connection to the X server ends. A
-// Wayland client shapes the pointer over its own surfaces only: there hiding blanks it over every
-// window of this process.
+// A cursor belongs to a window (X11 has no "current cursor" of an application), so set() takes the
+// windows it applies to. Hiding is the desktop's (Desktop.h): on X11 the pointer is hidden everywhere,
+// over other applications too, until this process shows it again or ends; a Wayland client shapes the
+// pointer over its own surfaces only, so there it is blanked over every window of this process.
 
 #include <Qt>
 
@@ -17,10 +16,7 @@ namespace glimra {
 class NSCursor {
 public:
     static NSCursor arrowCursor() { return NSCursor(Qt::ArrowCursor); }
-    static NSCursor openHandCursor() { return NSCursor(Qt::OpenHandCursor); }
-    static NSCursor closedHandCursor() { return NSCursor(Qt::ClosedHandCursor); }
 
-    Qt::CursorShape shape() const { return shape_; }
     void set(QWindow* window) const;
     // The shape over every window of this process, as far as X11 has an application's cursor.
     void set() const;

@@ -9,13 +9,19 @@
 
 namespace glimra {
 
+// A window's number as its window server hands it out (in its window list, or for a window of the
+// helper's own through OverlayDesktop::windowNumberOf): to everyone else only a name to compare and to
+// give back. On X11 the client's own window id (the id its application, _NET_ACTIVE_WINDOW,
+// QWidget::winId() and xdotool know, which stays the same when the window manager re-frames it; windows
+// that no window manager frames, such as override-redirect menus and overlays, are listed under their
+// own id); on sway the container's id.
+using WindowNumber = uint32_t;
+// No window at all.
+inline constexpr WindowNumber kNoWindow = 0;
+
 // One window of the window list.
 struct WindowInfo {
-    // The window's number in its display server: on X11 the client's own window id (the id its
-    // application, _NET_ACTIVE_WINDOW, QWidget::winId() and xdotool know, which stays the same when the
-    // window manager re-frames it; windows that no window manager frames, such as override-redirect
-    // menus and overlays, are listed under their own id); on sway the container's id.
-    uint32_t number = 0;
+    WindowNumber number = kNoWindow;
     // The outer frame (decorations included) in global display coordinates, points.
     QRectF bounds;
     QString name;        // the title (on X11 _NET_WM_NAME, else WM_NAME); empty without one

@@ -2,7 +2,7 @@
 // The window server as the capture code sees it, whichever display server runs: where the screens
 // are, images of a rectangle, of a screen and of the whole desktop, a window's own image, the windows
 // front to back, and which screen the user works on. One implementation per display server (X11,
-// Wayland), chosen once at start from the platform the application runs on.
+// Wayland, none), handed out by the desktop (Desktop.h).
 //
 // Coordinates: "global display coordinates" are points (Qt's device-independent pixels) with the
 // primary screen's top-left corner at (0, 0), y downwards; a screen left of or above the primary has
@@ -42,10 +42,6 @@ public:
 
     virtual ~WindowServer() = default;
 
-    // The window server of the display server the application runs on; nullptr (with a log line) when
-    // it cannot be reached.
-    static std::unique_ptr<WindowServer> connect();
-
     // All screens as grabs see them, the primary first.
     virtual std::vector<ScreenGeometry> screens() const = 0;
 
@@ -58,7 +54,14 @@ public:
     virtual void grabDesktop(SnapshotHandler done) = 0;
     // A window's image as it shows on screen, at once; null where the display server cannot give one
     // (the window is gone, or only a picture of the whole desktop is to be had).
-    virtual QImage createImageOfWindow(uint32_t windowNumber) = 0;
+    virtual QImage createImageOfWindow(WindowNumber windowNumber) = 0;
+    // The window's own pixels, frame included, also where other windows cover it or the screen ends:
+    // what the display server keeps of a window a compositing manager redirects. Null where it keeps
+    // none (no compositing manager, no such access), or when the window is gone.
+    virtual QImage createImageOfWindowContents(WindowNumber windowNumber) {
+        (void)windowNumber;
+        return QImage();
+    }
 
     // The windows front to back; nullopt (with a log line where it should have had one) when the
     // display server gives no list. onScreenOnly drops unmapped and minimised windows;

@@ -1,13 +1,14 @@
 #pragma once
 // The few Carbon Event Manager calls the helper needs for system-wide hot keys and for following the
-// mouse over other applications, over X11.
+// mouse over other applications, over what the desktop offers for them (Desktop.h).
 //
-// Hot keys are passive key grabs on the root window of a private xcb connection. Handlers run on the
-// Qt main thread from its event loop, one call per event, most recently installed first. On the
-// application target their return status is ignored: every installed handler whose type list matches
-// sees the event. On the event monitor target (mouse events of the whole desktop, MouseEventMonitor.h)
-// events travel Carbon's chain: a handler that returns anything but eventNotHandledErr ends the
-// event's way, and CallNextEventHandler hands it on explicitly.
+// Hot keys are held by the desktop's backend (HotKeyBackend.h: X11's key grabs, sway's bindings, the
+// portal's global shortcuts). Handlers run on the Qt main thread from its event loop, one call per
+// event, most recently installed first. On the application target their return status is ignored:
+// every installed handler whose type list matches sees the event. On the event monitor target (mouse
+// events of the whole desktop, MouseEventMonitor.h) events travel Carbon's chain: a handler that
+// returns anything but eventNotHandledErr ends the event's way, and CallNextEventHandler hands it on
+// explicitly.
 //
 // Modifiers follow Qt's macOS convention: Command is Ctrl, Control is Super, Option is Alt. Virtual key
 // codes name physical keys by the character they carry on a US keyboard; they are found by their place
@@ -173,7 +174,7 @@ template <std::size_t N> constexpr ItemCount GetEventTypeCount(const EventTypeSp
 // The application's target lives until the QCoreApplication is destroyed. It needs one.
 EventTargetRef GetApplicationEventTarget();
 // The mouse of the whole desktop, whichever application it is over; the same lifetime. Installing a
-// handler on it fails with eventInternalErr where the X server cannot report that.
+// handler on it fails with eventInternalErr where the desktop cannot report that.
 EventTargetRef GetEventMonitorTarget();
 
 OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
@@ -182,9 +183,9 @@ OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef);
 // Hands the event to the handlers after the caller's; eventNotHandledErr when none takes it.
 OSStatus CallNextEventHandler(EventHandlerCallRef inHandlerCallRef, EventRef inEvent);
 
-// Status eventHotKeyExistsErr when this or another X client already holds the combination (nothing
-// of it stays grabbed then); eventHotKeyInvalidErr for a key code or modifier without an X counterpart;
-// eventInternalErr when there is no X display.
+// Status eventHotKeyExistsErr when this or another program already holds the combination (nothing
+// of it stays held then); eventHotKeyInvalidErr for a key code or modifier without a counterpart on
+// the desktop; eventInternalErr when the desktop takes no hot keys.
 OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
                              EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef* outRef);
 OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey);

@@ -39,12 +39,12 @@ public:
             return true;
         if (!center_ || !handler_)
             return false;
-        if (center_->backend() && !center_->backend()->holdsKeysBriefly()) {
+        if (!center_->backend().holdsKeysBriefly()) {
             static bool told = false; // once per process
             if (!told)
                 qCInfo(lcHotKeys,
                        "Escape is not held for the whole desktop here: %s would ask the user first",
-                       qPrintable(center_->backend()->objectName()));
+                       qPrintable(center_->backend().objectName()));
             told = true;
             return false;
         }

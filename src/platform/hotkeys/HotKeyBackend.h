@@ -1,8 +1,9 @@
 #pragma once
 // What holds a key combination for the whole desktop and reports its presses and releases: X11 key
-// grabs, sway's bindings over its IPC, or the desktop portal's global shortcuts. A hot-key center
-// owns one, chosen once at start (makeHotKeyBackend), and keeps everything the Carbon calls need
-// above it: handlers, references, ids and the checks of key codes and modifiers.
+// grabs, sway's bindings over its IPC, or the desktop portal's global shortcuts; NoHotKeys where the
+// desktop takes none. A hot-key center owns one, the application's from the desktop (Desktop.h), and
+// keeps everything the Carbon calls need above it: handlers, references, ids and the checks of key
+// codes and modifiers.
 
 #include "CarbonEvents.h"
 #include "KeyboardLayout.h"
@@ -27,6 +28,8 @@ public:
     virtual OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) = 0;
     // Lets go of what add took; harmless for a token it does not hold.
     virtual void remove(Token token) = 0;
+    // Whether it holds anything at all: false for NoHotKeys.
+    virtual bool holdsKeys() const { return true; }
     // Whether a key can be taken for a moment and given back (Escape during a capture) without the
     // desktop asking the user.
     virtual bool holdsKeysBriefly() const { return true; }
@@ -60,10 +63,14 @@ private:
     glimra::hotkeys::KeyboardLayout m_layout;
 };
 
-// The backend for the Qt platform the application runs on (QGuiApplication::platformName()): "xcb"
-// takes X11 key grabs; "wayland" takes sway's IPC where SWAYSOCK answers, else the desktop portal
-// where the session bus offers one; anything else, or a Wayland desktop with neither, none (null,
-// with a log line). GLIMRA_HOTKEYS=x11|sway|portal|none overrides the choice.
-std::unique_ptr<HotKeyBackend> makeHotKeyBackend();
+// A desktop that takes no hot keys from programs (a Wayland desktop with neither sway's IPC nor the
+// portal, a process without a display): every combination stays off, each with a log line.
+class NoHotKeys final : public HotKeyBackend {
+public:
+    NoHotKeys();
+    OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) override;
+    void remove(Token) override {}
+    bool holdsKeys() const override { return false; }
+};
 
 } // namespace carbon

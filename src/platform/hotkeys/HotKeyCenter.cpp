@@ -1,19 +1,15 @@
 #include "HotKeyCenter.h"
 
+#include "Desktop.h"
 #include "HotKeyLogic.h"
-#include "PortalHotKeys.h"
-#include "SwayHotKeys.h"
-#include "X11HotKeys.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QLoggingCategory>
-#include <QStringList>
 
 #include <algorithm>
 #include <iterator>
 
-Q_LOGGING_CATEGORY(lcHotKeys, "glimra.hotkeys")
+Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
 
 namespace carbon {
 
@@ -30,67 +26,22 @@ void destroyApplicationCenter() {
     applicationCenter().reset();
 }
 
-QString platformChoice() {
-    const QString platform = QGuiApplication::platformName();
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) || platform == QLatin1String("xcb"))
-        return QStringLiteral("x11");
-    if (!platform.startsWith(QLatin1String("wayland"))) {
-        qCWarning(lcHotKeys, "Hot keys are unavailable: the \"%s\" platform reaches no desktop",
-                  qPrintable(platform));
-        return QStringLiteral("none");
-    }
-    if (!qEnvironmentVariableIsEmpty("SWAYSOCK"))
-        return QStringLiteral("sway");
-    if (PortalHotKeys::offered())
-        return QStringLiteral("portal");
-    qCWarning(lcHotKeys, "Hot keys are unavailable: this Wayland desktop offers neither sway's IPC nor the "
-                         "desktop portal");
-    return QStringLiteral("none");
-}
-
 } // namespace
-
-std::unique_ptr<HotKeyBackend> makeHotKeyBackend() {
-    QString choice = qEnvironmentVariable("GLIMRA_HOTKEYS").toLower();
-    const bool forced = !choice.isEmpty();
-    if (!forced)
-        choice = platformChoice();
-    std::unique_ptr<HotKeyBackend> backend;
-    if (choice == QLatin1String("x11")) {
-        backend = X11HotKeys::make();
-    } else if (choice == QLatin1String("sway")) {
-        backend = SwayHotKeys::make();
-        // A SWAYSOCK that does not answer (left from another session) leaves the portal.
-        if (!backend && !forced && PortalHotKeys::offered())
-            backend = std::make_unique<PortalHotKeys>();
-    } else if (choice == QLatin1String("portal")) {
-        backend = std::make_unique<PortalHotKeys>();
-    } else if (choice != QLatin1String("none")) {
-        qCWarning(lcHotKeys, "Hot keys are unavailable: GLIMRA_HOTKEYS=%s is none of x11, sway, portal, none",
-                  qPrintable(choice));
-    }
-    if (backend)
-        qCInfo(lcHotKeys, "Hot keys through %s", qPrintable(backend->objectName()));
-    return backend;
-}
 
 HotKeyCenter& HotKeyCenter::application() {
     auto& center = applicationCenter();
     if (!center) {
-        center = std::make_unique<HotKeyCenter>(makeHotKeyBackend());
+        center = std::make_unique<HotKeyCenter>(glimra::Desktop::current().makeHotKeyBackend());
+        if (center->backend().holdsKeys())
+            qCInfo(lcHotKeys, "Hot keys through %s", qPrintable(center->backend().objectName()));
         if (QCoreApplication::instance())
             qAddPostRoutine(destroyApplicationCenter);
     }
     return *center;
 }
 
-HotKeyCenter::HotKeyCenter(const QByteArray& displayName, QObject* parent)
-    : HotKeyCenter(X11HotKeys::make(displayName), parent) {}
-
 HotKeyCenter::HotKeyCenter(std::unique_ptr<HotKeyBackend> backend, QObject* parent)
-    : QObject(parent), m_backend(std::move(backend)) {
-    if (!m_backend)
-        return;
+    : QObject(parent), m_backend(backend ? std::move(backend) : std::make_unique<NoHotKeys>()) {
     connect(m_backend.get(), &HotKeyBackend::hotKey, this, &HotKeyCenter::dispatch);
     connect(m_backend.get(), &HotKeyBackend::keyboardMappingApplied, this,
             &HotKeyCenter::keyboardMappingApplied);
@@ -98,10 +49,6 @@ HotKeyCenter::HotKeyCenter(std::unique_ptr<HotKeyBackend> backend, QObject* pare
 }
 
 HotKeyCenter::~HotKeyCenter() = default;
-
-const glimra::hotkeys::KeyboardLayout& HotKeyCenter::layout() const {
-    return m_backend ? m_backend->layout() : m_usLayout;
-}
 
 OSStatus HotKeyCenter::registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHotKeyID hotKeyID,
                                       OptionBits options, EventHotKeyRef* outRef) {
@@ -114,11 +61,6 @@ OSStatus HotKeyCenter::registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHot
     if (!glimra::hotkeys::keysymForVirtualKey(keyCode) || (modifiers & ~known)) {
         qCWarning(lcHotKeys, "Hot key: %s has no counterpart on this desktop", qPrintable(name));
         return eventHotKeyInvalidErr;
-    }
-    if (!m_backend) {
-        qCWarning(lcHotKeys, "Hot key: this desktop takes no hot keys from programs; %s stays off",
-                  qPrintable(name));
-        return eventInternalErr;
     }
     for (const auto& hotKey : m_hotKeys)
         if (hotKey->registered && hotKey->keyCode == keyCode && hotKey->modifiers == modifiers) {
@@ -159,8 +101,7 @@ OSStatus HotKeyCenter::unregisterHotKey(EventHotKeyRef hotKeyRef) {
         return paramErr;
     }
     (*it)->registered = false;
-    if (m_backend)
-        m_backend->remove((*it)->token);
+    m_backend->remove((*it)->token);
     return noErr;
 }
 

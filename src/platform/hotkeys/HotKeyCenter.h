@@ -1,14 +1,13 @@
 #pragma once
 // The owner behind an event target: the installed handlers, the registered hot keys and the backend
 // that holds their combinations on the desktop (HotKeyBackend.h). The application's own center sits
-// behind GetApplicationEventTarget(), with the backend chosen for the session; tests may build more,
+// behind GetApplicationEventTarget(), with the desktop's backend (Desktop.h); tests may build more,
 // each with a backend of its own.
 
 #include "CarbonEvents.h"
 #include "EventHandlers.h"
 #include "HotKeyBackend.h"
 
-#include <QByteArray>
 #include <QObject>
 
 #include <memory>
@@ -31,27 +30,23 @@ struct OpaqueEventHotKeyRef {
 class HotKeyCenter : public QObject {
     Q_OBJECT
 public:
-    // Over X11 key grabs on displayName, or on $DISPLAY when it is empty. Without a display the center
-    // is still a target for handlers, but registering a hot key fails with eventInternalErr.
-    explicit HotKeyCenter(const QByteArray& displayName = {}, QObject* parent = nullptr);
-    // Over the backend given; none (null) makes registering fail with eventInternalErr. Events are
-    // delivered by the event loop of the thread that builds the backend.
+    // Over the backend given; none (null) stands for NoHotKeys, where registering fails with
+    // eventInternalErr. Events are delivered by the event loop of the thread that builds the backend.
     explicit HotKeyCenter(std::unique_ptr<HotKeyBackend> backend, QObject* parent = nullptr);
     ~HotKeyCenter() override;
 
     HotKeyCenter(const HotKeyCenter&) = delete;
     HotKeyCenter& operator=(const HotKeyCenter&) = delete;
 
-    // The application event target's center, over makeHotKeyBackend(); destroyed with the
+    // The application event target's center, over the desktop's backend; destroyed with the
     // QCoreApplication, which lets go of every combination it holds (a quit by SIGTERM or SIGINT too,
     // as the helper quits through the event loop then).
     static HotKeyCenter& application();
 
     EventTargetRef target() { return &m_target; }
-    bool hasDisplay() const { return m_backend != nullptr; }
-    HotKeyBackend* backend() const { return m_backend.get(); }
-    // The keyboard layout the backend follows (a US keyboard without one), to name the hot keys by.
-    const glimra::hotkeys::KeyboardLayout& layout() const;
+    HotKeyBackend& backend() const { return *m_backend; }
+    // The keyboard layout the backend follows, to name the hot keys by.
+    const glimra::hotkeys::KeyboardLayout& layout() const { return m_backend->layout(); }
 
     OSStatus registerHotKey(UInt32 keyCode, UInt32 modifiers, EventHotKeyID hotKeyID, OptionBits options,
                             EventHotKeyRef* outRef);
@@ -69,7 +64,6 @@ private:
     EventHandlerTable m_handlers{HandlerDelivery::Everyone};
     OpaqueEventTargetRef m_target{&m_handlers, this};
     std::unique_ptr<HotKeyBackend> m_backend;
-    glimra::hotkeys::KeyboardLayout m_usLayout;
     uint64_t m_nextToken = 1;
     std::vector<std::unique_ptr<OpaqueEventHotKeyRef>> m_hotKeys;
 };

@@ -38,4 +38,11 @@ struct HotKeyAction {
 };
 HotKeyAction hotKeyAction(carbon::EventHotKeyID id, carbon::UInt32 keyCode, carbon::UInt32 modifiers);
 
+// A command of the helper's with its combination, for a desktop that binds commands itself.
+struct HotKeyCommand {
+    carbon::UInt32 keyCode = 0;
+    carbon::UInt32 modifiers = 0;
+    HotKeyAction action;
+};
+
 } // namespace glimra::hotkeys

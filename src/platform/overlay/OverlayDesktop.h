@@ -7,6 +7,7 @@
 
 #include "display/DesktopSnapshot.h"
 #include "display/DisplayGeometry.h"
+#include "display/WindowInfo.h"
 
 #include <QObject>
 #include <QRegion>
@@ -22,8 +23,6 @@ class QWidget;
 class QWindow;
 
 namespace glimra {
-
-class WindowServer;
 
 // The overlay's window for one screen drawn on a surface of the display server's own instead of being
 // shown as a window (OverlayDesktop::makeOverlaySurface): the window is never shown itself; the surface
@@ -82,7 +81,7 @@ public:
     // A top-level window's own pixels (its frame's, where a window manager framed it), also where other
     // windows cover it, in native pixels; null where the display server keeps none (no compositing
     // manager, no such access) or the window is gone.
-    virtual QImage imageOfWindowContents(uint32_t window) = 0;
+    virtual QImage imageOfWindowContents(WindowNumber window) = 0;
 
     // The flags an overlay window is made with: no frame, above every other window (full-screen ones
     // too), untouched by the window manager; fullScreen asks for it to be shown full screen on its
@@ -92,6 +91,9 @@ public:
         bool fullScreen = false;
     };
     virtual WindowStyle overlayWindowStyle() = 0;
+    // The number the window server's list gives one of the overlay's windows; kNoWindow where the list
+    // never holds the helper's own windows.
+    virtual WindowNumber windowNumberOf(const QWindow& window) = 0;
     // Whether clicks go through the window to whatever lies beneath it.
     virtual void setPassesClicksThrough(QWindow& window, bool passes) = 0;
     // Only this part of the window shows (native pixels of the window); nullopt shows all of it. Does
@@ -133,9 +135,5 @@ public:
         return false;
     }
 };
-
-// The overlay desktop of the display server the application runs on, over its window server (which
-// must outlive it); nullptr (with a log line) on a platform of neither kind.
-std::unique_ptr<OverlayDesktop> makeOverlayDesktop(WindowServer& windowServer);
 
 } // namespace glimra

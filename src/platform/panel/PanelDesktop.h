@@ -1,7 +1,8 @@
 #pragma once
 // What a floating panel with a drawn, partly transparent box needs from the display server, kept apart
-// from the panel so that another display server brings only this: whether the transparent parts of
-// a window show the windows beneath it, and how to cut a window to the part of it that shows.
+// from the panel so that each display server brings only this (the desktop hands it out, Desktop.h):
+// whether the transparent parts of a window show the windows beneath it, and how to cut a window to
+// the part of it that shows.
 
 #include <QRegion>
 
@@ -26,8 +27,13 @@ public:
     virtual void flush() = 0;
 };
 
-// The desktop Qt talks to: an X server's, or else one whose compositor always shows what lies beneath
-// a translucent window, where nothing needs cutting.
-std::unique_ptr<PanelDesktop> makePanelDesktop();
+// A desktop that always shows what lies beneath a translucent window (a Wayland compositor's, Qt's
+// offscreen stand-in): nothing needs cutting.
+class TranslucentPanelDesktop final : public PanelDesktop {
+public:
+    bool showsDesktopThroughTranslucentWindows() override { return true; }
+    void setVisibleRegion(QWindow&, const std::optional<QRegion>&) override {}
+    void flush() override {}
+};
 
 } // namespace glimra

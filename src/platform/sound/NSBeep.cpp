@@ -1,19 +1,11 @@
 #include "sound/NSBeep.h"
 
-#include "sound/NSSound.h"
-
-#include <QApplication>
+#include "Desktop.h"
 
 namespace glimra {
 
 void NSBeep() {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return;
-    // Qt rings the X bell; a Wayland client has none, and plays the desktop's alert sound instead.
-    if (qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
-        QApplication::beep();
-    else
-        NSSound::playAlert();
+    Desktop::current().beep();
 }
 
 } // namespace glimra

@@ -2,8 +2,8 @@
 
 namespace glimra {
 
-// The system alert: rings the X bell, or on Wayland plays the desktop's alert sound. Needs a
-// QGuiApplication; without one it does nothing.
+// The system alert, as the desktop gives it (Desktop.h): the X bell, on Wayland the desktop's alert
+// sound; nothing without a display.
 void NSBeep();
 
 } // namespace glimra

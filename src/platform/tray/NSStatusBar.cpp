@@ -1,5 +1,6 @@
 #include "NSStatusBar.h"
 
+#include "Desktop.h"
 #include "ModifierState.h"
 #include "StatusNotifierItem.h"
 
@@ -10,12 +11,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
-#include <QtGui/qguiapplication_platform.h>
-
-#include <xcb/xcb.h>
-
 #include <algorithm>
-#include <cstdlib>
 
 Q_LOGGING_CATEGORY(lcTray, "glimra.tray")
 
@@ -34,14 +30,6 @@ std::unique_ptr<NSStatusBar>& applicationBar() {
 // Runs early in ~QApplication, while the tray icons' windows can still be destroyed cleanly.
 void destroyApplicationBar() {
     applicationBar().reset();
-}
-
-// The screen number of $DISPLAY (":0.1" is screen 1), whose tray selection counts.
-int defaultScreenNumber() {
-    const QByteArray display = qgetenv("DISPLAY");
-    const qsizetype colon = display.lastIndexOf(':');
-    const qsizetype dot = display.indexOf('.', colon < 0 ? 0 : colon);
-    return dot < 0 ? 0 : display.mid(dot + 1).toInt();
 }
 
 } // namespace
@@ -75,7 +63,7 @@ NSStatusBar::NSStatusBar() : m_usable(qobject_cast<QApplication*>(QCoreApplicati
 // QSystemTrayIcon on Qt's StatusNotifierItem side would appear twice next to a watcher and never in an
 // XEmbed tray. Returns whether Qt is (now) on the XEmbed side, as far as can be told.
 bool NSStatusBar::settleQtTrayChoice() {
-    if (m_qtTrayChoiceSettled || !hasX11())
+    if (m_qtTrayChoiceSettled || !Desktop::current().hasXEmbedTrays())
         return true;
     // A watcher this bar has not heard of yet: wait for the news instead of letting Qt see it first.
     if (m_hosts->state() == StatusNotifierHostTracker::State::Absent && m_hosts->watcherRunsNow())
@@ -115,31 +103,6 @@ void NSStatusBar::hostsChanged() {
     const std::vector<NSStatusItem*> items = m_items;
     for (NSStatusItem* item : items)
         item->update();
-}
-
-bool NSStatusBar::hasX11() const {
-    return qGuiApp && qGuiApp->nativeInterface<QNativeInterface::QX11Application>() != nullptr;
-}
-
-bool NSStatusBar::hasXEmbedTray() const {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
-        return false;
-    if (!m_trayAtom) {
-        const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(defaultScreenNumber());
-        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, name.size(), name.constData()), nullptr);
-        if (!atom)
-            return false;
-        m_trayAtom = atom->atom;
-        std::free(atom);
-    }
-    xcb_get_selection_owner_reply_t* owner =
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, m_trayAtom), nullptr);
-    const bool owned = owner && owner->owner != XCB_NONE;
-    std::free(owner);
-    return owned;
 }
 
 // ---- NSStatusItem ----
@@ -203,8 +166,7 @@ void NSStatusItem::update() {
 }
 
 void NSStatusItem::buildXEmbed() {
-    if (!m_bar->hasX11()) {
-        // XEmbed trays exist on X11 only (on Wayland a panel hosts StatusNotifierItems or nothing).
+    if (!Desktop::current().hasXEmbedTrays()) {
         tearDown();
         if (!m_saidWaiting) {
             qCInfo(lcTray, "No StatusNotifierItem host runs (a panel's tray, such as waybar's or GNOME's "
@@ -216,7 +178,7 @@ void NSStatusItem::buildXEmbed() {
     if (!m_bar->settleQtTrayChoice())
         return;
     tearDown();
-    if (!m_saidWaiting && !m_bar->hasXEmbedTray()) {
+    if (!m_saidWaiting && !Desktop::current().xembedTrayRuns()) {
         qCInfo(lcTray, "No system tray is running: the status item will appear when one starts");
         m_saidWaiting = true;
     }
@@ -333,12 +295,8 @@ bool NSStatusItem::isVisibleInTray() const {
         return m_statusNotifier->isRegistered() &&
                m_bar->m_hosts->state() == StatusNotifierHostTracker::State::HostReady;
     if (m_xembed)
-        return m_xembed->isVisible() && m_bar->hasXEmbedTray();
+        return m_xembed->isVisible() && Desktop::current().xembedTrayRuns();
     return false;
-}
-
-QString NSStatusItem::statusNotifierService() const {
-    return m_statusNotifier ? m_statusNotifier->serviceName() : QString();
 }
 
 // Like a status bar's menu, the menu drops from the item's edge (below it, or above it when the tray is

@@ -71,8 +71,6 @@ public:
     Host host() const;
     // A tray host shows the item right now.
     bool isVisibleInTray() const;
-    // The well-known bus name of the item while it is published for a StatusNotifierItem host.
-    QString statusNotifierService() const;
 
     // Opens the menu as a popup at a point of the screen (logical pixels), as a click on the item does.
     void popUpMenu(const QPoint& globalPos);
@@ -144,12 +142,6 @@ public:
     // Takes the item off the tray for good; it stays a valid object for its owner to destroy.
     void removeStatusItem(NSStatusItem* item);
 
-    // Whether the application runs on X11, where XEmbed trays exist.
-    bool hasX11() const;
-    // An XEmbed tray manager owns the tray selection of the default screen.
-    bool hasXEmbedTray() const;
-    const tray::StatusNotifierHostTracker* statusNotifierHosts() const { return m_hosts.get(); }
-
 private:
     friend class NSStatusItem;
     void forget(NSStatusItem* item);
@@ -159,7 +151,6 @@ private:
     bool m_usable;
     std::unique_ptr<tray::StatusNotifierHostTracker> m_hosts;
     std::vector<NSStatusItem*> m_items;
-    mutable quint32 m_trayAtom = 0;
     bool m_qtTrayChoiceSettled = false;
 };
 

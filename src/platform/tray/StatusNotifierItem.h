@@ -73,7 +73,6 @@ public:
     ~StatusNotifierItem() override;
 
     quint64 generation() const { return m_generation; }
-    QString serviceName() const { return m_serviceName; }
     // The watcher accepted the item.
     bool isRegistered() const { return m_registered; }
 

@@ -707,9 +707,9 @@ LayerOverlay::LayerOverlay(std::shared_ptr<Shared> shared) : shared_(std::move(s
 
 LayerOverlay::~LayerOverlay() = default;
 
-std::unique_ptr<LayerOverlay> LayerOverlay::create() {
+std::unique_ptr<LayerOverlay> LayerOverlay::create(std::shared_ptr<WaylandConnection> connection) {
     auto s = std::make_shared<Shared>();
-    s->connection = WaylandConnection::connect();
+    s->connection = std::move(connection);
     if (!s->connection || !s->connection->offers("zwlr_layer_shell_v1") || !s->connection->shm())
         return nullptr;
     s->compositor.reset(static_cast<wl_compositor*>(s->connection->bind(&wl_compositor_interface, 4)));

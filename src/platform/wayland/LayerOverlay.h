@@ -1,6 +1,7 @@
 #pragma once
 // The capture's overlay on the layer shell's overlay layer (zwlr_layer_shell_v1: sway, KWin, Hyprland,
-// river, labwc, wayfire...), on a connection of the helper's own: one surface per output, anchored to
+// river, labwc, wayfire...), on a connection of the helper's own (the seat's, which the keymap reader of
+// the hot keys shares; WaylandDesktop.h): one surface per output, anchored to
 // all its edges, above every window (a full-screen one stays full screen beneath it), out of reach of
 // the compositor's "close window", with the whole keyboard while the capture runs.
 //
@@ -32,10 +33,13 @@ class QWidget;
 
 namespace glimra::wayland {
 
+class WaylandConnection;
+
 class LayerOverlay {
 public:
-    // nullptr (quietly) where the compositor offers no layer shell, or none answers.
-    static std::unique_ptr<LayerOverlay> create();
+    // On that connection (kept as long as the overlay); nullptr (quietly) where the compositor offers no
+    // layer shell, or none answers.
+    static std::unique_ptr<LayerOverlay> create(std::shared_ptr<WaylandConnection> connection);
     ~LayerOverlay();
     LayerOverlay(const LayerOverlay&) = delete;
     LayerOverlay& operator=(const LayerOverlay&) = delete;

@@ -12,7 +12,7 @@ namespace glimra::wayland {
 
 struct WaylandKeyboard::Private {
     // Declared in the order of making, so that each object goes before the ones it was made from.
-    std::unique_ptr<WaylandConnection> connection;
+    std::shared_ptr<WaylandConnection> connection;
     std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context{nullptr, &xkb_context_unref};
     std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap{nullptr, &xkb_keymap_unref};
     wl_seat* seat = nullptr;
@@ -26,6 +26,9 @@ struct WaylandKeyboard::Private {
                                                              : wl_keyboard_destroy(keyboard);
         if (seat)
             seatVersion >= WL_SEAT_RELEASE_SINCE_VERSION ? wl_seat_release(seat) : wl_seat_destroy(seat);
+        // The connection may stay for others: the compositor hears of it now.
+        if (connection && !connection->broken())
+            wl_display_flush(connection->display());
     }
 
     static void capabilities(void* data, wl_seat* seat, uint32_t caps) {
@@ -72,9 +75,9 @@ struct WaylandKeyboard::Private {
                                                             key,         modifiers, repeatInfo};
 };
 
-std::unique_ptr<WaylandKeyboard> WaylandKeyboard::connect(const QString& display) {
+std::unique_ptr<WaylandKeyboard> WaylandKeyboard::connect(std::shared_ptr<WaylandConnection> connection) {
     auto d = std::make_unique<Private>();
-    d->connection = WaylandConnection::connect(display);
+    d->connection = std::move(connection);
     d->context.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
     if (!d->connection || !d->context)
         return nullptr;

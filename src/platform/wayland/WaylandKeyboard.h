@@ -1,8 +1,9 @@
 #pragma once
-// The keymap the compositor gives the seat's keyboard, on a Wayland connection of its own: what the
-// keys show, for naming them. Compositors send it to every client of the seat, and again whenever
-// another keyboard (or layout) takes over; the active layout within it reaches only a client with the
-// keyboard focus, which this one never has, so the owner may tell it (sway's IPC does).
+// The keymap the compositor gives the seat's keyboard, on a Wayland connection of the helper's own
+// (the seat's, which the overlay shares; WaylandDesktop.h): what the keys show, for naming them. Compositors
+// send it to every client of the seat, and again whenever another keyboard (or layout) takes over; the active
+// layout within it reaches only a client with the keyboard focus, which this one never has, so the owner may
+// tell it (sway's IPC does).
 
 #include <QString>
 
@@ -13,12 +14,14 @@ struct xkb_keymap;
 
 namespace glimra::wayland {
 
+class WaylandConnection;
+
 class WaylandKeyboard {
 public:
-    // Connects to display (empty: $WAYLAND_DISPLAY) and waits for the seat's keymap for one round trip;
-    // nullptr (with a log line) when there is no compositor. On the thread of the application's event
-    // loop, later keymaps are read as they come.
-    static std::unique_ptr<WaylandKeyboard> connect(const QString& display = QString());
+    // Binds the seat on that connection (kept as long as the keyboard) and waits for its keymap for one
+    // round trip; nullptr (with a log line) without a connection or a seat. On the thread of the
+    // application's event loop, later keymaps are read as they come.
+    static std::unique_ptr<WaylandKeyboard> connect(std::shared_ptr<WaylandConnection> connection);
     ~WaylandKeyboard();
     WaylandKeyboard(const WaylandKeyboard&) = delete;
     WaylandKeyboard& operator=(const WaylandKeyboard&) = delete;

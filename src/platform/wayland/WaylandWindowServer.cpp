@@ -66,15 +66,15 @@ std::vector<ScreenGeometry> screensOfOutputs(const std::vector<OutputInfo>& outp
     return out;
 }
 
-std::unique_ptr<WaylandWindowServer> WaylandWindowServer::connect() {
+std::unique_ptr<WaylandWindowServer> WaylandWindowServer::connect(bool swayWindows) {
     std::shared_ptr<WaylandConnection> connection = WaylandConnection::connect();
     std::unique_ptr<OutputCopier> copier = makeOutputCopier(connection);
-    return std::make_unique<WaylandWindowServer>(std::move(connection), std::move(copier));
+    return std::make_unique<WaylandWindowServer>(std::move(connection), std::move(copier), swayWindows);
 }
 
 WaylandWindowServer::WaylandWindowServer(std::shared_ptr<WaylandConnection> connection,
-                                         std::unique_ptr<OutputCopier> copier)
-    : connection_(std::move(connection)), copier_(std::move(copier)) {
+                                         std::unique_ptr<OutputCopier> copier, bool swayWindows)
+    : connection_(std::move(connection)), copier_(std::move(copier)), swayWindows_(swayWindows) {
     if (connection_)
         lastScreens_ = screensOfOutputs(connection_->outputs(), qtPrimaryName());
 }
@@ -174,7 +174,7 @@ void WaylandWindowServer::grabDesktop(SnapshotHandler done) {
     copy({}, true, std::move(done));
 }
 
-QImage WaylandWindowServer::createImageOfWindow(uint32_t) {
+QImage WaylandWindowServer::createImageOfWindow(WindowNumber) {
     return QImage();
 }
 
@@ -182,11 +182,8 @@ SwayIpc* WaylandWindowServer::sway() {
     // A connection broken by a restarting sway is made again at the next question.
     if (sway_ && sway_->broken())
         sway_.reset();
-    if (!sway_ && (!triedSway_ || !qEnvironmentVariableIsEmpty("SWAYSOCK"))) {
-        triedSway_ = true;
-        if (!qEnvironmentVariableIsEmpty("SWAYSOCK"))
-            sway_ = SwayIpc::connect();
-    }
+    if (!sway_ && swayWindows_)
+        sway_ = SwayIpc::connect();
     return sway_.get();
 }
 
@@ -204,7 +201,7 @@ std::optional<std::vector<WindowInfo>> WaylandWindowServer::copyWindowInfo(bool,
         if (w.pid == getpid())
             continue;
         WindowInfo info;
-        info.number = uint32_t(w.id);
+        info.number = WindowNumber(w.id);
         info.bounds = QRectF(w.bounds).translated(-origin);
         info.name = w.name;
         info.ownerPid = w.pid;

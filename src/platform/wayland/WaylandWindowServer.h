@@ -1,7 +1,7 @@
 #pragma once
 // The window server on a Wayland desktop (display/WindowServer.h has what it is to the capture code):
 // screens from Qt's, pixels copied from the compositor's outputs (a screen-copy protocol at once, or the
-// desktop portal seconds later), the window list from sway's IPC where sway runs.
+// desktop portal seconds later), the window list from sway's IPC where the compositor is sway.
 //
 // Each screen's scale is the compositor's own: the output's device pixels (its mode, upright) against
 // its size in the layout's logical coordinates (xdg-output), 1.5 for a 1920x1080 mode shown as 1280x720
@@ -32,10 +32,12 @@ std::vector<ScreenGeometry> screensOfOutputs(const std::vector<OutputInfo>& outp
 class WaylandWindowServer final : public glimra::WindowServer {
 public:
     // Over a connection of its own (where the outputs' scales come from) and the copier the desktop
-    // offers (nullptr when none: no grab succeeds then, with a log line each).
-    static std::unique_ptr<WaylandWindowServer> connect();
+    // offers (nullptr when none: no grab succeeds then, with a log line each); with the window list and
+    // the focused output from sway's IPC ($SWAYSOCK) where swayWindows says the compositor is sway.
+    static std::unique_ptr<WaylandWindowServer> connect(bool swayWindows);
     // connection may be null: the screens are then Qt's.
-    WaylandWindowServer(std::shared_ptr<WaylandConnection> connection, std::unique_ptr<OutputCopier> copier);
+    WaylandWindowServer(std::shared_ptr<WaylandConnection> connection, std::unique_ptr<OutputCopier> copier,
+                        bool swayWindows);
     ~WaylandWindowServer() override;
 
     std::vector<ScreenGeometry> screens() const override;
@@ -45,7 +47,7 @@ public:
     // that a full-screen window covers).
     void grabDesktop(SnapshotHandler done) override;
     // Nothing of a window is to be had on its own: an overlay cuts it from its picture of the desktop.
-    QImage createImageOfWindow(uint32_t windowNumber) override;
+    QImage createImageOfWindow(WindowNumber windowNumber) override;
     // sway's windows, this process's own left out; nullopt elsewhere.
     std::optional<std::vector<WindowInfo>> copyWindowInfo(bool onScreenOnly,
                                                           bool excludeDesktopElements) override;
@@ -63,7 +65,7 @@ private:
     mutable std::vector<ScreenGeometry> lastScreens_; // as the compositor last told them
     std::unique_ptr<OutputCopier> copier_;
     std::unique_ptr<SwayIpc> sway_;
-    bool triedSway_ = false;
+    bool swayWindows_;
 };
 
 } // namespace glimra::wayland

@@ -6,8 +6,6 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <array>
-#include <cstdlib>
-#include <cstring>
 #include <utility>
 
 namespace glimra::wayland {
@@ -116,24 +114,6 @@ bool XkbKeyboard::setKeymap(const char* text, std::size_t size) {
     keymap_ = keymap;
     state_ = state;
     return true;
-}
-
-bool XkbKeyboard::setKeymapFromNames(const char* layout, const char* variant) {
-    if (!context_)
-        return false;
-    const xkb_rule_names names{"evdev", "pc105", layout, variant, ""};
-    xkb_keymap* keymap = xkb_keymap_new_from_names(context_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (!keymap)
-        return false;
-    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-    xkb_keymap_unref(keymap);
-    const bool ok = text && setKeymap(text, strlen(text) + 1);
-    free(text);
-    return ok;
-}
-
-bool XkbKeyboard::hasKeymap() const {
-    return state_ != nullptr;
 }
 
 void XkbKeyboard::updateModifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group) {

@@ -30,9 +30,6 @@ public:
     // The compositor's keymap (XKB_KEYMAP_FORMAT_TEXT_V1 text, as wl_keyboard's keymap event maps it);
     // false (the old one kept) when it does not compile.
     bool setKeymap(const char* text, std::size_t size);
-    // The same from the names of a layout, for tests ("us", "fr", variant "dvorak").
-    bool setKeymapFromNames(const char* layout, const char* variant = "");
-    bool hasKeymap() const;
     void updateModifiers(uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group);
 
     // The event for the key of that evdev code (wl_keyboard's key), null without a keymap.

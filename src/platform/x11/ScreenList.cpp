@@ -12,16 +12,7 @@
 
 namespace glimra::x11 {
 
-namespace {
-
-bool qtSpeaksX11() {
-    return qGuiApp && QGuiApplication::platformName() == QLatin1String("xcb") &&
-           QGuiApplication::primaryScreen();
-}
-
-} // namespace
-
-ScreenList::ScreenList(XcbConnection& connection) : x_(connection) {
+ScreenList::ScreenList(XcbConnection& connection, bool fromQt) : x_(connection), fromQt_(fromQt) {
     xcb_connection_t* c = x_.get();
     const xcb_query_extension_reply_t* randrExt = xcb_get_extension_data(c, &xcb_randr_id);
     if (randrExt && randrExt->present) {
@@ -60,7 +51,7 @@ std::vector<ScreenGeometry> ScreenList::current() {
     const QRect root = x_.rootRect();
     const std::vector<Monitor> mons = monitors();
     std::vector<ScreenGeometry> out;
-    if (qtSpeaksX11()) {
+    if (fromQt_ && qGuiApp && QGuiApplication::primaryScreen()) {
         // Qt knows each screen's scale and its points; the monitor of the same name knows where its
         // pixels are. Without such a monitor Qt's own rule (origin kept, size scaled) stands in.
         out = glimra::WindowServer::qtScreens([&](const QString& name, const QRect& logical, qreal scale) {

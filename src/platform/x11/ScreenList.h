@@ -1,6 +1,7 @@
 #pragma once
 // Where the screens lie, in points and in root pixels: Qt's screens (their scales and points) matched
-// by name with the RandR monitors (their pixels); without Qt on X11 the monitors alone, at scale 1.
+// by name with the RandR monitors (their pixels) where Qt shows on this X server; else the monitors
+// alone, at scale 1.
 
 #include "display/DisplayGeometry.h"
 
@@ -14,7 +15,8 @@ class XcbConnection;
 
 class ScreenList {
 public:
-    explicit ScreenList(XcbConnection& connection);
+    // fromQt: Qt's application shows its windows on this X server (X11WindowServer::Options).
+    ScreenList(XcbConnection& connection, bool fromQt);
 
     // All screens as the grabs see them, the primary first, each cut down to the root window.
     std::vector<ScreenGeometry> current();
@@ -28,6 +30,7 @@ private:
     std::vector<Monitor> monitors();
 
     XcbConnection& x_;
+    bool fromQt_;
     bool randrMonitors_ = false; // RandR 1.5: the server lists monitors
 };
 

@@ -24,7 +24,7 @@ public:
     // Bounds are measured against the screens' scales as the list is read.
     WindowList(XcbConnection& connection, ScreenList& screens);
 
-    // See WindowServer::copyWindowInfo.
+    // See X11WindowServer::copyWindowInfo.
     std::optional<std::vector<WindowInfo>> read(bool onScreenOnly, bool excludeDesktopElements);
 
     // The window that shows a window on screen - a managed client's frame, or the window itself - and

@@ -3,6 +3,7 @@
 // keys reach a window; the real helper there, driven as a user drives it, delivers the full screen and
 // a dragged region in device pixels.
 
+#include "DesktopLoader.h"
 #include "HelperLink.h"
 #include "PictureSurface.h"
 #include "TestInput.h"
@@ -133,6 +134,16 @@ protected:
 };
 using KWin = On<Desktop::KWin>;
 using Gnome = On<Desktop::Gnome>;
+
+// The desktop the helper chooses here: the compositor's, copying through ScreenShot2 on KWin and the
+// portal on GNOME, with no window to snap and the shortcuts through the portal.
+TEST_F(DesktopSession, TheHelperTakesTheCompositorsDesktop) {
+    const std::unique_ptr<glimra::Desktop> desktop = glimra::loadDesktopForQtPlatform();
+    const bool kwin = runningDesktop() == Desktop::KWin;
+    EXPECT_EQ(desktop->name(), kwin ? QStringLiteral("KWin") : QStringLiteral("GNOME"));
+    EXPECT_EQ(desktop->capabilities(),
+              (glimra::DesktopCapabilities{false, kwin, glimra::DesktopCapabilities::Shortcuts::Portal}));
+}
 
 TEST_F(KWin, ScreenShot2CopiesTheOutputForTheProgramItsEntryNames) {
     const PictureSurface picture;

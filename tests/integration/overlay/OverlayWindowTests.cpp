@@ -7,7 +7,8 @@
 #include "XTestKit.h"
 #include "cursor/NSCursor.h"
 #include "overlay/OverlayDesktop.h"
-#include "x11/WindowServer.h"
+#include "x11/X11Desktop.h"
+#include "x11/X11WindowServer.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -38,9 +39,9 @@ public:
 class Overlay : public ::testing::Test {
 protected:
     void SetUp() override {
-        server = glimra::x11::WindowServer::connect();
+        server = glimra::x11::X11WindowServer::connect();
         ASSERT_TRUE(server);
-        desktop = glimra::makeOverlayDesktop(*server);
+        desktop = glimra::x11::X11Desktop().makeOverlayDesktop(*server);
         ASSERT_TRUE(desktop);
         ASSERT_TRUE(x.ok());
     }
@@ -60,7 +61,7 @@ protected:
             ASSERT_TRUE(glimra::test::waitUntil([&] { return w->isExposed(); }));
         pause(150);
     }
-    std::unique_ptr<glimra::x11::WindowServer> server;
+    std::unique_ptr<glimra::x11::X11WindowServer> server;
     std::unique_ptr<glimra::OverlayDesktop> desktop;
     glimra::test::XClient x;
     InertView view;
@@ -154,6 +155,9 @@ public:
     void takeSnapshot(SnapshotHandler done) override { real_.takeSnapshot(std::move(done)); }
     QImage imageOfWindowContents(uint32_t window) override { return real_.imageOfWindowContents(window); }
     WindowStyle overlayWindowStyle() override { return real_.overlayWindowStyle(); }
+    glimra::WindowNumber windowNumberOf(const QWindow& window) override {
+        return real_.windowNumberOf(window);
+    }
     void setPassesClicksThrough(QWindow& window, bool passes) override {
         real_.setPassesClicksThrough(window, passes);
     }

@@ -8,8 +8,8 @@
 #include "WaylandTestKit.h"
 #include "hotkeys/EscapeKey.h"
 #include "hotkeys/HotKeyCenter.h"
-#include "hotkeys/PortalHotKeys.h"
-#include "hotkeys/SwayHotKeys.h"
+#include "wayland/PortalHotKeys.h"
+#include "wayland/SwayHotKeys.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

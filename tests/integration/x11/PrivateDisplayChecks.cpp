@@ -2,7 +2,7 @@
 // LEFT at native x 0 and the primary RIGHT at native x 1920, no window manager).
 
 #include "XTestKit.h"
-#include "x11/WindowServer.h"
+#include "x11/X11WindowServer.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 using glimra::WindowInfo;
-using glimra::x11::WindowServer;
+using glimra::x11::X11WindowServer;
 using namespace glimra::test;
 
 namespace {
@@ -20,7 +20,7 @@ protected:
     void SetUp() override {
         if (qgetenv("GLIMRA_PRIVATE_DISPLAY") != "1")
             GTEST_SKIP() << "runs inside a private display started by x11_integration_tests";
-        server = WindowServer::connect();
+        server = X11WindowServer::connect();
         ASSERT_TRUE(server);
         left = screenNamed("LEFT");
         right = screenNamed("RIGHT");
@@ -49,7 +49,7 @@ protected:
     }
 
     XClient display;
-    std::unique_ptr<WindowServer> server;
+    std::unique_ptr<X11WindowServer> server;
     std::vector<WindowInfo> list;
     QScreen* left = nullptr;
     QScreen* right = nullptr;

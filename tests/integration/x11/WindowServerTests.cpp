@@ -1,7 +1,7 @@
 // The window server against the shared headless session (one 1920 x 1080 screen, openbox).
 
 #include "XTestKit.h"
-#include "x11/WindowServer.h"
+#include "x11/X11WindowServer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 
 using glimra::WindowInfo;
-using glimra::x11::WindowServer;
+using glimra::x11::X11WindowServer;
 using namespace glimra::test;
 
 namespace {
@@ -51,7 +51,7 @@ TEST_F(SharedSession, GrabsAreExactWithAndWithoutSharedMemory) {
 
     for (const bool shm : {true, false}) {
         SCOPED_TRACE(shm ? "MIT-SHM" : "plain GetImage");
-        auto server = WindowServer::connect({shm});
+        auto server = X11WindowServer::connect({shm});
         ASSERT_TRUE(server);
         EXPECT_EQ(server->usesSharedMemory(), shm);
         if (shm)
@@ -82,7 +82,7 @@ TEST_F(SharedSession, GrabsAreExactWithAndWithoutSharedMemory) {
 TEST_F(SharedSession, KeptImagesAreNeverOverwritten) {
     const QRect rect(400, 300, 64, 48);
     display.map(make({rect, 0, true}));
-    auto server = WindowServer::connect();
+    auto server = X11WindowServer::connect();
     ASSERT_TRUE(server);
     const QImage kept = server->createImage(QRectF(rect));
     display.map(make({rect, 0x336699})); // now covered
@@ -95,7 +95,7 @@ TEST_F(SharedSession, KeptImagesAreNeverOverwritten) {
 }
 
 TEST_F(SharedSession, BadRequestsGiveNothingAndNeverCrash) {
-    auto server = WindowServer::connect();
+    auto server = X11WindowServer::connect();
     ASSERT_TRUE(server);
     EXPECT_TRUE(server->createImage(QRectF(qQNaN(), 0, 10, 10)).isNull());
     EXPECT_TRUE(server->createImageOfWindow(0).isNull());
@@ -130,7 +130,7 @@ TEST_F(SharedSession, BadRequestsGiveNothingAndNeverCrash) {
 }
 
 TEST_F(SharedSession, WindowListUnderAWindowManager) {
-    auto server = WindowServer::connect();
+    auto server = X11WindowServer::connect();
     ASSERT_TRUE(server);
     const xcb_window_t a = make({QRect(100, 100, 300, 200), 0xff0000, false, false});
     display.setString(a, "_NET_WM_NAME", "UTF8_STRING", "Grüße ✓ A");

@@ -1,8 +1,10 @@
 // The capture session on a fake desktop: the countdown on a clock the test moves, a busy capture, a
-// desktop without an overlay, and the one report every block gets. The previous area, Escape and
-// screens that change are driven on the real helper by the region capture's tests.
+// desktop without an overlay, and the one report every block gets; the helper's own on the null one. The
+// previous area, Escape and screens that change are driven on the real helper by the region capture's tests.
 
+#include "Desktop.h"
 #include "FakeCrosshairDesktop.h"
+#include "ScreensnapManager.h"
 
 #include <gtest/gtest.h>
 
@@ -77,4 +79,18 @@ TEST(WindowController, ABusyCaptureBeepsAndEveryBlockIsCalledOnce) {
     EXPECT_EQ(s.reports[2].errorCode, 2);
     EXPECT_FALSE(s.controller->canSnapPreviousArea());
     EXPECT_FALSE(s.controller->isCaptureActive());
+}
+
+// Offscreen the helper's own services stand on the null desktop: every capture ends at once without a
+// picture, as where no display can be reached.
+TEST(NullDesktop, EveryCaptureEndsAtOnceWithoutAPicture) {
+    ASSERT_EQ(glimra::Desktop::current().capabilities(), glimra::DesktopCapabilities{});
+    ScreensnapManager manager;
+    std::vector<bool> pictures;
+    const auto block = [&](bool success, const QImage& image, bool, const std::optional<QString>&,
+                           const glimra::NSError*) { pictures.push_back(success || !image.isNull()); };
+    manager.performFullScreenSnapshotWithCompletionBlock(block);
+    manager.performCrosshairSnapshotWithCompletionBlock(block);
+    manager.performTimedCrosshairSnapshotWithCompletionBlock(block);
+    EXPECT_EQ(pictures, (std::vector<bool>{false, false, false}));
 }

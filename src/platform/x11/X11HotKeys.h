@@ -4,9 +4,9 @@
 // key: it is found by its xkb name in the server's keymap, whatever the layout puts on it, and the
 // layout in use (the keymap and its active group, read with xkbcommon) names it.
 
-#include "HotKeyBackend.h"
-#include "HotKeyLogic.h"
-#include "XConnection.h"
+#include "hotkeys/HotKeyBackend.h"
+#include "hotkeys/HotKeyLogic.h"
+#include "x11/XConnection.h"
 
 #include <QByteArray>
 #include <QTimer>
@@ -20,9 +20,9 @@ class QSocketNotifier;
 struct _XCBKeySymbols;
 struct xkb_context;
 
-namespace carbon {
+namespace glimra::x11 {
 
-class X11HotKeys final : public HotKeyBackend {
+class X11HotKeys final : public carbon::HotKeyBackend {
     Q_OBJECT
 public:
     // Connects to displayName, or to $DISPLAY when it is empty; null, with a log line, when there is
@@ -30,11 +30,9 @@ public:
     static std::unique_ptr<X11HotKeys> make(const QByteArray& displayName = {});
     ~X11HotKeys() override;
 
-    OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) override;
+    carbon::OSStatus add(Token token, carbon::UInt32 keyCode, carbon::UInt32 modifiers,
+                         carbon::EventHotKeyID id) override;
     void remove(Token token) override;
-
-    // Whether the server reports a held key as one press instead of press and release pairs.
-    bool hasDetectableAutoRepeat() const { return m_detectableAutoRepeat; }
 
 private:
     struct FreeKeySymbols {
@@ -45,23 +43,23 @@ private:
     };
     struct Pending {
         bool mappingChanged = false;
-        glimra::hotkeys::KeyEvent key;
+        hotkeys::KeyEvent key;
     };
     // What is grabbed for a token right now; no key codes while the current keyboard mapping has no key
     // for it.
     struct Grab {
-        UInt32 keyCode = 0;
-        UInt32 modifiers = 0;
-        std::vector<glimra::hotkeys::Keycode> keycodes;
+        carbon::UInt32 keyCode = 0;
+        carbon::UInt32 modifiers = 0;
+        std::vector<hotkeys::Keycode> keycodes;
         uint16_t xModifiers = 0;
     };
 
-    X11HotKeys(detail::XConnection connection, uint32_t root);
+    X11HotKeys(XConnection connection, uint32_t root);
     void loadKeyboard();
     // The server's keymap and active group, as xkbcommon reads them; a US keyboard without XKB.
-    glimra::hotkeys::KeyboardLayout readLayout();
-    std::vector<glimra::hotkeys::Keycode> keycodesFor(UInt32 keyCode) const;
-    OSStatus grab(const std::vector<glimra::hotkeys::Keycode>& keycodes, uint16_t modifiers);
+    hotkeys::KeyboardLayout readLayout();
+    std::vector<hotkeys::Keycode> keycodesFor(carbon::UInt32 keyCode) const;
+    carbon::OSStatus grab(const std::vector<hotkeys::Keycode>& keycodes, uint16_t modifiers);
     void ungrab(const Grab& grab);
     void grabAgain();
 
@@ -70,7 +68,7 @@ private:
     void processPending();
     void connectionLost();
 
-    detail::XConnection m_connection;
+    XConnection m_connection;
     std::unique_ptr<_XCBKeySymbols, FreeKeySymbols> m_keySymbols;
     std::unique_ptr<xkb_context, FreeContext> m_xkbContext;
     std::unique_ptr<QSocketNotifier> m_notifier;
@@ -78,12 +76,12 @@ private:
     int m_xkbEventBase = -1;
     uint8_t m_coreKeyboard = 0;
     bool m_detectableAutoRepeat = false;
-    glimra::hotkeys::ModifierLayout m_layout;
-    glimra::hotkeys::HotKeyMatcher m_matcher;
+    hotkeys::ModifierLayout m_layout;
+    hotkeys::HotKeyMatcher m_matcher;
     std::map<Token, Grab> m_grabs;
     std::deque<Pending> m_pending;
     // Events read while waiting for a reply, which the socket notifier will not report again.
     QTimer m_processLater;
 };
 
-} // namespace carbon
+} // namespace glimra::x11

@@ -23,20 +23,24 @@ class QScreen;
 
 namespace glimra::x11 {
 
-class WindowServer final : public glimra::WindowServer {
+class X11WindowServer final : public glimra::WindowServer {
 public:
     struct Options {
         // MIT-SHM grabs; off makes every grab a plain GetImage. The environment variable
         // GLIMRA_X11_NO_SHM=1 turns it off as well.
         bool useSharedMemory = true;
+        // Qt's screens (their scales and points) where the application shows its windows on this X
+        // server, as the X11 desktop's does; off, or without a QGuiApplication, the RandR monitors
+        // alone at scale 1.
+        bool screensFromQt = true;
     };
 
     // A connection to $DISPLAY; nullptr (with a log line) when there is no display to talk to.
-    static std::unique_ptr<WindowServer> connect();
-    static std::unique_ptr<WindowServer> connect(const Options& options);
-    ~WindowServer() override;
-    WindowServer(const WindowServer&) = delete;
-    WindowServer& operator=(const WindowServer&) = delete;
+    static std::unique_ptr<X11WindowServer> connect();
+    static std::unique_ptr<X11WindowServer> connect(const Options& options);
+    ~X11WindowServer() override;
+    X11WindowServer(const X11WindowServer&) = delete;
+    X11WindowServer& operator=(const X11WindowServer&) = delete;
 
     // Images are QImage::Format_RGB32 (opaque) in device pixels; null (with a log line) on failure.
     // They may be kept, copied and released on any thread; later grabs never overwrite them.
@@ -53,11 +57,11 @@ public:
     // (createImageOfWindowContents), else its frame rectangle as it shows on screen (windows above it
     // included: nothing else is there to read). Null when the window does not exist or is not mapped.
     // Takes a client id, a frame id or an override-redirect window's id; the root gives the screen.
-    QImage createImageOfWindow(uint32_t windowNumber) override;
+    QImage createImageOfWindow(WindowNumber windowNumber) override;
     // The window's own pixels, frame included, also where other windows cover it or the screen ends:
     // what the display server keeps of a window a compositing manager redirects. Null where it keeps
     // none (no compositing manager: quietly), or when the window is gone or not mapped.
-    QImage createImageOfWindowContents(uint32_t windowNumber);
+    QImage createImageOfWindowContents(WindowNumber windowNumber) override;
 
     // The windows front to back. onScreenOnly drops unmapped and hidden (minimised) windows;
     // excludeDesktopElements drops desktop-type windows. nullopt (with a log line) when the server
@@ -92,7 +96,7 @@ public:
 
 private:
     struct Private;
-    explicit WindowServer(std::unique_ptr<Private> d);
+    explicit X11WindowServer(std::unique_ptr<Private> d);
     QImage contentsOf(const WindowList::Shown& shown);
     std::unique_ptr<Private> d;
 };

@@ -1,13 +1,13 @@
-#include "overlay/X11OverlayDesktop.h"
+#include "x11/X11OverlayDesktop.h"
 
 #include "Log.h"
+#include "display/WindowServer.h"
 #include "overlay/ScreenChangeWatch.h"
 #include "x11/Compositor.h"
-#include "x11/WindowServer.h"
 #include "x11/WindowShape.h"
 
 #include <QAbstractNativeEventFilter>
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QWindow>
 
 #include <xcb/randr.h>
@@ -15,7 +15,7 @@
 
 #include <cstdlib>
 
-namespace glimra {
+namespace glimra::x11 {
 
 namespace {
 
@@ -48,14 +48,14 @@ private:
 
 class X11OverlayDesktop final : public OverlayDesktop {
 public:
-    X11OverlayDesktop(x11::WindowServer& server, xcb_connection_t* c)
-        : server_(server), c_(c), shape_(x11::shapeExtensionPresent(c)) {}
+    X11OverlayDesktop(WindowServer& server, xcb_connection_t* c)
+        : server_(server), c_(c), shape_(shapeExtensionPresent(c)) {}
 
     std::vector<ScreenGeometry> screens() override { return server_.screens(); }
 
     bool composites() override {
         // Qt talks to one screen of the display: the default one.
-        return x11::compositingManagerRuns(c_, x11::displayScreenNumber());
+        return compositingManagerRuns(c_, displayScreenNumber());
     }
 
     // One X window spans every screen it lies on (at one scale), goes wherever it is put and is cut to
@@ -70,7 +70,7 @@ public:
 
     void takeSnapshot(SnapshotHandler done) override { server_.grabDesktop(std::move(done)); }
 
-    QImage imageOfWindowContents(uint32_t window) override {
+    QImage imageOfWindowContents(WindowNumber window) override {
         return server_.createImageOfWindowContents(window);
     }
 
@@ -82,41 +82,41 @@ public:
                 false};
     }
 
+    // An X window's number is its id.
+    WindowNumber windowNumberOf(const QWindow& window) override { return WindowNumber(window.winId()); }
+
     void setPassesClicksThrough(QWindow& window, bool passes) override {
-        x11::setInputShape(c_, xcb_window_t(window.winId()),
-                           passes ? std::optional<QRegion>(QRegion()) : std::nullopt);
+        setInputShape(c_, xcb_window_t(window.winId()),
+                      passes ? std::optional<QRegion>(QRegion()) : std::nullopt);
         xcb_flush(c_);
     }
 
     void setVisibleRegion(QWindow& window, const std::optional<QRegion>& region) override {
         if (!shape_)
             return;
-        x11::setBoundingShape(c_, xcb_window_t(window.winId()), region);
+        setBoundingShape(c_, xcb_window_t(window.winId()), region);
         xcb_flush(c_);
     }
 
     void sync() override { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
 
 private:
-    x11::WindowServer& server_;
+    WindowServer& server_;
     xcb_connection_t* c_;
     bool shape_;
 };
 
 } // namespace
 
-std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(x11::WindowServer& server) {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+std::unique_ptr<OverlayDesktop> makeX11OverlayDesktop(WindowServer& server, xcb_connection_t* c) {
     if (!c) {
-        writeLogLine(QStringLiteral("The overlay needs an X11 desktop; this one is \"%1\"")
-                         .arg(qGuiApp ? QGuiApplication::platformName() : QString()));
+        writeLogLine(QStringLiteral("The overlay needs Qt's connection to the X server, which it has not"));
         return nullptr;
     }
-    if (!x11::shapeExtensionPresent(c))
+    if (!shapeExtensionPresent(c))
         writeLogLine(QStringLiteral("The X server has no SHAPE extension: a countdown covers the desktop "
                                     "unless a compositing manager runs"));
     return std::make_unique<X11OverlayDesktop>(server, c);
 }
 
-} // namespace glimra
+} // namespace glimra::x11

@@ -1,4 +1,4 @@
-#include "X11HotKeys.h"
+#include "x11/X11HotKeys.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -16,21 +16,21 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
 
-namespace carbon {
+namespace glimra::x11 {
 
-using detail::MallocPtr;
-using glimra::hotkeys::Keycode;
-using glimra::hotkeys::Keysym;
+using namespace carbon;
+using hotkeys::Keycode;
+using hotkeys::Keysym;
 
 namespace {
 
 // Every key and modifier mask a hot key's grab holds: one per key and lock state.
 using Combinations = std::set<std::pair<Keycode, uint16_t>>;
 Combinations combinations(const std::vector<Keycode>& keycodes, uint16_t modifiers,
-                          const glimra::hotkeys::ModifierLayout& layout) {
+                          const hotkeys::ModifierLayout& layout) {
     Combinations all;
     for (Keycode keycode : keycodes)
-        for (uint16_t mask : glimra::hotkeys::lockVariants(modifiers, layout))
+        for (uint16_t mask : hotkeys::lockVariants(modifiers, layout))
             all.insert({keycode, mask});
     return all;
 }
@@ -47,11 +47,11 @@ void X11HotKeys::FreeContext::operator()(xkb_context* context) const {
 
 std::unique_ptr<X11HotKeys> X11HotKeys::make(const QByteArray& displayName) {
     uint32_t root = 0;
-    detail::XConnection connection = detail::connectToDisplay(displayName, "Hot keys are unavailable", &root);
+    XConnection connection = connectToDisplay(displayName, "Hot keys are unavailable", &root);
     return connection ? std::unique_ptr<X11HotKeys>(new X11HotKeys(std::move(connection), root)) : nullptr;
 }
 
-X11HotKeys::X11HotKeys(detail::XConnection xConnection, uint32_t root)
+X11HotKeys::X11HotKeys(XConnection xConnection, uint32_t root)
     : m_connection(std::move(xConnection)), m_root(root) {
     setObjectName(QStringLiteral("X11 key grabs"));
     m_processLater.setSingleShot(true);
@@ -68,17 +68,17 @@ X11HotKeys::X11HotKeys(detail::XConnection xConnection, uint32_t root)
     // report it as repeated presses instead, which is what the matcher expects.
     const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(connection, &xcb_xkb_id);
     if (xkb && xkb->present) {
-        MallocPtr<xcb_xkb_use_extension_reply_t> use(
+        Reply<xcb_xkb_use_extension_reply_t> use(
             xcb_xkb_use_extension_reply(connection, xcb_xkb_use_extension(connection, 1, 0), nullptr));
         if (use && use->supported) {
-            MallocPtr<xcb_xkb_per_client_flags_reply_t> flags(xcb_xkb_per_client_flags_reply(
+            Reply<xcb_xkb_per_client_flags_reply_t> flags(xcb_xkb_per_client_flags_reply(
                 connection,
                 xcb_xkb_per_client_flags(connection, XCB_XKB_ID_USE_CORE_KBD,
                                          XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT,
                                          XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT, 0, 0, 0),
                 nullptr));
             m_detectableAutoRepeat = flags && (flags->value & XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT);
-            MallocPtr<xcb_xkb_get_state_reply_t> state(xcb_xkb_get_state_reply(
+            Reply<xcb_xkb_get_state_reply_t> state(xcb_xkb_get_state_reply(
                 connection, xcb_xkb_get_state(connection, XCB_XKB_ID_USE_CORE_KBD), nullptr));
             if (state)
                 m_coreKeyboard = state->deviceID;
@@ -132,9 +132,9 @@ OSStatus X11HotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHot
         qCWarning(lcHotKeys, "Hot key: the X connection for hot keys broke earlier");
         return eventInternalErr;
     }
-    const uint16_t xModifiers = *glimra::hotkeys::xModifiersFromCarbon(modifiers, m_layout);
+    const uint16_t xModifiers = *hotkeys::xModifiersFromCarbon(modifiers, m_layout);
     std::vector<Keycode> keycodes = keycodesFor(keyCode);
-    const QString name = glimra::hotkeys::describeHotKey(keyCode, modifiers, layout());
+    const QString name = hotkeys::describeHotKey(keyCode, modifiers, layout());
     if (keycodes.empty()) {
         qCWarning(lcHotKeys, "Hot key: the keyboard has no key for %s", qPrintable(name));
         return eventHotKeyInvalidErr;
@@ -166,7 +166,7 @@ void X11HotKeys::remove(Token token) {
 void X11HotKeys::loadKeyboard() {
     xcb_connection_t* connection = m_connection.get();
     m_keySymbols.reset(xcb_key_symbols_alloc(connection));
-    MallocPtr<xcb_get_modifier_mapping_reply_t> map(
+    Reply<xcb_get_modifier_mapping_reply_t> map(
         xcb_get_modifier_mapping_reply(connection, xcb_get_modifier_mapping(connection), nullptr));
     std::vector<std::vector<Keycode>> rows(8);
     if (map) {
@@ -175,7 +175,7 @@ void X11HotKeys::loadKeyboard() {
         for (int row = 0; row < 8; ++row)
             rows[size_t(row)].assign(keycodes + row * perModifier, keycodes + (row + 1) * perModifier);
     }
-    m_layout = glimra::hotkeys::modifierLayoutFromMap(rows, [this](Keycode keycode) {
+    m_layout = hotkeys::modifierLayoutFromMap(rows, [this](Keycode keycode) {
         std::vector<Keysym> keysyms;
         for (int column = 0; column < 4; ++column)
             if (Keysym keysym = xcb_key_symbols_get_keysym(m_keySymbols.get(), keycode, column))
@@ -184,10 +184,10 @@ void X11HotKeys::loadKeyboard() {
     });
 }
 
-glimra::hotkeys::KeyboardLayout X11HotKeys::readLayout() {
+hotkeys::KeyboardLayout X11HotKeys::readLayout() {
     xcb_connection_t* connection = m_connection.get();
     if (!m_xkbContext)
-        return glimra::hotkeys::KeyboardLayout();
+        return hotkeys::KeyboardLayout();
     const int32_t device = m_coreKeyboard ? m_coreKeyboard : xkb_x11_get_core_keyboard_device_id(connection);
     std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
         xkb_x11_keymap_new_from_device(m_xkbContext.get(), connection, device, XKB_KEYMAP_COMPILE_NO_FLAGS),
@@ -195,13 +195,13 @@ glimra::hotkeys::KeyboardLayout X11HotKeys::readLayout() {
     if (!keymap) {
         qCWarning(lcHotKeys,
                   "The X server's keymap cannot be read: the hot keys are placed as on a US keyboard");
-        return glimra::hotkeys::KeyboardLayout();
+        return hotkeys::KeyboardLayout();
     }
     std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> state(
         xkb_x11_state_new_from_device(keymap.get(), connection, device), &xkb_state_unref);
     // Reading the keymap waited for replies, behind which events may wait.
     scheduleProcessing();
-    return glimra::hotkeys::KeyboardLayout(
+    return hotkeys::KeyboardLayout(
         keymap.get(), state ? xkb_state_serialize_layout(state.get(), XKB_STATE_LAYOUT_EFFECTIVE) : 0);
 }
 
@@ -221,14 +221,14 @@ OSStatus X11HotKeys::grab(const std::vector<Keycode>& keycodes, uint16_t modifie
     };
     std::vector<Request> requests;
     for (Keycode keycode : keycodes)
-        for (uint16_t mask : glimra::hotkeys::lockVariants(modifiers, m_layout))
+        for (uint16_t mask : hotkeys::lockVariants(modifiers, m_layout))
             requests.push_back({xcb_grab_key_checked(connection, 0, m_root, mask, keycode,
                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
                                 keycode, mask});
     uint8_t failure = 0;
     std::vector<const Request*> held;
     for (const Request& request : requests) {
-        if (MallocPtr<xcb_generic_error_t> error{xcb_request_check(connection, request.cookie)}) {
+        if (Reply<xcb_generic_error_t> error{xcb_request_check(connection, request.cookie)}) {
             if (!failure)
                 failure = error->error_code;
         } else {
@@ -251,29 +251,28 @@ OSStatus X11HotKeys::grab(const std::vector<Keycode>& keycodes, uint16_t modifie
 
 void X11HotKeys::ungrab(const Grab& grab) {
     for (Keycode keycode : grab.keycodes)
-        for (uint16_t mask : glimra::hotkeys::lockVariants(grab.xModifiers, m_layout))
+        for (uint16_t mask : hotkeys::lockVariants(grab.xModifiers, m_layout))
             xcb_ungrab_key(m_connection.get(), keycode, m_root, mask);
     xcb_flush(m_connection.get());
 }
 
 void X11HotKeys::grabAgain() {
-    const glimra::hotkeys::ModifierLayout before = m_layout;
+    const hotkeys::ModifierLayout before = m_layout;
     loadKeyboard();
     setLayout(readLayout());
     // Notifications also come for changes that move no hot key (a client setting up XKB, a keyboard of
     // the same layout plugged in): those grabs stay as they are. A moved hot key is grabbed at its new
     // keys before the old ones go, so that no press in between falls through to the focused window.
     for (auto& [token, hotKey] : m_grabs) {
-        const uint16_t xModifiers = *glimra::hotkeys::xModifiersFromCarbon(hotKey.modifiers, m_layout);
+        const uint16_t xModifiers = *hotkeys::xModifiersFromCarbon(hotKey.modifiers, m_layout);
         std::vector<Keycode> keycodes = keycodesFor(hotKey.keyCode);
         const Combinations held = combinations(hotKey.keycodes, hotKey.xModifiers, before);
         Combinations wanted = combinations(keycodes, xModifiers, m_layout);
         if (held == wanted)
             continue;
         if (keycodes.empty() || grab(keycodes, xModifiers) != noErr) {
-            qCWarning(
-                lcHotKeys, "Hot key %s stays inactive with the new keyboard mapping",
-                qPrintable(glimra::hotkeys::describeHotKey(hotKey.keyCode, hotKey.modifiers, layout())));
+            qCWarning(lcHotKeys, "Hot key %s stays inactive with the new keyboard mapping",
+                      qPrintable(hotkeys::describeHotKey(hotKey.keyCode, hotKey.modifiers, layout())));
             keycodes.clear();
             wanted.clear();
         }
@@ -291,7 +290,7 @@ void X11HotKeys::grabAgain() {
 
 void X11HotKeys::readEvents() {
     xcb_connection_t* connection = m_connection.get();
-    while (MallocPtr<xcb_generic_event_t> event{xcb_poll_for_event(connection)}) {
+    while (Reply<xcb_generic_event_t> event{xcb_poll_for_event(connection)}) {
         const uint8_t type = event->response_type & 0x7f;
         if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
             const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event.get());
@@ -311,7 +310,7 @@ void X11HotKeys::readEvents() {
             } else if (notify->xkbType == XCB_XKB_STATE_NOTIFY) {
                 const auto* state = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event.get());
                 if (state->group != layout().activeLayout())
-                    setLayout(glimra::hotkeys::KeyboardLayout(layout().keymap(), state->group));
+                    setLayout(hotkeys::KeyboardLayout(layout().keymap(), state->group));
             }
         } else if (type == 0) {
             const auto* error = reinterpret_cast<const xcb_generic_error_t*>(event.get());
@@ -343,7 +342,7 @@ void X11HotKeys::processPending() {
             continue;
         }
         if (item.key.press) {
-            const uint16_t modifiers = glimra::hotkeys::significantModifiers(item.key.state, m_layout);
+            const uint16_t modifiers = hotkeys::significantModifiers(item.key.state, m_layout);
             if (const auto token = m_matcher.press(item.key.keycode, modifiers))
                 emit hotKey(*token, kEventHotKeyPressed);
             continue;
@@ -352,7 +351,7 @@ void X11HotKeys::processPending() {
             if (m_pending.empty() && m_connection)
                 readEvents();
             if (!m_pending.empty() && !m_pending.front().mappingChanged &&
-                glimra::hotkeys::isAutoRepeatPair(item.key, m_pending.front().key)) {
+                hotkeys::isAutoRepeatPair(item.key, m_pending.front().key)) {
                 m_pending.pop_front();
                 continue;
             }
@@ -373,4 +372,4 @@ void X11HotKeys::connectionLost() {
     m_connection.reset();
 }
 
-} // namespace carbon
+} // namespace glimra::x11

@@ -1,4 +1,4 @@
-#include "x11/WindowServer.h"
+#include "x11/X11WindowServer.h"
 
 #include "x11/ScreenGrabber.h"
 #include "x11/ScreenList.h"
@@ -14,15 +14,16 @@
 namespace glimra::x11 {
 
 // The parts hold references to those declared before them: the connection goes last.
-struct WindowServer::Private {
+struct X11WindowServer::Private {
     std::unique_ptr<XcbConnection> x;
     ScreenList screens;
     ScreenGrabber grabber;
     WindowList windows;
     bool composite = false; // windows' own pixmaps can be named (Composite 0.2)
 
-    Private(std::unique_ptr<XcbConnection> connection, bool useSharedMemory)
-        : x(std::move(connection)), screens(*x), grabber(*x, useSharedMemory), windows(*x, screens) {
+    Private(std::unique_ptr<XcbConnection> connection, const Options& options)
+        : x(std::move(connection)), screens(*x, options.screensFromQt), grabber(*x, options.useSharedMemory),
+          windows(*x, screens) {
         xcb_connection_t* c = x->get();
         const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_composite_id);
         if (extension && extension->present) {
@@ -33,23 +34,25 @@ struct WindowServer::Private {
     }
 };
 
-WindowServer::WindowServer(std::unique_ptr<Private> p) : d(std::move(p)) {}
-WindowServer::~WindowServer() = default;
+X11WindowServer::X11WindowServer(std::unique_ptr<Private> p) : d(std::move(p)) {}
+X11WindowServer::~X11WindowServer() = default;
 
-std::unique_ptr<WindowServer> WindowServer::connect() {
+std::unique_ptr<X11WindowServer> X11WindowServer::connect() {
     return connect(Options());
 }
 
-std::unique_ptr<WindowServer> WindowServer::connect(const Options& options) {
+std::unique_ptr<X11WindowServer> X11WindowServer::connect(const Options& options) {
     std::unique_ptr<XcbConnection> connection = XcbConnection::open();
     if (!connection)
         return nullptr;
-    const bool noShm = qEnvironmentVariableIntValue("GLIMRA_X11_NO_SHM") != 0;
-    return std::unique_ptr<WindowServer>(new WindowServer(
-        std::make_unique<Private>(std::move(connection), options.useSharedMemory && !noShm)));
+    Options chosen = options;
+    chosen.useSharedMemory =
+        options.useSharedMemory && qEnvironmentVariableIntValue("GLIMRA_X11_NO_SHM") == 0;
+    return std::unique_ptr<X11WindowServer>(
+        new X11WindowServer(std::make_unique<Private>(std::move(connection), chosen)));
 }
 
-QImage WindowServer::createImage(const QRectF& rect) {
+QImage X11WindowServer::createImage(const QRectF& rect) {
     if (!d->x->ready("An image of a rectangle"))
         return QImage();
     QString whyNot;
@@ -66,12 +69,12 @@ QImage WindowServer::createImage(const QRectF& rect) {
     return d->grabber.grab(*plan);
 }
 
-QImage WindowServer::createImageOfScreen(const QScreen* screen) {
+QImage X11WindowServer::createImageOfScreen(const QScreen* screen) {
     const QRectF bounds = displayBounds(screen);
     return bounds.isEmpty() ? QImage() : createImage(bounds);
 }
 
-QImage WindowServer::createImageOfAllScreens() {
+QImage X11WindowServer::createImageOfAllScreens() {
     if (!d->x->ready("An image of all screens"))
         return QImage();
     const QRectF box = boundingRectInPoints(d->screens.current());
@@ -82,7 +85,7 @@ QImage WindowServer::createImageOfAllScreens() {
     return createImage(box);
 }
 
-QImage WindowServer::createImageOfWindow(uint32_t windowNumber) {
+QImage X11WindowServer::createImageOfWindow(WindowNumber windowNumber) {
     if (!d->x->ready("An image of a window"))
         return QImage();
     if (windowNumber == XCB_NONE) {
@@ -104,14 +107,14 @@ QImage WindowServer::createImageOfWindow(uint32_t windowNumber) {
     return d->grabber.grab(*plan);
 }
 
-QImage WindowServer::createImageOfWindowContents(uint32_t windowNumber) {
+QImage X11WindowServer::createImageOfWindowContents(WindowNumber windowNumber) {
     if (!d->x->ready("The pixels of a window") || windowNumber == XCB_NONE || windowNumber == d->x->root())
         return QImage();
     const std::optional<WindowList::Shown> shown = d->windows.shown(windowNumber);
     return shown ? contentsOf(*shown) : QImage();
 }
 
-QImage WindowServer::contentsOf(const WindowList::Shown& shown) {
+QImage X11WindowServer::contentsOf(const WindowList::Shown& shown) {
     if (!d->composite)
         return QImage();
     xcb_connection_t* c = d->x->get();
@@ -128,14 +131,14 @@ QImage WindowServer::contentsOf(const WindowList::Shown& shown) {
     return image;
 }
 
-std::optional<std::vector<WindowInfo>> WindowServer::copyWindowInfo(bool onScreenOnly,
-                                                                    bool excludeDesktopElements) {
+std::optional<std::vector<WindowInfo>> X11WindowServer::copyWindowInfo(bool onScreenOnly,
+                                                                       bool excludeDesktopElements) {
     if (!d->x->ready("The window list"))
         return std::nullopt;
     return d->windows.read(onScreenOnly, excludeDesktopElements);
 }
 
-QRectF WindowServer::displayBounds(const QScreen* screen) const {
+QRectF X11WindowServer::displayBounds(const QScreen* screen) const {
     if (!screen || !qGuiApp || !QGuiApplication::screens().contains(const_cast<QScreen*>(screen))) {
         logLine(QStringLiteral("no bounds for a screen the application does not know"));
         return QRectF();
@@ -143,21 +146,21 @@ QRectF WindowServer::displayBounds(const QScreen* screen) const {
     return QRectF(screen->geometry()).translated(-globalDisplayOrigin());
 }
 
-std::vector<ScreenGeometry> WindowServer::screens() const {
+std::vector<ScreenGeometry> X11WindowServer::screens() const {
     if (!d->x->ready("The screen list"))
         return {};
     return d->screens.current();
 }
 
-void WindowServer::grabRect(const QRectF& rect, ImageHandler done) {
+void X11WindowServer::grabRect(const QRectF& rect, ImageHandler done) {
     done(createImage(rect));
 }
 
-void WindowServer::grabScreen(const QScreen* screen, ImageHandler done) {
+void X11WindowServer::grabScreen(const QScreen* screen, ImageHandler done) {
     done(createImageOfScreen(screen));
 }
 
-void WindowServer::grabDesktop(SnapshotHandler done) {
+void X11WindowServer::grabDesktop(SnapshotHandler done) {
     QImage pixels = d->x->ready("A picture of the desktop") ? createImageOfWindow(d->x->root()) : QImage();
     if (pixels.isNull()) {
         done(nullptr);
@@ -168,11 +171,11 @@ void WindowServer::grabDesktop(SnapshotHandler done) {
         std::vector<DesktopSnapshot::Plane>{{native, std::move(pixels)}}, d->screens.current()));
 }
 
-bool WindowServer::usesSharedMemory() const {
+bool X11WindowServer::usesSharedMemory() const {
     return d->grabber.usesSharedMemory();
 }
 
-void WindowServer::warmUp() {
+void X11WindowServer::warmUp() {
     if (!d->x->ready("Preparing for grabs"))
         return;
     const std::vector<ScreenGeometry> screens = d->screens.current();
@@ -180,7 +183,7 @@ void WindowServer::warmUp() {
         d->grabber.warmUp(*plan);
 }
 
-void WindowServer::releaseBuffers() {
+void X11WindowServer::releaseBuffers() {
     d->grabber.releaseBuffers();
 }
 

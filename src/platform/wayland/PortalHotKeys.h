@@ -12,7 +12,7 @@
 // opening its shortcut settings; so the shortcuts go with CreateSession as well, and BindShortcuts is
 // called only when the session's answer does not list them all bound.
 
-#include "HotKeyBackend.h"
+#include "hotkeys/HotKeyBackend.h"
 
 #include "wayland/DesktopPortal.h"
 
@@ -23,10 +23,10 @@
 #include <chrono>
 #include <map>
 
-namespace carbon {
+namespace glimra::wayland {
 
 struct PortalHotKeysOptions {
-    QString service = glimra::wayland::kPortalService;
+    QString service = kPortalService;
     // CreateSession: the portal may take seconds to start the first time.
     std::chrono::milliseconds sessionTimeout{10000};
     // BindShortcuts: the desktop may be asking the user.
@@ -38,16 +38,17 @@ struct PortalHotKeysOptions {
     QString applicationId = QStringLiteral("app.glimra.GlimraHelper");
 };
 
-class PortalHotKeys final : public HotKeyBackend {
+class PortalHotKeys final : public carbon::HotKeyBackend {
     Q_OBJECT
 public:
     explicit PortalHotKeys(PortalHotKeysOptions options = {});
     ~PortalHotKeys() override;
 
     // Whether the session bus has the portal running or can start it; the bus alone answers, at once.
-    static bool offered(const QString& service = glimra::wayland::kPortalService);
+    static bool offered(const QString& service = kPortalService);
 
-    OSStatus add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) override;
+    carbon::OSStatus add(Token token, carbon::UInt32 keyCode, carbon::UInt32 modifiers,
+                         carbon::EventHotKeyID id) override;
     void remove(Token token) override;
     // Escape for a moment would mean asking the user each time.
     bool holdsKeysBriefly() const override { return false; }
@@ -64,8 +65,7 @@ private:
 
     void createSession();
     void closeSession();
-    void sessionCreated(const glimra::wayland::PortalResponse& answer);
-    void shortcutsBound(const glimra::wayland::PortalResponse& answer);
+    void sessionCreated(const PortalResponse& answer);
     // Logs which shortcuts the desktop gave a trigger, and which it did not.
     void report(const QVariant& shortcuts, const char* when);
     QVariant shortcutList() const;
@@ -79,4 +79,4 @@ private:
     bool m_registered = false;
 };
 
-} // namespace carbon
+} // namespace glimra::wayland

@@ -1,4 +1,4 @@
-#include "overlay/WaylandOverlayDesktop.h"
+#include "wayland/WaylandOverlayDesktop.h"
 
 #include "display/WindowServer.h"
 #include "overlay/ScreenChangeWatch.h"
@@ -6,16 +6,16 @@
 
 #include <QWindow>
 
-namespace glimra {
+namespace glimra::wayland {
 
 namespace {
 
 class WaylandOverlayDesktop final : public OverlayDesktop {
 public:
-    // The layer shell's connection is made at once, so that the first capture's overlay shows as fast
-    // as later ones.
-    explicit WaylandOverlayDesktop(WindowServer& server)
-        : server_(server), layers_(wayland::LayerOverlay::create()) {}
+    // The layer shell's objects are made at once, so that the first capture's overlay shows as fast as
+    // later ones.
+    WaylandOverlayDesktop(WindowServer& server, std::shared_ptr<WaylandConnection> seat)
+        : server_(server), layers_(LayerOverlay::create(std::move(seat))) {}
 
     std::vector<ScreenGeometry> screens() override { return server_.screens(); }
     // A Wayland compositor always composites; a surface covers one output, is placed by the compositor
@@ -32,7 +32,7 @@ public:
 
     void takeSnapshot(SnapshotHandler done) override { server_.grabDesktop(std::move(done)); }
 
-    QImage imageOfWindowContents(uint32_t) override { return QImage(); }
+    QImage imageOfWindowContents(WindowNumber) override { return QImage(); }
 
     WindowStyle overlayWindowStyle() override {
         // Full screen is what puts a window over a whole output, panels and bars included, where the
@@ -40,6 +40,9 @@ public:
         return {Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint,
                 true};
     }
+
+    // The window list (sway's) leaves the helper's own windows out.
+    WindowNumber windowNumberOf(const QWindow&) override { return kNoWindow; }
 
     std::unique_ptr<OverlaySurface> makeOverlaySurface(QWidget& window, const QString& screenName,
                                                        WindowPainter paint,
@@ -73,13 +76,14 @@ public:
 
 private:
     WindowServer& server_;
-    std::unique_ptr<wayland::LayerOverlay> layers_;
+    std::unique_ptr<LayerOverlay> layers_;
 };
 
 } // namespace
 
-std::unique_ptr<OverlayDesktop> makeWaylandOverlayDesktop(WindowServer& windowServer) {
-    return std::make_unique<WaylandOverlayDesktop>(windowServer);
+std::unique_ptr<OverlayDesktop> makeWaylandOverlayDesktop(WindowServer& windowServer,
+                                                          std::shared_ptr<WaylandConnection> seat) {
+    return std::make_unique<WaylandOverlayDesktop>(windowServer, std::move(seat));
 }
 
-} // namespace glimra
+} // namespace glimra::wayland

@@ -1,6 +1,7 @@
-#include "SwayHotKeys.h"
+#include "wayland/SwayHotKeys.h"
 
-#include "HotKeyNames.h"
+#include "hotkeys/HotKeyNames.h"
+#include "wayland/WaylandConnection.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -13,11 +14,9 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
 
-namespace carbon {
+namespace glimra::wayland {
 
-using glimra::wayland::SwayIpc;
-using glimra::wayland::SwayKeys;
-using glimra::wayland::SwayMessage;
+using namespace carbon;
 
 namespace {
 
@@ -38,13 +37,23 @@ std::optional<uint32_t> activeLayoutOf(const QJsonObject& input) {
 } // namespace
 
 std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath, const QString& waylandDisplay) {
+    return make(socketPath, [waylandDisplay]() -> std::shared_ptr<WaylandConnection> {
+        return WaylandConnection::connect(waylandDisplay);
+    });
+}
+
+std::unique_ptr<SwayHotKeys> SwayHotKeys::make(ConnectSeat seat) {
+    return make(QString(), std::move(seat));
+}
+
+std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath, ConnectSeat seat) {
     std::unique_ptr<SwayHotKeys> backend(
         new SwayHotKeys(socketPath.isEmpty() ? qEnvironmentVariable("SWAYSOCK") : socketPath));
     if (!backend->open()) {
         qCWarning(lcHotKeys, "Hot keys are unavailable: sway's IPC does not answer");
         return nullptr;
     }
-    backend->m_display = waylandDisplay;
+    backend->m_seat = std::move(seat);
     backend->connectKeyboard();
     std::optional<uint32_t> active;
     if (const std::optional<QJsonDocument> inputs = backend->m_ipc->request(SwayIpc::GetInputs))
@@ -56,14 +65,14 @@ std::unique_ptr<SwayHotKeys> SwayHotKeys::make(const QString& socketPath, const 
 }
 
 void SwayHotKeys::connectKeyboard() {
-    m_keyboard = glimra::wayland::WaylandKeyboard::connect(m_display);
+    m_keyboard = WaylandKeyboard::connect(m_seat());
     if (m_keyboard)
         m_keyboard->setKeymapChanged([this] { followLayout(); });
 }
 
 void SwayHotKeys::followLayout(std::optional<uint32_t> activeLayout) {
     const uint32_t active = activeLayout.value_or(layout().activeLayout());
-    setLayout(glimra::hotkeys::KeyboardLayout(m_keyboard ? m_keyboard->keymap() : nullptr, active));
+    setLayout(hotkeys::KeyboardLayout(m_keyboard ? m_keyboard->keymap() : nullptr, active));
 }
 
 SwayHotKeys::SwayHotKeys(QString socketPath)
@@ -106,8 +115,8 @@ bool SwayHotKeys::open() {
         close();
         return false;
     }
-    m_userBindings = glimra::wayland::swayConfigBindings(
-        config->object().value(QLatin1String("config")).toString(), glimra::wayland::readSwayIncludes);
+    m_userBindings =
+        swayConfigBindings(config->object().value(QLatin1String("config")).toString(), readSwayIncludes);
     if (QCoreApplication::instance()) {
         m_notifier = new QSocketNotifier(m_ipc->socketDescriptor(), QSocketNotifier::Read, this);
         QObject::connect(m_notifier, &QSocketNotifier::activated, this, &SwayHotKeys::readEvents);
@@ -162,17 +171,16 @@ void SwayHotKeys::unbind(const Binding& binding) {
 }
 
 bool SwayHotKeys::heldByUser(UInt32 keyCode, UInt32 modifiers) const {
-    using glimra::hotkeys::keysymName;
-    using glimra::hotkeys::swayBinding;
-    using glimra::wayland::parseSwayKeys;
+    using hotkeys::keysymName;
+    using hotkeys::swayBinding;
     // What sway would run for the key: a binding of its code, of its plain symbol with every modifier,
     // or of the symbol a Shift that picks another level gives, less that Shift (on a US keyboard
     // Ctrl+percent fires on Ctrl+Shift+5, on a French one Ctrl+5 does).
-    const glimra::hotkeys::KeyboardLayout& keys = layout();
+    const hotkeys::KeyboardLayout& keys = layout();
     std::vector<std::optional<SwayKeys>> candidates{
         parseSwayKeys(swayBinding(modifiers, QString::number(keys.keycode(keyCode))), true),
         parseSwayKeys(swayBinding(modifiers, keysymName(keys.keysym(keyCode, 0))))};
-    if (const std::optional<glimra::hotkeys::Keysym> shifted = keys.shiftedKeysym(keyCode);
+    if (const std::optional<hotkeys::Keysym> shifted = keys.shiftedKeysym(keyCode);
         shifted && (modifiers & shiftKey))
         candidates.push_back(parseSwayKeys(swayBinding(modifiers & ~shiftKey, keysymName(*shifted))));
     for (const std::optional<SwayKeys>& candidate : candidates)
@@ -183,7 +191,7 @@ bool SwayHotKeys::heldByUser(UInt32 keyCode, UInt32 modifiers) const {
 }
 
 OSStatus SwayHotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) {
-    const QString name = glimra::hotkeys::describeHotKey(keyCode, modifiers, layout());
+    const QString name = hotkeys::describeHotKey(keyCode, modifiers, layout());
     if (!m_ipc) {
         qCWarning(lcHotKeys, "Hot key: sway's IPC is away; %s is not bound", qPrintable(name));
         return eventInternalErr;
@@ -197,9 +205,8 @@ OSStatus SwayHotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHo
         qCWarning(lcHotKeys, "Hot key: sway's configuration binds %s; it stays the user's", qPrintable(name));
         return eventHotKeyExistsErr;
     }
-    const QString keys = glimra::hotkeys::swayBinding(modifiers, QString::number(code));
-    const QString action =
-        m_tag + QLatin1Char(' ') + glimra::hotkeys::hotKeyAction(id, keyCode, modifiers).name;
+    const QString keys = hotkeys::swayBinding(modifiers, QString::number(code));
+    const QString action = m_tag + QLatin1Char(' ') + hotkeys::hotKeyAction(id, keyCode, modifiers).name;
     Binding binding{keyCode, modifiers, keys, QStringLiteral("nop %1 pressed").arg(action),
                     QStringLiteral("nop %1 released").arg(action)};
     if (!bind(binding))
@@ -214,7 +221,7 @@ void SwayHotKeys::releaseLeftBehind(UInt32 keyCode, UInt32 modifiers) {
         return;
     // Only one helper runs in a session: a binding of these keys that this one did not make is one a
     // helper left. sway answers an error where there is none, which is the usual case.
-    const QString keys = glimra::hotkeys::swayBinding(modifiers, QString::number(code));
+    const QString keys = hotkeys::swayBinding(modifiers, QString::number(code));
     bool released = false;
     for (const QString& command :
          {QStringLiteral("unbindcode %1"), QStringLiteral("unbindcode --release %1")}) {
@@ -225,7 +232,7 @@ void SwayHotKeys::releaseLeftBehind(UInt32 keyCode, UInt32 modifiers) {
     }
     if (released)
         qCInfo(lcHotKeys, "Let go of %s, which a helper that no longer runs left bound",
-               qPrintable(glimra::hotkeys::describeHotKey(keyCode, modifiers, layout())));
+               qPrintable(hotkeys::describeHotKey(keyCode, modifiers, layout())));
 }
 
 void SwayHotKeys::remove(Token token) {
@@ -317,8 +324,7 @@ void SwayHotKeys::reconnect() {
             ++it;
         } else if (m_ipc) {
             qCWarning(lcHotKeys, "Hot key %s stays off: %s",
-                      qPrintable(glimra::hotkeys::describeHotKey(it->second.keyCode, it->second.modifiers,
-                                                                 layout())),
+                      qPrintable(hotkeys::describeHotKey(it->second.keyCode, it->second.modifiers, layout())),
                       taken ? "sway's configuration binds it now" : "sway refused it");
             it = m_bindings.erase(it);
         }
@@ -328,4 +334,4 @@ void SwayHotKeys::reconnect() {
     qCInfo(lcHotKeys, "sway's IPC answers at \"%s\": %d hot keys bound", qPrintable(m_path), bound);
 }
 
-} // namespace carbon
+} // namespace glimra::wayland

@@ -1,6 +1,6 @@
-#include "PortalHotKeys.h"
+#include "wayland/PortalHotKeys.h"
 
-#include "HotKeyNames.h"
+#include "hotkeys/HotKeyNames.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -18,11 +18,9 @@ using PortalShortcut = QPair<QString, QVariantMap>;
 using PortalShortcuts = QList<PortalShortcut>;
 Q_DECLARE_METATYPE(PortalShortcuts)
 
-namespace carbon {
+namespace glimra::wayland {
 
-using glimra::wayland::kPortalPath;
-using glimra::wayland::PortalRequest;
-using glimra::wayland::PortalResponse;
+using namespace carbon;
 
 namespace {
 
@@ -80,9 +78,9 @@ bool PortalHotKeys::offered(const QString& service) {
 }
 
 OSStatus PortalHotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) {
-    const glimra::hotkeys::HotKeyAction action = glimra::hotkeys::hotKeyAction(id, keyCode, modifiers);
+    const hotkeys::HotKeyAction action = hotkeys::hotKeyAction(id, keyCode, modifiers);
     m_shortcuts[token] = {action.name, action.description,
-                          glimra::hotkeys::portalTrigger(keyCode, modifiers, m_options.shiftedSymbols)};
+                          hotkeys::portalTrigger(keyCode, modifiers, m_options.shiftedSymbols)};
     m_sessionLater.start();
     return noErr;
 }
@@ -218,4 +216,4 @@ void PortalHotKeys::portalSignal(const QDBusMessage& message) {
         }
 }
 
-} // namespace carbon
+} // namespace glimra::wayland

@@ -1,4 +1,4 @@
-#include "XConnection.h"
+#include "x11/XConnection.h"
 
 #include <QLoggingCategory>
 
@@ -6,7 +6,7 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
 
-namespace carbon::detail {
+namespace glimra::x11 {
 
 void Disconnect::operator()(xcb_connection_t* connection) const {
     xcb_disconnect(connection);
@@ -28,4 +28,4 @@ XConnection connectToDisplay(const QByteArray& displayName, const char* what, ui
     return connection;
 }
 
-} // namespace carbon::detail
+} // namespace glimra::x11

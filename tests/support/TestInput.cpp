@@ -41,6 +41,7 @@ namespace {
 
 class X11Input final : public TestInput {
 public:
+    explicit X11Input(const QString& display) : x_(display) {}
     bool ok() const override { return x_.ok(); }
     void key(uint32_t keysym, bool press) override { x_.pressCode(x_.keycode(keysym), press); }
     void keyCode(uint32_t evdevCode, bool press) override {
@@ -55,6 +56,10 @@ private:
 
 } // namespace
 
+std::unique_ptr<TestInput> xtestInput(const QString& display) {
+    return std::make_unique<X11Input>(display);
+}
+
 std::unique_ptr<TestInput> sessionInput() {
     if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
@@ -64,7 +69,7 @@ std::unique_ptr<TestInput> sessionInput() {
             return std::make_unique<GnomeInput>();
         return std::make_unique<WaylandInput>();
     }
-    return std::make_unique<X11Input>();
+    return xtestInput(QString());
 }
 
 } // namespace glimra::test

@@ -2,6 +2,8 @@
 // Keys and the pointer as a person works them, on the display server the test session runs: XTest on
 // X11, virtual devices on Wayland. An input test written against this runs in both sessions.
 
+#include <QString>
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -52,5 +54,7 @@ inline constexpr KeyboardLayoutName kKeyboardLayouts[] = {{"Us", "us", "", "Engl
 // The input of the session the test runs in: on Wayland (WAYLAND_DISPLAY set) KWin's or GNOME's own
 // by XDG_CURRENT_DESKTOP, else virtual devices; X11 otherwise.
 std::unique_ptr<TestInput> sessionInput();
+// XTest on the X display named display (DISPLAY when empty).
+std::unique_ptr<TestInput> xtestInput(const QString& display);
 
 } // namespace glimra::test

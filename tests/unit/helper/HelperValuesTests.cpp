@@ -1,24 +1,8 @@
-// Plain values of the helper: the screenshot message, the reported size, the coordinate spaces.
+// The coordinate spaces of the helper.
 
 #include "ScreenCoordinates.h"
-#include "ScreenshotMessage.h"
 
 #include <gtest/gtest.h>
-
-using namespace xpc;
-
-TEST(ScreenshotMessage, HighResolutionSizesAreHalvedOrDividedByAnotherScale) {
-    for (const auto& [pixels, high, scale, points] :
-         {std::tuple{QSize(2880, 1800), true, 2.0, QSize(1440, 900)},
-          {QSize(2881, 1801), true, 2.0, QSize(1440, 900)},
-          {QSize(2881, 1801), false, 1.5, QSize(2881, 1801)},
-          {QSize(1920, 1080), true, 1.5, QSize(1280, 720)},
-          {QSize(450, 300), true, 1.5, QSize(300, 200)},
-          {QSize(2400, 1350), true, 1.25, QSize(1920, 1080)}}) {
-        const auto size = screenshotPointSize(pixels, high, scale);
-        EXPECT_EQ(QSize(int(size.width), int(size.height)), points) << pixels.width() << " at " << scale;
-    }
-}
 
 // Screen coordinates have y up from the main screen's bottom; Qt's have y down.
 TEST(ScreenCoordinates, FlipAboutTheMainScreenAndKeepEdgeRules) {

@@ -26,20 +26,6 @@ ModifierLayout layoutOf(const std::vector<std::vector<Keycode>>& rows,
 
 } // namespace
 
-TEST(HotKeyModifiers, CarbonMasksBecomeXMasksWithTheQtConvention) {
-    const ModifierLayout standard;
-    EXPECT_EQ(xModifiersFromCarbon(carbon::cmdKey | carbon::shiftKey, standard), kCtrlShift);
-    EXPECT_EQ(xModifiersFromCarbon(0xB00, standard), kCtrlShift | kMod1Mask);
-    EXPECT_EQ(xModifiersFromCarbon(0x1300, standard), kCtrlShift | kMod4Mask);
-    EXPECT_EQ(xModifiersFromCarbon(0, standard), 0);
-
-    const ModifierLayout moved{.alt = kMod5Mask, .super = kMod3Mask, .numLock = kMod2Mask};
-    EXPECT_EQ(xModifiersFromCarbon(carbon::optionKey | carbon::controlKey, moved), kMod5Mask | kMod3Mask);
-
-    EXPECT_FALSE(xModifiersFromCarbon(carbon::cmdKey | carbon::alphaLock, standard));
-    EXPECT_FALSE(xModifiersFromCarbon(0x0001, standard));
-}
-
 TEST(HotKeyModifiers, LocksAreGrabbedInEveryStateAndIgnoredWhenMatching) {
     const ModifierLayout withNumLock{.numLock = kMod2Mask};
     EXPECT_EQ(lockVariants(kCtrlShift, withNumLock),

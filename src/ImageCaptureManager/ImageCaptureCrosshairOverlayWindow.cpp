@@ -202,23 +202,33 @@ void ImageCaptureCrosshairOverlayWindow::orderFrontRegardless() {
         wantsKey_ = false;
         makeKeyWindow();
     }
-    QTimer::singleShot(kOverlayShowTimeoutMs, [this, alive = std::weak_ptr<bool>(alive_)] {
-        if (alive.lock())
-            checkShown();
-    });
+    shownOnce_.assign(windows_.size(), false);
+    watchShown(++showGeneration_, QDeadlineTimer(kOverlayShowTimeoutMs));
 }
 
-void ImageCaptureCrosshairOverlayWindow::checkShown() {
-    if (!visible_ || pictures_)
+// A part counts as shown once it was: a desktop that stops calling a still window's frames (GNOME's)
+// has Qt report it unexposed while it still shows.
+void ImageCaptureCrosshairOverlayWindow::watchShown(int generation, QDeadlineTimer deadline) {
+    if (!visible_ || pictures_ || generation != showGeneration_)
         return;
-    for (std::size_t i = 0; i < windows_.size(); ++i) {
+    std::optional<std::size_t> missing;
+    for (std::size_t i = 0; i < windows_.size() && i < shownOnce_.size(); ++i) {
         const QWindow* handle = windows_[i]->windowHandle();
-        const bool shown = surfaces_[i] ? surfaces_[i]->isShown() : handle && handle->isExposed();
-        if (!shown)
-            return fail(QStringLiteral("the overlay did not come on the screen %1 within %2 s")
-                            .arg(geometry_.parts()[i].screenName)
-                            .arg(kOverlayShowTimeoutMs / 1000.0));
+        if (!shownOnce_[i])
+            shownOnce_[i] = surfaces_[i] ? surfaces_[i]->isShown() : handle && handle->isExposed();
+        if (!shownOnce_[i] && !missing)
+            missing = i;
     }
+    if (!missing)
+        return;
+    if (deadline.hasExpired())
+        return fail(QStringLiteral("the overlay did not come on the screen %1 within %2 s")
+                        .arg(geometry_.parts()[*missing].screenName)
+                        .arg(kOverlayShowTimeoutMs / 1000.0));
+    QTimer::singleShot(50, [this, generation, deadline, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock())
+            watchShown(generation, deadline);
+    });
 }
 
 void ImageCaptureCrosshairOverlayWindow::fail(const QString& why) {

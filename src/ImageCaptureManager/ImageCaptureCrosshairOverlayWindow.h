@@ -18,6 +18,7 @@
 #include "CrosshairOverlayGeometry.h"
 #include "CrosshairOverlayRenderer.h"
 
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QPointer>
 #include <QString>
@@ -100,8 +101,8 @@ private:
     QPointF pointerInQt() const;
     // Ends the capture through the failed handler, once.
     void fail(const QString& why);
-    // Fails unless every part is on the screen by now.
-    void checkShown();
+    // Fails unless every part has come on the screen before the deadline.
+    void watchShown(int generation, QDeadlineTimer deadline);
     // The frame, where windows keep the clicks while counting down: as pictures that take none.
     void showPictures();
     void mouseEvent(std::size_t part, QMouseEvent* event);
@@ -146,6 +147,8 @@ private:
     std::vector<QRectF> pendingRects_;
     bool displayScheduled_ = false;
     std::vector<std::optional<QRegion>> visibleRegions_;
+    std::vector<bool> shownOnce_; // per part, since the overlay last came to the front
+    int showGeneration_ = 0;
     // Cleared when the window goes, so a posted repaint finds nothing to do.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -8,6 +8,7 @@
 #include "wayland/SwayIpc.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -447,12 +448,21 @@ public:
     void focus(const DesktopScreen&) override {}
     void showPicture(int) override {}
     QImage shown(const DesktopScreen&) override { return QImage(); }
-    bool overlayUp() override { return !picture_->active(); }
+    // Up once the picture has lost the keyboard for a while: GNOME still makes the overlay full screen
+    // after it took the keyboard, and a press in between reaches nothing.
+    bool overlayUp() override {
+        if (picture_->active())
+            settling_.invalidate();
+        else if (!settling_.isValid())
+            settling_.start();
+        return settling_.isValid() && settling_.hasExpired(300);
+    }
     bool overlayGone() override { return picture_->active(); }
     std::unique_ptr<ShownWindow> showWindow(const QString&, const QRect&, bool) override { return nullptr; }
 
 private:
     std::unique_ptr<PictureSurface> picture_;
+    QElapsedTimer settling_;
     bool entryTakenUp_ = false; // installed by an earlier test, which waited until KWin took it up
 };
 

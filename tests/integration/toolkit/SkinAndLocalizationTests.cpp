@@ -1,21 +1,16 @@
 // A skinned button on screen, at rest and held down through XTest, against references the test
-// composes from the artwork files; and a labelled button row re-fitted after the German catalogue
-// is loaded, keeping its margins. The German catalogue is complete.
+// composes from the artwork files. The German catalogue is complete (the resize panel's tests lay it
+// out in German).
 
-#include "Bundle.h"
 #include "GlimraThreePartImageButtonCell.h"
-#include "NSView+VellmoraAdditions.h"
 #include "TestSupport.h"
 #include "ToolkitOnScreen.h"
 #include "VLI18NBaseView.h"
 #include "VLI18NButton.h"
-#include "VLI18NContentView.h"
-#include "VLI18NTextField.h"
 #include "XTestKit.h"
 
 #include <QFile>
 #include <QPainter>
-#include <QTranslator>
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
@@ -87,52 +82,6 @@ TEST(Localization, TheGermanCatalogueTranslatesEveryKey) {
     }
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
     EXPECT_GE(messages, 20);
-}
-
-TEST(Localization, ButtonsAndLabelsRefitToGermanKeepingTheirMargins) {
-    const glimra::Bundle helper(QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR));
-    ASSERT_TRUE(
-        helper.loadLocalizations(*QCoreApplication::instance(), QLocale(QLocale::German, QLocale::Germany)));
-
-    // Laid out for English: a label above a row of two buttons.
-    QWidget window(nullptr, kPlainWindow);
-    window.setGeometry(200, 200, 300, 84);
-    auto* content = new VLI18NContentView(&window);
-    content->setGeometry(window.rect());
-    const auto makeButton = [&](QRect geometry, void (*skin)(glimra::NSButton&)) {
-        auto* button = new VLI18NButton(std::make_unique<GlimraThreePartImageButtonCell>(), content);
-        button->setGeometry(geometry);
-        skin(*button);
-        button->awakeFromNib();
-        return button;
-    };
-    auto* label = new VLI18NTextField(content);
-    label->setGeometry(16, 12, 170, 20);
-    auto* cancel = makeButton({116, 48, 76, 24}, setCellImagesForGrayButton);
-    auto* capture = makeButton({204, 48, 76, 24}, setCellImagesForBlueButton);
-    content->awakeFromNib();
-    glimra::WidgetView contentView(content);
-    const VLI18NPadding before = paddingFromSubviews(contentView);
-
-    const glimra::Bundle& bundle = glimra::Bundle::mainBundle();
-    label->setText(bundle.localizedString("Capture Region with Timer"));
-    cancel->setTitle(bundle.localizedString("Cancel"));
-    capture->setTitle(bundle.localizedString("Capture"));
-    ASSERT_EQ(cancel->title(), QStringLiteral("Abbrechen"));
-    window.show();
-    glimra::WidgetWindow widgetWindow(&window, content);
-    resizeForI18N(widgetWindow);
-
-    // The German texts are wider: label and buttons grow to them, the window with its content,
-    // margins and top edge kept (the unit tests take the rules one by one).
-    EXPECT_EQ(label->width(), label->sizeHint().width());
-    EXPECT_GT(label->width(), 170);
-    EXPECT_GE(cancel->width(), std::max(76, cancel->sizeHint().width()));
-    const VLI18NPadding after = paddingFromSubviews(contentView);
-    EXPECT_EQ(std::tuple(after.top, after.bottom, after.left, after.right),
-              std::tuple(before.top, before.bottom, before.left, before.right));
-    EXPECT_EQ(window.geometry().topLeft(), QPoint(200, 200));
-    qDeleteAll(QCoreApplication::instance()->findChildren<QTranslator*>());
 }
 
 } // namespace

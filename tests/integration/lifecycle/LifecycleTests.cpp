@@ -80,11 +80,6 @@ TEST_P(LaunchDecision, StaysOnlyForTheMainApplicationOrAtLogin) {
     }
     QThread::msleep(300);
     EXPECT_TRUE(helper->isRunning());
-    // A termination signal ends it cleanly.
-    helper->terminate();
-    ASSERT_TRUE(helper->waitForExit());
-    EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(helper->exitCode(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lifecycle, LaunchDecision,

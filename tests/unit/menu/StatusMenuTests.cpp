@@ -1,5 +1,5 @@
-// The status menu as the delegate prepares it: the Alt items, the path tool tip, which items are enabled,
-// and the one status item behind it. Runs on the offscreen platform.
+// The status menu as the delegate prepares it: the path tool tip, which items are enabled, and the one
+// status item behind it. Runs on the offscreen platform.
 
 #include "HelperAppDelegate.h"
 #include "ImageCaptureCrosshairWindowController.h"
@@ -54,25 +54,13 @@ protected:
     std::shared_ptr<HelperAppDelegate> delegate = std::make_shared<HelperAppDelegate>();
 };
 
-TEST_F(StatusMenuTest, AltRevealsTheTaggedItemsAndThePathToolTipStays) {
-    const QList<QAction*> items = delegate->menu()->actions();
-    ASSERT_EQ(menuItemTag(itemWith(StatusMenuAction::AllScreenSnapshot)), kOptionKeyItemTag);
-    const auto expectVisibility = [&](bool altItemsVisible) {
-        for (QAction* item : items)
-            EXPECT_EQ(item->isVisible(), menuItemTag(item) == kOptionKeyItemTag ? altItemsVisible : true)
-                << item->text().toStdString();
-    };
-
-    openMenu(Qt::ShiftModifier | Qt::ControlModifier);
-    expectVisibility(false);
-    openMenu(Qt::AltModifier | Qt::ShiftModifier);
-    expectVisibility(true);
-    // Set from the event loop, right after the menu opened.
+// Which items Alt reveals is driven through the trays on the real helper; the path tool tip is set from
+// the event loop, right after the menu opened, and stays.
+TEST_F(StatusMenuTest, ThePathToolTipFollowsTheOpening) {
+    openMenu(Qt::AltModifier);
     EXPECT_NE(delegate->versionItem()->toolTip(), pathToolTip());
     EXPECT_TRUE(waitUntil([&] { return delegate->versionItem()->toolTip() == pathToolTip(); }, 1000));
-
     openMenu(Qt::NoModifier);
-    expectVisibility(false);
     glimra::test::pause(50);
     EXPECT_EQ(delegate->versionItem()->toolTip(), pathToolTip());
 }

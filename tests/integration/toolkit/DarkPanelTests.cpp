@@ -7,7 +7,9 @@
 #include "TestSupport.h"
 #include "XTestKit.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QToolTip>
 #include <gtest/gtest.h>
 

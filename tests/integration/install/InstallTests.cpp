@@ -155,7 +155,7 @@ protected:
 } // namespace
 
 TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
-    SKIP_WITHOUT("desktop-file-validate", "appstreamcli", "man", "readelf", "systemd-analyze");
+    SKIP_WITHOUT("desktop-file-validate", "appstreamcli", "systemd-analyze");
     for (const char* name : {"app.glimra.Glimra", "app.glimra.GlimraHelper"}) {
         const Result entry =
             run("desktop-file-validate", {at(QStringLiteral("share/applications/%1.desktop").arg(name))});
@@ -180,22 +180,6 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
     const Result appstream = run("appstreamcli", {"validate", "--no-net", metainfo});
     EXPECT_EQ(appstream.status, 0) << appstream.output.toStdString();
 
-    // What lintian runs on manual pages: any warning of groff or man shows on stderr.
-    for (const char* page : {"glimra", "glimra-xpc-send"}) {
-        const Result man = run("sh", {"-c", "man --warnings -E UTF-8 -l -Tutf8 -Z \"$0\" >/dev/null",
-                                      at(QStringLiteral("share/man/man1/%1.1").arg(page))});
-        EXPECT_TRUE(man.status == 0 && man.output.isEmpty()) << page << ": " << man.output.toStdString();
-    }
-
-    // Icons at the size their folder names.
-    for (QDirIterator it(at("share/icons/hicolor"), {"*.png"}, QDir::Files, QDirIterator::Subdirectories);
-         it.hasNext();) {
-        const QString path = it.next();
-        const QString folder = path.section(u'/', -3, -3);
-        const int pixels = folder.section(u'x', 0, 0).toInt() * (folder.endsWith("@2") ? 2 : 1);
-        EXPECT_EQ(QImage(path).size(), QSize(pixels, pixels)) << path.toStdString();
-    }
-
     // Commands: links relative to their folder, into the bundle.
     for (const auto& [command, executable] :
          {std::pair{"glimra", "Glimra"}, {"glimra-xpc-send", "glimra-xpc-send"}}) {
@@ -205,16 +189,14 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
                   at(QStringLiteral("lib/glimra/Glimra.app/Contents/MacOS/%1").arg(executable)));
     }
 
-    // No run path in the programs (they need none), no build or staging path in any other file.
+    // No build or staging path in any file but the programs (the package's lintian run judges those,
+    // their run paths, the manual pages and the icons' sizes).
     for (QDirIterator it(prefix, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
          it.hasNext();) {
         const QString path = it.next();
         const QByteArray bytes = contents(path);
-        if (bytes.startsWith("\x7f"
-                             "ELF")) {
-            const QString dynamic = run("readelf", {"-d", path}).output;
-            EXPECT_FALSE(dynamic.contains("RPATH") || dynamic.contains("RUNPATH")) << dynamic.toStdString();
-        } else {
+        if (!bytes.startsWith("\x7f"
+                              "ELF")) {
             EXPECT_FALSE(bytes.contains(GLIMRA_BUILD_DIR)) << path.toStdString();
             EXPECT_FALSE(bytes.contains(stage().toUtf8())) << path.toStdString();
         }
@@ -311,8 +293,8 @@ TEST_F(Installed, ADesktopActionWithNothingRunningStartsTheHelperWhichDelivers) 
 }
 
 // The Debian package of this build: files under /usr, dependencies read from the binaries, and no
-// error that lintian knows of.
-TEST_F(Installed, TheDebianPackageHasItsFilesUnderUsrAndNoLintianErrors) {
+// error or warning that lintian knows of (run paths, manual pages, icon sizes among them).
+TEST_F(Installed, TheDebianPackageHasItsFilesUnderUsrAndNoLintianWarnings) {
     SKIP_WITHOUT("dpkg-deb", "dpkg-shlibdeps", "lintian");
     const QString out = root->path() + "/package";
     const Result cpack =
@@ -327,6 +309,6 @@ TEST_F(Installed, TheDebianPackageHasItsFilesUnderUsrAndNoLintianErrors) {
     const QStringList files = run("dpkg-deb", {"--contents", deb}).output.split(u'\n', Qt::SkipEmptyParts);
     for (const QString& line : files)
         EXPECT_TRUE(line.contains(" ./usr/") || line.endsWith(" ./")) << line.toStdString();
-    const Result lintian = run("lintian", {"--fail-on", "error", deb});
+    const Result lintian = run("lintian", {"--fail-on", "error,warning", deb});
     EXPECT_EQ(lintian.status, 0) << lintian.output.toStdString();
 }

@@ -117,12 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
 // shows both that they are registered and that a broken one registers nothing.
 TEST_F(Lifecycle, RegisteredDefaultsComeFromTheBundleAndABrokenFileRegistersNothing) {
     const QString bundle = home.path("Copy.app");
-    ASSERT_TRUE(QDir().mkpath(bundle + "/Contents/MacOS"));
-    ASSERT_TRUE(QDir().mkpath(bundle + "/Contents/Resources"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/Info.plist"),
-                            bundle + "/Contents/Info.plist"));
+    Program copy(QStringLiteral("cp"), {"-a", GLIMRA_HELPER_BUNDLE_DIR, bundle});
+    ASSERT_TRUE(copy.waitForExit() && copy.exitCode() == 0) << copy.output().toStdString();
     const QString executable = bundle + "/Contents/MacOS/GlimraHelper";
-    ASSERT_TRUE(QFile::copy(kHelperExecutable, executable));
     const QString plist = bundle + "/Contents/Resources/HelperUserDefaults.plist";
     const QByteArray atLogin =
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>StartHelperAtLogin</key>"

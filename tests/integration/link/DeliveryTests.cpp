@@ -1,5 +1,5 @@
-// Screenshots from capture to the main application: pixels, size in points, title, and the road
-// through the URL handler when the main application is not running.
+// Screenshots on the road through the URL handler when the main application is not running, and
+// while it starts.
 
 #include "HelperLink.h"
 
@@ -16,34 +16,7 @@ namespace {
 
 class Delivery : public HelperTest {};
 
-// The screen's scale factor: at 2 the pixels are the same, the size in points half of them.
-class FullScreenDelivery : public HelperTest, public ::testing::WithParamInterface<int> {};
-
 } // namespace
-
-TEST_P(FullScreenDelivery, IsTheScreenPixelForPixelWithItsSizeInPoints) {
-    const int scale = GetParam();
-    const QImage pattern = patternImage({1920, 1080});
-    ScreenCover cover(pattern);
-    home.setVariable("QT_SCALE_FACTOR", QString::number(scale));
-    ASSERT_NO_FATAL_FAILURE(startAsMainApp());
-
-    for (uint64_t kind : {6u, 7u}) {
-        main->send({{"id", kind}});
-        const Screenshot shot = screenshot(kind - 5);
-        EXPECT_EQ(shot.points, QSize(1920 / scale, 1080 / scale));
-        EXPECT_TRUE(shot.title.startsWith("Fullscreen "));
-        EXPECT_EQ(shot.image, pattern) << "kind " << kind;
-    }
-    EXPECT_EQ(main->log.messages(3).size(), 2u) << "each capture asks first";
-    // Nothing held: the previous area is still unknown after full-screen captures.
-    xpc_object_t reply = main->sendWithReply(15);
-    ASSERT_TRUE(reply);
-    EXPECT_FALSE(xpc_dictionary_get_bool(reply, "bool"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Capture, FullScreenDelivery, ::testing::Values(1, 2),
-                         [](const auto& info) { return "Scale" + std::to_string(info.param); });
 
 TEST_F(Delivery, WithoutTheMainApplicationTheScreenshotLaunchesItThroughTheUrlHandler) {
     home.registerUrlHandler(shotsDir());

@@ -146,38 +146,6 @@ INSTANTIATE_TEST_SUITE_P(HelperHotKeys, ShowGlimraWhileTheUrlToolWorks,
                          ::testing::Values(UrlToolWait{"ToolFails", false}, UrlToolWait{"HelperQuits", true}),
                          caseName);
 
-TEST_F(HelperHotKeys, CapsLockAndNumLockDoNotStopAShortcut) {
-    ASSERT_NO_FATAL_FAILURE(startAsMainApp());
-    const uint16_t numLock = keyboard.numLockMask();
-    ASSERT_NE(numLock, 0);
-    // The locks start off and go back off whatever happens here.
-    struct LocksOff {
-        XClient& keyboard;
-        uint16_t numLock;
-        void apply() {
-            if (keyboard.modifierState() & XCB_MOD_MASK_LOCK)
-                keyboard.tap(XK_Caps_Lock);
-            if (keyboard.modifierState() & numLock)
-                keyboard.tap(XK_Num_Lock);
-        }
-        ~LocksOff() { apply(); }
-    } locksOff{keyboard, numLock};
-    locksOff.apply();
-
-    const uint16_t all = XCB_MOD_MASK_LOCK | numLock;
-    const struct {
-        xcb_keysym_t tap;
-        uint16_t locked;
-    } steps[] = {{XK_Caps_Lock, XCB_MOD_MASK_LOCK}, {XK_Num_Lock, all}, {XK_Caps_Lock, numLock}};
-    size_t shots = 0;
-    for (const auto& step : steps) {
-        keyboard.tap(step.tap);
-        ASSERT_EQ(keyboard.modifierState() & all, step.locked);
-        keyboard.type({XK_Control_L, XK_Shift_L}, XK_6);
-        EXPECT_TRUE(main->log.waitForMessages(8, ++shots)) << "locks " << step.locked;
-    }
-}
-
 } // namespace
 
 namespace {

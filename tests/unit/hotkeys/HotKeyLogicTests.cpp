@@ -103,9 +103,7 @@ TEST(DesktopShortcuts, CombinationsAsSwayAndThePortalTakeThem) {
     EXPECT_EQ(portalTrigger(kVK_ANSI_Q, cmdKey | shiftKey, true), QStringLiteral("CTRL+SHIFT+q"));
     EXPECT_EQ(portalTrigger(0x0A, cmdKey), QString()) << "a key code without a key";
 
-    const HotKeyAction timedAction = hotKeyAction({makeFourCharCode("GlHk"), 5}, kVK_ANSI_5, timed);
-    EXPECT_EQ(timedAction.name, QStringLiteral("capture-region-timed"));
-    EXPECT_EQ(timedAction.description, QStringLiteral("Capture Region with Timer"));
+    // A hot key that is none of the helper's own is named after its signature and number.
     const HotKeyAction other = hotKeyAction({makeFourCharCode("GlEs"), 1}, kVK_Escape, 0);
     EXPECT_EQ(other.name, QStringLiteral("hotkey-gles-1"));
     EXPECT_EQ(other.description, QStringLiteral("Escape"));
@@ -195,10 +193,8 @@ INSTANTIATE_TEST_SUITE_P(
     HotKeyNames, KeyboardLayouts,
     ::testing::Values(
         LayoutNames{"Us", "us", "", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_percent},
-        LayoutNames{"German", "de", "", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_percent},
         LayoutNames{"French", "fr", "", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_5},
         LayoutNames{"Dvorak", "us", "dvorak", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_percent},
-        LayoutNames{"Russian", "ru", "", "Ctrl+Shift+5 Ctrl+Shift+6 Ctrl+Alt+Shift+1", XK_percent},
         // Programmer Dvorak has the digits on Shift, in another order.
         LayoutNames{"ProgrammerDvorak", "us", "dvp", "Ctrl+Shift+1 Ctrl+Shift+9 Ctrl+Alt+Shift+&", XK_1},
         LayoutNames{"Lithuanian", "lt", "", "Ctrl+Shift+Į Ctrl+Shift+Š Ctrl+Alt+Shift+Ą", XK_Iogonek}),

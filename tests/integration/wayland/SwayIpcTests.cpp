@@ -1,5 +1,5 @@
-// sway's IPC: windows of this process as sway lays them out, the focused output, and sockets that
-// break in the middle of an answer.
+// sway's IPC: windows of this process as sway lays them out and stacks them, and sockets that break in
+// the middle of an answer (the capture scenarios drive the focused output and window snaps).
 
 #include "WaylandTestKit.h"
 
@@ -15,50 +15,31 @@ using namespace glimra::wayland;
 
 namespace {
 
-std::optional<SwayWindow> findWindow(SwayIpc& ipc, const QString& title,
-                                     std::vector<SwayWindow>* all = nullptr) {
-    std::optional<std::vector<SwayWindow>> windows = ipc.windows();
-    if (!windows)
-        return std::nullopt;
-    if (all)
-        *all = *windows;
-    for (const SwayWindow& w : *windows)
-        if (w.pid == getpid() && w.name == title)
-            return w;
-    return std::nullopt;
-}
-
 TEST_F(SwaySession, WindowsComeWithTheirRectanglesFrontToBack) {
     ASSERT_TRUE(swayCommand(QStringLiteral("focus output HEADLESS-1")));
     QWidget tiled, floating;
     tiled.setWindowTitle(QStringLiteral("glimra tiled"));
     floating.setWindowTitle(QStringLiteral("glimra floating"));
     tiled.show();
-    ASSERT_TRUE(waitUntil([&] { return findWindow(*ipc, tiled.windowTitle()).has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return ownSwayWindow(*ipc, tiled.windowTitle()).has_value(); }));
     floating.show();
     std::optional<SwayWindow> t, f;
-    ASSERT_TRUE(waitUntil([&] { return (f = findWindow(*ipc, floating.windowTitle())).has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return (f = ownSwayWindow(*ipc, floating.windowTitle())).has_value(); }));
     ASSERT_TRUE(swayCommand(QStringLiteral("[con_id=%1] floating enable").arg(f->id)));
     std::vector<SwayWindow> all;
     ASSERT_TRUE(waitUntil([&] {
-        t = findWindow(*ipc, tiled.windowTitle(), &all);
-        f = findWindow(*ipc, floating.windowTitle());
+        t = ownSwayWindow(*ipc, tiled.windowTitle(), &all);
+        f = ownSwayWindow(*ipc, floating.windowTitle());
         // Title bars and borders are sway's: 25 points above, 2 on the other sides.
         return t && f && f->floating && f->content.size() == floating.size() &&
                f->bounds.adjusted(2, 25, -2, -2) == f->content && t->content.size() == tiled.size() &&
                t->bounds.adjusted(2, 25, -2, -2) == t->content;
-    })) << "sway and the windows never agreed on their sizes: tiled "
-        << t.has_value() << " " << (t ? t->content.width() : 0) << "x" << (t ? t->content.height() : 0)
-        << " widget " << tiled.width() << "x" << tiled.height() << ", floating " << f.has_value() << " "
-        << (f ? f->content.width() : 0) << "x" << (f ? f->content.height() : 0) << " widget "
-        << floating.width() << "x" << floating.height();
+    })) << "sway and the windows never agreed on their sizes";
 
     // Alone in the tiling layout of HEADLESS-1, under sway's title bar and inside its border.
     EXPECT_EQ(t->output, QStringLiteral("HEADLESS-1"));
     EXPECT_EQ(t->bounds, QRect(0, 0, 1920, 1080));
     EXPECT_EQ(t->content, QRect(2, 25, 1916, 1053));
-    EXPECT_FALSE(t->floating);
-    EXPECT_TRUE(f->floating);
     EXPECT_TRUE(f->focused);
     EXPECT_FALSE(t->focused);
     EXPECT_EQ(t->appId, f->appId);
@@ -70,15 +51,10 @@ TEST_F(SwaySession, WindowsComeWithTheirRectanglesFrontToBack) {
 
     ASSERT_TRUE(swayCommand(QStringLiteral("[con_id=%1] fullscreen enable").arg(t->id)));
     ASSERT_TRUE(waitUntil([&] {
-        t = findWindow(*ipc, tiled.windowTitle(), &all);
+        t = ownSwayWindow(*ipc, tiled.windowTitle(), &all);
         return t && t->fullscreen && !all.empty() && all.front().id == t->id;
     })) << "the fullscreen window is in front of all";
     EXPECT_EQ(t->bounds, QRect(0, 0, 1920, 1080));
-
-    ASSERT_TRUE(swayCommand(QStringLiteral("focus output HEADLESS-2")));
-    EXPECT_EQ(ipc->focusedOutput(), QStringLiteral("HEADLESS-2"));
-    ASSERT_TRUE(swayCommand(QStringLiteral("focus output HEADLESS-1")));
-    EXPECT_EQ(ipc->focusedOutput(), QStringLiteral("HEADLESS-1"));
 }
 
 // A server that takes one request and then misbehaves, as sway restarting or hanging would.

@@ -142,21 +142,11 @@ void capture(wl_client*, wl_resource* frame) {
     case TestCompositor::End::Ready:
         break;
     }
-    wl_shm_buffer* shm = state->buffer ? wl_shm_buffer_get(state->buffer) : nullptr;
-    if (!shm || wl_shm_buffer_get_width(shm) != b.buffer.width() ||
-        wl_shm_buffer_get_height(shm) != b.buffer.height()) {
+    if (!writePicture(state->buffer, b)) {
         ext_image_copy_capture_frame_v1_send_failed(
             frame, EXT_IMAGE_COPY_CAPTURE_FRAME_V1_FAILURE_REASON_BUFFER_CONSTRAINTS);
         return;
     }
-    wl_shm_buffer_begin_access(shm);
-    auto* data = static_cast<uchar*>(wl_shm_buffer_get_data(shm));
-    for (int y = 0; y < b.buffer.height(); ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(data + qsizetype(y) * wl_shm_buffer_get_stride(shm));
-        for (int x = 0; x < b.buffer.width(); ++x)
-            row[x] = b.buffer.pixel(x, y) & 0xffffff; // the padding byte left 0, as XRGB8888 may
-    }
-    wl_shm_buffer_end_access(shm);
     ext_image_copy_capture_frame_v1_send_transform(frame, uint32_t(b.transform));
     ext_image_copy_capture_frame_v1_send_damage(frame, 0, 0, b.buffer.width(), b.buffer.height());
     ext_image_copy_capture_frame_v1_send_ready(frame);

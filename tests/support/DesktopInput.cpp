@@ -23,13 +23,6 @@ using wayland::WaylandConnection;
 
 namespace {
 
-uint32_t usKeyCode(uint32_t keysym) {
-    const uint32_t code = usEvdevCode(keysym);
-    if (code == kNoKey)
-        ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the us layout";
-    return code;
-}
-
 // Waits until the seat offers these capabilities to clients, watched on a connection of its own.
 bool waitForSeat(uint32_t wanted) {
     const std::unique_ptr<WaylandConnection> c = WaylandConnection::connect();
@@ -86,8 +79,10 @@ bool KWinInput::ok() const {
 }
 
 void KWinInput::key(uint32_t keysym, bool press) {
-    if (const uint32_t code = usKeyCode(keysym); code != kNoKey)
+    if (const uint32_t code = usEvdevCode(keysym); code != kNoKey)
         keyCode(code, press);
+    else
+        ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the us layout";
 }
 
 void KWinInput::keyCode(uint32_t evdevCode, bool press) {

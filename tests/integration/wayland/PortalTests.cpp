@@ -21,6 +21,7 @@ namespace {
 
 const QString kService = QStringLiteral("app.glimra.test.Portal");
 
+// Answer, Cancel and Refuse answer with their own Response code.
 enum class Behaviour { Answer, Cancel, Refuse, Late, Vanish };
 
 // org.freedesktop.portal.Screenshot as the test wants it to behave.
@@ -49,22 +50,10 @@ public slots:
         if (options.value(QStringLiteral("interactive")).toBool() ||
             options.value(QStringLiteral("modal")).toBool())
             return QDBusObjectPath(requestPath); // asked wrongly: never answered
-        switch (behaviour_) {
-        case Behaviour::Answer:
-            QTimer::singleShot(50, this, [this] { respond(0); });
-            break;
-        case Behaviour::Cancel:
-            QTimer::singleShot(50, this, [this] { respond(1); });
-            break;
-        case Behaviour::Refuse:
-            QTimer::singleShot(50, this, [this] { respond(2); });
-            break;
-        case Behaviour::Vanish: // as a portal that crashes mid-request
+        if (behaviour_ == Behaviour::Vanish)     // as a portal that crashes mid-request
             QTimer::singleShot(50, this, [this] { bus_.releaseName(kService); });
-            break;
-        case Behaviour::Late: // silent, until the test answers
-            break;
-        }
+        else if (behaviour_ != Behaviour::Late) // silent until the test answers
+            QTimer::singleShot(50, this, [this] { respond(uint(behaviour_)); });
         return QDBusObjectPath(requestPath);
     }
 

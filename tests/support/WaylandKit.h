@@ -65,7 +65,9 @@ uint32_t usEvdevCode(uint32_t keysym);
 // The evdev code of pointer button 1, 2 or 3 (left, middle, right); 0, and a failure, for another.
 uint32_t evdevButton(uint8_t number);
 
-// Runs a command through sway's IPC: a failure that says what sway answered unless all of it was done.
+// Runs a command through sway's IPC: a failure that says what sway answered unless it carried out the
+// first of its commands (a for_window rule, whose own answer comes first; what follows a comma in it runs
+// at once on whatever has the focus, and may fail).
 ::testing::AssertionResult swayCommand(wayland::SwayIpc& ipc, const QString& command);
 // The window of this process sway lists under title; with all, every window front to back as well.
 std::optional<wayland::SwayWindow> ownSwayWindow(wayland::SwayIpc& ipc, const QString& title,

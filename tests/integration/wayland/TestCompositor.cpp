@@ -28,6 +28,13 @@ void destroyResource(wl_client*, wl_resource* r) {
     wl_resource_destroy(r);
 }
 
+// Binds a manager global to its requests, with the compositor's behaviour as its data.
+template <const wl_interface* interface, auto* requests>
+void bindManager(wl_client* client, void* data, uint32_t version, uint32_t id) {
+    wl_resource* r = wl_resource_create(client, interface, int(version), id);
+    wl_resource_set_implementation(r, requests, data, nullptr);
+}
+
 // ---- wl_output ----
 const struct wl_output_interface kOutput = {destroyResource};
 
@@ -109,11 +116,6 @@ void captureOutputRegion(wl_client*, wl_resource* manager, uint32_t, int32_t, wl
 const struct zwlr_screencopy_manager_v1_interface kScreencopy = {captureOutput, captureOutputRegion,
                                                                  destroyResource};
 
-void bindScreencopy(wl_client* client, void* data, uint32_t version, uint32_t id) {
-    wl_resource* r = wl_resource_create(client, &zwlr_screencopy_manager_v1_interface, int(version), id);
-    wl_resource_set_implementation(r, &kScreencopy, data, nullptr);
-}
-
 // ---- ext-image-copy-capture ----
 struct FrameState {
     wl_resource* session;
@@ -184,18 +186,6 @@ void createCursorSession(wl_client* client, wl_resource* manager, uint32_t id, w
 const struct ext_image_copy_capture_manager_v1_interface kManager = {createSession, createCursorSession,
                                                                      destroyResource};
 
-void bindSources(wl_client* client, void* data, uint32_t version, uint32_t id) {
-    wl_resource* r =
-        wl_resource_create(client, &ext_output_image_capture_source_manager_v1_interface, int(version), id);
-    wl_resource_set_implementation(r, &kSources, data, nullptr);
-}
-
-void bindManager(wl_client* client, void* data, uint32_t version, uint32_t id) {
-    wl_resource* r =
-        wl_resource_create(client, &ext_image_copy_capture_manager_v1_interface, int(version), id);
-    wl_resource_set_implementation(r, &kManager, data, nullptr);
-}
-
 } // namespace
 
 TestCompositor::TestCompositor(const QString& socketPath, Behaviour behaviour)
@@ -221,11 +211,13 @@ TestCompositor::TestCompositor(const QString& socketPath, Behaviour behaviour)
         },
         this);
     if (behaviour_.screencopy) {
-        wl_global_create(display, &zwlr_screencopy_manager_v1_interface, 3, data, bindScreencopy);
+        wl_global_create(display, &zwlr_screencopy_manager_v1_interface, 3, data,
+                         bindManager<&zwlr_screencopy_manager_v1_interface, &kScreencopy>);
     } else {
         wl_global_create(display, &ext_output_image_capture_source_manager_v1_interface, 1, data,
-                         bindSources);
-        wl_global_create(display, &ext_image_copy_capture_manager_v1_interface, 1, data, bindManager);
+                         bindManager<&ext_output_image_capture_source_manager_v1_interface, &kSources>);
+        wl_global_create(display, &ext_image_copy_capture_manager_v1_interface, 1, data,
+                         bindManager<&ext_image_copy_capture_manager_v1_interface, &kManager>);
     }
     thread_ = std::thread([this] {
         wl_event_loop* loop = wl_display_get_event_loop(display_);

@@ -11,8 +11,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QPainter>
 #include <QRasterWindow>
 #include <QRegularExpression>
@@ -54,19 +52,10 @@ std::optional<DesktopKind> sessionDesktop() {
     return std::nullopt;
 }
 
-const char* sessionNamed(DesktopKind kind) {
-    switch (kind) {
-    case DesktopKind::X11:
-        return "the X11 session (scripts/with-session)";
-    case DesktopKind::Sway:
-        return "the sway session (scripts/with-session --wayland)";
-    case DesktopKind::KWin:
-        return "the KWin session (scripts/with-session --kwin)";
-    case DesktopKind::Gnome:
-        return "the GNOME session (scripts/with-session --gnome)";
-    }
-    return "";
-}
+// The sessions of the desktops, by DesktopKind.
+const char* const kSessionNames[] = {
+    "the X11 session (scripts/with-session)", "the sway session (scripts/with-session --wayland)",
+    "the KWin session (scripts/with-session --kwin)", "the GNOME session (scripts/with-session --gnome)"};
 
 // ---- X11: a server of the test's own with openbox ----
 
@@ -347,12 +336,7 @@ public:
         else
             window->window.show();
         window->title = title;
-        const auto listed = [this, title]() -> std::optional<SwayWindow> {
-            for (const SwayWindow& w : sway_->windows().value_or(std::vector<SwayWindow>{}))
-                if (w.pid == getpid() && w.name == title)
-                    return w;
-            return std::nullopt;
-        };
+        const auto listed = [this, title] { return ownSwayWindow(*sway_, title); };
         window->full = [listed] { return listed() && listed()->fullscreen; };
         std::optional<SwayWindow> shown;
         // Floating, and settled at its own size.
@@ -373,10 +357,7 @@ public:
     }
 
 private:
-    bool command(const QString& c) {
-        const std::optional<QJsonDocument> reply = sway_->request(SwayIpc::RunCommand, c.toUtf8());
-        return reply && reply->array().at(0).toObject().value(QLatin1String("success")).toBool();
-    }
+    bool command(const QString& c) { return bool(swayCommand(*sway_, c)); }
 
     std::optional<SessionLayout> layout_;
     std::unique_ptr<SwayIpc> sway_;
@@ -470,7 +451,7 @@ private:
 
 std::unique_ptr<DesktopDriver> DesktopDriver::make(const DesktopSetup& setup, std::string& skip) {
     if (sessionDesktop() != setup.kind) {
-        skip = std::string("runs in ") + sessionNamed(setup.kind);
+        skip = std::string("runs in ") + kSessionNames[int(setup.kind)];
         return nullptr;
     }
     switch (setup.kind) {

@@ -94,7 +94,6 @@ public:
     // Starts the desktop, or takes the session's in the row's layout.
     virtual bool start() = 0;
 
-    const DesktopSetup& setup() const { return setup_; }
     const DesktopOffers& offers() const { return offers_; }
     TestInput& input() { return *input_; }
     const std::vector<DesktopScreen>& screens() const { return screens_; }

@@ -4,6 +4,7 @@
 #include "WaylandKit.h"
 
 #include "fake-input-client-protocol.h"
+#include "wayland/WaylandConnection.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -18,108 +19,51 @@
 
 namespace glimra::test {
 
+using wayland::WaylandConnection;
+
 namespace {
-
-bool buttonCode(uint8_t number, uint32_t* code) {
-    static constexpr uint32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
-    if (number < 1 || number > 3) {
-        ADD_FAILURE() << "no pointer button " << int(number);
-        return false;
-    }
-    *code = codes[number - 1];
-    return true;
-}
-
-uint32_t usKeyCode(uint32_t keysym) {
-    const uint32_t code = usEvdevCode(keysym);
-    if (code == kNoKey)
-        ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the us layout";
-    return code;
-}
 
 // Waits until the seat offers these capabilities to clients, watched on a connection of its own.
 bool waitForSeat(uint32_t wanted) {
-    struct Seat {
-        wl_seat* seat = nullptr;
-        uint32_t capabilities = 0;
-    } seat;
-    static constexpr wl_seat_listener seatListener{[](void* data, wl_seat*, uint32_t capabilities) {
-                                                       static_cast<Seat*>(data)->capabilities = capabilities;
-                                                   },
-                                                   [](void*, wl_seat*, const char*) {}};
-    static constexpr wl_registry_listener registryListener{
-        [](void* data, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
-            auto* s = static_cast<Seat*>(data);
-            if (!strcmp(interface, wl_seat_interface.name) && !s->seat) {
-                s->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-                wl_seat_add_listener(s->seat, &seatListener, s);
-            }
-        },
-        [](void*, wl_registry*, uint32_t) {}};
-    wl_display* display = wl_display_connect(nullptr);
-    if (!display)
+    const std::unique_ptr<WaylandConnection> c = WaylandConnection::connect();
+    uint32_t capabilities = 0;
+    static constexpr wl_seat_listener listener{
+        [](void* data, wl_seat*, uint32_t caps) { *static_cast<uint32_t*>(data) = caps; },
+        [](void*, wl_seat*, const char*) {}};
+    const Owned<wl_seat, wl_seat_destroy> seat(c ? static_cast<wl_seat*>(c->bind(&wl_seat_interface, 1))
+                                                 : nullptr);
+    if (!seat)
         return false;
-    wl_registry* registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &registryListener, &seat);
-    const bool ok = waitUntil(
-        [&] { return wl_display_roundtrip(display) >= 0 && (seat.capabilities & wanted) == wanted; }, 10000);
-    if (seat.seat)
-        wl_seat_destroy(seat.seat);
-    wl_registry_destroy(registry);
-    wl_display_disconnect(display);
-    return ok;
+    wl_seat_add_listener(seat.get(), &listener, &capabilities);
+    return waitUntil([&] { return c->sync() && (capabilities & wanted) == wanted; }, 10000);
 }
 
 } // namespace
 
 struct KWinInput::Connection {
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    org_kde_kwin_fake_input* input = nullptr;
-
-    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
-                       uint32_t version) {
-        auto* c = static_cast<Connection*>(data);
-        if (!strcmp(interface, org_kde_kwin_fake_input_interface.name) && version >= 4)
-            c->input = static_cast<org_kde_kwin_fake_input*>(
-                wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
-    }
-    static void globalRemove(void*, wl_registry*, uint32_t) {}
-    static constexpr wl_registry_listener listener{global, globalRemove};
-
-    ~Connection() {
-        if (input)
-            org_kde_kwin_fake_input_destroy(input);
-        if (registry)
-            wl_registry_destroy(registry);
-        if (display)
-            wl_display_disconnect(display);
-    }
+    std::unique_ptr<WaylandConnection> connection;
+    Owned<org_kde_kwin_fake_input, org_kde_kwin_fake_input_destroy> input;
     void sync() {
-        if (input && wl_display_roundtrip(display) < 0) {
-            ADD_FAILURE() << "KWin closed the fake input connection: "
-                          << strerror(wl_display_get_error(display));
-            org_kde_kwin_fake_input_destroy(input);
-            input = nullptr;
+        if (input && !connection->sync()) {
+            ADD_FAILURE() << "KWin closed the fake input connection";
+            input.reset();
         }
     }
 };
 
 KWinInput::KWinInput() : c_(std::make_unique<Connection>()) {
-    c_->display = wl_display_connect(nullptr);
-    if (!c_->display) {
-        ADD_FAILURE() << "no Wayland display to connect to";
-        return;
-    }
-    c_->registry = wl_display_get_registry(c_->display);
-    wl_registry_add_listener(c_->registry, &Connection::listener, c_.get());
-    wl_display_roundtrip(c_->display);
-    if (!c_->input) {
+    c_->connection = WaylandConnection::connect();
+    uint32_t version = 0;
+    if (c_->connection)
+        c_->input.reset(static_cast<org_kde_kwin_fake_input*>(
+            c_->connection->bind(&org_kde_kwin_fake_input_interface, 4, &version)));
+    if (version < 4) {
         ADD_FAILURE() << "KWin offers no org_kde_kwin_fake_input version 4 to this program "
                          "(the test session sets KWIN_WAYLAND_NO_PERMISSION_CHECKS)";
+        c_->input.reset();
         return;
     }
-    org_kde_kwin_fake_input_authenticate(c_->input, "Glimra tests", "Keys and clicks of the tests");
+    org_kde_kwin_fake_input_authenticate(c_->input.get(), "Glimra tests", "Keys and clicks of the tests");
     c_->sync();
     // A fake device of KWin's lives as long as its client: the seat may have had no pointer before
     // this one (or lost it with another client), and clients pick a new one up a little later.
@@ -135,31 +79,34 @@ bool KWinInput::ok() const {
 }
 
 void KWinInput::key(uint32_t keysym, bool press) {
-    if (const uint32_t code = usKeyCode(keysym); code != kNoKey)
+    if (const uint32_t code = usEvdevCode(keysym); code != kNoKey)
         keyCode(code, press);
+    else
+        ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the us layout";
 }
 
 void KWinInput::keyCode(uint32_t evdevCode, bool press) {
     if (!ok())
         return;
     org_kde_kwin_fake_input_keyboard_key(
-        c_->input, evdevCode, press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+        c_->input.get(), evdevCode, press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
     c_->sync();
 }
 
 void KWinInput::motion(int x, int y) {
     if (!ok())
         return;
-    org_kde_kwin_fake_input_pointer_motion_absolute(c_->input, wl_fixed_from_int(x), wl_fixed_from_int(y));
+    org_kde_kwin_fake_input_pointer_motion_absolute(c_->input.get(), wl_fixed_from_int(x),
+                                                    wl_fixed_from_int(y));
     c_->sync();
 }
 
 void KWinInput::button(uint8_t number, bool press) {
-    uint32_t code = 0;
-    if (!ok() || !buttonCode(number, &code))
+    const uint32_t code = evdevButton(number);
+    if (!ok() || !code)
         return;
     org_kde_kwin_fake_input_button(
-        c_->input, code, press ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
+        c_->input.get(), code, press ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
     c_->sync();
 }
 
@@ -269,8 +216,7 @@ void GnomeInput::motion(int x, int y) {
 }
 
 void GnomeInput::button(uint8_t number, bool press) {
-    uint32_t code = 0;
-    if (ok() && buttonCode(number, &code))
+    if (const uint32_t code = evdevButton(number); ok() && code)
         call("NotifyPointerButton", {int(code), press});
 }
 

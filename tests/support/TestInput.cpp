@@ -29,14 +29,6 @@ void TestInput::click(int x, int y, uint8_t number) {
     button(number, false);
 }
 
-bool TestInput::moveUntil(int x, int y, const std::function<bool()>& arrived) {
-    return waitUntil([&] {
-        motion(x, y);
-        pause(20);
-        return arrived();
-    });
-}
-
 namespace {
 
 class X11Input final : public TestInput {

@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 
@@ -31,10 +30,6 @@ public:
     // The same with the key given by its evdev code.
     void typeCode(std::initializer_list<uint32_t> modifiers, uint32_t evdevCode);
     void click(int x, int y, uint8_t number = 1);
-    // Moves the pointer to x, y, and there again until arrived() holds (up to 5 s): a window that has
-    // only just shown may not be where the display server looks for the pointer's target yet (GNOME
-    // Shell looks again only at the next motion, or seconds later).
-    bool moveUntil(int x, int y, const std::function<bool()>& arrived);
 };
 
 // A keyboard layout as xkb's rules name it, and the layouts whose number row tests type on: German,

@@ -4,11 +4,12 @@
 #include "wayland/OutputCopier.h"
 #include "wayland/WaylandConnection.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
-#include "xdg-output-unstable-v1-client-protocol.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRect>
 #include <QRegularExpression>
@@ -65,20 +66,11 @@ uint32_t usEvdevCode(uint32_t keysym) {
 }
 
 struct WaylandInput::Connection {
-    struct Output {
-        Owned<wl_output, wl_output_destroy> output;
-        Owned<zxdg_output_v1, zxdg_output_v1_destroy> logical;
-        QRect rect;
-    };
-
     // Declared in the order of making, so that each object goes before the ones it was made from.
-    Owned<wl_display, wl_display_disconnect> display;
-    Owned<wl_registry, wl_registry_destroy> registry;
+    std::unique_ptr<wayland::WaylandConnection> connection;
     Owned<wl_seat, wl_seat_destroy> seat;
-    Owned<zxdg_output_manager_v1, zxdg_output_manager_v1_destroy> outputManager;
     Owned<zwp_virtual_keyboard_manager_v1, zwp_virtual_keyboard_manager_v1_destroy> keyboards;
     Owned<zwlr_virtual_pointer_manager_v1, zwlr_virtual_pointer_manager_v1_destroy> pointers;
-    std::vector<std::unique_ptr<Output>> outputs; // the listeners hold their addresses
     Owned<zwp_virtual_keyboard_v1, zwp_virtual_keyboard_v1_destroy> keyboard;
     Owned<zwlr_virtual_pointer_v1, zwlr_virtual_pointer_v1_destroy> pointer;
     Owned<xkb_context, xkb_context_unref> context;
@@ -87,48 +79,14 @@ struct WaylandInput::Connection {
     xkb_mod_mask_t sentModifiers[3] = {};
     bool failed = false;
 
-    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
-                       uint32_t version) {
-        auto* c = static_cast<Connection*>(data);
-        const auto bind = [&](const wl_interface& wanted, uint32_t atMost) {
-            return wl_registry_bind(registry, name, &wanted, std::min(version, atMost));
-        };
-        if (!strcmp(interface, wl_seat_interface.name) && !c->seat)
-            c->seat.reset(static_cast<wl_seat*>(bind(wl_seat_interface, 1)));
-        else if (!strcmp(interface, wl_output_interface.name)) {
-            c->outputs.push_back(std::make_unique<Output>());
-            c->outputs.back()->output.reset(static_cast<wl_output*>(bind(wl_output_interface, 1)));
-        } else if (!strcmp(interface, zxdg_output_manager_v1_interface.name))
-            c->outputManager.reset(
-                static_cast<zxdg_output_manager_v1*>(bind(zxdg_output_manager_v1_interface, 2)));
-        else if (!strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name))
-            c->keyboards.reset(static_cast<zwp_virtual_keyboard_manager_v1*>(
-                bind(zwp_virtual_keyboard_manager_v1_interface, 1)));
-        else if (!strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name))
-            c->pointers.reset(static_cast<zwlr_virtual_pointer_manager_v1*>(
-                bind(zwlr_virtual_pointer_manager_v1_interface, 1)));
+    template <typename T> T* bind(const wl_interface& interface) {
+        return static_cast<T*>(connection->bind(&interface, 1));
     }
-    static void globalRemove(void*, wl_registry*, uint32_t) {}
-    static constexpr wl_registry_listener registryListener{global, globalRemove};
-
-    static void position(void* data, zxdg_output_v1*, int32_t x, int32_t y) {
-        static_cast<Output*>(data)->rect.moveTo(x, y);
-    }
-    static void size(void* data, zxdg_output_v1*, int32_t width, int32_t height) {
-        static_cast<Output*>(data)->rect.setSize({width, height});
-    }
-    static void done(void*, zxdg_output_v1*) {}
-    static void text(void*, zxdg_output_v1*, const char*) {}
-    static constexpr zxdg_output_v1_listener outputListener{position, size, done, text, text};
-
     // Waits until the compositor has carried out every request so far; a protocol error fails the test.
     void sync() {
-        if (failed)
-            return;
-        if (wl_display_roundtrip(display.get()) < 0) {
+        if (!failed && !connection->sync()) {
             failed = true;
-            ADD_FAILURE() << "the Wayland connection of the virtual input devices broke: "
-                          << strerror(wl_display_get_error(display.get()));
+            ADD_FAILURE() << "the Wayland connection of the virtual input devices broke";
         }
     }
 
@@ -161,37 +119,27 @@ struct WaylandInput::Connection {
 
     QRect layout() const {
         QRect box;
-        for (const auto& output : outputs)
-            box |= output->rect;
+        for (const wayland::OutputInfo& output : connection->outputs())
+            box |= output.logical;
         return box;
     }
 };
 
 WaylandInput::WaylandInput(const QString& display, const KeyboardLayoutName& layout)
     : c_(std::make_unique<Connection>()) {
-    c_->display.reset(wl_display_connect(display.isEmpty() ? nullptr : display.toLocal8Bit().constData()));
-    if (!c_->display) {
-        ADD_FAILURE() << "no Wayland display to connect to";
-        c_->failed = true;
-        return;
+    c_->connection = wayland::WaylandConnection::connect(display);
+    if (c_->connection) {
+        c_->seat.reset(c_->bind<wl_seat>(wl_seat_interface));
+        c_->keyboards.reset(
+            c_->bind<zwp_virtual_keyboard_manager_v1>(zwp_virtual_keyboard_manager_v1_interface));
+        c_->pointers.reset(
+            c_->bind<zwlr_virtual_pointer_manager_v1>(zwlr_virtual_pointer_manager_v1_interface));
     }
-    c_->registry.reset(wl_display_get_registry(c_->display.get()));
-    wl_registry_add_listener(c_->registry.get(), &Connection::registryListener, c_.get());
-    wl_display_roundtrip(c_->display.get());
-    if (!c_->seat || !c_->outputManager || !c_->keyboards || !c_->pointers) {
+    c_->failed = !c_->seat || !c_->keyboards || !c_->pointers || !c_->uploadKeymap(layout);
+    if (c_->failed) {
         ADD_FAILURE()
-            << "the compositor lacks a seat, xdg-output or the virtual keyboard and pointer protocols";
-        c_->failed = true;
-        return;
-    }
-    for (auto& output : c_->outputs) {
-        output->logical.reset(
-            zxdg_output_manager_v1_get_xdg_output(c_->outputManager.get(), output->output.get()));
-        zxdg_output_v1_add_listener(output->logical.get(), &Connection::outputListener, output.get());
-    }
-    if (!c_->uploadKeymap(layout)) {
-        ADD_FAILURE() << "could not make the keymap of " << layout.name;
-        c_->failed = true;
+            << "no Wayland display with a seat and the virtual keyboard and pointer protocols, or no "
+            << layout.name << " keymap";
         return;
     }
     c_->pointer.reset(
@@ -254,18 +202,22 @@ void WaylandInput::motion(int x, int y) {
 }
 
 void WaylandInput::button(uint8_t number, bool press) {
-    static constexpr uint32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
-    if (number < 1 || number > 3) {
-        ADD_FAILURE() << "no pointer button " << int(number);
+    const uint32_t code = evdevButton(number);
+    if (!ok() || !code)
         return;
-    }
-    if (!ok())
-        return;
-    zwlr_virtual_pointer_v1_button(c_->pointer.get(), milliseconds(), codes[number - 1],
+    zwlr_virtual_pointer_v1_button(c_->pointer.get(), milliseconds(), code,
                                    press ? WL_POINTER_BUTTON_STATE_PRESSED
                                          : WL_POINTER_BUTTON_STATE_RELEASED);
     zwlr_virtual_pointer_v1_frame(c_->pointer.get());
     c_->sync();
+}
+
+uint32_t evdevButton(uint8_t number) {
+    static constexpr uint32_t codes[] = {BTN_LEFT, BTN_MIDDLE, BTN_RIGHT};
+    if (number >= 1 && number <= 3)
+        return codes[number - 1];
+    ADD_FAILURE() << "no pointer button " << int(number);
+    return 0;
 }
 
 QImage outputImage(const QString& name, const QProcessEnvironment& env) {
@@ -393,6 +345,27 @@ bool SessionLayout::apply(const QString& entries) {
         return false;
     }
     return true;
+}
+
+::testing::AssertionResult swayCommand(wayland::SwayIpc& ipc, const QString& command) {
+    const std::optional<QJsonDocument> reply = ipc.request(wayland::SwayIpc::RunCommand, command.toUtf8());
+    if (reply && reply->array().at(0).toObject().value(QLatin1String("success")).toBool())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << command.toStdString() << ": "
+           << (reply ? reply->toJson(QJsonDocument::Compact).toStdString() : "no answer");
+}
+
+std::optional<wayland::SwayWindow> ownSwayWindow(wayland::SwayIpc& ipc, const QString& title,
+                                                 std::vector<wayland::SwayWindow>* all) {
+    const std::vector<wayland::SwayWindow> windows =
+        ipc.windows().value_or(std::vector<wayland::SwayWindow>{});
+    if (all)
+        *all = windows;
+    for (const wayland::SwayWindow& w : windows)
+        if (w.pid == getpid() && w.name == title)
+            return w;
+    return std::nullopt;
 }
 
 PrivateSway::PrivateSway(QString config) : config_(std::move(config)) {

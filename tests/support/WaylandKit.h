@@ -5,13 +5,17 @@
 
 #include "TestInput.h"
 #include "TestSupport.h"
+#include "wayland/SwayIpc.h"
 
 #include <QImage>
 #include <QProcessEnvironment>
 #include <QRect>
 #include <QString>
 
+#include <gtest/gtest.h>
+
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -58,6 +62,16 @@ private:
 // XKeysymToKeycode finds it (less the 8 that X adds); kNoKey when no key does.
 constexpr uint32_t kNoKey = 0xffffffff;
 uint32_t usEvdevCode(uint32_t keysym);
+// The evdev code of pointer button 1, 2 or 3 (left, middle, right); 0, and a failure, for another.
+uint32_t evdevButton(uint8_t number);
+
+// Runs a command through sway's IPC: a failure that says what sway answered unless it carried out the
+// first of its commands (a for_window rule, whose own answer comes first; what follows a comma in it runs
+// at once on whatever has the focus, and may fail).
+::testing::AssertionResult swayCommand(wayland::SwayIpc& ipc, const QString& command);
+// The window of this process sway lists under title; with all, every window front to back as well.
+std::optional<wayland::SwayWindow> ownSwayWindow(wayland::SwayIpc& ipc, const QString& title,
+                                                 std::vector<wayland::SwayWindow>* all = nullptr);
 
 // A headless sway of a test's own, with the configuration given and one output; its IPC socket lies at a
 // path of its own, which a restart keeps (sway takes SWAYSOCK from its environment), so a program

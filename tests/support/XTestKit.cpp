@@ -418,11 +418,6 @@ uint16_t XClient::numLockMask() {
     return 0;
 }
 
-void XClient::warpPointer(int x, int y) {
-    xcb_warp_pointer(c_, XCB_NONE, root_, 0, 0, 0, 0, int16_t(x), int16_t(y));
-    sync();
-}
-
 void XClient::motion(int x, int y) {
     pointer(XCB_MOTION_NOTIFY, 0, x, y);
 }

@@ -137,8 +137,7 @@ public:
     // The modifier bit Num_Lock sits on in the server's modifier map.
     uint16_t numLockMask();
 
-    void warpPointer(int x, int y);
-    // The pointer through XTest, as a real mouse moves it (warpPointer only teleports it).
+    // The pointer through XTest, as a real mouse moves it.
     void motion(int x, int y);
     void button(uint8_t number, bool press);
     void click(int x, int y) {

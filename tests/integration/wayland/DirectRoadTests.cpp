@@ -4,7 +4,6 @@
 
 #include "TestCompositor.h"
 #include "WaylandTestKit.h"
-#include "wayland/WaylandWindowServer.h"
 
 #include <QTransform>
 
@@ -106,42 +105,6 @@ TEST(WaylandConnection, OutputsThatComeAndGoAreFollowed) {
     EXPECT_TRUE(gone.images.empty());
     EXPECT_EQ(names(), one);
     EXPECT_EQ(changes, 2);
-}
-
-// Each screen's scale is its mode against its logical size, whatever wl_output's whole-number scale says:
-// 1.5 on the primary, 2 beside it, a turned screen left of it at negative coordinates. Grabs take the
-// rectangle's points times that scale.
-TEST(WaylandScreens, TakeTheCompositorsOwnScales) {
-    const auto output = [](const char* name, QRect logical, QSize mode, int scale, int transform = 0) {
-        OutputInfo o;
-        o.name = QString::fromLatin1(name);
-        o.logical = logical;
-        o.modeSize = mode;
-        o.scale = scale;
-        o.transform = transform;
-        return o;
-    };
-    const std::vector<glimra::ScreenGeometry> screens =
-        screensOfOutputs({output("LEFT", {-1080, 0, 1080, 1920}, {1920, 1080}, 1, 1 /* 90 */),
-                          output("MAIN", {0, 0, 1280, 720}, {1920, 1080}, 2),
-                          output("SIDE", {1280, 0, 640, 360}, {1280, 720}, 2)},
-                         QStringLiteral("MAIN"));
-    ASSERT_EQ(screens.size(), 3u);
-    EXPECT_EQ(screens[0], (glimra::ScreenGeometry{"MAIN", {0, 0, 1280, 720}, {0, 0, 1920, 1080}, 1.5, true}));
-    EXPECT_EQ(screens[1],
-              (glimra::ScreenGeometry{"LEFT", {-1080, 0, 1080, 1920}, {-2160, 0, 1080, 1920}, 1, false}));
-    EXPECT_EQ(screens[2],
-              (glimra::ScreenGeometry{"SIDE", {1280, 0, 640, 360}, {2560, 0, 1280, 720}, 2, false}));
-
-    EXPECT_EQ(glimra::planGrabOfPoints({100, 100, 300, 200}, screens)->size, QSize(450, 300));
-    EXPECT_EQ(glimra::planGrabOfPoints({1200, 100, 250, 100}, screens)->size, QSize(500, 200));
-    EXPECT_EQ(glimra::planGrabOfPoints({-1080, 0, 1080, 1920}, screens)->size, QSize(1080, 1920));
-
-    // GNOME's physical layout mode: the layout in device pixels, surfaces in pixels over the scale.
-    const std::vector<glimra::ScreenGeometry> physical =
-        screensOfOutputs({output("Meta-0", {0, 0, 1920, 1080}, {1920, 1080}, 2)}, QString());
-    EXPECT_EQ(physical.front(),
-              (glimra::ScreenGeometry{"Meta-0", {0, 0, 960, 540}, {0, 0, 1920, 1080}, 2, true}));
 }
 
 } // namespace

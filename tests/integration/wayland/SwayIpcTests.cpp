@@ -1,5 +1,5 @@
-// sway's IPC: windows of this process as sway lays them out, the focused output, and sockets that
-// break in the middle of an answer.
+// sway's IPC: windows of this process as sway lays them out and stacks them, and sockets that break in
+// the middle of an answer (the capture scenarios drive the focused output and window snaps).
 
 #include "WaylandTestKit.h"
 
@@ -15,50 +15,31 @@ using namespace glimra::wayland;
 
 namespace {
 
-std::optional<SwayWindow> findWindow(SwayIpc& ipc, const QString& title,
-                                     std::vector<SwayWindow>* all = nullptr) {
-    std::optional<std::vector<SwayWindow>> windows = ipc.windows();
-    if (!windows)
-        return std::nullopt;
-    if (all)
-        *all = *windows;
-    for (const SwayWindow& w : *windows)
-        if (w.pid == getpid() && w.name == title)
-            return w;
-    return std::nullopt;
-}
-
 TEST_F(SwaySession, WindowsComeWithTheirRectanglesFrontToBack) {
     ASSERT_TRUE(swayCommand(QStringLiteral("focus output HEADLESS-1")));
     QWidget tiled, floating;
     tiled.setWindowTitle(QStringLiteral("glimra tiled"));
     floating.setWindowTitle(QStringLiteral("glimra floating"));
     tiled.show();
-    ASSERT_TRUE(waitUntil([&] { return findWindow(*ipc, tiled.windowTitle()).has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return ownSwayWindow(*ipc, tiled.windowTitle()).has_value(); }));
     floating.show();
     std::optional<SwayWindow> t, f;
-    ASSERT_TRUE(waitUntil([&] { return (f = findWindow(*ipc, floating.windowTitle())).has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return (f = ownSwayWindow(*ipc, floating.windowTitle())).has_value(); }));
     ASSERT_TRUE(swayCommand(QStringLiteral("[con_id=%1] floating enable").arg(f->id)));
     std::vector<SwayWindow> all;
     ASSERT_TRUE(waitUntil([&] {
-        t = findWindow(*ipc, tiled.windowTitle(), &all);
-        f = findWindow(*ipc, floating.windowTitle());
+        t = ownSwayWindow(*ipc, tiled.windowTitle(), &all);
+        f = ownSwayWindow(*ipc, floating.windowTitle());
         // Title bars and borders are sway's: 25 points above, 2 on the other sides.
         return t && f && f->floating && f->content.size() == floating.size() &&
                f->bounds.adjusted(2, 25, -2, -2) == f->content && t->content.size() == tiled.size() &&
                t->bounds.adjusted(2, 25, -2, -2) == t->content;
-    })) << "sway and the windows never agreed on their sizes: tiled "
-        << t.has_value() << " " << (t ? t->content.width() : 0) << "x" << (t ? t->content.height() : 0)
-        << " widget " << tiled.width() << "x" << tiled.height() << ", floating " << f.has_value() << " "
-        << (f ? f->content.width() : 0) << "x" << (f ? f->content.height() : 0) << " widget "
-        << floating.width() << "x" << floating.height();
+    })) << "sway and the windows never agreed on their sizes";
 
     // Alone in the tiling layout of HEADLESS-1, under sway's title bar and inside its border.
     EXPECT_EQ(t->output, QStringLiteral("HEADLESS-1"));
     EXPECT_EQ(t->bounds, QRect(0, 0, 1920, 1080));
     EXPECT_EQ(t->content, QRect(2, 25, 1916, 1053));
-    EXPECT_FALSE(t->floating);
-    EXPECT_TRUE(f->floating);
     EXPECT_TRUE(f->focused);
     EXPECT_FALSE(t->focused);
     EXPECT_EQ(t->appId, f->appId);
@@ -70,23 +51,20 @@ TEST_F(SwaySession, WindowsComeWithTheirRectanglesFrontToBack) {
 
     ASSERT_TRUE(swayCommand(QStringLiteral("[con_id=%1] fullscreen enable").arg(t->id)));
     ASSERT_TRUE(waitUntil([&] {
-        t = findWindow(*ipc, tiled.windowTitle(), &all);
+        t = ownSwayWindow(*ipc, tiled.windowTitle(), &all);
         return t && t->fullscreen && !all.empty() && all.front().id == t->id;
     })) << "the fullscreen window is in front of all";
     EXPECT_EQ(t->bounds, QRect(0, 0, 1920, 1080));
-
-    ASSERT_TRUE(swayCommand(QStringLiteral("focus output HEADLESS-2")));
-    EXPECT_EQ(ipc->focusedOutput(), QStringLiteral("HEADLESS-2"));
-    ASSERT_TRUE(swayCommand(QStringLiteral("focus output HEADLESS-1")));
-    EXPECT_EQ(ipc->focusedOutput(), QStringLiteral("HEADLESS-1"));
 }
 
-// A server that takes one request and then misbehaves, as sway restarting or hanging would.
-enum class Breakage { ClosesInHeader, ClosesInPayload, NeverAnswers, NoIpcHeader };
+// A server that takes one request, then after a while answers these bytes and closes, as sway restarting
+// or hanging would.
 struct BreakCase {
     const char* name;
-    Breakage breakage;
+    std::string answer;
+    int delayMs = 0;
 };
+const std::string kHeader("i3-ipc\x64\0\0\0\x04\0\0\0", 14); // a tree of 100 bytes follows
 
 class BrokenSway : public ::testing::TestWithParam<BreakCase> {};
 
@@ -95,27 +73,14 @@ TEST_P(BrokenSway, GivesNoAnswerAndAClosedConnection) {
     const QString path = dir.filePath(QStringLiteral("sway-ipc.sock"));
     const int listener = listeningSocket(path);
     ASSERT_GE(listener, 0);
-    std::thread server([listener, breakage = GetParam().breakage] {
-        const int c = accept(listener, nullptr, nullptr);
+    std::thread server([listener, c = GetParam()] {
+        const int s = accept(listener, nullptr, nullptr);
         char request[14];
-        (void)!read(c, request, sizeof(request));
-        const char header[] = {'i', '3', '-', 'i', 'p', 'c', 100, 0, 0, 0, 4, 0, 0, 0};
-        switch (breakage) {
-        case Breakage::ClosesInHeader:
-            (void)!write(c, header, 8);
-            break;
-        case Breakage::ClosesInPayload:
-            (void)!write(c, header, sizeof(header));
-            (void)!write(c, "{\"nodes\":", 9);
-            break;
-        case Breakage::NeverAnswers:
-            usleep(800 * 1000);
-            break;
-        case Breakage::NoIpcHeader:
-            (void)!write(c, "HTTP/1.1 400 Bad\r\n\r\n", 20);
-            break;
-        }
-        close(c);
+        (void)!read(s, request, sizeof(request));
+        usleep(useconds_t(c.delayMs) * 1000);
+        if (!c.answer.empty()) // to a client gone by now, even no bytes would raise SIGPIPE
+            (void)!write(s, c.answer.data(), c.answer.size());
+        close(s);
     });
     std::unique_ptr<SwayIpc> ipc = SwayIpc::connect(path, std::chrono::milliseconds(300));
     ASSERT_TRUE(ipc);
@@ -127,10 +92,10 @@ TEST_P(BrokenSway, GivesNoAnswerAndAClosedConnection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wayland, BrokenSway,
-                         ::testing::Values(BreakCase{"ClosesInHeader", Breakage::ClosesInHeader},
-                                           BreakCase{"ClosesInPayload", Breakage::ClosesInPayload},
-                                           BreakCase{"NeverAnswers", Breakage::NeverAnswers},
-                                           BreakCase{"NoIpcHeader", Breakage::NoIpcHeader}),
+                         ::testing::Values(BreakCase{"ClosesInHeader", kHeader.substr(0, 8)},
+                                           BreakCase{"ClosesInPayload", kHeader + "{\"nodes\":"},
+                                           BreakCase{"NeverAnswers", "", 800},
+                                           BreakCase{"NoIpcHeader", "HTTP/1.1 400 Bad\r\n\r\n"}),
                          caseName);
 
 } // namespace

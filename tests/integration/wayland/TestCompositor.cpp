@@ -28,6 +28,13 @@ void destroyResource(wl_client*, wl_resource* r) {
     wl_resource_destroy(r);
 }
 
+// Binds a manager global to its requests, with the compositor's behaviour as its data.
+template <const wl_interface* interface, auto* requests>
+void bindManager(wl_client* client, void* data, uint32_t version, uint32_t id) {
+    wl_resource* r = wl_resource_create(client, interface, int(version), id);
+    wl_resource_set_implementation(r, requests, data, nullptr);
+}
+
 // ---- wl_output ----
 const struct wl_output_interface kOutput = {destroyResource};
 
@@ -109,11 +116,6 @@ void captureOutputRegion(wl_client*, wl_resource* manager, uint32_t, int32_t, wl
 const struct zwlr_screencopy_manager_v1_interface kScreencopy = {captureOutput, captureOutputRegion,
                                                                  destroyResource};
 
-void bindScreencopy(wl_client* client, void* data, uint32_t version, uint32_t id) {
-    wl_resource* r = wl_resource_create(client, &zwlr_screencopy_manager_v1_interface, int(version), id);
-    wl_resource_set_implementation(r, &kScreencopy, data, nullptr);
-}
-
 // ---- ext-image-copy-capture ----
 struct FrameState {
     wl_resource* session;
@@ -142,21 +144,11 @@ void capture(wl_client*, wl_resource* frame) {
     case TestCompositor::End::Ready:
         break;
     }
-    wl_shm_buffer* shm = state->buffer ? wl_shm_buffer_get(state->buffer) : nullptr;
-    if (!shm || wl_shm_buffer_get_width(shm) != b.buffer.width() ||
-        wl_shm_buffer_get_height(shm) != b.buffer.height()) {
+    if (!writePicture(state->buffer, b)) {
         ext_image_copy_capture_frame_v1_send_failed(
             frame, EXT_IMAGE_COPY_CAPTURE_FRAME_V1_FAILURE_REASON_BUFFER_CONSTRAINTS);
         return;
     }
-    wl_shm_buffer_begin_access(shm);
-    auto* data = static_cast<uchar*>(wl_shm_buffer_get_data(shm));
-    for (int y = 0; y < b.buffer.height(); ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(data + qsizetype(y) * wl_shm_buffer_get_stride(shm));
-        for (int x = 0; x < b.buffer.width(); ++x)
-            row[x] = b.buffer.pixel(x, y) & 0xffffff; // the padding byte left 0, as XRGB8888 may
-    }
-    wl_shm_buffer_end_access(shm);
     ext_image_copy_capture_frame_v1_send_transform(frame, uint32_t(b.transform));
     ext_image_copy_capture_frame_v1_send_damage(frame, 0, 0, b.buffer.width(), b.buffer.height());
     ext_image_copy_capture_frame_v1_send_ready(frame);
@@ -194,18 +186,6 @@ void createCursorSession(wl_client* client, wl_resource* manager, uint32_t id, w
 const struct ext_image_copy_capture_manager_v1_interface kManager = {createSession, createCursorSession,
                                                                      destroyResource};
 
-void bindSources(wl_client* client, void* data, uint32_t version, uint32_t id) {
-    wl_resource* r =
-        wl_resource_create(client, &ext_output_image_capture_source_manager_v1_interface, int(version), id);
-    wl_resource_set_implementation(r, &kSources, data, nullptr);
-}
-
-void bindManager(wl_client* client, void* data, uint32_t version, uint32_t id) {
-    wl_resource* r =
-        wl_resource_create(client, &ext_image_copy_capture_manager_v1_interface, int(version), id);
-    wl_resource_set_implementation(r, &kManager, data, nullptr);
-}
-
 } // namespace
 
 TestCompositor::TestCompositor(const QString& socketPath, Behaviour behaviour)
@@ -231,11 +211,13 @@ TestCompositor::TestCompositor(const QString& socketPath, Behaviour behaviour)
         },
         this);
     if (behaviour_.screencopy) {
-        wl_global_create(display, &zwlr_screencopy_manager_v1_interface, 3, data, bindScreencopy);
+        wl_global_create(display, &zwlr_screencopy_manager_v1_interface, 3, data,
+                         bindManager<&zwlr_screencopy_manager_v1_interface, &kScreencopy>);
     } else {
         wl_global_create(display, &ext_output_image_capture_source_manager_v1_interface, 1, data,
-                         bindSources);
-        wl_global_create(display, &ext_image_copy_capture_manager_v1_interface, 1, data, bindManager);
+                         bindManager<&ext_output_image_capture_source_manager_v1_interface, &kSources>);
+        wl_global_create(display, &ext_image_copy_capture_manager_v1_interface, 1, data,
+                         bindManager<&ext_image_copy_capture_manager_v1_interface, &kManager>);
     }
     thread_ = std::thread([this] {
         wl_event_loop* loop = wl_display_get_event_loop(display_);

@@ -1,15 +1,13 @@
 #pragma once
 // What the Wayland tests share: the headless sway session they run in (HEADLESS-1 1920x1080 at scale 1,
-// HEADLESS-2 1280x720 at scale 2 right of it), wallpapers of known pixels set through sway's IPC, and
-// copies waited for on the event loop.
+// HEADLESS-2 1280x720 at scale 2 right of it), commands to sway through its IPC, and copies waited for
+// on the event loop.
 
 #include "WaylandKit.h"
 #include "XTestKit.h"
 #include "wayland/OutputCopier.h"
 #include "wayland/SwayIpc.h"
 #include "wayland/WaylandConnection.h"
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -19,7 +17,6 @@ namespace glimra::test {
 struct CopyResult {
     std::vector<wayland::OutputImage> images;
     int calls = 0;
-    const QImage* image(const QString& name) const;
 };
 // Runs copyOutputs and the event loop until done is called (or timeoutMs passes), then a little longer
 // to see a second call.
@@ -32,19 +29,13 @@ int listeningSocket(const QString& path);
 class SwaySession : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
-
-    // Shows picture as the output's wallpaper (stretched, so pixel for pixel when the sizes match) and
-    // waits until a copy shows it.
-    ::testing::AssertionResult setWallpaper(const QString& output, const QImage& picture,
-                                            const QString& mode = QStringLiteral("stretch"));
-    ::testing::AssertionResult swayCommand(const QString& command);
+    ::testing::AssertionResult swayCommand(const QString& command) {
+        return test::swayCommand(*ipc, command);
+    }
 
     std::shared_ptr<wayland::WaylandConnection> connection;
     std::unique_ptr<wayland::SwayIpc> ipc;
-    std::unique_ptr<wayland::OutputCopier> screencopy; // for waiting on wallpapers
-    QTemporaryDir dir;
-    int pictures = 0;
+    std::unique_ptr<wayland::OutputCopier> screencopy;
 };
 
 } // namespace glimra::test

@@ -6,7 +6,7 @@ GLIMRA_BUILD_PACKAGES="cmake g++ ninja-build pkg-config git qt6-base-dev qt6-bas
   libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xtest0-dev libxcb-xkb-dev libxcb-xinput-dev libx11-xcb-dev
   libcanberra-dev libdeflate-dev libisal-dev zlib1g-dev libpng-dev libdbus-1-dev libgtest-dev libgmock-dev libxcb-shape0-dev libxcb-composite0-dev scdoc
   dpkg-dev libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev libxkbcommon-x11-dev plasma-wayland-protocols"
-GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils x11-xkb-utils xdotool trayer imagemagick pngcheck
+GLIMRA_SESSION_PACKAGES="xvfb openbox dbus dbus-x11 x11-utils x11-xserver-utils x11-xkb-utils xdotool trayer imagemagick
   xauth xdg-utils desktop-file-utils libglib2.0-bin xcompmgr picom qt6-image-formats-plugins appstream
   man-db lintian
   sway swaybg grim qt6-wayland pipewire wireplumber xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk

@@ -92,8 +92,11 @@ TEST_P(HelperHotKeysIn, ShortcutHeldByAnotherClientIsLoggedAndTheOthersStillWork
     EXPECT_EQ(count(3), 0u);
     keyboard.typeCode({XK_Control_L, XK_Shift_L}, kFive);
     EXPECT_TRUE(main->log.waitForMessages(3, 1)) << "region";
+    // Refused with a bell: until then the capture runs, and a shortcut meanwhile rings instead.
+    EXPECT_EQ(keyboard.bells(2, 5s, 0ms), 2) << "region refused";
     keyboard.typeCode({XK_Control_L, XK_Shift_L, XK_Super_L}, kFive);
     EXPECT_TRUE(main->log.waitForMessages(3, 2)) << "timed region";
+    EXPECT_EQ(keyboard.bells(3, 5s, 0ms), 3) << "timed region refused";
     keyboard.typeCode({XK_Control_L, XK_Shift_L, XK_Alt_L}, kOne);
     ASSERT_TRUE(main->log.waitForMessages(11, 1)) << "show Glimra";
     EXPECT_TRUE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));

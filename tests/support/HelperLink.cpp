@@ -239,7 +239,7 @@ void HelperTest::stopHelper() {
 
 Screenshot HelperTest::screenshot(size_t n) {
     if (!main || !main->log.waitForMessages(8, n)) {
-        ADD_FAILURE() << "no screenshot " << n << "\n" << helperOutput().toStdString();
+        ADD_FAILURE() << "no screenshot " << n << "\n";
         return {};
     }
     const xpc_object_t m = main->log.messages(8)[n - 1];
@@ -251,9 +251,9 @@ Screenshot HelperTest::screenshot(size_t n) {
 
 void HelperTest::startAsMainApp(HelperConnection::Answer answer) {
     ASSERT_TRUE(mainApp.ownName(kMainAppName));
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    ASSERT_TRUE(startHelper());
     main = std::make_unique<HelperConnection>(answer);
-    ASSERT_TRUE(main->sendWithReply(12)) << helperOutput().toStdString();
+    ASSERT_TRUE(main->sendWithReply(12));
 }
 
 } // namespace glimra::test

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iostream>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -160,6 +161,9 @@ Program::~Program() {
             break;
         }
     }
+    // What a program of a failed test said is what explains the failure: it is printed once, here.
+    if (::testing::Test::HasFailure())
+        std::cerr << executable_.toStdString() << " said:\n" << out.toStdString() << '\n';
     reader_.reset();
     if (out_ >= 0)
         close(out_);

@@ -61,8 +61,9 @@ private:
 };
 
 // A program run for a test: output merged and collected, killed when the object goes; a sanitizer's
-// report in its output fails the test. Started with posix_spawn rather than QProcess, whose child runs
-// Qt code in the parent's memory before exec, which ThreadSanitizer cannot follow.
+// report in its output fails the test, and a failed test shows its output. Started with posix_spawn rather
+// than QProcess, whose child runs Qt code in the parent's memory before exec, which ThreadSanitizer cannot
+// follow.
 class Program {
 public:
     Program(const QString& executable, const QStringList& arguments,

@@ -135,15 +135,11 @@ xpc_object_t HelperConnection::sendWithReply(uint64_t kind, int timeoutMs) {
     return sendWithReply(message(kind), timeoutMs);
 }
 
-ScreenCover::ScreenCover(const QImage& image) : window_(x_.cover(image)) {}
-
-ScreenCover::ScreenCover(const QColor& colour)
-    : ScreenCover([&] {
-          XClient x;
-          QImage image(x.frameRect(x.root()).size(), QImage::Format_RGB32);
-          image.fill(colour);
-          return image;
-      }()) {}
+ScreenCover::ScreenCover(const QColor& colour) {
+    QImage image(x_.frameRect(x_.root()).size(), QImage::Format_RGB32);
+    image.fill(colour);
+    window_ = x_.cover(image);
+}
 
 ScreenCover::~ScreenCover() {
     if (window_)

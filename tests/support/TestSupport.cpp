@@ -262,13 +262,8 @@ void CapturedLog::record(QtMsgType type, const QMessageLogContext& context, cons
         capturing->previous_(type, context, message);
 }
 
-bool CapturedLog::waitFor(const QString& text, int timeoutMs) {
-    return waitUntil([&] { return count(text) > 0; }, timeoutMs);
-}
-
-int CapturedLog::count(const QString& text) const {
-    return int(
-        std::count_if(lines_.begin(), lines_.end(), [&](const QString& l) { return l.contains(text); }));
+bool CapturedLog::waitFor(const QString& wanted, int timeoutMs) {
+    return waitUntil([&] { return this->text().contains(wanted); }, timeoutMs);
 }
 
 } // namespace glimra::test

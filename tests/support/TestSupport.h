@@ -124,7 +124,6 @@ public:
     CapturedLog& operator=(const CapturedLog&) = delete;
     // Waits until a message holds text; the messages so far are in text().
     bool waitFor(const QString& text, int timeoutMs = 5000);
-    int count(const QString& text) const;
     QString text() const { return lines_.join(QLatin1Char('\n')); }
 
 private:

@@ -163,6 +163,13 @@ xcb_pixmap_t XClient::pixmapOf(const QImage& source) {
 xcb_window_t XClient::create(const WindowSpec& request) {
     const xcb_window_t w = xcb_generate_id(c_);
     const QRect& r = request.rect;
+    if (request.inputOnly) {
+        const uint32_t values[] = {request.overrideRedirect ? 1u : 0u};
+        xcb_create_window(c_, 0, w, root_, int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
+                          uint16_t(r.height()), 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
+                          XCB_CW_OVERRIDE_REDIRECT, values);
+        return w;
+    }
     const QImage image = request.pattern ? patternImage(r.size()) : request.image;
     const xcb_pixmap_t pixmap = image.isNull() ? XCB_NONE : pixmapOf(image);
     const uint32_t values[] = {pixmap ? pixmap : request.colour, request.overrideRedirect ? 1u : 0u};
@@ -194,7 +201,7 @@ void XClient::setRootPicture(const QImage& image) {
 }
 
 xcb_window_t XClient::cover(const QImage& image) {
-    const xcb_window_t w = map(create({QRect(QPoint(), image.size()), 0, false, true, image}));
+    const xcb_window_t w = map(create({QRect(QPoint(), image.size()), 0, false, true, false, image}));
     raise(w);
     return w;
 }

@@ -71,6 +71,7 @@ public:
         uint32_t colour = 0x000000;
         bool pattern = false; // the background is patternPixel(x, y) from the window's corner
         bool overrideRedirect = true;
+        bool inputOnly = false;
         QImage image = QImage(); // when set, the background
     };
     xcb_window_t create(const WindowSpec& request);

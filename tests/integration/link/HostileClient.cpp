@@ -94,7 +94,7 @@ int rogue() {
     xpc_connection_t connection = xpc_connection_create_mach_service("app.glimra.GlimraHelper", nullptr, 0);
     xpc_connection_set_event_handler(connection, [](xpc_object_t event) {
         if (xpc_get_type(event) == xpc_type_t::Dictionary)
-            say("message %1".arg(xpc_dictionary_get_uint64(event, "id")));
+            say(QStringLiteral("message %1").arg(xpc_dictionary_get_uint64(event, "id")));
     });
     xpc_connection_resume(connection);
     xpc_object_t hello = xpc_dictionary_create();

@@ -140,7 +140,7 @@ TEST_P(InTrayer, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
     // The tray comes after the helper, as at a login where the helper starts first.
     home.writeHelperSetting("StartHelperAtLogin", "true");
     ASSERT_TRUE(startHelper());
-    Trayer trayer(GetParam());
+    const auto trayer = startTrayer(GetParam());
     std::optional<xcb_window_t> icon;
     ASSERT_TRUE(waitUntil([&] { return (icon = iconDockedInTrayer(x, helper->pid())).has_value(); }, 10000));
 

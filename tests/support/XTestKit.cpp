@@ -374,14 +374,6 @@ void XClient::pressCode(xcb_keycode_t code, bool press) {
     sync();
 }
 
-void XClient::typeCode(std::initializer_list<xcb_keysym_t> modifiers, xcb_keycode_t key) {
-    for (bool press : {true, false}) {
-        for (xcb_keysym_t modifier : modifiers)
-            pressCode(keycode(modifier), press);
-        pressCode(key, press);
-    }
-}
-
 uint16_t XClient::numLockMask() {
     auto map = owned(xcb_get_modifier_mapping_reply(c_, xcb_get_modifier_mapping(c_), nullptr));
     const xcb_keycode_t numLock = keycode(XK_Num_Lock);

@@ -16,8 +16,8 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr uint16_t kCtrlShift = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT;
-// The number row's keys as the X server numbers them (evdev's codes + 8).
-constexpr xcb_keycode_t kOne = KEY_1 + 8, kFive = KEY_5 + 8, kSix = KEY_6 + 8;
+// The key marked 6 as the X server numbers it (evdev's code + 8).
+constexpr xcb_keycode_t kSix = KEY_6 + 8;
 
 class HelperHotKeys : public HelperTest {
 protected:
@@ -47,13 +47,13 @@ TEST_P(HelperHotKeysIn, HeldFullScreenShortcutCapturesOnceWhenReleased) {
     ASSERT_NO_FATAL_FAILURE(startAsMainApp());
     {
         FastKeyRepeat repeat;
-        keyboard.down(XK_Control_L);
-        keyboard.down(XK_Shift_L);
+        keyboard.key(XK_Control_L, true);
+        keyboard.key(XK_Shift_L, true);
         keyboard.pressCode(kSix, true);
         pause(500); // held: about 40 repeats, and still nothing may happen
         EXPECT_EQ(count(3), 0u);
-        keyboard.up(XK_Shift_L);
-        keyboard.up(XK_Control_L);
+        keyboard.key(XK_Shift_L, false);
+        keyboard.key(XK_Control_L, false);
         keyboard.pressCode(kSix, false);
     }
     ASSERT_TRUE(main->log.waitForMessages(8, 1));
@@ -85,18 +85,18 @@ TEST_P(HelperHotKeysIn, ShortcutHeldByAnotherClientIsLoggedAndTheOthersStillWork
         EXPECT_TRUE(keyboard.canGrab(kSix, uint16_t(kCtrlShift | locks))) << locks;
 
     ASSERT_TRUE(keyboard.watchBells());
-    keyboard.typeCode({XK_Control_L, XK_Shift_L, XK_Alt_L}, kFive);
+    keyboard.typeCode({XK_Control_L, XK_Shift_L, XK_Alt_L}, KEY_5);
     EXPECT_EQ(keyboard.bells(1, 5s, 300ms), 1) << "previous area, before there is one";
     EXPECT_EQ(count(3), 0u);
-    keyboard.typeCode({XK_Control_L, XK_Shift_L}, kFive);
+    keyboard.typeCode({XK_Control_L, XK_Shift_L}, KEY_5);
     EXPECT_TRUE(main->log.waitForMessages(3, 1)) << "region";
-    keyboard.typeCode({XK_Control_L, XK_Shift_L, XK_Super_L}, kFive);
+    keyboard.typeCode({XK_Control_L, XK_Shift_L, XK_Super_L}, KEY_5);
     EXPECT_TRUE(main->log.waitForMessages(3, 2)) << "timed region";
-    keyboard.typeCode({XK_Control_L, XK_Shift_L, XK_Alt_L}, kOne);
+    keyboard.typeCode({XK_Control_L, XK_Shift_L, XK_Alt_L}, KEY_1);
     ASSERT_TRUE(main->log.waitForMessages(11, 1)) << "show Glimra";
     EXPECT_TRUE(xpc_dictionary_get_bool(main->log.messages(11).front(), "bool"));
 
-    keyboard.typeCode({XK_Control_L, XK_Shift_L}, kSix);
+    keyboard.typeCode({XK_Control_L, XK_Shift_L}, KEY_6);
     pause(500);
     EXPECT_EQ(count(3), 2u);
     EXPECT_EQ(count(8), 0u);

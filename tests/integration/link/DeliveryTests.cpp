@@ -12,11 +12,7 @@
 using namespace xpc;
 using namespace glimra::test;
 
-namespace {
-
-class Delivery : public HelperTest {};
-
-} // namespace
+using Delivery = HelperTest;
 
 TEST_F(Delivery, WithoutTheMainApplicationTheScreenshotLaunchesItThroughTheUrlHandler) {
     home.registerUrlHandler(shotsDir());

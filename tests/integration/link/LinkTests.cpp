@@ -14,11 +14,7 @@
 using namespace xpc;
 using namespace glimra::test;
 
-namespace {
-
-class Link : public HelperTest {};
-
-} // namespace
+using Link = HelperTest;
 
 TEST_F(Link, VersionReplyNamesTheBundleAlsoAfterItWasRenamed) {
     const QString app = home.path("Apps/Glimra.app");

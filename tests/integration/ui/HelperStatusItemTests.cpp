@@ -127,7 +127,7 @@ std::optional<QRect> popupOf(XClient& x, qint64 pid, xcb_window_t except) {
     return std::nullopt;
 }
 
-class HelperStatusItem : public HelperTest {};
+using HelperStatusItem = HelperTest;
 
 // A tray along the top or the bottom edge of the screen.
 class InTrayer : public HelperStatusItem, public ::testing::WithParamInterface<const char*> {};
@@ -167,9 +167,7 @@ TEST_P(InTrayer, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
     const QPoint centre = placed.center();
     for (const uint8_t button : {1, 3}) {
         SCOPED_TRACE(int(button));
-        x.motion(centre.x(), centre.y());
-        x.button(button, true);
-        x.button(button, false);
+        x.click(centre.x(), centre.y(), button);
         // The menu hangs from the item's edge, below it or above it.
         const auto hangsFromTheItem = [&](const QRect& menu) {
             const int gap = top ? menu.top() - placed.bottom() : placed.top() - menu.bottom();

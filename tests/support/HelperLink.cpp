@@ -136,7 +136,8 @@ xpc_object_t HelperConnection::sendWithReply(uint64_t kind, int timeoutMs) {
 }
 
 ScreenCover::ScreenCover(const QColor& colour) {
-    QImage image(x_.frameRect(x_.root()).size(), QImage::Format_RGB32);
+    XClient x;
+    QImage image(x.frameRect(x.root()).size(), QImage::Format_RGB32);
     image.fill(colour);
     window_ = x_.cover(image);
 }

@@ -87,7 +87,7 @@ public:
     }
 
     bool start() override {
-        if (!display_.startDesktop(false, setup_.composited ? kCompositor : QString()))
+        if (!display_.startDesktop(setup_.composited ? kCompositor : QString()))
             return false;
         static const QRegularExpression monitor(QStringLiteral(R"(^(\*?)(\S+) (\d+)x(\d+)\+(\d+)\+(\d+)$)"));
         QStringList monitors;

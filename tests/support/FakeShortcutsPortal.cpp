@@ -70,9 +70,7 @@ bool FakeShortcutsPortal::handleMessage(const QDBusMessage& message, const QDBus
             offered = parse(options.value(QStringLiteral("shortcuts")));
             results.insert(QStringLiteral("shortcuts"), bound());
         }
-        connection.send(message.createReply(QVariant::fromValue(
-            QDBusObjectPath(answer(message, options.value(QStringLiteral("handle_token")).toString(), results,
-                                   behaviour_ != Behaviour::Silent)))));
+        answer(message, connection, options, results);
         return true;
     }
     if (member == QLatin1String("BindShortcuts") && args.size() == 4) {
@@ -80,19 +78,19 @@ bool FakeShortcutsPortal::handleMessage(const QDBusMessage& message, const QDBus
         if (behaviour_ == Behaviour::Documented)
             offered = parse(args[1]);
         const QVariantMap options = qdbus_cast<QVariantMap>(args[3]);
-        connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(
-            answer(message, options.value(QStringLiteral("handle_token")).toString(),
-                   {{QStringLiteral("shortcuts"), bound()}}, behaviour_ != Behaviour::Silent)))));
+        answer(message, connection, options, {{QStringLiteral("shortcuts"), bound()}});
         return true;
     }
     connection.send(message.createErrorReply(QDBusError::UnknownMethod, member));
     return true;
 }
 
-QString FakeShortcutsPortal::answer(const QDBusMessage& call, const QString& token,
-                                    const QVariantMap& results, bool now) {
-    const QString request = objectFor(call, QStringLiteral("request"), token);
-    if (now)
+void FakeShortcutsPortal::answer(const QDBusMessage& call, const QDBusConnection& connection,
+                                 const QVariantMap& options, const QVariantMap& results) {
+    const QString request =
+        objectFor(call, QStringLiteral("request"), options.value(QStringLiteral("handle_token")).toString());
+    connection.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+    if (behaviour_ != Behaviour::Silent)
         // After the call's reply, as a portal answers.
         QTimer::singleShot(20, this, [this, request, results] {
             QDBusMessage response = QDBusMessage::createSignal(
@@ -100,7 +98,6 @@ QString FakeShortcutsPortal::answer(const QDBusMessage& call, const QString& tok
             response << 0u << results;
             bus_.connection().send(response);
         });
-    return request;
 }
 
 void FakeShortcutsPortal::emitSignal(const QString& member, const QString& id, const QString& forSession) {

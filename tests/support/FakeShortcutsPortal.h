@@ -40,8 +40,9 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
 private:
-    QString answer(const QDBusMessage& call, const QString& token, const QVariantMap& results,
-                   bool now = true);
+    // Replies to call with its Request object, whose Response follows unless the portal is silent.
+    void answer(const QDBusMessage& call, const QDBusConnection& connection, const QVariantMap& options,
+                const QVariantMap& results);
     void emitSignal(const QString& member, const QString& id, const QString& forSession);
 
     BusClient bus_;

@@ -135,15 +135,12 @@ xpc_object_t HelperConnection::sendWithReply(uint64_t kind, int timeoutMs) {
     return sendWithReply(message(kind), timeoutMs);
 }
 
-ScreenCover::ScreenCover(const QImage& image) : window_(x_.cover(image)) {}
-
-ScreenCover::ScreenCover(const QColor& colour)
-    : ScreenCover([&] {
-          XClient x;
-          QImage image(x.frameRect(x.root()).size(), QImage::Format_RGB32);
-          image.fill(colour);
-          return image;
-      }()) {}
+ScreenCover::ScreenCover(const QColor& colour) {
+    XClient x;
+    QImage image(x.frameRect(x.root()).size(), QImage::Format_RGB32);
+    image.fill(colour);
+    window_ = x_.cover(image);
+}
 
 ScreenCover::~ScreenCover() {
     if (window_)
@@ -239,7 +236,7 @@ void HelperTest::stopHelper() {
 
 Screenshot HelperTest::screenshot(size_t n) {
     if (!main || !main->log.waitForMessages(8, n)) {
-        ADD_FAILURE() << "no screenshot " << n << "\n" << helperOutput().toStdString();
+        ADD_FAILURE() << "no screenshot " << n << "\n";
         return {};
     }
     const xpc_object_t m = main->log.messages(8)[n - 1];
@@ -251,9 +248,9 @@ Screenshot HelperTest::screenshot(size_t n) {
 
 void HelperTest::startAsMainApp(HelperConnection::Answer answer) {
     ASSERT_TRUE(mainApp.ownName(kMainAppName));
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    ASSERT_TRUE(startHelper());
     main = std::make_unique<HelperConnection>(answer);
-    ASSERT_TRUE(main->sendWithReply(12)) << helperOutput().toStdString();
+    ASSERT_TRUE(main->sendWithReply(12));
 }
 
 } // namespace glimra::test

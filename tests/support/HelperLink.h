@@ -79,10 +79,9 @@ private:
 };
 
 // An override-redirect window above every other window, covering the whole screen with a picture
-// (or a solid colour): what a full-screen grab must see, whatever else other tests left on screen.
+// of one colour: what a full-screen grab must see, whatever else other tests left on screen.
 class ScreenCover {
 public:
-    explicit ScreenCover(const QImage& image);
     explicit ScreenCover(const QColor& colour);
     ~ScreenCover();
 

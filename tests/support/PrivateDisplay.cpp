@@ -68,10 +68,6 @@ int PrivateDisplay::run(const QString& program, const QStringList& arguments,
     return finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-bool PrivateDisplay::twoMonitors() {
-    return monitors({QStringLiteral("LEFT 1920x1080+0+0"), QStringLiteral("*RIGHT 1920x1080+1920+0")});
-}
-
 bool PrivateDisplay::monitors(const QStringList& layout) {
     for (qsizetype i = 0; i < layout.size(); ++i) {
         const QStringList nameAndRect = layout[i].split(u' ');
@@ -107,11 +103,15 @@ bool PrivateDisplay::scaleQt(const QString& scaling, QProcessEnvironment& env) {
     return true;
 }
 
+void PrivateDisplay::startQuietly(QProcess& process, const QStringList& command) {
+    process.setProcessEnvironment(environment());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(command.front(), command.mid(1));
+}
+
 bool PrivateDisplay::startWindowManager() {
-    windowManager_.setProcessEnvironment(environment());
-    windowManager_.setStandardOutputFile(QProcess::nullDevice());
-    windowManager_.setStandardErrorFile(QProcess::nullDevice());
-    windowManager_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    startQuietly(windowManager_, {QStringLiteral("openbox"), QStringLiteral("--sm-disable")});
     // Ready once it announces itself on the root window.
     return windowManager_.waitForStarted() &&
            waitUntil(
@@ -128,18 +128,14 @@ bool PrivateDisplay::startCompositor(const QString& commandLine) {
     const QStringList command = commandLine.split(u' ', Qt::SkipEmptyParts);
     if (command.isEmpty() || compositor_.state() != QProcess::NotRunning)
         return false;
-    compositor_.setProcessEnvironment(environment());
-    compositor_.setStandardOutputFile(QProcess::nullDevice());
-    compositor_.setStandardErrorFile(QProcess::nullDevice());
-    compositor_.start(command.front(), command.mid(1));
+    startQuietly(compositor_, command);
     XClient x(name_);
     return compositor_.waitForStarted() && x.ok() &&
            waitUntil([&] { return x.selectionOwner("_NET_WM_CM_S0") != XCB_NONE; }, 10000);
 }
 
-bool PrivateDisplay::startDesktop(bool twoMonitors, const QString& compositor) {
-    return ready() && startWindowManager() && (!twoMonitors || this->twoMonitors()) &&
-           (compositor.isEmpty() || startCompositor(compositor));
+bool PrivateDisplay::startDesktop(const QString& compositor) {
+    return ready() && startWindowManager() && (compositor.isEmpty() || startCompositor(compositor));
 }
 
 void PrivateDisplay::expectChecksPass(const QString& program, const QString& filter,

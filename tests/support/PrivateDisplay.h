@@ -37,9 +37,6 @@ public:
     int run(const QString& program, const QStringList& arguments, const QMap<QString, QString>& env = {},
             QString* output = nullptr, const QByteArray& input = {});
     bool xrandr(const QStringList& arguments) { return run(QStringLiteral("xrandr"), arguments) == 0; }
-    // LEFT at native x 0 and the primary RIGHT at native x 1920, both 1920 x 1080, bound so that the
-    // automatic whole-screen monitor does not become a third screen.
-    bool twoMonitors();
     // RandR monitors, each "NAME WxH+X+Y" in root pixels, the primary's name starting with '*': the
     // first is bound to the output, so that no automatic whole-screen monitor becomes another screen.
     bool monitors(const QStringList& layout);
@@ -52,8 +49,8 @@ public:
     // Runs a compositing manager (a command line) on this display until the object goes; true once it
     // owns the screen's _NET_WM_CM_S0 selection.
     bool startCompositor(const QString& commandLine = kCompositor);
-    // openbox, then twoMonitors() and startCompositor(compositor) where asked: true once all are up.
-    bool startDesktop(bool twoMonitors, const QString& compositor = QString());
+    // openbox, then startCompositor(compositor) where one is given: true once both are up.
+    bool startDesktop(const QString& compositor = QString());
 
     // Runs the gtest program's tests matching filter inside this display, with GLIMRA_PRIVATE_DISPLAY=1
     // (the checks skip without it), and expects them to run and pass.
@@ -61,6 +58,8 @@ public:
                           const QMap<QString, QString>& env = {});
 
 private:
+    // Starts command (a program and its arguments) on this display, its output dropped.
+    void startQuietly(QProcess& process, const QStringList& command);
     QTemporaryDir dir_;
     QProcess xvfb_;
     QProcess windowManager_;

@@ -29,27 +29,8 @@ void TestInput::click(int x, int y, uint8_t number) {
     button(number, false);
 }
 
-namespace {
-
-class X11Input final : public TestInput {
-public:
-    explicit X11Input(const QString& display) : x_(display) {}
-    bool ok() const override { return x_.ok(); }
-    void key(uint32_t keysym, bool press) override { x_.pressCode(x_.keycode(keysym), press); }
-    void keyCode(uint32_t evdevCode, bool press) override {
-        x_.pressCode(xcb_keycode_t(evdevCode + 8), press);
-    }
-    void motion(int x, int y) override { x_.motion(x, y); }
-    void button(uint8_t number, bool press) override { x_.button(number, press); }
-
-private:
-    XClient x_;
-};
-
-} // namespace
-
 std::unique_ptr<TestInput> xtestInput(const QString& display) {
-    return std::make_unique<X11Input>(display);
+    return std::make_unique<XClient>(display);
 }
 
 std::unique_ptr<TestInput> sessionInput() {

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iostream>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -160,6 +161,9 @@ Program::~Program() {
             break;
         }
     }
+    // What a program of a failed test said is what explains the failure: it is printed once, here.
+    if (::testing::Test::HasFailure())
+        std::cerr << executable_.toStdString() << " said:\n" << out.toStdString() << '\n';
     reader_.reset();
     if (out_ >= 0)
         close(out_);
@@ -258,13 +262,8 @@ void CapturedLog::record(QtMsgType type, const QMessageLogContext& context, cons
         capturing->previous_(type, context, message);
 }
 
-bool CapturedLog::waitFor(const QString& text, int timeoutMs) {
-    return waitUntil([&] { return count(text) > 0; }, timeoutMs);
-}
-
-int CapturedLog::count(const QString& text) const {
-    return int(
-        std::count_if(lines_.begin(), lines_.end(), [&](const QString& l) { return l.contains(text); }));
+bool CapturedLog::waitFor(const QString& wanted, int timeoutMs) {
+    return waitUntil([&] { return this->text().contains(wanted); }, timeoutMs);
 }
 
 } // namespace glimra::test

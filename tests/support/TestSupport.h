@@ -61,8 +61,9 @@ private:
 };
 
 // A program run for a test: output merged and collected, killed when the object goes; a sanitizer's
-// report in its output fails the test. Started with posix_spawn rather than QProcess, whose child runs
-// Qt code in the parent's memory before exec, which ThreadSanitizer cannot follow.
+// report in its output fails the test, and a failed test shows its output. Started with posix_spawn rather
+// than QProcess, whose child runs Qt code in the parent's memory before exec, which ThreadSanitizer cannot
+// follow.
 class Program {
 public:
     Program(const QString& executable, const QStringList& arguments,
@@ -123,7 +124,6 @@ public:
     CapturedLog& operator=(const CapturedLog&) = delete;
     // Waits until a message holds text; the messages so far are in text().
     bool waitFor(const QString& text, int timeoutMs = 5000);
-    int count(const QString& text) const;
     QString text() const { return lines_.join(QLatin1Char('\n')); }
 
 private:

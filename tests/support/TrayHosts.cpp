@@ -25,11 +25,12 @@ std::optional<xcb_window_t> search(XClient& x, xcb_window_t w, bool insideTrayer
 
 } // namespace
 
-Trayer::Trayer(const char* edge)
-    : process_(std::make_unique<Program>(QStringLiteral("trayer"),
-                                         QStringList{"--edge", edge, "--align", "right", "--widthtype",
-                                                     "request", "--height", "24", "--SetDockType", "true",
-                                                     "--SetPartialStrut", "false"})) {}
+std::unique_ptr<Program> startTrayer(const char* edge) {
+    return std::make_unique<Program>(QStringLiteral("trayer"),
+                                     QStringList{"--edge", edge, "--align", "right", "--widthtype", "request",
+                                                 "--height", "24", "--SetDockType", "true",
+                                                 "--SetPartialStrut", "false"});
+}
 
 bool trayRunning(XClient& x) {
     return x.selectionOwner("_NET_SYSTEM_TRAY_S0") != XCB_NONE;

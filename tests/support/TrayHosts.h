@@ -14,16 +14,8 @@
 
 namespace glimra::test {
 
-// trayer along an edge ("top", "bottom") of the test session's display, stopped by its PID when the
-// object goes.
-class Trayer {
-public:
-    explicit Trayer(const char* edge = "top");
-    void stop() { process_.reset(); }
-
-private:
-    std::unique_ptr<Program> process_;
-};
+// trayer along an edge ("top", "bottom") of the test session's display, stopped when it goes.
+std::unique_ptr<Program> startTrayer(const char* edge);
 
 bool trayRunning(XClient& x);
 

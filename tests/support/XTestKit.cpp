@@ -292,23 +292,9 @@ std::vector<xcb_window_t> XClient::children(xcb_window_t w) {
     return result;
 }
 
-xcb_window_t XClient::topLevel(xcb_window_t w) {
-    for (;;) {
-        auto r = owned(xcb_query_tree_reply(c_, xcb_query_tree(c_, w), nullptr));
-        if (!r || r->parent == XCB_NONE || r->parent == root_)
-            return w;
-        w = r->parent;
-    }
-}
-
 bool XClient::viewable(xcb_window_t w) {
     auto r = owned(xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr));
     return r && r->map_state == XCB_MAP_STATE_VIEWABLE;
-}
-
-bool XClient::overrideRedirect(xcb_window_t w) {
-    auto r = owned(xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr));
-    return r && r->override_redirect;
 }
 
 xcb_window_t XClient::inputFocus() {
@@ -383,26 +369,9 @@ void XClient::fake(uint8_t type, uint8_t detail, int x, int y) {
                         int16_t(x), int16_t(y), 0);
 }
 
-void XClient::key(xcb_keysym_t keysym, bool press) {
-    fake(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode(keysym));
-}
-
 void XClient::pressCode(xcb_keycode_t code, bool press) {
     fake(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code);
     sync();
-}
-
-void XClient::typeCode(std::initializer_list<xcb_keysym_t> modifiers, xcb_keycode_t key) {
-    for (bool press : {true, false}) {
-        for (xcb_keysym_t modifier : modifiers)
-            pressCode(keycode(modifier), press);
-        pressCode(key, press);
-    }
-}
-
-uint16_t XClient::modifierState() {
-    auto reply = owned(xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root_), nullptr));
-    return reply ? reply->mask : 0;
 }
 
 uint16_t XClient::numLockMask() {

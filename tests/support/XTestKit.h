@@ -51,15 +51,15 @@ double difference(const QImage& a, const QImage& b);
 // The desktop as the crosshair overlay dims it: 0.33 grey at 0.65 opacity over every pixel.
 QImage dimmedByTheOverlay(const QImage& desktop);
 
-// One connection to the display named name (DISPLAY when empty).
-class XClient {
+// One connection to the display named name (DISPLAY when empty), also the X11 session's TestInput.
+class XClient final : public TestInput {
 public:
     explicit XClient(const QString& name = QString());
-    ~XClient();
+    ~XClient() override;
     XClient(const XClient&) = delete;
     XClient& operator=(const XClient&) = delete;
 
-    bool ok() const { return root_ != 0; }
+    bool ok() const override { return root_ != 0; }
     xcb_connection_t* connection() const { return c_; }
     xcb_window_t root() const { return root_; }
     // Waits until every request so far has been carried out by the server.
@@ -99,10 +99,7 @@ public:
     void sendToWindowManager(xcb_window_t w, const char* message, std::initializer_list<uint32_t> data);
     xcb_window_t selectionOwner(const char* selection);
     std::vector<xcb_window_t> children(xcb_window_t w); // bottom to top
-    // The root's child that holds w: its window-manager frame, or w itself.
-    xcb_window_t topLevel(xcb_window_t w);
     bool viewable(xcb_window_t w);
-    bool overrideRedirect(xcb_window_t w);
     xcb_window_t inputFocus();
     // Where a window lies on the root, in root pixels (empty when it is gone).
     QRect rootGeometry(xcb_window_t w);
@@ -123,28 +120,15 @@ public:
 
     // ---- Keys and pointer through XTest ----
     xcb_keycode_t keycode(xcb_keysym_t keysym);
-    void key(xcb_keysym_t keysym, bool press); // not synced: a batch reaches the server at once
     void pressCode(xcb_keycode_t code, bool press);
-    void down(xcb_keysym_t keysym) { pressCode(keycode(keysym), true); }
-    void up(xcb_keysym_t keysym) { pressCode(keycode(keysym), false); }
-    void tap(xcb_keysym_t keysym) { typeCode({}, keycode(keysym)); }
-    // Modifiers down, key down, modifiers up, key up: the release comes with the modifiers already up.
-    void typeCode(std::initializer_list<xcb_keysym_t> modifiers, xcb_keycode_t key);
-    void type(std::initializer_list<xcb_keysym_t> modifiers, xcb_keysym_t key) {
-        typeCode(modifiers, keycode(key));
-    }
-    uint16_t modifierState();
+    void key(uint32_t keysym, bool press) override { pressCode(keycode(keysym), press); }
+    void keyCode(uint32_t evdevCode, bool press) override { pressCode(xcb_keycode_t(evdevCode + 8), press); }
     // The modifier bit Num_Lock sits on in the server's modifier map.
     uint16_t numLockMask();
 
     // The pointer through XTest, as a real mouse moves it.
-    void motion(int x, int y);
-    void button(uint8_t number, bool press);
-    void click(int x, int y) {
-        motion(x, y);
-        button(1, true);
-        button(1, false);
-    }
+    void motion(int x, int y) override;
+    void button(uint8_t number, bool press) override;
     void pointer(uint8_t type, uint8_t button, int x = 0, int y = 0);
     // An active pointer grab, as a menu or a window manager's drag holds one.
     bool grabPointer();

@@ -31,7 +31,7 @@ protected:
     // A helper that stays serves its bus name.
     std::unique_ptr<Program> startServingHelper() {
         auto helper = startHelper();
-        EXPECT_TRUE(waitUntil([] { return nameHasOwner(kHelperName); })) << helper->output().toStdString();
+        EXPECT_TRUE(waitUntil([] { return nameHasOwner(kHelperName); }));
         return helper;
     }
     void postNotification(const QString& name) {
@@ -69,8 +69,8 @@ TEST_F(Lifecycle, OneHelperPerSessionUntilTheTerminateNotification) {
     auto second = startHelper();
     ASSERT_TRUE(second->waitForExit());
     EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_TRUE(second->output().contains("already runs in this session")) << second->output().toStdString();
-    EXPECT_FALSE(second->output().contains("Finished launching")) << second->output().toStdString();
+    EXPECT_TRUE(second->output().contains("already runs in this session"));
+    EXPECT_FALSE(second->output().contains("Finished launching"));
 
     postNotification("SomeOtherNotification");
     QThread::msleep(200);
@@ -97,10 +97,10 @@ TEST_P(WithoutWhatItNeeds, ItSaysSoAndFails) {
         home.setVariable(name, QString::fromUtf8(value).replace(QStringLiteral("~/"), home.path() + u'/'));
     auto helper = startHelper();
     ASSERT_TRUE(helper->waitForExit());
-    EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit) << helper->output().toStdString();
+    EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit);
     EXPECT_NE(helper->exitCode(), 0);
-    EXPECT_TRUE(helper->output().contains(GetParam().said)) << helper->output().toStdString();
-    EXPECT_FALSE(helper->output().contains("already runs")) << helper->output().toStdString();
+    EXPECT_TRUE(helper->output().contains(GetParam().said));
+    EXPECT_FALSE(helper->output().contains("already runs"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Lifecycle, RegisteredDefaultsComeFromTheBundleAndABrokenFileRegistersNothing) {
     const QString bundle = home.path("Copy.app");
     Program copy(QStringLiteral("cp"), {"-a", GLIMRA_HELPER_BUNDLE_DIR, bundle});
-    ASSERT_TRUE(copy.waitForExit() && copy.exitCode() == 0) << copy.output().toStdString();
+    ASSERT_TRUE(copy.waitForExit() && copy.exitCode() == 0);
     const QString executable = bundle + "/Contents/MacOS/GlimraHelper";
     const QString plist = bundle + "/Contents/Resources/HelperUserDefaults.plist";
     const QByteArray atLogin =
@@ -131,8 +131,7 @@ TEST_F(Lifecycle, RegisteredDefaultsComeFromTheBundleAndABrokenFileRegistersNoth
         file.close();
         auto helper = startHelper(executable);
         if (content.endsWith("</plist>")) { // registered: it starts at login
-            EXPECT_TRUE(waitUntil([] { return nameHasOwner(kHelperName); }))
-                << helper->output().toStdString();
+            EXPECT_TRUE(waitUntil([] { return nameHasOwner(kHelperName); }));
             helper->terminate();
         }
         ASSERT_TRUE(helper->waitForExit()) << content.constData();
@@ -149,7 +148,7 @@ TEST_F(Lifecycle, TheMainApplicationStartsAKilledHelperAgainButNotOneThatQuit) {
     };
     Program main(kMainAppExecutable, {QStringLiteral("--output"), home.path(QStringLiteral("shots"))},
                  home.environment());
-    ASSERT_TRUE(waitUntil([&] { return helperPid() != 0; }, 10000)) << main.output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return helperPid() != 0; }, 10000));
     const uint killed = helperPid();
     ::kill(pid_t(killed), SIGKILL);
     EXPECT_TRUE(waitUntil(
@@ -157,12 +156,11 @@ TEST_F(Lifecycle, TheMainApplicationStartsAKilledHelperAgainButNotOneThatQuit) {
             const uint now = helperPid(); // once: the name may go between two asks
             return now != 0 && now != killed;
         },
-        5000))
-        << main.output().toStdString();
+        5000));
 
     HelperConnection client;
     client.send({{"id", 10}});
     EXPECT_TRUE(waitUntil([] { return !nameHasOwner(kHelperName); }));
     QThread::msleep(2000);
-    EXPECT_FALSE(nameHasOwner(kHelperName)) << main.output().toStdString();
+    EXPECT_FALSE(nameHasOwner(kHelperName));
 }

@@ -16,6 +16,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
 
 #include <cstdio>
@@ -40,19 +41,10 @@ QDBusMessage listenerCall(const QString& member, const QVariantList& arguments =
     return call;
 }
 
-qulonglong connect() {
-    return QDBusConnection::sessionBus()
-        .call(listenerCall(QStringLiteral("Connect")))
-        .arguments()
-        .value(0)
-        .toULongLong();
-}
-
-QDBusUnixFileDescriptor memfd(off_t size, bool sealed) {
+QDBusUnixFileDescriptor sealedMemfd(off_t size) {
     const int fd = memfd_create("hostile", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (ftruncate(fd, size) != 0 ||
-        (sealed && fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW) != 0))
-        say(QStringLiteral("cannot make a memfd"));
+    if (ftruncate(fd, size) != 0 || fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SHRINK | F_SEAL_GROW) != 0)
+        say("cannot make a memfd");
     QDBusUnixFileDescriptor result(fd); // a duplicate
     close(fd);
     return result;
@@ -68,29 +60,29 @@ void callAsync(const QDBusMessage& call, std::function<void(const QDBusMessage&)
 }
 
 int unanswered(int count) {
-    const qulonglong id = connect();
-    const QDBusUnixFileDescriptor data = memfd(1 << 20, true);
+    const qulonglong id = QDBusReply<qulonglong>(QDBusConnection::sessionBus().call(listenerCall("Connect")));
+    const QDBusUnixFileDescriptor data = sealedMemfd(1 << 20);
     for (int i = 0; i < count; ++i) {
         QVariantMap message{{QStringLiteral("id"), QVariant::fromValue<qulonglong>(0)},
                             {QStringLiteral("inline"), QByteArray(256 << 10, 'x')}};
         for (int f = 0; f < 16; ++f)
             message.insert(QStringLiteral("fd%1").arg(f), QVariant::fromValue(data));
-        callAsync(listenerCall(QStringLiteral("SendWithReply"), {id, message}),
-                  [](const QDBusMessage& answer) { say(QStringLiteral("error ") + answer.errorName()); });
+        callAsync(listenerCall("SendWithReply", {id, message}),
+                  [](const QDBusMessage& answer) { say("error " + answer.errorName()); });
     }
-    say(QStringLiteral("sent"));
+    say("sent");
     return QCoreApplication::exec();
 }
 
 int pile(int count, const QString& name) {
     if (!name.isEmpty() && QDBusConnection::sessionBus().interface()->registerService(name) !=
                                QDBusConnectionInterface::ServiceRegistered)
-        say(QStringLiteral("cannot own ") + name);
+        say("cannot own " + name);
     auto left = std::make_shared<int>(count);
     for (int i = 0; i < count; ++i)
-        callAsync(listenerCall(QStringLiteral("Connect")), [left](const QDBusMessage&) {
+        callAsync(listenerCall("Connect"), [left](const QDBusMessage&) {
             if (--*left == 0) {
-                say(QStringLiteral("connected"));
+                say("connected");
                 QCoreApplication::exit(0);
             }
         });
@@ -108,17 +100,16 @@ int rogue() {
     xpc_object_t hello = xpc_dictionary_create();
     xpc_dictionary_set_uint64(hello, "id", 12);
     xpc_connection_send_message_with_reply(connection, hello, nullptr, [](xpc_object_t reply) {
-        say(xpc_get_type(reply) == xpc_type_t::Dictionary ? QStringLiteral("connected")
-                                                          : QStringLiteral("refused"));
+        say(xpc_get_type(reply) == xpc_type_t::Dictionary ? "connected" : "refused");
         // From a name of its own, so that none of these connections is its own.
         QDBusConnection other =
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("other"));
         for (qulonglong id = 1; id <= 20; ++id) {
-            const QDBusMessage answer = other.call(listenerCall(QStringLiteral("Cancel"), {id}));
+            const QDBusMessage answer = other.call(listenerCall("Cancel", {id}));
             if (answer.errorName() == QLatin1String(XPC_DBUS_ERROR_CONNECTION_INVALID))
-                say(QStringLiteral("cancel refused"));
+                say("cancel refused");
         }
-        say(QStringLiteral("done"));
+        say("done");
     });
     return QCoreApplication::exec();
 }

@@ -14,20 +14,16 @@
 using namespace xpc;
 using namespace glimra::test;
 
-namespace {
-
-class Link : public HelperTest {};
-
-} // namespace
+using Link = HelperTest;
 
 TEST_F(Link, VersionReplyNamesTheBundleAlsoAfterItWasRenamed) {
     const QString app = home.path("Apps/Glimra.app");
     ASSERT_TRUE(QDir().mkpath(home.path("Apps")));
     Program copy(QStringLiteral("cp"), {"-a", GLIMRA_BUNDLE_DIR, app});
-    ASSERT_TRUE(copy.waitForExit() && copy.exitCode() == 0) << copy.output().toStdString();
+    ASSERT_TRUE(copy.waitForExit() && copy.exitCode() == 0);
     const QString helperBundle = app + "/Contents/Library/LoginItems/GlimraHelper.app";
     ASSERT_TRUE(mainApp.ownName(kMainAppName));
-    ASSERT_TRUE(startHelper(helperBundle + "/Contents/MacOS/GlimraHelper")) << helperOutput().toStdString();
+    ASSERT_TRUE(startHelper(helperBundle + "/Contents/MacOS/GlimraHelper"));
 
     HelperConnection client;
     xpc_object_t reply = client.sendWithReply(12);
@@ -50,7 +46,7 @@ TEST_F(Link, VersionReplyNamesTheBundleAlsoAfterItWasRenamed) {
     stopHelper();
     ASSERT_TRUE(unanswered->waitFor(1));
     EXPECT_EQ(unanswered->last(), XPC_ERROR_CONNECTION_INTERRUPTED);
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    ASSERT_TRUE(startHelper());
     EXPECT_EQ(xpc_get_type(client.sendWithReply(12)), xpc_type_t::Dictionary);
 }
 
@@ -129,7 +125,7 @@ TEST_F(Link, MeaninglessAndHostileMessagesChangeNothing) {
 
 TEST_F(Link, TheNewestConnectionIsThePeer) {
     ASSERT_TRUE(mainApp.ownName(kMainAppName));
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    ASSERT_TRUE(startHelper());
     HelperConnection first(HelperConnection::Answer::Allow);
     ASSERT_TRUE(first.sendWithReply(12));
     HelperConnection second(HelperConnection::Answer::Allow);
@@ -155,12 +151,12 @@ TEST_F(Link, TheNewestConnectionIsThePeer) {
     ASSERT_TRUE(third.sendWithReply(12));
     third.send({{"id", 6}});
     EXPECT_TRUE(third.log.waitForMessages(8, 1));
-    EXPECT_TRUE(helperOutput().contains("XPC_ERROR_CONNECTION_INVALID")) << helperOutput().toStdString();
+    EXPECT_TRUE(helperOutput().contains("XPC_ERROR_CONNECTION_INVALID"));
 }
 
 TEST_F(Link, APeerThatVanishesMidSendLeavesTheHelperServing) {
     ASSERT_TRUE(mainApp.ownName(kMainAppName));
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
+    ASSERT_TRUE(startHelper());
     const QString big = home.path("big.bin");
     {
         QFile file(big);
@@ -186,8 +182,7 @@ TEST_F(Link, APeerThatVanishesMidSendLeavesTheHelperServing) {
     {
         Program mainAppProcess(kMainAppExecutable, {"--output", home.path("shots"), "--send", "6"},
                                home.environment());
-        ASSERT_TRUE(mainAppProcess.waitForLogLine("Capture requested", 10000))
-            << mainAppProcess.output().toStdString();
+        ASSERT_TRUE(mainAppProcess.waitForLogLine("Capture requested", 10000));
         ::kill(pid_t(mainAppProcess.pid()), SIGKILL);
         mainAppProcess.waitForExit(5000);
     }

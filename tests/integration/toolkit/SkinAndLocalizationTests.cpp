@@ -21,25 +21,19 @@ namespace {
 
 constexpr Qt::WindowFlags kPlainWindow = Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint;
 
-// The skin's three parts side by side over an opaque background, the one-pixel middle stretched to size.
+// The skin's three parts over an opaque background: the six-pixel ends as they are, the one-pixel
+// middle stretched between them.
 QImage buttonReference(const QString& skin, QSize size, QColor background) {
-    QImage whole(13, 24, QImage::Format_ARGB32_Premultiplied);
-    whole.fill(background);
-    {
-        QPainter p(&whole);
-        for (const auto& [part, x] : {std::pair{"_left", 0}, {"_middle", 6}, {"_right", 7}})
-            p.drawImage(x, 0,
-                        QImage(QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/Resources/images/%1.png")
-                                   .arg(skin.arg(QLatin1String(part)))));
-    }
+    const auto part = [&](const char* name) {
+        return QImage(QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/Resources/images/%1.png")
+                          .arg(skin.arg(QLatin1String(name))));
+    };
     QImage reference(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            reference.setPixel(x, y,
-                               whole.pixel(x < 6                   ? x
-                                           : x >= size.width() - 6 ? x - size.width() + 13
-                                                                   : 6,
-                                           y));
+    reference.fill(background);
+    QPainter p(&reference);
+    p.drawImage(0, 0, part("_left"));
+    p.drawImage(QRect(6, 0, size.width() - 12, size.height()), part("_middle"));
+    p.drawImage(size.width() - 6, 0, part("_right"));
     return reference;
 }
 
@@ -47,18 +41,10 @@ QImage buttonReference(const QString& skin, QSize size, QColor background) {
 bool screenShows(const QRect& r, const QImage& reference) {
     return waitUntil(
         [&] {
-            const QImage shown = QGuiApplication::primaryScreen()
-                                     ->grabWindow(0, r.x(), r.y(), r.width(), r.height())
-                                     .toImage()
-                                     .convertToFormat(QImage::Format_RGB32);
-            for (int y = 0; y < r.height(); ++y)
-                for (int x = 0; x < r.width(); ++x) {
-                    const QRgb p = shown.pixel(x, y), q = reference.pixel(x, y);
-                    if (std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                                  std::abs(qBlue(p) - qBlue(q))}) > 3)
-                        return false;
-                }
-            return true;
+            const QPixmap shown =
+                QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
+            return bool(
+                glimra::test::showsNear(shown.toImage().convertToFormat(QImage::Format_RGB32), reference));
         },
         3000);
 }

@@ -127,7 +127,7 @@ std::optional<QRect> popupOf(XClient& x, qint64 pid, xcb_window_t except) {
     return std::nullopt;
 }
 
-class HelperStatusItem : public HelperTest {};
+using HelperStatusItem = HelperTest;
 
 // A tray along the top or the bottom edge of the screen.
 class InTrayer : public HelperStatusItem, public ::testing::WithParamInterface<const char*> {};
@@ -139,11 +139,10 @@ TEST_P(InTrayer, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
     const bool top = GetParam() == std::string("top");
     // The tray comes after the helper, as at a login where the helper starts first.
     home.writeHelperSetting("StartHelperAtLogin", "true");
-    ASSERT_TRUE(startHelper()) << helperOutput().toStdString();
-    Trayer trayer(GetParam());
+    ASSERT_TRUE(startHelper());
+    const auto trayer = startTrayer(GetParam());
     std::optional<xcb_window_t> icon;
-    ASSERT_TRUE(waitUntil([&] { return (icon = iconDockedInTrayer(x, helper->pid())).has_value(); }, 10000))
-        << helperOutput().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return (icon = iconDockedInTrayer(x, helper->pid())).has_value(); }, 10000));
 
     // What the tray shows is the artwork, at rest and, while the menu is open, pressed. Trayer may
     // still move the icon as it lays itself out: the icon's own window is read, as the X server shows
@@ -168,9 +167,7 @@ TEST_P(InTrayer, WaitsForTrayerDocksInItAndOpensItsMenuOnEitherButton) {
     const QPoint centre = placed.center();
     for (const uint8_t button : {1, 3}) {
         SCOPED_TRACE(int(button));
-        x.motion(centre.x(), centre.y());
-        x.button(button, true);
-        x.button(button, false);
+        x.click(centre.x(), centre.y(), button);
         // The menu hangs from the item's edge, below it or above it.
         const auto hangsFromTheItem = [&](const QRect& menu) {
             const int gap = top ? menu.top() - placed.bottom() : placed.top() - menu.bottom();
@@ -212,13 +209,11 @@ TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
     qDBusRegisterMetaType<QList<QStringList>>();
     ASSERT_NO_FATAL_FAILURE(startAsMainApp());
     if (!x11) {
-        EXPECT_TRUE(helper->waitForLogLine("No StatusNotifierItem host runs"))
-            << helperOutput().toStdString();
+        EXPECT_TRUE(helper->waitForLogLine("No StatusNotifierItem host runs"));
     }
     StatusNotifierWatcher watcher;
     ASSERT_TRUE(watcher.start());
-    ASSERT_TRUE(waitUntil([&] { return watcher.items().size() == 1; }, 10000))
-        << helperOutput().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return watcher.items().size() == 1; }, 10000));
     const QString service = watcher.items().value(0);
     EXPECT_TRUE(itemProperty(service, "ItemIsMenu").toBool());
     EXPECT_EQ(itemProperty(service, "Menu").value<QDBusObjectPath>().path(), kMenu);
@@ -265,8 +260,8 @@ TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
     const MenuNode* quit = menu.find(QStringLiteral("Quit Glimra and Helper"));
     ASSERT_TRUE(quit);
     menuEvent(again, quit->id, "clicked");
-    EXPECT_TRUE(main->log.waitForMessages(9, 1)) << helperOutput().toStdString();
-    ASSERT_TRUE(helper->waitForExit()) << helperOutput().toStdString();
+    EXPECT_TRUE(main->log.waitForMessages(9, 1));
+    ASSERT_TRUE(helper->waitForExit());
     EXPECT_EQ(helper->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(helper->exitCode(), 0);
     EXPECT_EQ(main->log.messages(9).size(), 1u);

@@ -37,10 +37,6 @@ struct Edge {
     CGPoint reached;
 };
 
-void PrintTo(const Edge& e, std::ostream* os) {
-    *os << e.name;
-}
-
 class ScreenEdges : public ::testing::TestWithParam<Edge> {};
 
 TEST_P(ScreenEdges, TheLastColumnAndRowStandForTheEdgesThePointerCannotPass) {
@@ -104,10 +100,6 @@ struct DragCase {
     CGPoint moved;
     CGRect expected;
 };
-
-void PrintTo(const DragCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CornerDrags : public ::testing::TestWithParam<DragCase> {};
 
@@ -195,10 +187,6 @@ struct Fit {
     std::vector<CGRect> screens; // the main screen first
     CGPoint origin;
 };
-
-void PrintTo(const Fit& f, std::ostream* os) {
-    *os << f.name;
-}
 
 class PanelOnScreens : public ::testing::TestWithParam<Fit> {};
 

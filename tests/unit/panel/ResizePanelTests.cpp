@@ -109,10 +109,6 @@ struct Edit {
     Messages messages;
 };
 
-void PrintTo(const Edit& e, std::ostream* os) {
-    *os << e.name;
-}
-
 class WidthFieldEdit : public ResizePanelTest, public ::testing::WithParamInterface<Edit> {};
 
 // Typed over the selected width, then Return: a number goes to the rules above; text that is no

@@ -48,15 +48,16 @@ static xkb_keycode_t keycodeFor(xkb_keymap* keymap, xkb_keysym_t keysym) {
     return XKB_KEYCODE_INVALID;
 }
 
+// A keymap of a layout, null when xkbcommon has none; it keeps its context alive by itself.
+static Owned<xkb_keymap, xkb_keymap_unref> makeKeymap(const char* layout, const char* variant) {
+    const Owned<xkb_context, xkb_context_unref> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+    const xkb_rule_names names{"evdev", "pc105", layout, variant, ""};
+    return Owned<xkb_keymap, xkb_keymap_unref>(
+        context ? xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr);
+}
+
 uint32_t usEvdevCode(uint32_t keysym) {
-    static const auto keymap = [] {
-        std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
-            xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
-        const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
-        return std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)>(
-            context ? xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr,
-            &xkb_keymap_unref);
-    }();
+    static const auto keymap = makeKeymap("us", "");
     const xkb_keycode_t code = keymap ? keycodeFor(keymap.get(), keysym) : XKB_KEYCODE_INVALID;
     return code == XKB_KEYCODE_INVALID ? kNoKey : code - 8;
 }
@@ -69,7 +70,6 @@ struct WaylandInput::Connection {
     Owned<zwlr_virtual_pointer_manager_v1, zwlr_virtual_pointer_manager_v1_destroy> pointers;
     Owned<zwp_virtual_keyboard_v1, zwp_virtual_keyboard_v1_destroy> keyboard;
     Owned<zwlr_virtual_pointer_v1, zwlr_virtual_pointer_v1_destroy> pointer;
-    Owned<xkb_context, xkb_context_unref> context;
     Owned<xkb_keymap, xkb_keymap_unref> keymap;
     Owned<xkb_state, xkb_state_unref> state;
     xkb_mod_mask_t sentModifiers[3] = {};
@@ -87,10 +87,7 @@ struct WaylandInput::Connection {
     }
 
     bool uploadKeymap(const KeyboardLayoutName& layout) {
-        context.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
-        const xkb_rule_names names{"evdev", "pc105", layout.layout, layout.variant, ""};
-        keymap.reset(context ? xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS)
-                             : nullptr);
+        keymap = makeKeymap(layout.layout, layout.variant);
         if (!keymap)
             return false;
         state.reset(xkb_state_new(keymap.get()));

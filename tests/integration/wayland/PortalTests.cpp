@@ -65,10 +65,7 @@ private:
 
 // The layout as the portal's tool images it, at scale 2 (the screens' pixels are the capture scenarios').
 QImage layoutAtScaleTwo() {
-    QRect box;
-    for (const QScreen* s : QGuiApplication::screens())
-        box |= s->geometry();
-    QImage whole(box.size() * 2, QImage::Format_RGB32);
+    QImage whole(QGuiApplication::primaryScreen()->virtualGeometry().size() * 2, QImage::Format_RGB32);
     whole.fill(Qt::darkCyan);
     return whole;
 }

@@ -784,17 +784,6 @@ ROWS(Edges, X11, {"ToTheDesktopsCorner", &kTwoScreens},
 const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
 const QString kActionsPath = QStringLiteral("/app/glimra/GlimraHelper");
 
-struct Call {
-    int status = -1;
-    QString output;
-};
-
-Call applicationCall(const QStringList& methodAndArguments) {
-    Call call;
-    call.output = gdbusCall(kHelperName, methodAndArguments, &call.status, kActionsPath);
-    return call;
-}
-
 class DesktopActions : public Scenario {};
 
 // Bad calls of the desktop's actions are refused with a D-Bus error that names what was wrong, a name
@@ -804,24 +793,27 @@ TEST_P(DesktopActions, BadCallsAreRefusedByName) {
     ASSERT_NO_FATAL_FAILURE(start());
     const QString activate = QStringLiteral("org.freedesktop.Application.ActivateAction");
     const struct {
-        Call call;
+        QStringList call;
         const char* error;
         const char* named;
     } refused[] = {
-        {applicationCall({activate, "capture-everything", "[]", "{}"}), "InvalidArgs",
-         "\"capture-everything\""},
-        {applicationCall({activate, "capture-fullscreen", "[<1>]", "{}"}), "InvalidArgs",
+        {{activate, "capture-everything", "[]", "{}"}, "InvalidArgs", "\"capture-everything\""},
+        {{activate, "capture-fullscreen", "[<1>]", "{}"},
+         "InvalidArgs",
          "\"capture-fullscreen\" takes no parameter"},
-        {applicationCall({"org.freedesktop.Application.Open", "['file:///tmp/picture.png']", "", "{}"}),
-         "NotSupported", "file:///tmp/picture.png"},
-        {applicationCall({activate, "42"}), "InvalidArgs", "ActivateAction takes (sava{sv}), not (s)"},
-        {applicationCall({activate, "'x\\nGlimraHelper[1]: Saved screenshot forged.png'", "[]", "{}"}),
-         "InvalidArgs", "x\\nGlimraHelper[1]"},
+        {{"org.freedesktop.Application.Open", "['file:///tmp/picture.png']", "", "{}"},
+         "NotSupported",
+         "file:///tmp/picture.png"},
+        {{activate, "42"}, "InvalidArgs", "ActivateAction takes (sava{sv}), not (s)"},
+        {{activate, "'x\\nGlimraHelper[1]: Saved screenshot forged.png'", "[]", "{}"},
+         "InvalidArgs",
+         "x\\nGlimraHelper[1]"},
     };
+    int status = -1;
     for (const auto& bad : refused) {
-        EXPECT_NE(bad.call.status, 0);
-        EXPECT_TRUE(bad.call.output.contains(bad.error) && bad.call.output.contains(bad.named))
-            << bad.call.output.toStdString();
+        const QString output = gdbusCall(kHelperName, bad.call, &status, kActionsPath);
+        EXPECT_NE(status, 0);
+        EXPECT_TRUE(output.contains(bad.error) && output.contains(bad.named)) << output.toStdString();
     }
     EXPECT_EQ(said("\nGlimraHelper[1]: Saved screenshot forged.png"), 0) << out();
     const qsizetype logged = helperOutput().size();
@@ -832,7 +824,8 @@ TEST_P(DesktopActions, BadCallsAreRefusedByName) {
     EXPECT_EQ(QDBusConnection::sessionBus().call(huge).type(), QDBusMessage::ErrorMessage);
     EXPECT_TRUE(waitUntil([&] { return helperOutput().size() > logged; }));
     EXPECT_LT(helperOutput().size() - logged, 1000);
-    EXPECT_EQ(applicationCall({"org.freedesktop.Application.Activate", "{}"}).status, 0);
+    gdbusCall(kHelperName, {"org.freedesktop.Application.Activate", "{}"}, &status, kActionsPath);
+    EXPECT_EQ(status, 0);
     EXPECT_TRUE(main->log.messages(8).empty()) << "a refused call captured";
     EXPECT_TRUE(helper->isRunning());
 }

@@ -90,15 +90,14 @@ public:
         if (!display_.startDesktop(setup_.composited ? kCompositor : QString()))
             return false;
         static const QRegularExpression monitor(QStringLiteral(R"(^(\*?)(\S+) (\d+)x(\d+)\+(\d+)\+(\d+)$)"));
-        QStringList monitors;
-        for (const QString& m : QString::fromLatin1(setup_.layout).split(u',', Qt::SkipEmptyParts)) {
+        const QStringList monitors = QString::fromLatin1(setup_.layout).split(u',', Qt::SkipEmptyParts);
+        for (const QString& m : monitors) {
             const QRegularExpressionMatch match = monitor.match(m);
             if (!match.hasMatch())
                 return false;
             const auto n = [&](int i) { return match.captured(i).toInt(); };
             const DesktopScreen s{match.captured(2), QRect(n(5), n(6), n(3), n(4)), 1, 1, QImage()};
             screens_.insert(match.captured(1).isEmpty() ? screens_.end() : screens_.begin(), s);
-            monitors << m;
         }
         if (screens_.empty())
             screens_.push_back({QString(), QRect(QPoint(), setup_.root), 1, 1, QImage()});
@@ -186,8 +185,7 @@ public:
         EXPECT_TRUE(waitUntil([&] {
             frame = x.frameRect(w);
             return x.viewable(w) && frame.topLeft() == place.topLeft() && frame.width() > place.width();
-        })) << "the window is at "
-            << frame.x() << "," << frame.y();
+        }));
         x.map(x.create({QRect(place.bottomRight() - QPoint(99, 99), QSize(200, 200)), 0x3366cc}));
         pause(300); // the window manager has drawn the frame
         window->title = title;
@@ -201,18 +199,14 @@ public:
 
 private:
     double scaleOf(const QString& screen) const {
-        const QString scaling = QString::fromLatin1(setup_.scaling);
-        const QString value = scaling.section(u'=', 1);
-        if (scaling.isEmpty())
-            return 1;
+        const QString scaling = QString::fromLatin1(setup_.scaling), value = scaling.section(u'=', 1);
         if (scaling.startsWith(QLatin1String("Xft.dpi=")))
             return value.toDouble() / 96;
         if (scaling.startsWith(QLatin1String("QT_SCALE_FACTOR=")))
             return value.toDouble();
-        for (const QString& factor : value.split(u';')) // QT_SCREEN_SCALE_FACTORS=LEFT=2;RIGHT=1
-            if (factor.section(u'=', 0, 0) == screen)
-                return factor.section(u'=', 1).toDouble();
-        return 1;
+        // QT_SCREEN_SCALE_FACTORS=LEFT=2;RIGHT=1, or none
+        const QString factor = value.section(screen + u'=', 1).section(u';', 0, 0);
+        return factor.isEmpty() ? 1 : factor.toDouble();
     }
     // The helper's windows shown now: the overlay's, or the others (the resize panel). A compositing
     // manager maps a window of the server's now and then (its overlay window): only the helper's count.
@@ -309,32 +303,19 @@ public:
     bool overlayUp() override { return dimmed() == int(screens_.size()); }
     bool overlayGone() override { return dimmed() == 0; }
     bool closeFocusedWindow() override { return command(QStringLiteral("kill")); }
-    // unbindcode takes what it finds and fails otherwise.
-    bool escapeFree() override {
-        return !command(QStringLiteral("unbindcode 9")) && !command(QStringLiteral("unbindcode --release 9"));
-    }
-    bool shortcutsFree() override {
-        return !command(QStringLiteral("unbindcode Ctrl+Shift+14")) &&
-               !command(QStringLiteral("unbindcode --release Ctrl+Shift+14"));
-    }
+    bool escapeFree() override { return unbound(QStringLiteral("9")); }
+    bool shortcutsFree() override { return unbound(QStringLiteral("Ctrl+Shift+14")); }
     std::unique_ptr<ShownWindow> showWindow(const QString& title, const QRect& place,
                                             bool fullScreen) override {
         // Floating from the start, where it is put: a tiled window would fill the output.
-        if (!fullScreen) {
-            EXPECT_TRUE(
-                command(QStringLiteral("for_window [title=\"%1\"] floating enable, move position %2 %3")
-                            .arg(title)
-                            .arg(place.x())
-                            .arg(place.y())));
-        }
+        EXPECT_TRUE(fullScreen ||
+                    command(QStringLiteral("for_window [title=\"%1\"] floating enable, move position %2 %3")
+                                .arg(title, QString::number(place.x()), QString::number(place.y()))));
         auto window = std::make_unique<QtWindow>();
         window->window.setTitle(title);
         if (!place.isEmpty())
             window->window.resize(place.size());
-        if (fullScreen)
-            window->window.showFullScreen();
-        else
-            window->window.show();
+        fullScreen ? window->window.showFullScreen() : window->window.show();
         window->title = title;
         const auto listed = [this, title] { return ownSwayWindow(*sway_, title); };
         window->full = [listed] { return listed() && listed()->fullscreen; };
@@ -344,8 +325,7 @@ public:
             shown = listed();
             return shown && (fullScreen ? shown->fullscreen
                                         : shown->floating && shown->content.size() == place.size());
-        })) << "sway never showed "
-            << title.toStdString();
+        }));
         if (!shown)
             return window;
         pause(300);
@@ -358,6 +338,10 @@ public:
 
 private:
     bool command(const QString& c) { return bool(swayCommand(*sway_, c)); }
+    // unbindcode takes what it finds and fails otherwise.
+    bool unbound(const QString& keys) {
+        return !command("unbindcode " + keys) && !command("unbindcode --release " + keys);
+    }
 
     std::optional<SessionLayout> layout_;
     std::unique_ptr<SwayIpc> sway_;
@@ -393,19 +377,17 @@ bool installHelperEntry(const QString& executable, bool& wasThere) {
 class ShellDesktop final : public DesktopDriver {
 public:
     explicit ShellDesktop(const DesktopSetup& setup) : DesktopDriver(setup) {
-        const char* shell = setup_.kind == DesktopKind::KWin ? "KWin" : "GNOME Shell";
-        const std::string noCopy = std::string(shell) + " copies the screen for the programs it trusts alone";
-        offers_.windowList = std::string(shell) + " lists no windows to programs: a click is a 1x1 selection";
-        offers_.placedWindows =
-            std::string(shell) + " places a program's windows itself and tells no client where";
-        offers_.shortcuts = setup_.kind == DesktopKind::KWin
-                                ? "KWin's shortcuts portal needs Plasma's workspace, which the session lacks"
-                                : "GNOME 43 has no shortcuts for programs: its own call the helper's actions";
-        offers_.panelPlace = std::string(shell) + " lists neither the overlay nor its panel";
-        offers_.bell = "a Wayland client has no bell to count: it plays the desktop's alert sound";
-        offers_.heldKeys = std::string(shell) + " tells no client who holds a key";
-        offers_.screenPixels = noCopy;
-        offers_.fullScreenWindows = noCopy + ", nor its windows' states";
+        const std::string shell = setup_.kind == DesktopKind::KWin ? "KWin" : "GNOME Shell";
+        offers_ = {shell + " lists no windows to programs: a click is a 1x1 selection",
+                   shell + " places a program's windows itself and tells no client where",
+                   setup_.kind == DesktopKind::KWin
+                       ? "KWin's shortcuts portal needs Plasma's workspace, which the session lacks"
+                       : "GNOME 43 has no shortcuts for programs: its own call the helper's actions",
+                   shell + " lists neither the overlay nor its panel",
+                   "a Wayland client has no bell to count: it plays the desktop's alert sound",
+                   shell + " tells no client who holds a key",
+                   shell + " copies the screen for the programs it trusts alone",
+                   shell + " copies no window's state"};
     }
 
     bool start() override {
@@ -421,9 +403,7 @@ public:
     }
 
     void prepare(IsolatedHome&) override {
-        if (setup_.kind == DesktopKind::KWin) {
-            EXPECT_TRUE(installHelperEntry(kHelperExecutable, entryTakenUp_));
-        }
+        EXPECT_TRUE(setup_.kind != DesktopKind::KWin || installHelperEntry(kHelperExecutable, entryTakenUp_));
     }
     bool mayRefuseTheHelperAtFirst() override { return setup_.kind == DesktopKind::KWin && !entryTakenUp_; }
     void focus(const DesktopScreen&) override {}

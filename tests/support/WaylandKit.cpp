@@ -30,15 +30,11 @@
 
 namespace glimra::test {
 
-namespace {
-
-uint32_t milliseconds() {
+static uint32_t milliseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return uint32_t(now.tv_sec * 1000 + now.tv_nsec / 1000000);
 }
-
-} // namespace
 
 static xkb_keycode_t keycodeFor(xkb_keymap* keymap, xkb_keysym_t keysym) {
     const xkb_keycode_t first = xkb_keymap_min_keycode(keymap), last = xkb_keymap_max_keycode(keymap);
@@ -52,15 +48,16 @@ static xkb_keycode_t keycodeFor(xkb_keymap* keymap, xkb_keysym_t keysym) {
     return XKB_KEYCODE_INVALID;
 }
 
+// A keymap of a layout, null when xkbcommon has none; it keeps its context alive by itself.
+static Owned<xkb_keymap, xkb_keymap_unref> makeKeymap(const char* layout, const char* variant) {
+    const Owned<xkb_context, xkb_context_unref> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+    const xkb_rule_names names{"evdev", "pc105", layout, variant, ""};
+    return Owned<xkb_keymap, xkb_keymap_unref>(
+        context ? xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr);
+}
+
 uint32_t usEvdevCode(uint32_t keysym) {
-    static const auto keymap = [] {
-        std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
-            xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
-        const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
-        return std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)>(
-            context ? xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr,
-            &xkb_keymap_unref);
-    }();
+    static const auto keymap = makeKeymap("us", "");
     const xkb_keycode_t code = keymap ? keycodeFor(keymap.get(), keysym) : XKB_KEYCODE_INVALID;
     return code == XKB_KEYCODE_INVALID ? kNoKey : code - 8;
 }
@@ -73,7 +70,6 @@ struct WaylandInput::Connection {
     Owned<zwlr_virtual_pointer_manager_v1, zwlr_virtual_pointer_manager_v1_destroy> pointers;
     Owned<zwp_virtual_keyboard_v1, zwp_virtual_keyboard_v1_destroy> keyboard;
     Owned<zwlr_virtual_pointer_v1, zwlr_virtual_pointer_v1_destroy> pointer;
-    Owned<xkb_context, xkb_context_unref> context;
     Owned<xkb_keymap, xkb_keymap_unref> keymap;
     Owned<xkb_state, xkb_state_unref> state;
     xkb_mod_mask_t sentModifiers[3] = {};
@@ -91,10 +87,7 @@ struct WaylandInput::Connection {
     }
 
     bool uploadKeymap(const KeyboardLayoutName& layout) {
-        context.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
-        const xkb_rule_names names{"evdev", "pc105", layout.layout, layout.variant, ""};
-        keymap.reset(context ? xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS)
-                             : nullptr);
+        keymap = makeKeymap(layout.layout, layout.variant);
         if (!keymap)
             return false;
         state.reset(xkb_state_new(keymap.get()));
@@ -136,14 +129,11 @@ WaylandInput::WaylandInput(const QString& display, const KeyboardLayoutName& lay
             c_->bind<zwlr_virtual_pointer_manager_v1>(zwlr_virtual_pointer_manager_v1_interface));
     }
     c_->failed = !c_->seat || !c_->keyboards || !c_->pointers || !c_->uploadKeymap(layout);
-    if (c_->failed) {
-        ADD_FAILURE()
-            << "no Wayland display with a seat and the virtual keyboard and pointer protocols, or no "
-            << layout.name << " keymap";
-        return;
-    }
-    c_->pointer.reset(
-        zwlr_virtual_pointer_manager_v1_create_virtual_pointer(c_->pointers.get(), c_->seat.get()));
+    if (c_->failed)
+        ADD_FAILURE() << "no seat, virtual keyboard and pointer, or " << layout.name << " keymap";
+    else
+        c_->pointer.reset(
+            zwlr_virtual_pointer_manager_v1_create_virtual_pointer(c_->pointers.get(), c_->seat.get()));
     c_->sync();
 }
 
@@ -157,10 +147,8 @@ void WaylandInput::key(uint32_t keysym, bool press) {
     if (!ok())
         return;
     const xkb_keycode_t code = c_->code(keysym);
-    if (code == XKB_KEYCODE_INVALID) {
-        ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym << " in the keyboard's layout";
-        return;
-    }
+    if (code == XKB_KEYCODE_INVALID)
+        return ADD_FAILURE() << "no key gives keysym 0x" << std::hex << keysym;
     keyCode(code - 8, press);
 }
 
@@ -190,10 +178,8 @@ void WaylandInput::motion(int x, int y) {
         return;
     // Absolute motion spans the whole layout: 0 is its left (top) edge, the extent its right (bottom) one.
     const QRect layout = c_->layout();
-    if (!layout.contains(x, y)) {
-        ADD_FAILURE() << "(" << x << ", " << y << ") lies outside the outputs";
-        return;
-    }
+    if (!layout.contains(x, y))
+        return ADD_FAILURE() << "(" << x << ", " << y << ") lies outside the outputs";
     zwlr_virtual_pointer_v1_motion_absolute(c_->pointer.get(), milliseconds(), uint32_t(x - layout.x()),
                                             uint32_t(y - layout.y()), uint32_t(layout.width()),
                                             uint32_t(layout.height()));
@@ -226,8 +212,7 @@ QImage outputImage(const QString& name, const QProcessEnvironment& env) {
     grim.start(QStringLiteral("grim"), {QStringLiteral("-o"), name, QStringLiteral("-t"),
                                         QStringLiteral("ppm"), QStringLiteral("-")});
     if (!grim.waitForFinished(20000) || grim.exitCode() != 0) {
-        ADD_FAILURE() << "grim -o " << name.toStdString() << ": "
-                      << grim.readAllStandardError().toStdString();
+        ADD_FAILURE() << "grim: " << grim.readAllStandardError().toStdString();
         return QImage();
     }
     return QImage::fromData(grim.readAllStandardOutput(), "PPM").convertToFormat(QImage::Format_RGB32);
@@ -323,8 +308,7 @@ bool SessionLayout::apply(const QString& entries) {
                   entries});
     const bool done = script.waitForFinished(60000) && script.exitCode() == 0;
     if (!done) {
-        ADD_FAILURE() << "layout " << entries.toStdString() << ": "
-                      << script.readAllStandardError().toStdString();
+        ADD_FAILURE() << script.readAllStandardError().toStdString();
         return false;
     }
     qputenv("GLIMRA_WAYLAND_OUTPUTS", script.readAllStandardOutput().trimmed());
@@ -339,12 +323,7 @@ bool SessionLayout::apply(const QString& entries) {
                    });
                });
     };
-    if (!waitUntil(taken, 10000)) {
-        ADD_FAILURE() << "this process's screens never showed layout "
-                      << qgetenv("GLIMRA_WAYLAND_OUTPUTS").data();
-        return false;
-    }
-    return true;
+    return waitUntil(taken, 10000);
 }
 
 ::testing::AssertionResult swayCommand(wayland::SwayIpc& ipc, const QString& command) {
@@ -352,8 +331,7 @@ bool SessionLayout::apply(const QString& entries) {
     if (reply && reply->array().at(0).toObject().value(QLatin1String("success")).toBool())
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
-           << command.toStdString() << ": "
-           << (reply ? reply->toJson(QJsonDocument::Compact).toStdString() : "no answer");
+           << command.toStdString() << ": " << (reply ? reply->toJson().toStdString() : "no answer");
 }
 
 std::optional<wayland::SwayWindow> ownSwayWindow(wayland::SwayIpc& ipc, const QString& title,
@@ -404,7 +382,7 @@ bool PrivateSway::start() {
 }
 
 void PrivateSway::stop() {
-    if (!running())
+    if (!sway_ || !sway_->isRunning())
         return;
     sway_->terminate();
     sway_->waitForExit();

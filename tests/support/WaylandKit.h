@@ -81,7 +81,6 @@ public:
     explicit PrivateSway(QString config);
     bool start(); // false (with sway's output on stderr) when it did not come up
     void stop();  // SIGTERM, and waits for the end
-    bool running() const { return sway_ && sway_->isRunning(); }
     QString socketPath() const { return dir_.filePath(QStringLiteral("sway-ipc.sock")); }
     QString display() const { return display_; } // its WAYLAND_DISPLAY
     // The environment of a program run in it.

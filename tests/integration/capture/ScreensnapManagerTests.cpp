@@ -31,8 +31,7 @@ TEST(WindowUnderPoint, IsTheFrontmostVisibleWindowThatIsNeitherIgnoredNorADock) 
     XClient d;
     // A window the window manager frames, with windows of every kind over it.
     const xcb_window_t managed = d.map(d.create({QRect(100, 100, 900, 700), 0x336699, false, false}));
-    ASSERT_TRUE(glimra::test::waitUntil([&] { return windowAt(700, 500) == managed; }))
-        << "the managed window never showed in the window list";
+    ASSERT_TRUE(glimra::test::waitUntil([&] { return windowAt(700, 500) == managed; }));
     const xcb_window_t top = d.create({QRect(200, 200, 300, 300), 0xaa0000});
     const xcb_window_t clear = d.create({QRect(250, 250, 100, 100), 0x00aa00});
     d.setCardinals(clear, "_NET_WM_WINDOW_OPACITY", {0});

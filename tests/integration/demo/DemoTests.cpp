@@ -41,14 +41,9 @@ protected:
 QProcessEnvironment environmentOf(uint pid) {
     QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
     QProcessEnvironment env;
-    if (!file.open(QIODevice::ReadOnly))
-        return env;
-    for (const QByteArray& variable : file.readAll().split('\0')) {
-        const qsizetype equals = variable.indexOf('=');
-        if (equals > 0)
-            env.insert(QString::fromLocal8Bit(variable.left(equals)),
-                       QString::fromLocal8Bit(variable.mid(equals + 1)));
-    }
+    if (file.open(QIODevice::ReadOnly))
+        for (const QString& v : QString::fromLocal8Bit(file.readAll()).split(u'\0', Qt::SkipEmptyParts))
+            env.insert(v.section(u'=', 0, 0), v.section(u'=', 1));
     return env;
 }
 

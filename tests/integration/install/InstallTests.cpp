@@ -38,12 +38,9 @@ struct Result {
 
 Result run(const QString& program, const QStringList& arguments,
            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool finished = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
-    return {finished ? process.exitCode() : -1, QString::fromUtf8(process.readAll())};
+    Program process(program, arguments, env);
+    const bool finished = process.waitForExit(120000) && process.exitStatus() == QProcess::NormalExit;
+    return {finished ? process.exitCode() : -1, process.output()};
 }
 
 QString missingTool(std::initializer_list<const char*> tools) {
@@ -193,11 +190,9 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
          it.hasNext();) {
         const QString path = it.next();
         const QByteArray bytes = contents(path);
-        if (!bytes.startsWith("\x7f"
-                              "ELF")) {
-            EXPECT_FALSE(bytes.contains(GLIMRA_BUILD_DIR)) << path.toStdString();
-            EXPECT_FALSE(bytes.contains(stage().toUtf8())) << path.toStdString();
-        }
+        EXPECT_TRUE(bytes.startsWith("\177ELF") ||
+                    !(bytes.contains(GLIMRA_BUILD_DIR) || bytes.contains(stage().toUtf8())))
+            << path.toStdString();
     }
 }
 
@@ -222,7 +217,7 @@ TEST_F(Installed, TheMainApplicationStartsTheHelperAndTheLoginItemStartsIt) {
 
     // As the README tells users to: the Glimra that runs is handed the request.
     const Result handed = run(at("bin/glimra"), {"--start-helper-at-login", "true"}, bus.environment());
-    EXPECT_EQ(handed.status, 0) << handed.output.toStdString();
+    EXPECT_EQ(handed.status, 0);
     EXPECT_TRUE(handed.output.contains("handed it --start-helper-at-login true: The helper starts at login"))
         << handed.output.toStdString();
     const Result entry = run("desktop-file-validate", {loginItem});

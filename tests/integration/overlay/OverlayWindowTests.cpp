@@ -204,11 +204,7 @@ TEST_F(InPrivateDisplay, HidingThePointerIsGlobalAndBalanced) {
     const auto pointerShows = [&] {
         pause(100);
         const QImage around = framebufferAround(dir, QPoint(490, 490));
-        for (int y = 0; y < around.height(); ++y)
-            for (int x = 0; x < around.width(); ++x)
-                if ((around.pixel(x, y) & 0xffffff) != (around.pixel(0, 0) & 0xffffff))
-                    return true;
-        return false;
+        return around.copy(0, 0, 1, 1).scaled(around.size()) != around; // not one colour
     };
     ASSERT_TRUE(pointerShows());
     glimra::NSCursor::hide();

@@ -56,12 +56,9 @@ TEST_P(DirectRoads, CopiesOrFailsClearly) {
         EXPECT_TRUE(showsPattern(r.images[0].image, QRect(QPoint(), kUpright)));
         // Format_RGB32 wants the padding byte 0xff (QImage::pixel() would hide it); this compositor leaves it
         // 0.
-        const QImage& image = r.images[0].image;
-        bool opaque = true;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                opaque = opaque && reinterpret_cast<const quint32*>(image.constScanLine(y))[x] >> 24 == 0xff;
-        EXPECT_TRUE(opaque);
+        const auto* pixels = reinterpret_cast<const quint32*>(r.images[0].image.constBits());
+        EXPECT_TRUE(std::all_of(pixels, pixels + r.images[0].image.sizeInBytes() / 4,
+                                [](quint32 p) { return p >> 24 == 0xff; }));
     }
 }
 

@@ -65,10 +65,7 @@ private:
 
 // The layout as the portal's tool images it, at scale 2 (the screens' pixels are the capture scenarios').
 QImage layoutAtScaleTwo() {
-    QRect box;
-    for (const QScreen* s : QGuiApplication::screens())
-        box |= s->geometry();
-    QImage whole(box.size() * 2, QImage::Format_RGB32);
+    QImage whole(QGuiApplication::primaryScreen()->virtualGeometry().size() * 2, QImage::Format_RGB32);
     whole.fill(Qt::darkCyan);
     return whole;
 }
@@ -106,25 +103,19 @@ TEST_P(Portal, AnswersFailuresAndSilence) {
     const qint64 took = clock.elapsed();
     EXPECT_EQ(fake.calls, 1);
     EXPECT_EQ(r.calls, 1);
+    const bool answered = GetParam().behaviour == Behaviour::Answer;
+    EXPECT_EQ(r.images.size(), answered ? size_t(QGuiApplication::screens().size()) : 0u);
+    EXPECT_TRUE(!answered || !QFile::exists(file)) << "the portal's file was kept";
     if (silent) {
         EXPECT_GE(took, 600);
         EXPECT_GE(ticks, 8);
-    } else {
-        // A portal that leaves the bus is given up at once.
-        EXPECT_LT(took, GetParam().behaviour == Behaviour::Vanish ? 1000 : 5000)
-            << "the answer was not taken";
-    }
-    if (GetParam().behaviour == Behaviour::Answer) {
-        EXPECT_EQ(r.images.size(), size_t(QGuiApplication::screens().size()));
-        EXPECT_FALSE(QFile::exists(file)) << "the portal's file was kept";
-    } else {
-        EXPECT_TRUE(r.images.empty());
-    }
-    if (GetParam().behaviour == Behaviour::Late) {
         copier.reset(); // the request waits on alone
         fake.respond(0);
         EXPECT_TRUE(waitUntil([&] { return !QFile::exists(file); }, 3000)) << "a late answer's file was kept";
         EXPECT_EQ(r.calls, 1);
+    } else {
+        // A portal that leaves the bus is given up at once.
+        EXPECT_LT(took, GetParam().behaviour == Behaviour::Vanish ? 1000 : 5000);
     }
 }
 

@@ -43,11 +43,9 @@ TEST_F(SwaySession, WindowsComeWithTheirRectanglesFrontToBack) {
     EXPECT_TRUE(f->focused);
     EXPECT_FALSE(t->focused);
     EXPECT_EQ(t->appId, f->appId);
-    const auto at = [&](const SwayWindow& w) {
-        return std::find_if(all.begin(), all.end(), [&](const SwayWindow& a) { return a.id == w.id; }) -
-               all.begin();
-    };
-    EXPECT_LT(at(*f), at(*t)) << "the floating window is in front";
+    const auto front = std::find_if(all.begin(), all.end(),
+                                    [&](const SwayWindow& a) { return a.id == f->id || a.id == t->id; });
+    EXPECT_TRUE(front != all.end() && front->id == f->id) << "the floating window is in front";
 
     ASSERT_TRUE(swayCommand(QStringLiteral("[con_id=%1] fullscreen enable").arg(t->id)));
     ASSERT_TRUE(waitUntil([&] {

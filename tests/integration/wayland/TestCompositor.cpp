@@ -85,10 +85,8 @@ bool writePicture(wl_resource* buffer, const Behaviour& b) {
 // ---- wlroots' screencopy ----
 void screencopyCopy(wl_client*, wl_resource* frame, wl_resource* buffer) {
     const Behaviour& b = behaviourOf(frame);
-    if (b.end != TestCompositor::End::Ready || !writePicture(buffer, b)) {
-        zwlr_screencopy_frame_v1_send_failed(frame);
-        return;
-    }
+    if (b.end != TestCompositor::End::Ready || !writePicture(buffer, b))
+        return zwlr_screencopy_frame_v1_send_failed(frame);
     zwlr_screencopy_frame_v1_send_flags(frame, b.yInvert ? ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT : 0);
     zwlr_screencopy_frame_v1_send_ready(frame, 0, 0, 0);
 }
@@ -131,24 +129,15 @@ void damageBuffer(wl_client*, wl_resource*, int32_t, int32_t, int32_t, int32_t) 
 void capture(wl_client*, wl_resource* frame) {
     auto* state = static_cast<FrameState*>(wl_resource_get_user_data(frame));
     const Behaviour& b = behaviourOf(state->session);
-    switch (b.end) {
-    case TestCompositor::End::Failed:
-        ext_image_copy_capture_frame_v1_send_failed(frame,
-                                                    EXT_IMAGE_COPY_CAPTURE_FRAME_V1_FAILURE_REASON_UNKNOWN);
-        return;
-    case TestCompositor::End::Stopped:
+    using End = TestCompositor::End;
+    if (b.end == End::Stopped)
         ext_image_copy_capture_session_v1_send_stopped(state->session);
-        ext_image_copy_capture_frame_v1_send_failed(frame,
-                                                    EXT_IMAGE_COPY_CAPTURE_FRAME_V1_FAILURE_REASON_STOPPED);
-        return;
-    case TestCompositor::End::Ready:
-        break;
-    }
-    if (!writePicture(state->buffer, b)) {
-        ext_image_copy_capture_frame_v1_send_failed(
-            frame, EXT_IMAGE_COPY_CAPTURE_FRAME_V1_FAILURE_REASON_BUFFER_CONSTRAINTS);
-        return;
-    }
+    if (b.end != End::Ready || !writePicture(state->buffer, b))
+        return ext_image_copy_capture_frame_v1_send_failed(
+            frame, b.end == End::Failed ? EXT_IMAGE_COPY_CAPTURE_FRAME_V1_FAILURE_REASON_UNKNOWN
+                   : b.end == End::Stopped
+                       ? EXT_IMAGE_COPY_CAPTURE_FRAME_V1_FAILURE_REASON_STOPPED
+                       : EXT_IMAGE_COPY_CAPTURE_FRAME_V1_FAILURE_REASON_BUFFER_CONSTRAINTS);
     ext_image_copy_capture_frame_v1_send_transform(frame, uint32_t(b.transform));
     ext_image_copy_capture_frame_v1_send_damage(frame, 0, 0, b.buffer.width(), b.buffer.height());
     ext_image_copy_capture_frame_v1_send_ready(frame);
@@ -178,9 +167,8 @@ void createSession(wl_client* client, wl_resource* manager, uint32_t id, wl_reso
     ext_image_copy_capture_session_v1_send_done(r);
 }
 
-void createCursorSession(wl_client* client, wl_resource* manager, uint32_t id, wl_resource*, wl_resource*) {
-    wl_resource_post_error(manager, 0, "not offered here (%u)", id);
-    (void)client;
+void createCursorSession(wl_client*, wl_resource* manager, uint32_t, wl_resource*, wl_resource*) {
+    wl_resource_post_error(manager, 0, "not offered here");
 }
 
 const struct ext_image_copy_capture_manager_v1_interface kManager = {createSession, createCursorSession,

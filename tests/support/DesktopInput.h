@@ -4,7 +4,6 @@
 // RemoteDesktop D-Bus interface (one session, with a screen cast of the monitor, kept open for the
 // object's life).
 
-#include "TestInput.h"
 #include "WaylandKit.h"
 
 #include <QString>

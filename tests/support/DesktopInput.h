@@ -6,10 +6,6 @@
 
 #include "WaylandKit.h"
 
-#include <QString>
-
-#include <memory>
-
 namespace glimra::test {
 
 class KWinInput final : public TestInput {

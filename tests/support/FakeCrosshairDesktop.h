@@ -12,7 +12,6 @@
 
 #include <QWidget>
 
-#include <memory>
 #include <optional>
 #include <vector>
 

@@ -3,13 +3,10 @@
 #include "DesktopInput.h"
 #include "PictureSurface.h"
 #include "PrivateDisplay.h"
-#include "WaylandKit.h"
 #include "XTestKit.h"
-#include "wayland/SwayIpc.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QRasterWindow>
@@ -351,10 +348,8 @@ private:
 // The helper's desktop entry as the build makes it, installed in the session's data folder (which KWin
 // reads) for the executable, unless an earlier test of the session installed it.
 bool installHelperEntry(const QString& executable, bool& wasThere) {
-    QFile built(QStringLiteral(GLIMRA_BUILD_DIR "/share/applications/app.glimra.GlimraHelper.desktop"));
-    if (!built.open(QIODevice::ReadOnly))
-        return false;
-    QByteArray text = built.readAll();
+    QByteArray text =
+        fileContents(QStringLiteral(GLIMRA_BUILD_DIR "/share/applications/app.glimra.GlimraHelper.desktop"));
     const qsizetype exec = text.indexOf("\nExec=");
     if (exec < 0)
         return false;
@@ -363,8 +358,7 @@ bool installHelperEntry(const QString& executable, bool& wasThere) {
         qEnvironmentVariable("XDG_DATA_HOME") + "/applications/app.glimra.GlimraHelper.desktop";
     QDir().mkpath(QFileInfo(entry).path());
     // Written aside and renamed into place: KWin looks for new entries when the folder changes.
-    QFile earlier(entry);
-    wasThere = earlier.open(QIODevice::ReadOnly) && earlier.readAll() == text;
+    wasThere = fileContents(entry) == text;
     if (wasThere)
         return true;
     QSaveFile installed(entry);

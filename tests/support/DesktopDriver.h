@@ -11,12 +11,9 @@
 
 #include <QImage>
 #include <QRect>
-#include <QString>
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
 #include <vector>
 
 namespace glimra::test {

@@ -1,7 +1,6 @@
 #include "DesktopInput.h"
 
 #include "TestSupport.h"
-#include "WaylandKit.h"
 
 #include "fake-input-client-protocol.h"
 #include "wayland/WaylandConnection.h"
@@ -112,7 +111,7 @@ void KWinInput::button(uint8_t number, bool press) {
 
 namespace {
 
-const QString kRemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+const QString kRemoteDesktop = "org.gnome.Mutter.RemoteDesktop";
 const QString kScreenCast = QStringLiteral("org.gnome.Mutter.ScreenCast");
 
 // A method of Mutter's on the session bus; its reply, or a failure that names what was asked.
@@ -139,26 +138,23 @@ GnomeInput::GnomeInput() {
     }
     monitor_ = outputs.front();
     const std::optional<QDBusMessage> created =
-        callMutter(kRemoteDesktop, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"), kRemoteDesktop,
-                   QStringLiteral("CreateSession"));
+        callMutter(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop, "CreateSession");
     if (!created)
         return;
     session_ = created->arguments().value(0).value<QDBusObjectPath>().path();
     // Without a screen cast tied to the session Mutter takes relative motion only, and a pointer pushed
     // into a corner and moved by differences from there lost moves now and then at a fractional scale.
-    const std::optional<QDBusMessage> id = callMutter(
-        kRemoteDesktop, session_, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-        {kRemoteDesktop + QStringLiteral(".Session"), QStringLiteral("SessionId")});
+    const std::optional<QDBusMessage> id =
+        callMutter(kRemoteDesktop, session_, "org.freedesktop.DBus.Properties", "Get",
+                   {kRemoteDesktop + ".Session", "SessionId"});
     const std::optional<QDBusMessage> cast =
-        id ? callMutter(kScreenCast, QStringLiteral("/org/gnome/Mutter/ScreenCast"), kScreenCast,
-                        QStringLiteral("CreateSession"),
-                        {QVariantMap{{QStringLiteral("remote-desktop-session-id"),
+        id ? callMutter(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast, "CreateSession",
+                        {QVariantMap{{"remote-desktop-session-id",
                                       id->arguments().value(0).value<QDBusVariant>().variant()}}})
            : std::nullopt;
     const std::optional<QDBusMessage> stream =
         cast ? callMutter(kScreenCast, cast->arguments().value(0).value<QDBusObjectPath>().path(),
-                          kScreenCast + QStringLiteral(".Session"), QStringLiteral("RecordMonitor"),
-                          {monitor_.name, QVariantMap()})
+                          kScreenCast + ".Session", "RecordMonitor", {monitor_.name, QVariantMap()})
              : std::nullopt;
     if (!stream) {
         call("Stop", {});
@@ -190,8 +186,8 @@ GnomeInput::~GnomeInput() {
 }
 
 bool GnomeInput::call(const char* method, const QVariantList& arguments) {
-    return callMutter(kRemoteDesktop, session_, kRemoteDesktop + QStringLiteral(".Session"),
-                      QString::fromLatin1(method), arguments)
+    return callMutter(kRemoteDesktop, session_, kRemoteDesktop + ".Session", QString::fromLatin1(method),
+                      arguments)
         .has_value();
 }
 

@@ -4,12 +4,7 @@
 // RemoteDesktop D-Bus interface (one session, with a screen cast of the monitor, kept open for the
 // object's life).
 
-#include "TestInput.h"
 #include "WaylandKit.h"
-
-#include <QString>
-
-#include <memory>
 
 namespace glimra::test {
 

@@ -12,7 +12,6 @@
 
 #include <QWidget>
 
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -170,8 +169,7 @@ private:
         s.view.timedSnapDelaySeconds = [this] { return delaySeconds; };
         s.view.screenFrames = [this] { return screens; };
         s.view.performFullScreenSnapshot = [](const ScreensnapCompletionBlock& block) {
-            block(true, QImage(1920, 1080, QImage::Format_RGB32), false, QStringLiteral("Fullscreen"),
-                  nullptr);
+            block(true, QImage(1920, 1080, QImage::Format_RGB32), false, "Fullscreen", nullptr);
         };
         return s;
     }

@@ -14,7 +14,7 @@ namespace {
 
 using Shortcuts = QList<QPair<QString, QVariantMap>>;
 
-const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kPath = "/org/freedesktop/portal/desktop";
 const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 
 // Where the portal puts a caller's request or session: PATH/SENDER/TOKEN.
@@ -26,8 +26,7 @@ QString objectFor(const QDBusMessage& call, const QString& kind, const QString& 
 std::vector<FakeShortcutsPortal::Shortcut> parse(const QVariant& value) {
     std::vector<FakeShortcutsPortal::Shortcut> out;
     for (const auto& [id, info] : qdbus_cast<Shortcuts>(value))
-        out.push_back({id, info.value(QStringLiteral("description")).toString(),
-                       info.value(QStringLiteral("preferred_trigger")).toString()});
+        out.push_back({id, info.value("description").toString(), info.value("preferred_trigger").toString()});
     return out;
 }
 
@@ -57,14 +56,13 @@ bool FakeShortcutsPortal::handleMessage(const QDBusMessage& message, const QDBus
     const auto bound = [this] {
         Shortcuts list;
         for (const Shortcut& s : offered)
-            list.append({s.id, {{QStringLiteral("trigger_description"), s.trigger}}});
+            list.append({s.id, {{"trigger_description", s.trigger}}});
         return QVariant::fromValue(list);
     };
     if (member == QLatin1String("CreateSession") && args.size() == 1) {
         ++createSessionCalls;
         const QVariantMap options = qdbus_cast<QVariantMap>(args[0]);
-        session = objectFor(message, QStringLiteral("session"),
-                            options.value(QStringLiteral("session_handle_token")).toString());
+        session = objectFor(message, "session", options.value("session_handle_token").toString());
         QVariantMap results{{QStringLiteral("session_handle"), session}};
         if (behaviour_ == Behaviour::BindsAtCreateSession) {
             offered = parse(options.value(QStringLiteral("shortcuts")));
@@ -87,8 +85,7 @@ bool FakeShortcutsPortal::handleMessage(const QDBusMessage& message, const QDBus
 
 void FakeShortcutsPortal::answer(const QDBusMessage& call, const QDBusConnection& connection,
                                  const QVariantMap& options, const QVariantMap& results) {
-    const QString request =
-        objectFor(call, QStringLiteral("request"), options.value(QStringLiteral("handle_token")).toString());
+    const QString request = objectFor(call, "request", options.value("handle_token").toString());
     connection.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
     if (behaviour_ != Behaviour::Silent)
         // After the call's reply, as a portal answers.

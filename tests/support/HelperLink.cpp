@@ -7,8 +7,6 @@
 #include <csignal>
 #include <unistd.h>
 
-#include <vector>
-
 using namespace xpc;
 
 namespace glimra::test {
@@ -32,15 +30,6 @@ xpc_object_t EventLog::last() {
 
 bool EventLog::waitFor(size_t count, int timeoutMs) {
     return waitUntil([&] { return events().size() >= count; }, timeoutMs);
-}
-
-bool EventLog::waitForEvent(const xpc_object_t& event, int timeoutMs) {
-    return waitUntil(
-        [&] {
-            const auto all = events();
-            return std::find(all.begin(), all.end(), event) != all.end();
-        },
-        timeoutMs);
 }
 
 std::vector<xpc_object_t> EventLog::messages(uint64_t kind) {
@@ -104,7 +93,7 @@ HelperConnection::~HelperConnection() {
     cancel();
     // The connection holds its handler until its last event, the handler holds the log, and the
     // messages in the log hold the connection: until that event has come, all of them keep each other.
-    events->waitForEvent(XPC_ERROR_CONNECTION_INVALID, 5000);
+    waitUntil([&] { return std::ranges::count(events->events(), XPC_ERROR_CONNECTION_INVALID) > 0; }, 5000);
 }
 
 void HelperConnection::cancel() {
@@ -171,8 +160,7 @@ std::vector<pid_t> processesOfHome(const QString& home) {
         const pid_t pid = entry.toInt(&number);
         if (!number || pid == getpid())
             continue;
-        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
-        if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(wanted))
+        if (fileContents(QStringLiteral("/proc/%1/environ").arg(pid)).split('\0').contains(wanted))
             found.push_back(pid);
     }
     return found;
@@ -180,10 +168,7 @@ std::vector<pid_t> processesOfHome(const QString& home) {
 
 // Gone, or a zombie waiting for whoever reaps it.
 bool ended(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
+    const QByteArray line = fileContents(QStringLiteral("/proc/%1/stat").arg(pid));
     const qsizetype state = line.lastIndexOf(')') + 2;
     return state < 2 || state >= line.size() || line[state] == 'Z';
 }

@@ -2,19 +2,14 @@
 // The test process in the main application's place: it can own app.glimra.Glimra, runs the real
 // helper, and talks to it through the XPC binding on the private session bus.
 
-#include "TestSupport.h"
 #include "XTestKit.h"
 #include "xpc/Xpc.h"
 
 #include <QColor>
-#include <QImage>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 namespace glimra::test {
 
@@ -25,7 +20,6 @@ public:
     std::vector<xpc::xpc_object_t> events();
     xpc::xpc_object_t last();
     bool waitFor(size_t count, int timeoutMs = 10000);
-    bool waitForEvent(const xpc::xpc_object_t& event, int timeoutMs = 10000);
     // Messages with this "id", in arrival order.
     std::vector<xpc::xpc_object_t> messages(uint64_t kind);
     bool waitForMessages(uint64_t kind, size_t count, int timeoutMs = 10000);

@@ -8,7 +8,6 @@
 #include "viewporter-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
-#include <gtest/gtest.h>
 #include <wayland-client.h>
 
 #include <algorithm>

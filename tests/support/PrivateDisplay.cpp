@@ -1,12 +1,8 @@
 #include "PrivateDisplay.h"
 
-#include "TestSupport.h"
 #include "XTestKit.h"
 
-#include <QFile>
 #include <QRegularExpression>
-
-#include <gtest/gtest.h>
 
 namespace glimra::test {
 
@@ -23,10 +19,8 @@ PrivateDisplay::PrivateDisplay(QSize size, const QStringList& extraArguments) : 
                      .arg(extraArguments.join(u' '), displayFile)});
     waitUntil(
         [&] {
-            QFile f(displayFile);
-            if (f.open(QIODevice::ReadOnly))
-                if (const QByteArray n = f.readAll().trimmed(); !n.isEmpty())
-                    name_ = u':' + QString::fromLatin1(n);
+            if (const QByteArray n = fileContents(displayFile).trimmed(); !n.isEmpty())
+                name_ = u':' + QString::fromLatin1(n);
             return !name_.isEmpty();
         },
         10000);
@@ -84,8 +78,7 @@ bool PrivateDisplay::monitors(const QStringList& layout) {
                                      .arg(h)
                                      .arg(h * 254 / 960)
                                      .arg(m.captured(3), m.captured(4));
-        if (!xrandr({QStringLiteral("--setmonitor"), nameAndRect[0], geometry,
-                     i == 0 ? QStringLiteral("screen") : QStringLiteral("none")}))
+        if (!xrandr({"--setmonitor", nameAndRect[0], geometry, i == 0 ? "screen" : "none"}))
             return false;
     }
     return true;
@@ -97,7 +90,7 @@ bool PrivateDisplay::scaleQt(const QString& scaling, QProcessEnvironment& env) {
         return false;
     const QString name = scaling.left(equals), value = scaling.mid(equals + 1);
     if (name == QLatin1String("Xft.dpi"))
-        return run(QStringLiteral("xrdb"), {QStringLiteral("-merge"), QStringLiteral("-nocpp")}, {}, nullptr,
+        return run(QStringLiteral("xrdb"), {"-merge", "-nocpp"}, {}, nullptr,
                    QStringLiteral("Xft.dpi: %1\n").arg(value).toLatin1()) == 0;
     env.insert(name, value);
     return true;
@@ -111,14 +104,13 @@ void PrivateDisplay::startQuietly(QProcess& process, const QStringList& command)
 }
 
 bool PrivateDisplay::startWindowManager() {
-    startQuietly(windowManager_, {QStringLiteral("openbox"), QStringLiteral("--sm-disable")});
+    startQuietly(windowManager_, {"openbox", "--sm-disable"});
     // Ready once it announces itself on the root window.
     return windowManager_.waitForStarted() &&
            waitUntil(
                [&] {
                    QString out;
-                   run(QStringLiteral("xprop"),
-                       {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, {}, &out);
+                   run(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"}, {}, &out);
                    return out.contains(QStringLiteral("window id"));
                },
                10000);

@@ -1,25 +1,15 @@
 #include "TestInput.h"
 
 #include "DesktopInput.h"
-#include "TestSupport.h"
-#include "WaylandKit.h"
 #include "XTestKit.h"
 
 namespace glimra::test {
 
-void TestInput::type(std::initializer_list<uint32_t> modifiers, uint32_t keysym) {
-    for (bool press : {true, false}) {
+void TestInput::press(std::initializer_list<uint32_t> modifiers, uint32_t k, bool byCode) {
+    for (bool down : {true, false}) {
         for (uint32_t modifier : modifiers)
-            key(modifier, press);
-        key(keysym, press);
-    }
-}
-
-void TestInput::typeCode(std::initializer_list<uint32_t> modifiers, uint32_t evdevCode) {
-    for (bool press : {true, false}) {
-        for (uint32_t modifier : modifiers)
-            key(modifier, press);
-        keyCode(evdevCode, press);
+            key(modifier, down);
+        byCode ? keyCode(k, down) : key(k, down);
     }
 }
 

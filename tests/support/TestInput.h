@@ -25,11 +25,14 @@ public:
     virtual void button(uint8_t number, bool press) = 0;
 
     // Modifiers down, key down, modifiers up, key up: the release comes with the modifiers already up.
-    void type(std::initializer_list<uint32_t> modifiers, uint32_t key);
+    void type(std::initializer_list<uint32_t> modifiers, uint32_t keysym) { press(modifiers, keysym, false); }
     void tap(uint32_t keysym) { type({}, keysym); }
     // The same with the key given by its evdev code.
-    void typeCode(std::initializer_list<uint32_t> modifiers, uint32_t evdevCode);
+    void typeCode(std::initializer_list<uint32_t> modifiers, uint32_t code) { press(modifiers, code, true); }
     void click(int x, int y, uint8_t number = 1);
+
+private:
+    void press(std::initializer_list<uint32_t> modifiers, uint32_t key, bool byCode);
 };
 
 // A keyboard layout as xkb's rules name it, and the layouts whose number row tests type on: German,

@@ -67,8 +67,7 @@ void writeFile(const QString& path, const QByteArray& content, QFile::Permission
 IsolatedHome::IsolatedHome() : env_(QProcessEnvironment::systemEnvironment()) {
     for (const char* sub : {"config", "data", "cache", "pictures", "runtime"})
         QDir(dir_.path()).mkpath(QString::fromLatin1(sub));
-    QFile::setPermissions(path(QStringLiteral("runtime")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     env_.insert(QStringLiteral("HOME"), dir_.path());
     env_.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
     env_.insert(QStringLiteral("XDG_DATA_HOME"), dataHome());
@@ -77,8 +76,7 @@ IsolatedHome::IsolatedHome() : env_(QProcessEnvironment::systemEnvironment()) {
     // A Wayland display named relative to the session's runtime folder stays reachable from this one.
     const QString wayland = env_.value(QStringLiteral("WAYLAND_DISPLAY"));
     if (!wayland.isEmpty() && !wayland.startsWith(u'/'))
-        env_.insert(QStringLiteral("WAYLAND_DISPLAY"),
-                    env_.value(QStringLiteral("XDG_RUNTIME_DIR")) + u'/' + wayland);
+        env_.insert("WAYLAND_DISPLAY", env_.value("XDG_RUNTIME_DIR") + u'/' + wayland);
     env_.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("runtime")));
 }
 
@@ -88,9 +86,8 @@ QString IsolatedHome::path(const QString& relative) const {
 
 void IsolatedHome::writeHelperSetting(const QString& key, const QString& value) const {
     const QString file = configHome() + QStringLiteral("/glimra/app.glimra.GlimraHelper.conf");
-    QFile existing(file);
-    QByteArray content = existing.open(QIODevice::ReadOnly) ? existing.readAll() : "[General]\n";
-    writeFile(file, content + (key + u'=' + value + u'\n').toUtf8());
+    const QByteArray content = fileContents(file);
+    writeFile(file, (content.isEmpty() ? "[General]\n" : content) + (key + u'=' + value + u'\n').toUtf8());
 }
 
 QString IsolatedHome::installTool(const QString& name, const QString& script) {
@@ -105,11 +102,11 @@ QString IsolatedHome::installTool(const QString& name, const QString& script) {
 
 void IsolatedHome::registerUrlHandler(const QString& shotsDir, int launchDelayMs) {
     // A launcher script keeps the desktop entry's quoting simple.
-    const QString launcher = installTool(QStringLiteral("launch-glimra"),
-                                         QStringLiteral("sleep %1\nexec '%2' --output '%3' \"$@\"")
-                                             .arg(launchDelayMs / 1000.0)
-                                             .arg(kMainAppExecutable, shotsDir));
-    writeFile(dataHome() + QStringLiteral("/applications/app.glimra.Glimra.desktop"),
+    const QString launcher =
+        installTool("launch-glimra", QStringLiteral("sleep %1\nexec '%2' --output '%3' \"$@\"")
+                                         .arg(launchDelayMs / 1000.0)
+                                         .arg(kMainAppExecutable, shotsDir));
+    writeFile(dataHome() + "/applications/app.glimra.Glimra.desktop",
               ("[Desktop Entry]\nType=Application\nName=Glimra\nExec=\"" + launcher +
                "\" %u\nMimeType=x-scheme-handler/glimra;\nNoDisplay=true\n")
                   .toUtf8());
@@ -206,7 +203,7 @@ void Program::terminate() {
 
 QString gdbusCall(const QString& dest, const QStringList& methodAndArguments, int* exitCode,
                   const QString& path) {
-    Program gdbus(QStringLiteral("gdbus"),
+    Program gdbus("gdbus",
                   QStringList{"call", "--session", "--dest", dest, "--object-path", path, "--method"} +
                       methodAndArguments);
     gdbus.waitForExit(20000);
@@ -216,7 +213,7 @@ QString gdbusCall(const QString& dest, const QStringList& methodAndArguments, in
 }
 
 BusClient::BusClient(Kind kind)
-    : name_(kind == Own ? QStringLiteral("test-") + QUuid::createUuid().toString(QUuid::Id128) : QString()),
+    : name_(kind == Own ? "test-" + QUuid::createUuid().toString(QUuid::Id128) : QString()),
       connection_(kind == Own ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, name_)
                               : QDBusConnection::sessionBus()) {}
 
@@ -233,6 +230,11 @@ bool BusClient::ownName(const QString& name) {
 
 void BusClient::releaseName(const QString& name) {
     connection_.interface()->unregisterService(name);
+}
+
+QByteArray fileContents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool nameHasOwner(const QString& name) {

@@ -19,6 +19,7 @@ class QSocketNotifier;
 namespace glimra::test {
 
 inline const QString kMainAppName = QStringLiteral("app.glimra.Glimra");
+inline const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
 
 // The helper and the reference main application inside the built bundle.
 inline const QString kHelperExecutable =
@@ -35,6 +36,8 @@ inline void pause(int ms) {
 // Bytes of heap the process holds now (allocated and not freed), from the allocator in use: glibc's,
 // or the sanitizers' own.
 long long heapInUse();
+// A file's bytes, empty where it cannot be read.
+QByteArray fileContents(const QString& path);
 
 // An environment with XDG folders of a temporary directory of its own, so settings, autostart
 // entries and URL handlers of one test never leak into another; display and bus are inherited.

@@ -9,7 +9,7 @@ namespace glimra::test {
 
 namespace {
 
-const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherService = "org.kde.StatusNotifierWatcher";
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 std::optional<xcb_window_t> search(XClient& x, xcb_window_t w, bool insideTrayer, qint64 pid) {
@@ -26,10 +26,9 @@ std::optional<xcb_window_t> search(XClient& x, xcb_window_t w, bool insideTrayer
 } // namespace
 
 std::unique_ptr<Program> startTrayer(const char* edge) {
-    return std::make_unique<Program>(QStringLiteral("trayer"),
-                                     QStringList{"--edge", edge, "--align", "right", "--widthtype", "request",
-                                                 "--height", "24", "--SetDockType", "true",
-                                                 "--SetPartialStrut", "false"});
+    return std::make_unique<Program>("trayer", QStringList{"--edge", edge, "--align", "right", "--widthtype",
+                                                           "request", "--height", "24", "--SetDockType",
+                                                           "true", "--SetPartialStrut", "false"});
 }
 
 bool trayRunning(XClient& x) {
@@ -93,8 +92,7 @@ bool StatusNotifierWatcher::start() {
     running_ = bus.registerObject(kWatcherPath, watcher_.get(),
                                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) &&
                bus.registerService(kWatcherService);
-    bus.send(QDBusMessage::createSignal(kWatcherPath, kWatcherService,
-                                        QStringLiteral("StatusNotifierHostRegistered")));
+    bus.send(QDBusMessage::createSignal(kWatcherPath, kWatcherService, "StatusNotifierHostRegistered"));
     return running_;
 }
 

@@ -2,7 +2,6 @@
 // Tray hosts on the test session: trayer for XEmbed, and a StatusNotifierWatcher written here that
 // plays the host's side of the bus the way desktop panels do.
 
-#include "TestSupport.h"
 #include "XTestKit.h"
 
 #include <QDBusMessage>

@@ -11,11 +11,9 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRect>
 #include <QRegularExpression>
 #include <QScreen>
 
-#include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -26,7 +24,6 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <vector>
 
 namespace glimra::test {
 
@@ -209,8 +206,7 @@ uint32_t evdevButton(uint8_t number) {
 QImage outputImage(const QString& name, const QProcessEnvironment& env) {
     QProcess grim;
     grim.setProcessEnvironment(env);
-    grim.start(QStringLiteral("grim"), {QStringLiteral("-o"), name, QStringLiteral("-t"),
-                                        QStringLiteral("ppm"), QStringLiteral("-")});
+    grim.start(QStringLiteral("grim"), {"-o", name, "-t", "ppm", "-"});
     if (!grim.waitForFinished(20000) || grim.exitCode() != 0) {
         ADD_FAILURE() << "grim: " << grim.readAllStandardError().toStdString();
         return QImage();
@@ -249,9 +245,7 @@ QImage outputPixels(const QString& name) {
 }
 
 QSize SessionOutput::pixels() const {
-    return transform.endsWith(QLatin1String("90")) || transform.endsWith(QLatin1String("270"))
-               ? mode.transposed()
-               : mode;
+    return transform.endsWith("90") || transform.endsWith("270") ? mode.transposed() : mode;
 }
 
 QRect SessionOutput::pixelsOf(const QRect& points) const {
@@ -301,11 +295,10 @@ bool SessionLayout::fits(const QString& entries) {
 
 bool SessionLayout::apply(const QString& entries) {
     QProcess script;
-    script.start(QStringLiteral("bash"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral(". " GLIMRA_SOURCE_DIR "/scripts/lib/wayland-session.sh && "
-                                 "glimra_wayland_apply_outputs \"$0\""),
-                  entries});
+    script.start(QStringLiteral("bash"), {"-c",
+                                          ". " GLIMRA_SOURCE_DIR "/scripts/lib/wayland-session.sh && "
+                                          "glimra_wayland_apply_outputs \"$0\"",
+                                          entries});
     const bool done = script.waitForFinished(60000) && script.exitCode() == 0;
     if (!done) {
         ADD_FAILURE() << script.readAllStandardError().toStdString();
@@ -349,7 +342,7 @@ std::optional<wayland::SwayWindow> ownSwayWindow(wayland::SwayIpc& ipc, const QS
 PrivateSway::PrivateSway(QString config) : config_(std::move(config)) {
     QFile file(dir_.filePath(QStringLiteral("sway.conf")));
     if (file.open(QIODevice::WriteOnly))
-        file.write(QByteArrayLiteral("xwayland disable\n") + config_.toUtf8());
+        file.write("xwayland disable\n" + config_.toUtf8());
 }
 
 bool PrivateSway::start() {
@@ -361,10 +354,7 @@ bool PrivateSway::start() {
     env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
     env.insert(QStringLiteral("WLR_HEADLESS_OUTPUTS"), QStringLiteral("1"));
     env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
-    sway_ = std::make_unique<Program>(
-        QStringLiteral("sway"),
-        QStringList{QStringLiteral("-V"), QStringLiteral("-c"), dir_.filePath(QStringLiteral("sway.conf"))},
-        env);
+    sway_ = std::make_unique<Program>("sway", QStringList{"-V", "-c", dir_.filePath("sway.conf")}, env);
     const QRegularExpression running(QStringLiteral("Running compositor on wayland display '([^']+)'"));
     QRegularExpressionMatch match;
     const bool up = waitUntil(

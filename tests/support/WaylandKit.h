@@ -8,13 +8,10 @@
 #include "wayland/SwayIpc.h"
 
 #include <QImage>
-#include <QProcessEnvironment>
 #include <QRect>
-#include <QString>
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <vector>

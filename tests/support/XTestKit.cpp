@@ -467,7 +467,7 @@ XkbLayout::XkbLayout(const KeyboardLayoutName& name) {
 }
 
 XkbLayout::~XkbLayout() {
-    QProcess::execute(QStringLiteral("setxkbmap"), {QStringLiteral("-layout"), QStringLiteral("us")});
+    QProcess::execute(QStringLiteral("setxkbmap"), {"-layout", "us"});
 }
 
 } // namespace glimra::test

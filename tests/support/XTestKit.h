@@ -7,10 +7,8 @@
 #include "TestSupport.h"
 
 #include <QImage>
-#include <QProcess>
 #include <QRect>
 #include <QRegion>
-#include <QString>
 
 #include <xcb/xcb.h>
 
@@ -18,8 +16,6 @@
 
 #include <chrono>
 #include <functional>
-#include <initializer_list>
-#include <string>
 #include <vector>
 
 struct _XCBKeySymbols;

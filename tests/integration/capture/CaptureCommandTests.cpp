@@ -81,8 +81,7 @@ TEST_P(FullScreenTitle, IsFullscreenWithTheShortDateAndTimeOfTheLocale) {
 
     // The word comes from the helper's catalogue for the locale's language; the date and time are
     // the locale's short ones, of a moment while the capture ran.
-    const QString word =
-        localeName.startsWith("de") ? QStringLiteral("Vollbild") : QStringLiteral("Fullscreen");
+    const QString word = localeName.startsWith("de") ? "Vollbild" : "Fullscreen";
     const QLocale locale(localeName);
     QStringList expected;
     for (const QDateTime& t : {before, after})

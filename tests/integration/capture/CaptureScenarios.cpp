@@ -12,8 +12,6 @@
 #include "NSButton.h"
 #include "PrivateDisplay.h"
 #include "WaylandKit.h"
-#include "XTestKit.h"
-#include "wayland/SwayIpc.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -390,8 +388,7 @@ TEST_P(WindowSnap, AClickCapturesTheWindowTitledWithItsName) {
     NEEDS(windowList);
     ASSERT_NO_FATAL_FAILURE(start());
     const DesktopScreen& s = desktop->primary();
-    const auto window =
-        desktop->showWindow(QStringLiteral("Glimra test window"), QRect(s.at({300, 200}), QSize(400, 300)));
+    const auto window = desktop->showWindow("Glimra test window", QRect(s.at({300, 200}), QSize(400, 300)));
     ASSERT_FALSE(window->frame.isEmpty());
     ASSERT_NO_FATAL_FAILURE(begin());
     in().click(window->frame.center().x(), window->frame.center().y());
@@ -730,7 +727,7 @@ TEST_P(FullScreenWindow, StaysFullScreenAndTheOverlayWhole) {
     in().tap(XK_Escape);
     ASSERT_NO_FATAL_FAILURE(expectCancelled());
 
-    const auto window = desktop->showWindow(QStringLiteral("Glimra full-screen window"), {}, true);
+    const auto window = desktop->showWindow("Glimra full-screen window", {}, true);
     ASSERT_TRUE(window->fullScreen());
     ASSERT_NO_FATAL_FAILURE(begin());
     in().tap(XK_Escape);
@@ -781,8 +778,7 @@ ROWS(Edges, X11, {"ToTheDesktopsCorner", &kTwoScreens},
 
 // ---- The desktop's actions ----
 
-const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
-const QString kActionsPath = QStringLiteral("/app/glimra/GlimraHelper");
+const QString kActionsPath = "/app/glimra/GlimraHelper";
 
 class DesktopActions : public Scenario {};
 
@@ -818,8 +814,7 @@ TEST_P(DesktopActions, BadCallsAreRefusedByName) {
     EXPECT_EQ(said("\nGlimraHelper[1]: Saved screenshot forged.png"), 0) << out();
     const qsizetype logged = helperOutput().size();
     QDBusMessage huge = QDBusMessage::createMethodCall(kHelperName, kActionsPath,
-                                                       QStringLiteral("org.freedesktop.Application"),
-                                                       QStringLiteral("ActivateAction"));
+                                                       "org.freedesktop.Application", "ActivateAction");
     huge << QString(1 << 20, u'x') << QVariantList() << QVariantMap();
     EXPECT_EQ(QDBusConnection::sessionBus().call(huge).type(), QDBusMessage::ErrorMessage);
     EXPECT_TRUE(waitUntil([&] { return helperOutput().size() > logged; }));

@@ -7,8 +7,6 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include <gtest/gtest.h>
-
 using glimra::test::XClient;
 
 namespace {

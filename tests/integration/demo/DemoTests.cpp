@@ -14,13 +14,11 @@ using namespace glimra::test;
 
 namespace {
 
-const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
-
 class Demo : public ::testing::Test {
 protected:
     std::unique_ptr<Program> startDemo() {
         return std::make_unique<Program>(
-            QStringLiteral("bash"),
+            "bash",
             QStringList{QStringLiteral(GLIMRA_SOURCE_DIR "/scripts/demo"), "--built", GLIMRA_BUILD_DIR},
             home.environment());
     }
@@ -39,11 +37,10 @@ protected:
 
 // The environment a running program was started with.
 QProcessEnvironment environmentOf(uint pid) {
-    QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
     QProcessEnvironment env;
-    if (file.open(QIODevice::ReadOnly))
-        for (const QString& v : QString::fromLocal8Bit(file.readAll()).split(u'\0', Qt::SkipEmptyParts))
-            env.insert(v.section(u'=', 0, 0), v.section(u'=', 1));
+    for (const QString& v : QString::fromLocal8Bit(fileContents(QStringLiteral("/proc/%1/environ").arg(pid)))
+                                .split(u'\0', Qt::SkipEmptyParts))
+        env.insert(v.section(u'=', 0, 0), v.section(u'=', 1));
     return env;
 }
 

@@ -3,7 +3,6 @@
 
 #include "HotKeyRecorder.h"
 #include "XTestKit.h"
-#include "hotkeys/CarbonEvents.h"
 #include "hotkeys/HotKeyCenter.h"
 #include "x11/X11HotKeys.h"
 
@@ -11,9 +10,6 @@
 #include <QTest>
 
 #include <X11/keysym.h>
-#include <gtest/gtest.h>
-
-#include <vector>
 
 using namespace carbon;
 

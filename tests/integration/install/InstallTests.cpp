@@ -4,7 +4,6 @@
 
 #include "TestSupport.h"
 
-#include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QDirIterator>
@@ -12,22 +11,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
-#include <memory>
 
 using namespace glimra::test;
 
 namespace {
 
-const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
 const QString kHelperInBundle = QStringLiteral(
     "lib/glimra/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app/Contents/MacOS/GlimraHelper");
 
@@ -54,11 +49,6 @@ QString missingTool(std::initializer_list<const char*> tools) {
     if (const QString tool = missingTool({__VA_ARGS__}); !tool.isEmpty())                                    \
     GTEST_SKIP() << tool.toStdString() << " is not installed (scripts/test installs it)"
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A session bus of the test's own that activates the services of one folder, with the environment
 // of an isolated home: the bus starts activated programs in it.
 class ActivatingBus {
@@ -79,7 +69,7 @@ public:
         const QString address = QStringLiteral("unix:path=") + home.path("runtime/bus");
         env_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
         daemon_ = std::make_unique<Program>(
-            QStringLiteral("dbus-daemon"),
+            "dbus-daemon",
             QStringList{"--nofork", "--nosyslog", "--config-file=" + config, "--address=" + address}, env_);
         // A failed connection stays under its name: each try begins by dropping it.
         waitUntil([&] {
@@ -158,7 +148,7 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
             << name << ": " << entry.output.toStdString();
     }
     // KWin hands screenshots to the executable this entry names, and only to it.
-    const QByteArray helperEntry = contents(at("share/applications/app.glimra.GlimraHelper.desktop"));
+    const QByteArray helperEntry = fileContents(at("share/applications/app.glimra.GlimraHelper.desktop"));
     EXPECT_TRUE(helperEntry.contains(("\nExec=\"" + at(kHelperInBundle) + "\"\n").toUtf8()))
         << helperEntry.toStdString();
 
@@ -168,8 +158,8 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
     const Result verify = run("env", {"XDG_RUNTIME_DIR=" + runtime.path(), "MANPATH=" + at("share/man"),
                                       "systemd-analyze", "--user", "verify", unit});
     EXPECT_TRUE(verify.status == 0 && verify.output.isEmpty()) << verify.output.toStdString();
-    EXPECT_TRUE(contents(unit).contains(("\nExecStart=\"" + at(kHelperInBundle) + "\"\n").toUtf8()))
-        << contents(unit).toStdString();
+    EXPECT_TRUE(fileContents(unit).contains(("\nExecStart=\"" + at(kHelperInBundle) + "\"\n").toUtf8()))
+        << fileContents(unit).toStdString();
 
     const QString metainfo = at("share/metainfo/app.glimra.Glimra.metainfo.xml");
     const Result appstream = run("appstreamcli", {"validate", "--no-net", metainfo});
@@ -189,7 +179,7 @@ TEST_F(Installed, EveryFilePassesItsValidatorAndNothingPointsBackIntoTheBuild) {
     for (QDirIterator it(prefix, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
          it.hasNext();) {
         const QString path = it.next();
-        const QByteArray bytes = contents(path);
+        const QByteArray bytes = fileContents(path);
         EXPECT_TRUE(bytes.startsWith("\177ELF") ||
                     !(bytes.contains(GLIMRA_BUILD_DIR) || bytes.contains(stage().toUtf8())))
             << path.toStdString();
@@ -222,7 +212,7 @@ TEST_F(Installed, TheMainApplicationStartsTheHelperAndTheLoginItemStartsIt) {
         << handed.output.toStdString();
     const Result entry = run("desktop-file-validate", {loginItem});
     EXPECT_EQ(entry.status, 0) << entry.output.toStdString() << diagnostics();
-    EXPECT_TRUE(waitUntil([&] { return contents(settings).contains("StartHelperAtLogin=true"); }));
+    EXPECT_TRUE(waitUntil([&] { return fileContents(settings).contains("StartHelperAtLogin=true"); }));
     mainApp->terminate();
     ASSERT_TRUE(waitUntil([&] { return !bus.hasOwner(kHelperName); })) << diagnostics();
 
@@ -233,7 +223,7 @@ TEST_F(Installed, TheMainApplicationStartsTheHelperAndTheLoginItemStartsIt) {
 
     mainApp = std::make_unique<Program>(at("bin/glimra"), QStringList{"--start-helper-at-login", "false"},
                                         bus.environment());
-    EXPECT_TRUE(waitUntil([&] { return contents(settings).contains("StartHelperAtLogin=false"); }))
+    EXPECT_TRUE(waitUntil([&] { return fileContents(settings).contains("StartHelperAtLogin=false"); }))
         << diagnostics();
     EXPECT_FALSE(QFile::exists(loginItem));
     mainApp->terminate();

@@ -2,25 +2,19 @@
 // launch (for the main application, at login, or not at all) is driven on the installed tree.
 
 #include "HelperLink.h"
-#include "TestSupport.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QDir>
 #include <QFile>
 #include <QThread>
-#include <gtest/gtest.h>
 
 #include <csignal>
-#include <vector>
 
 using namespace glimra::test;
 
 namespace {
-
-const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
 
 class Lifecycle : public ::testing::Test {
 protected:
@@ -35,9 +29,9 @@ protected:
         return helper;
     }
     void postNotification(const QString& name) {
-        QDBusMessage signal = QDBusMessage::createSignal(
-            QStringLiteral("/app/glimra/DistributedNotificationCenter"),
-            QStringLiteral("app.glimra.DistributedNotificationCenter"), QStringLiteral("Posted"));
+        QDBusMessage signal =
+            QDBusMessage::createSignal("/app/glimra/DistributedNotificationCenter",
+                                       "app.glimra.DistributedNotificationCenter", "Posted");
         signal << name << QString();
         mainApp.connection().send(signal);
     }
@@ -146,8 +140,7 @@ TEST_F(Lifecycle, TheMainApplicationStartsAKilledHelperAgainButNotOneThatQuit) {
         const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(kHelperName);
         return pid.isValid() ? pid.value() : 0u;
     };
-    Program main(kMainAppExecutable, {QStringLiteral("--output"), home.path(QStringLiteral("shots"))},
-                 home.environment());
+    Program main(kMainAppExecutable, {"--output", home.path("shots")}, home.environment());
     ASSERT_TRUE(waitUntil([&] { return helperPid() != 0; }, 10000));
     const uint killed = helperPid();
     ::kill(pid_t(killed), SIGKILL);

@@ -45,10 +45,7 @@ TEST_F(Delivery, WithoutTheMainApplicationTheScreenshotLaunchesItThroughTheUrlHa
 TEST_F(Delivery, OnlyTheNewestWaitingScreenshotArrivesAndOnlyOnce) {
     const QString launches = home.path("launches");
     home.installTool("gio", QStringLiteral("echo >> '%1'").arg(launches)); // starts nothing
-    const auto launched = [&] {
-        QFile f(launches);
-        return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : 0;
-    };
+    const auto launched = [&] { return fileContents(launches).count('\n'); };
     home.writeHelperSetting("StartHelperAtLogin", "true");
     ScreenCover cover(QColor(255, 0, 0));
     ASSERT_TRUE(startHelper());

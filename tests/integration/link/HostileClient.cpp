@@ -27,7 +27,7 @@
 
 namespace {
 
-const QString kHelper = QStringLiteral("app.glimra.GlimraHelper");
+const QString kHelper = "app.glimra.GlimraHelper";
 
 void say(const QString& line) {
     std::printf("%s\n", qPrintable(line));
@@ -35,8 +35,7 @@ void say(const QString& line) {
 }
 
 QDBusMessage listenerCall(const QString& member, const QVariantList& arguments = {}) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kHelper, QStringLiteral("/xpc"),
-                                                       QStringLiteral("app.glimra.xpc.Listener"), member);
+    QDBusMessage call = QDBusMessage::createMethodCall(kHelper, "/xpc", "app.glimra.xpc.Listener", member);
     call.setArguments(arguments);
     return call;
 }
@@ -102,8 +101,7 @@ int rogue() {
     xpc_connection_send_message_with_reply(connection, hello, nullptr, [](xpc_object_t reply) {
         say(xpc_get_type(reply) == xpc_type_t::Dictionary ? "connected" : "refused");
         // From a name of its own, so that none of these connections is its own.
-        QDBusConnection other =
-            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("other"));
+        QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "other");
         for (qulonglong id = 1; id <= 20; ++id) {
             const QDBusMessage answer = other.call(listenerCall("Cancel", {id}));
             if (answer.errorName() == QLatin1String(XPC_DBUS_ERROR_CONNECTION_INVALID))

@@ -4,14 +4,12 @@
 
 #include "DarkPanel.h"
 #include "ScreenCoordinates.h"
-#include "TestSupport.h"
 #include "XTestKit.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QToolTip>
-#include <gtest/gtest.h>
 
 using glimra::test::waitUntil;
 

@@ -3,7 +3,6 @@
 // out in German).
 
 #include "GlimraThreePartImageButtonCell.h"
-#include "TestSupport.h"
 #include "VLI18NBaseView.h"
 #include "VLI18NButton.h"
 #include "XTestKit.h"
@@ -13,7 +12,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QXmlStreamReader>
-#include <gtest/gtest.h>
 
 using glimra::test::waitUntil;
 

@@ -77,8 +77,7 @@ TEST_P(HelperHotKeysIn, ShortcutHeldByAnotherClientIsLoggedAndTheOthersStillWork
 
     // Refused captures: each of them is heard as a request and ends there.
     ASSERT_NO_FATAL_FAILURE(startAsMainApp(HelperConnection::Answer::Refuse));
-    ASSERT_TRUE(helper->waitForLogLine(
-        QStringLiteral("Could not register the fullscreen snap hot key.  Error = -9878")));
+    ASSERT_TRUE(helper->waitForLogLine("Could not register the fullscreen snap hot key.  Error = -9878"));
     EXPECT_TRUE(helperOutput().contains(QStringLiteral("another X client holds Ctrl+Shift+6")));
     EXPECT_EQ(helperOutput().count(QStringLiteral("Could not")), 1);
     for (const int locks : {0, int(XCB_MOD_MASK_LOCK), int(numLock)})
@@ -163,8 +162,7 @@ QString gsettings(const QProcessEnvironment& env, const QStringList& arguments) 
 // nothing; printing them changes nothing.
 TEST_F(HelperHotKeys, PrintedGnomeShortcutsAddTheFiveBesideTheUsersOwn) {
     const QString schema = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
-    const QString folder =
-        QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/");
+    const QString folder = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
     if (!gsettings(home.environment(), {"list-schemas"}).contains(schema))
         GTEST_SKIP() << "GNOME's settings schemas are not installed";
     home.setVariable("GSETTINGS_BACKEND", "keyfile");

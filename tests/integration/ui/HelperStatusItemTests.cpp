@@ -3,6 +3,7 @@
 
 #include "HelperLink.h"
 #include "TrayHosts.h"
+#include "tray/DBusTrayTypes.h"
 
 #include <QDBusArgument>
 #include <QDBusMetaType>
@@ -15,10 +16,12 @@
 
 using namespace xpc;
 using namespace glimra::test;
+using glimra::tray::IconPixmap;
+using glimra::tray::MenuLayoutItem;
 
 namespace {
 
-const QString kItem = QStringLiteral("/StatusNotifierItem");
+const QString kItem = "/StatusNotifierItem";
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 const QString kMenu = QStringLiteral("/MenuBar");
 const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
@@ -36,66 +39,38 @@ QVariant itemProperty(const QString& service, const char* name) {
         .variant();
 }
 
-// The 22-pixel image of an a(iiay) icon, decoded by hand from network byte order ARGB.
+// The 22-pixel image of the item's icon, from network byte order ARGB.
 QImage icon22(const QString& service) {
-    const auto arg = itemProperty(service, "IconPixmap").value<QDBusArgument>();
-    QImage found;
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        int w = 0, h = 0;
-        QByteArray bytes;
-        arg.beginStructure();
-        arg >> w >> h >> bytes;
-        arg.endStructure();
-        if (w != 22 || h != 22 || bytes.size() != w * h * 4)
+    for (const IconPixmap& p :
+         qdbus_cast<glimra::tray::IconPixmapList>(itemProperty(service, "IconPixmap"))) {
+        if (p.width != 22 || p.height != 22 || p.argb.size() != 22 * 22 * 4)
             continue;
-        found = QImage(w, h, QImage::Format_ARGB32);
-        for (int i = 0; i < w * h; ++i)
-            reinterpret_cast<quint32*>(found.bits())[i] = qFromBigEndian<quint32>(bytes.constData() + 4 * i);
+        QImage found(22, 22, QImage::Format_ARGB32);
+        qFromBigEndian<quint32>(p.argb.constData(), 22 * 22, found.bits());
+        return found;
     }
-    arg.endArray();
-    return found;
+    return QImage();
 }
 
-struct MenuNode {
-    int id = 0;
-    QVariantMap properties;
-    std::vector<MenuNode> children;
-    const MenuNode* find(const QString& label) const {
-        for (const MenuNode& child : children)
-            if (child.properties.value(QStringLiteral("label")).toString() == label)
-                return &child;
-        return nullptr;
-    }
-};
-
-MenuNode parseNode(const QDBusArgument& arg) {
-    MenuNode node;
-    arg.beginStructure();
-    arg >> node.id >> node.properties;
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        QDBusVariant child;
-        arg >> child;
-        node.children.push_back(parseNode(child.variant().value<QDBusArgument>()));
-    }
-    arg.endArray();
-    arg.endStructure();
-    return node;
+const MenuLayoutItem* find(const MenuLayoutItem& menu, const char* label) {
+    for (const MenuLayoutItem& child : menu.children)
+        if (child.properties.value(QStringLiteral("label")).toString() == QLatin1String(label))
+            return &child;
+    return nullptr;
 }
 
-MenuNode readMenu(const QString& service) {
+MenuLayoutItem readMenu(const QString& service) {
     const QDBusMessage layout = busCall(service, kMenu, kMenuInterface, "GetLayout", {0, -1, QStringList()});
-    return parseNode(layout.arguments().value(1).value<QDBusArgument>());
+    return qdbus_cast<MenuLayoutItem>(layout.arguments().value(1));
 }
 
 // Opens the menu as a panel does and reads it, optionally with Alt held until then.
-MenuNode openMenu(const QString& service, bool alt) {
+MenuLayoutItem openMenu(const QString& service, bool alt) {
     if (alt)
         QProcess::execute(QStringLiteral("xdotool"), {"keydown", "alt"});
     const QDBusMessage shown = busCall(service, kMenu, kMenuInterface, "AboutToShow", {0});
     EXPECT_EQ(shown.type(), QDBusMessage::ReplyMessage) << shown.errorMessage().toStdString();
-    const MenuNode menu = readMenu(service);
+    const MenuLayoutItem menu = readMenu(service);
     if (alt)
         QProcess::execute(QStringLiteral("xdotool"), {"keyup", "alt"});
     return menu;
@@ -220,14 +195,14 @@ TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
     EXPECT_EQ(icon22(service), artwork("HelperMenu"));
 
     // Alt held as the menu opens shows its items; the item looks pressed until the menu closes.
-    MenuNode menu = openMenu(service, x11);
+    MenuLayoutItem menu = openMenu(service, x11);
     EXPECT_EQ(icon22(service), artwork("HelperMenuPressed"));
-    const MenuNode* region = menu.find(QStringLiteral("Capture Region"));
+    const MenuLayoutItem* region = find(menu, "Capture Region");
     ASSERT_TRUE(region);
     EXPECT_EQ(qdbus_cast<QList<QStringList>>(region->properties.value("shortcut")),
               (QList<QStringList>{{"Control", "Shift", "5"}}));
     const auto allScreensShown = [&] {
-        const MenuNode* item = menu.find(QStringLiteral("Capture All Screens"));
+        const MenuLayoutItem* item = find(menu, "Capture All Screens");
         return item && item->properties.value("visible", true).toBool();
     };
     EXPECT_EQ(allScreensShown(), x11);
@@ -257,7 +232,7 @@ TEST_F(HelperStatusItem, APanelStartedLaterReadsTheItemAndDrivesItsMenuToQuit) {
     const QString again = restarted.items().value(0);
 
     menu = openMenu(again, false);
-    const MenuNode* quit = menu.find(QStringLiteral("Quit Glimra and Helper"));
+    const MenuLayoutItem* quit = find(menu, "Quit Glimra and Helper");
     ASSERT_TRUE(quit);
     menuEvent(again, quit->id, "clicked");
     EXPECT_TRUE(main->log.waitForMessages(9, 1));

@@ -52,8 +52,7 @@ OSStatus add(HotKeyCenter& center, const HelperHotKey& h) {
 
 // The user's own binding of the helper's "show Glimra" combination: by its plain symbol, as sway reads it
 // where the digit needs no Shift, and by the digit Shift gives on the French layout.
-const QString kUsersOwn =
-    QStringLiteral("bindsym Ctrl+Shift+Mod1+1 nop users-own\nbindsym Ctrl+Mod1+1 nop users-own\n");
+const QString kUsersOwn = "bindsym Ctrl+Shift+Mod1+1 nop users-own\nbindsym Ctrl+Mod1+1 nop users-own\n";
 
 class SwayDesktop : public ::testing::Test {
 protected:
@@ -200,8 +199,7 @@ TEST_P(ShortcutsPortal, BindsInOneSessionAndReleasesFireOrSilenceIsLogged) {
 
     if (behaviour == Behaviour::Silent) {
         // After the portal request's own line about the timeout.
-        EXPECT_TRUE(
-            log.waitFor(QStringLiteral("Hot keys are off: the desktop portal made no session"), 3000));
+        EXPECT_TRUE(log.waitFor("Hot keys are off: the desktop portal made no session", 3000));
         EXPECT_EQ(portal.createSessionCalls, 1);
         return;
     }
@@ -216,11 +214,10 @@ TEST_P(ShortcutsPortal, BindsInOneSessionAndReleasesFireOrSilenceIsLogged) {
     EXPECT_EQ(portal.offered[1].id, QStringLiteral("capture-region"));
     EXPECT_EQ(portal.offered[1].trigger, QStringLiteral("CTRL+SHIFT+5"));
 
-    portal.press(QStringLiteral("capture-fullscreen"));
+    portal.press("capture-fullscreen");
     EXPECT_EQ(seen.after(2), " pressed 3 released 3");
     seen.clear();
-    portal.press(QStringLiteral("capture-region"),
-                 QStringLiteral("/org/freedesktop/portal/desktop/session/x/y"));
+    portal.press("capture-region", "/org/freedesktop/portal/desktop/session/x/y");
     EXPECT_EQ(seen.after(0), " nothing") << "another session's shortcut";
 }
 

@@ -39,8 +39,7 @@ TEST_P(DirectRoads, CopiesOrFailsClearly) {
     options.socket = socket;
     std::unique_ptr<OutputCopier> copier = makeOutputCopier(options);
     ASSERT_TRUE(copier);
-    EXPECT_EQ(copier->road(),
-              c.screencopy ? QStringLiteral("wlr-screencopy") : QStringLiteral("ext-image-copy-capture"));
+    EXPECT_EQ(copier->road(), c.screencopy ? "wlr-screencopy" : "ext-image-copy-capture");
     copier->warmUp();
     for (int round = 0; round < 2; ++round) { // on fresh buffers, then on the warm ones
         const CopyResult r = copyOutputs(*copier);

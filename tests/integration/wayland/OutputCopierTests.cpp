@@ -12,7 +12,7 @@ using namespace glimra::wayland;
 
 namespace {
 
-const QString kLeft = QStringLiteral("HEADLESS-1");
+const QString kLeft = "HEADLESS-1";
 
 // Rotated and mirrored outputs come upright, as they show in the layout.
 struct Turn {
@@ -59,11 +59,9 @@ INSTANTIATE_TEST_SUITE_P(Wayland, Turns,
 // software) keeps its road: the first copy finds out whether it works. An object on this thread, which
 // the question blocks, stands in for it.
 TEST(KWinScreenShotRoad, ABusyKWinIsTriedAllTheSame) {
-    QDBusConnection bus =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("busy-kwin"));
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "busy-kwin");
     QObject kwin;
-    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/kde/KWin/ScreenShot2"),
-                                   QStringLiteral("org.kde.KWin.ScreenShot2"), &kwin,
+    ASSERT_TRUE(bus.registerObject("/org/kde/KWin/ScreenShot2", "org.kde.KWin.ScreenShot2", &kwin,
                                    QDBusConnection::ExportAllProperties));
     ASSERT_TRUE(bus.registerService(QStringLiteral("org.kde.KWin")));
     const std::unique_ptr<OutputCopier> copier = makeKWinScreenShotCopier(nullptr);

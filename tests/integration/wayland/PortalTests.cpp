@@ -19,7 +19,7 @@ using namespace glimra::wayland;
 
 namespace {
 
-const QString kService = QStringLiteral("app.glimra.test.Portal");
+const QString kService = "app.glimra.test.Portal";
 
 // Answer, Cancel and Refuse answer with their own Response code.
 enum class Behaviour { Answer, Cancel, Refuse, Late, Vanish };

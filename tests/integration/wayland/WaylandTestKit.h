@@ -6,10 +6,7 @@
 #include "WaylandKit.h"
 #include "XTestKit.h"
 #include "wayland/OutputCopier.h"
-#include "wayland/SwayIpc.h"
 #include "wayland/WaylandConnection.h"
-
-#include <gtest/gtest.h>
 
 namespace glimra::test {
 

@@ -3,8 +3,6 @@
 #include "XTestKit.h"
 #include "x11/X11WindowServer.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <thread>
 

@@ -138,8 +138,7 @@ include ~/.config/sway/config.d/*
     QStringList asked;
     const auto included = [&](const QString& argument) {
         asked << argument;
-        return QStringList{asked.size() == 1 ? QStringLiteral("bindsym $mod+q kill\ninclude again")
-                                             : QStringLiteral("include again")};
+        return QStringList{asked.size() == 1 ? "bindsym $mod+q kill\ninclude again" : "include again"};
     };
     const std::vector<SwayKeys> bound = glimra::wayland::swayConfigBindings(config, included);
     const auto keys = [](uint32_t modifiers, const char* key) {

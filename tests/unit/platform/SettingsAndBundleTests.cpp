@@ -122,7 +122,7 @@ TEST(Bundle, ReadsInfoPlistAndResourcesAndSurvivesBrokenOnes) {
 
     EXPECT_EQ(Bundle::bundlePathForExecutable("/a/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app/"
                                               "Contents/MacOS/GlimraHelper"),
-              QStringLiteral("/a/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app"));
+              "/a/Glimra.app/Contents/Library/LoginItems/GlimraHelper.app");
 }
 
 TEST(LoginItems, AnAutostartEntryIsEnabledUnlessHidden) {

@@ -1,4 +1,5 @@
 #include "png/PngEncoder.h"
+#include "XTestKit.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -13,22 +14,9 @@ using glimra::png::encodePng;
 using glimra::png::EncoderOptions;
 using glimra::png::Filter;
 using glimra::png::PngEncoder;
+using glimra::test::testPattern;
 
 namespace {
-
-QImage photoLike(int width, int height, unsigned variant) {
-    QImage image(width, height, QImage::Format_RGB32);
-    std::mt19937 rng(variant);
-    std::uniform_int_distribution<int> grain(-9, 9);
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            line[x] = qRgb(std::clamp(x * 255 / std::max(1, width) + grain(rng), 0, 255),
-                           std::clamp(y * 255 / std::max(1, height) + grain(rng), 0, 255),
-                           std::clamp(128 + grain(rng) * 5, 0, 255));
-    }
-    return image;
-}
 
 // Dark glyph-like marks with grey edges on white, in lines, under a coloured bar.
 QImage textLike(int width, int height, unsigned variant) {
@@ -106,8 +94,7 @@ QByteArray encode(const QImage& image, EncoderOptions options = {}) {
 TEST(PngEncoder, RoundTripsEveryPixelAtOddSizesWithEveryFilter) {
     for (const QSize size : {QSize(1, 1), QSize(3, 7), QSize(2881, 3), QSize(1, 9), QSize(33, 31)}) {
         SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height());
-        for (const QImage& image :
-             {photoLike(size.width(), size.height(), 1), textLike(size.width(), size.height(), 2)}) {
+        for (const QImage& image : {testPattern(size, 1), textLike(size.width(), size.height(), 2)}) {
             const QByteArray png = encode(image);
             expectExactRoundTrip(png, image);
             EXPECT_EQ(colourType(png), 2);
@@ -117,7 +104,7 @@ TEST(PngEncoder, RoundTripsEveryPixelAtOddSizesWithEveryFilter) {
             EXPECT_EQ(colourType(rgba), 6);
         }
     }
-    const QImage translucent = withAlphaRamp(photoLike(257, 64, 6));
+    const QImage translucent = withAlphaRamp(testPattern({257, 64}, 6));
     for (Filter filter :
          {Filter::None, Filter::Sub, Filter::Up, Filter::Average, Filter::Paeth, Filter::Adaptive}) {
         SCOPED_TRACE(testing::Message() << "filter " << int(filter));
@@ -134,7 +121,7 @@ TEST(PngEncoder, RoundTripsEveryPixelAtOddSizesWithEveryFilter) {
 // Strips deflated in parallel and joined make one zlib stream whose Adler-32 holds (libpng checks it),
 // spread over IDAT chunks of at most the chunk size.
 TEST(PngEncoder, ParallelStripsMakeOneValidStreamInChunksOfAtMostTheLimit) {
-    QImage image = photoLike(1600, 1000, 3);
+    QImage image = testPattern({1600, 1000}, 3);
     {
         QPainter p(&image);
         p.drawImage(0, 500, textLike(1600, 500, 4));
@@ -156,7 +143,7 @@ TEST(PngEncoder, ParallelStripsMakeOneValidStreamInChunksOfAtMostTheLimit) {
 
 TEST(PngEncoder, KeepsOpaqueAlphaFormatsAsRgbAndConvertsOthers) {
     const QImage opaquePremultiplied =
-        photoLike(9, 9, 8).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        testPattern({9, 9}, 8).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QByteArray png = encode(opaquePremultiplied);
     EXPECT_EQ(colourType(png), 2);
     expectExactRoundTrip(png, opaquePremultiplied);
@@ -173,7 +160,7 @@ TEST(PngEncoder, FailuresAndHeldResultsLeaveTheEncoderUsable) {
     EXPECT_FALSE(encoder.encode(QImage(0, 5, QImage::Format_RGB32), out));
     EXPECT_TRUE(encodePng(QImage()).isEmpty());
 
-    const QImage first = photoLike(640, 480, 11);
+    const QImage first = testPattern({640, 480}, 11);
     const QImage second = textLike(640, 480, 12);
     QByteArray held;
     ASSERT_TRUE(encoder.encode(first, held));

@@ -26,8 +26,7 @@ TEST(NamedImage, LoadsEveryVariantOfTheArtworkAndServesTheRightOneForEachScale) 
 
     const QImage at2x = icon.pixmap(QSize(22, 22), 2.0).toImage().convertToFormat(QImage::Format_ARGB32);
     EXPECT_EQ(at2x.size(), QSize(44, 44));
-    EXPECT_EQ(at2x,
-              QImage(kImages + QStringLiteral("/HelperMenu@2x.png")).convertToFormat(QImage::Format_ARGB32));
+    EXPECT_EQ(at2x, QImage(kImages + "/HelperMenu@2x.png").convertToFormat(QImage::Format_ARGB32));
 }
 
 TEST(NamedImage, MissingOrBrokenImagesGiveANullIconOrAreSkipped) {
@@ -36,7 +35,7 @@ TEST(NamedImage, MissingOrBrokenImagesGiveANullIconOrAreSkipped) {
     EXPECT_TRUE(glimra::loadNamedImage(dir.path(), QStringLiteral("HelperMenu")).isNull());
     EXPECT_TRUE(glimra::loadNamedImage(kImages, QStringLiteral("../images/HelperMenu")).isNull());
 
-    QFile broken(dir.filePath(QStringLiteral("Broken.png")));
+    QFile broken(dir.filePath("Broken.png"));
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("\x89PNG\r\n\x1a\n not really");
     broken.close();

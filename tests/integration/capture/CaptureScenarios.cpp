@@ -715,8 +715,8 @@ ROWS(AcrossScreens, Sway, on(kSway), on(kSwayFractional));
 class FullScreenWindow : public Scenario {};
 
 // The overlay lies on the layer shell: a full-screen window beneath it stays full screen whatever ends
-// the capture, and the compositor's "close window" does not reach it. The helper paints in software and
-// loads no GL driver for it.
+// the capture (Escape, Return, a countdown), and the compositor's "close window" does not reach it. The
+// helper paints in software and loads no GL driver for it.
 TEST_P(FullScreenWindow, StaysFullScreenAndTheOverlayWhole) {
     NEEDS(fullScreenWindows);
     ASSERT_NO_FATAL_FAILURE(start());
@@ -739,10 +739,15 @@ TEST_P(FullScreenWindow, StaysFullScreenAndTheOverlayWhole) {
     EXPECT_FALSE(screenshot(1).image.isNull());
     expectNoOverlay();
     EXPECT_TRUE(window->fullScreen()) << "the window left full screen after a capture";
+    xpc_object_t delay = message(14);
+    xpc_dictionary_set_int64(delay, "int64", 1);
+    main->send(delay);
+    ASSERT_NO_FATAL_FAILURE(begin(Command::Timed));
+    drag(desktop->primary().at({100, 100}), desktop->primary().at({400, 300}));
+    EXPECT_FALSE(screenshot(2).image.isNull());
+    EXPECT_TRUE(window->fullScreen()) << "the window left full screen after a countdown";
 
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(helper->pid()));
-    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
-    const QByteArray mapped = maps.readAll();
+    const QByteArray mapped = fileContents(QStringLiteral("/proc/%1/maps").arg(helper->pid()));
     for (const char* driver : {"libLLVM", "/dri/", "libEGL_mesa"})
         EXPECT_FALSE(mapped.contains(driver)) << driver << " is loaded";
 }

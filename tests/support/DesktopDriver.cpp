@@ -129,11 +129,19 @@ public:
     // every translucent pixel: the picture is what the screen then shows.
     void showPicture(int variant) override {
         const QImage picture = testPattern(setup_.root, variant);
-        if (setup_.pictureOnTheRoot)
-            x_.setRootPicture(picture);
-        else
+        const auto shows = [&] { return x_.pixels(primary().place) == picture.copy(primary().place); };
+        if (setup_.pictureOnTheRoot) {
+            // A compositing manager that has not settled yet may still clear the root once after it is
+            // set: set again until it stays.
+            for (int i = 0; i < 3; ++i) {
+                x_.setRootPicture(picture);
+                if (waitUntil(shows, 3000) && (pause(300), shows()))
+                    break;
+            }
+        } else {
             cover_ = x_.cover(picture);
-        waitUntil([&] { return x_.pixels(primary().place) == picture.copy(primary().place); }, 3000);
+            waitUntil(shows, 3000);
+        }
         for (DesktopScreen& s : screens_)
             s.picture = x_.pixels(s.place);
     }

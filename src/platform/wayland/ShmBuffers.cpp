@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <unordered_set>
 
 namespace glimra::wayland {
 
@@ -32,17 +33,33 @@ QImage uprightImage(const QImage& frame, bool yInvert, int transform) {
     return image;
 }
 
-// Protocol objects of buffers that died on other threads, destroyed on the connection's thread.
+// A buffer's protocol objects: the pool over its memory, and the buffer of its last layout.
+struct ShmProxies {
+    wl_shm_pool* pool = nullptr;
+    wl_buffer* buffer = nullptr;
+};
+
+static void destroy(const ShmProxies& proxies) {
+    if (proxies.buffer)
+        wl_buffer_destroy(proxies.buffer);
+    if (proxies.pool)
+        wl_shm_pool_destroy(proxies.pool);
+}
+
+// Protocol objects of buffers that died on other threads, destroyed on the connection's thread; and
+// those of buffers still alive (in an image) when the buffers' owner goes, destroyed then, while their
+// connection still is: a proxy left to the connection's end is never freed.
 struct ShmBuffers::Graveyard {
     std::mutex mutex;
-    std::vector<std::pair<wl_shm_pool*, wl_buffer*>> dead;
+    std::vector<ShmProxies> dead;
+    std::unordered_set<ShmProxies*> live;
     bool open = true;
 
-    void bury(wl_shm_pool* pool, wl_buffer* buffer) {
+    void bury(ShmProxies* proxies) {
         std::lock_guard lock(mutex);
+        live.erase(proxies);
         if (open)
-            dead.emplace_back(pool, buffer);
-        // else the connection goes with the copier: its proxies go with it
+            dead.push_back(*proxies);
     }
 };
 
@@ -78,39 +95,39 @@ public:
     }
     ~Buffer() override {
         munmap(data_, capacity_);
-        if (!orphaned_)
-            graveyard_->bury(pool_, buffer_);
+        graveyard_->bury(&proxies_);
     }
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
 
     uchar* data() const override { return data_; }
     std::size_t capacity() const override { return capacity_; }
-    void orphan() override { orphaned_ = true; }
 
+    // On the connection's thread, while the buffers' owner lives.
     wl_buffer* wlBuffer(const FrameLayout& layout) {
-        if (buffer_ && layout.format == layout_.format && layout.size == layout_.size &&
+        if (proxies_.buffer && layout.format == layout_.format && layout.size == layout_.size &&
             layout.stride == layout_.stride)
-            return buffer_;
-        if (buffer_)
-            wl_buffer_destroy(buffer_);
+            return proxies_.buffer;
+        if (proxies_.buffer)
+            wl_buffer_destroy(proxies_.buffer);
         layout_ = layout;
-        buffer_ = wl_shm_pool_create_buffer(pool_, 0, layout.size.width(), layout.size.height(),
-                                            layout.stride, layout.format);
-        return buffer_;
+        proxies_.buffer = wl_shm_pool_create_buffer(proxies_.pool, 0, layout.size.width(),
+                                                    layout.size.height(), layout.stride, layout.format);
+        return proxies_.buffer;
     }
 
 private:
     Buffer(std::shared_ptr<Graveyard> graveyard, uchar* data, std::size_t capacity, wl_shm_pool* pool)
-        : graveyard_(std::move(graveyard)), data_(data), capacity_(capacity), pool_(pool) {}
+        : graveyard_(std::move(graveyard)), data_(data), capacity_(capacity), proxies_{pool} {
+        std::lock_guard lock(graveyard_->mutex);
+        graveyard_->live.insert(&proxies_);
+    }
 
     std::shared_ptr<Graveyard> graveyard_;
     uchar* data_;
     std::size_t capacity_;
-    wl_shm_pool* pool_;
-    wl_buffer* buffer_ = nullptr;
+    ShmProxies proxies_;
     FrameLayout layout_;
-    bool orphaned_ = false;
 };
 
 ShmBuffers::ShmBuffers(wl_shm* shm)
@@ -123,6 +140,12 @@ ShmBuffers::~ShmBuffers() {
     collect();
     std::lock_guard lock(graveyard_->mutex);
     graveyard_->open = false;
+    // Images that outlive their copier keep their memory; their protocol objects go now.
+    for (ShmProxies* proxies : graveyard_->live) {
+        destroy(*proxies);
+        *proxies = {};
+    }
+    graveyard_->live.clear();
 }
 
 std::unique_ptr<PixelBuffer> ShmBuffers::take(std::size_t bytes) {
@@ -185,16 +208,13 @@ void ShmBuffers::release() {
 }
 
 void ShmBuffers::collect() {
-    std::vector<std::pair<wl_shm_pool*, wl_buffer*>> dead;
+    std::vector<ShmProxies> dead;
     {
         std::lock_guard lock(graveyard_->mutex);
         dead.swap(graveyard_->dead);
     }
-    for (auto [pool, buffer] : dead) {
-        if (buffer)
-            wl_buffer_destroy(buffer);
-        wl_shm_pool_destroy(pool);
-    }
+    for (const ShmProxies& proxies : dead)
+        destroy(proxies);
 }
 
 // The bytes a copy of each output takes, for warming buffers up.

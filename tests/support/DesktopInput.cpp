@@ -24,7 +24,7 @@ namespace {
 
 // Waits until the seat offers these capabilities to clients, watched on a connection of its own.
 bool waitForSeat(uint32_t wanted) {
-    const std::unique_ptr<WaylandConnection> c = WaylandConnection::connect();
+    const std::unique_ptr<WaylandConnection> c = WaylandConnection::connect({}, kTestTimeout);
     uint32_t capabilities = 0;
     static constexpr wl_seat_listener listener{
         [](void* data, wl_seat*, uint32_t caps) { *static_cast<uint32_t*>(data) = caps; },
@@ -51,7 +51,7 @@ struct KWinInput::Connection {
 };
 
 KWinInput::KWinInput() : c_(std::make_unique<Connection>()) {
-    c_->connection = WaylandConnection::connect();
+    c_->connection = WaylandConnection::connect({}, kTestTimeout);
     uint32_t version = 0;
     if (c_->connection)
         c_->input.reset(static_cast<org_kde_kwin_fake_input*>(

@@ -87,7 +87,7 @@ PictureSurface::PictureSurface(const QString& output) : d(std::make_unique<Priva
 }
 
 void PictureSurface::Private::show(const QString& output) {
-    connection = WaylandConnection::connect();
+    connection = WaylandConnection::connect({}, kTestTimeout);
     ASSERT_TRUE(connection) << "no compositor for the picture";
     WaylandConnection& c = *connection;
     compositor.reset(static_cast<wl_compositor*>(c.bind(&wl_compositor_interface, 4)));

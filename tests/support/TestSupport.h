@@ -10,6 +10,7 @@
 
 class QSocketNotifier;
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +26,8 @@ inline const QString kHelperName = QStringLiteral("app.glimra.GlimraHelper");
 inline const QString kHelperExecutable =
     QStringLiteral(GLIMRA_HELPER_BUNDLE_DIR "/Contents/MacOS/GlimraHelper");
 inline const QString kMainAppExecutable = QStringLiteral(GLIMRA_BUNDLE_DIR "/Contents/MacOS/Glimra");
+// How long a test waits for a desktop to answer: longer than the helper, whose sessions run alone.
+inline constexpr std::chrono::milliseconds kTestTimeout{10000};
 
 // Spins the event loop until condition holds or timeoutMs passes; returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

@@ -117,7 +117,7 @@ struct WaylandInput::Connection {
 
 WaylandInput::WaylandInput(const QString& display, const KeyboardLayoutName& layout)
     : c_(std::make_unique<Connection>()) {
-    c_->connection = wayland::WaylandConnection::connect(display);
+    c_->connection = wayland::WaylandConnection::connect(display, kTestTimeout);
     if (c_->connection) {
         c_->seat.reset(c_->bind<wl_seat>(wl_seat_interface));
         c_->keyboards.reset(
@@ -233,7 +233,7 @@ QImage outputPixels(const QString& name) {
     // The output's own buffer, as the screen-copy road (checked pixel for pixel against the wallpapers at
     // whole scales) copies it, is what it shows.
     std::shared_ptr<glimra::wayland::WaylandConnection> connection =
-        glimra::wayland::WaylandConnection::connect();
+        glimra::wayland::WaylandConnection::connect({}, kTestTimeout);
     std::unique_ptr<glimra::wayland::OutputCopier> copier =
         connection ? glimra::wayland::makeScreencopyCopier(connection) : nullptr;
     if (copier)

@@ -556,6 +556,7 @@ TEST_P(OneAtATime, RefusesOtherCapturesWhileOneRunsAndEscapeCancelsIt) {
     constexpr int kRefused = 4;
     EXPECT_TRUE(!x ||
                 x->bells(kRefused, std::chrono::seconds(5), std::chrono::milliseconds(300)) == kRefused);
+    EXPECT_TRUE(main->log.waitForMessages(3, 1)); // slow to come under the sanitizers
     pause(500);
     EXPECT_EQ(main->log.messages(3).size(), 1u) << "another capture asked for permission";
     if (!heldBack) {

@@ -4,13 +4,25 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QRandomGenerator>
 
 namespace glimra::wayland {
+
+bool portalOffered(const QString& service) {
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    if (!bus)
+        return false;
+    if (bus->isServiceRegistered(service))
+        return true;
+    const QDBusReply<QStringList> activatable = bus->call(QStringLiteral("ListActivatableNames"));
+    return activatable.isValid() && activatable.value().contains(service);
+}
 
 namespace {
 

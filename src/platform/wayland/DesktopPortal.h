@@ -17,6 +17,9 @@ namespace glimra::wayland {
 inline const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
 inline const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 
+// Whether a portal runs under service, or the bus would start it for a call.
+bool portalOffered(const QString& service = kPortalService);
+
 struct PortalResponse {
     uint code = 2; // 0 success, 1 cancelled by the user, 2 anything else
     QVariantMap results;

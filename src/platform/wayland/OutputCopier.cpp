@@ -1,10 +1,9 @@
 #include "wayland/OutputCopier.h"
 
+#include "wayland/DesktopPortal.h"
 #include "wayland/WaylandConnection.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusReply>
 
 namespace glimra::wayland {
 
@@ -28,17 +27,6 @@ std::optional<CopierOptions::Road> roadFromEnvironment() {
     return std::nullopt;
 }
 
-// Whether the portal runs, or the bus would start it for a call.
-bool portalOnTheBus(const QString& service) {
-    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-    if (!bus)
-        return false;
-    if (bus->isServiceRegistered(service))
-        return true;
-    const QDBusReply<QStringList> activatable = bus->call(QStringLiteral("ListActivatableNames"));
-    return activatable.isValid() && activatable.value().contains(service);
-}
-
 } // namespace
 
 std::unique_ptr<OutputCopier> makeOutputCopier(const CopierOptions& options) {
@@ -58,7 +46,7 @@ std::unique_ptr<OutputCopier> makeOutputCopier(std::shared_ptr<WaylandConnection
         copier = makeKWinScreenShotCopier(connection, options);
     if (!copier && (road == Road::Automatic || road == Road::Portal))
         copier = makePortalCopier(connection, options);
-    if (copier && copier->road() == QLatin1String("portal") && !portalOnTheBus(options.portalService))
+    if (copier && copier->road() == QLatin1String("portal") && !portalOffered(options.portalService))
         logLine(QStringLiteral(
             "the compositor offers no way to copy its outputs, and no desktop portal is on the "
             "session bus: no screenshot can be taken until one is"));

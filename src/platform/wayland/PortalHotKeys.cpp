@@ -4,10 +4,9 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusReply>
+#include <QDBusPendingCall>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QStringList>
@@ -65,16 +64,6 @@ PortalHotKeys::PortalHotKeys(PortalHotKeysOptions options) : m_options(std::move
 
 PortalHotKeys::~PortalHotKeys() {
     closeSession();
-}
-
-bool PortalHotKeys::offered(const QString& service) {
-    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-    if (!bus)
-        return false;
-    if (bus->isServiceRegistered(service))
-        return true;
-    const QDBusReply<QStringList> activatable = bus->call(QStringLiteral("ListActivatableNames"));
-    return activatable.isValid() && activatable.value().contains(service);
 }
 
 OSStatus PortalHotKeys::add(Token token, UInt32 keyCode, UInt32 modifiers, EventHotKeyID id) {

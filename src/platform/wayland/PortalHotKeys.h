@@ -44,9 +44,6 @@ public:
     explicit PortalHotKeys(PortalHotKeysOptions options = {});
     ~PortalHotKeys() override;
 
-    // Whether the session bus has the portal running or can start it; the bus alone answers, at once.
-    static bool offered(const QString& service = kPortalService);
-
     carbon::OSStatus add(Token token, carbon::UInt32 keyCode, carbon::UInt32 modifiers,
                          carbon::EventHotKeyID id) override;
     void remove(Token token) override;

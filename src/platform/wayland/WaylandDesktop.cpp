@@ -87,7 +87,7 @@ DesktopCapabilities WaylandDesktop::capabilities() {
         break;
     }
     can.shortcuts = compositor_ == Compositor::Sway ? DesktopCapabilities::Shortcuts::Compositor
-                    : PortalHotKeys::offered()      ? DesktopCapabilities::Shortcuts::Portal
+                    : portalOffered()               ? DesktopCapabilities::Shortcuts::Portal
                                                     : DesktopCapabilities::Shortcuts::None;
     return can;
 }
@@ -110,11 +110,11 @@ std::unique_ptr<carbon::HotKeyBackend> WaylandDesktop::makeOwnHotKeyBackend() {
         if (std::unique_ptr<SwayHotKeys> bindings = SwayHotKeys::make([seat = seat_] { return seat->get(); }))
             return bindings;
         // A SWAYSOCK that does not answer (left from another session) leaves the portal.
-        if (PortalHotKeys::offered())
+        if (portalOffered())
             return std::make_unique<PortalHotKeys>();
         return std::make_unique<carbon::NoHotKeys>();
     }
-    if (PortalHotKeys::offered())
+    if (portalOffered())
         return std::make_unique<PortalHotKeys>();
     qCWarning(lcHotKeys, "Hot keys are unavailable: this Wayland desktop offers neither sway's IPC nor the "
                          "desktop portal");

@@ -702,8 +702,7 @@ TEST_P(AcrossScreens, TheKeysFollowThePanelOntoTheOtherScreen) {
                 right = &b;
     ASSERT_TRUE(right) << "no screen right of another";
     ASSERT_NO_FATAL_FAILURE(begin());
-    drag(right->at({-120, 100}), right->at({180, 300}));
-    pause(300);
+    selectAndShowPanel(right->at({-120, 100}), right->at({180, 300}));
     for (uint32_t key : {XK_2, XK_5, XK_0, XK_Tab, XK_Return})
         in().tap(key);
     EXPECT_EQ(screenshot(1).points, QSize(250, 200));

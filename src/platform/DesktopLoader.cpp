@@ -35,18 +35,14 @@ wayland::Compositor sessionCompositor() {
     return wayland::Compositor::Other;
 }
 
-std::unique_ptr<carbon::HotKeyBackend> orNone(std::unique_ptr<carbon::HotKeyBackend> backend) {
-    return backend ? std::move(backend) : std::make_unique<carbon::NoHotKeys>();
-}
-
 void forceHotKeysFromEnvironment(Desktop& desktop) {
     const QString road = qEnvironmentVariable("GLIMRA_HOTKEYS").toLower();
     if (road.isEmpty())
         return;
     if (road == QLatin1String("x11")) {
-        desktop.forceHotKeys([] { return orNone(x11::X11HotKeys::make()); });
+        desktop.forceHotKeys([] { return carbon::orNoHotKeys(x11::X11HotKeys::make()); });
     } else if (road == QLatin1String("sway")) {
-        desktop.forceHotKeys([] { return orNone(wayland::SwayHotKeys::make()); });
+        desktop.forceHotKeys([] { return carbon::orNoHotKeys(wayland::SwayHotKeys::make()); });
     } else if (road == QLatin1String("portal")) {
         desktop.forceHotKeys([] { return std::make_unique<wayland::PortalHotKeys>(); });
     } else {

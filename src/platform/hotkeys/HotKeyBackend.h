@@ -73,4 +73,9 @@ public:
     bool holdsKeys() const override { return false; }
 };
 
+// The backend made, or NoHotKeys where none could be made.
+inline std::unique_ptr<HotKeyBackend> orNoHotKeys(std::unique_ptr<HotKeyBackend> backend) {
+    return backend ? std::move(backend) : std::make_unique<NoHotKeys>();
+}
+
 } // namespace carbon

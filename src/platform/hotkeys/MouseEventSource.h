@@ -26,4 +26,12 @@ public:
     virtual void stop() = 0;
 };
 
+// Where the process sees the pointer over its own windows only: handlers are taken and never called.
+class NoMouseEvents final : public MouseEventSource {
+public:
+    bool available() const override { return true; }
+    void start(Report) override {}
+    void stop() override {}
+};
+
 } // namespace glimra

@@ -62,14 +62,6 @@ public:
     void sync() override {}
 };
 
-// No pointer outside the process's own windows to follow: handlers are taken and never called.
-class NoMouseEvents final : public MouseEventSource {
-public:
-    bool available() const override { return true; }
-    void start(Report) override {}
-    void stop() override {}
-};
-
 } // namespace
 
 NullDesktop::NullDesktop(QString platform) : platform_(std::move(platform)) {}

@@ -19,19 +19,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcHotKeys)
 
 namespace glimra::wayland {
 
-namespace {
-
-// Wayland shows no client the pointer outside its own surfaces. The overlays cover every output, so
-// their own windows see every movement: handlers are taken and never called.
-class NoPointerOutside final : public MouseEventSource {
-public:
-    bool available() const override { return true; }
-    void start(Report) override {}
-    void stop() override {}
-};
-
-} // namespace
-
 // The connection whoever asks shares for as long as one of them holds it: a new one once they all let
 // go, or once the compositor went away (sway restarting).
 class WaylandDesktop::SeatConnection {
@@ -106,14 +93,10 @@ std::unique_ptr<PanelDesktop> WaylandDesktop::makePanelDesktop() {
 }
 
 std::unique_ptr<carbon::HotKeyBackend> WaylandDesktop::makeOwnHotKeyBackend() {
-    if (compositor_ == Compositor::Sway) {
+    // On sway a SWAYSOCK that does not answer (left from another session) leaves the portal.
+    if (compositor_ == Compositor::Sway)
         if (std::unique_ptr<SwayHotKeys> bindings = SwayHotKeys::make([seat = seat_] { return seat->get(); }))
             return bindings;
-        // A SWAYSOCK that does not answer (left from another session) leaves the portal.
-        if (portalOffered())
-            return std::make_unique<PortalHotKeys>();
-        return std::make_unique<carbon::NoHotKeys>();
-    }
     if (portalOffered())
         return std::make_unique<PortalHotKeys>();
     qCWarning(lcHotKeys, "Hot keys are unavailable: this Wayland desktop offers neither sway's IPC nor the "
@@ -122,7 +105,9 @@ std::unique_ptr<carbon::HotKeyBackend> WaylandDesktop::makeOwnHotKeyBackend() {
 }
 
 std::unique_ptr<MouseEventSource> WaylandDesktop::makeMouseEventSource() {
-    return std::make_unique<NoPointerOutside>();
+    // Wayland shows no client the pointer outside its own surfaces. The overlays cover every output, so
+    // their own windows see every movement.
+    return std::make_unique<NoMouseEvents>();
 }
 
 Qt::WindowFlags WaylandDesktop::panelWindowFlags() const {

@@ -16,10 +16,9 @@ int displayScreenNumber() {
     return dot > colon ? display.mid(dot + 1).toInt() : 0;
 }
 
-bool compositingManagerRuns(xcb_connection_t* c, int screenNumber) {
+bool selectionOwned(xcb_connection_t* c, const std::string& name) {
     if (!c || xcb_connection_has_error(c))
         return false;
-    const std::string name = "_NET_WM_CM_S" + std::to_string(screenNumber);
     xcb_intern_atom_reply_t* atom =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(name.size()), name.c_str()), nullptr);
     // Only-if-exists: an atom nobody ever made has no owner either.
@@ -32,6 +31,10 @@ bool compositingManagerRuns(xcb_connection_t* c, int screenNumber) {
     const bool owned = owner && owner->owner != XCB_NONE;
     std::free(owner);
     return owned;
+}
+
+bool compositingManagerRuns(xcb_connection_t* c, int screenNumber) {
+    return selectionOwned(c, "_NET_WM_CM_S" + std::to_string(screenNumber));
 }
 
 } // namespace glimra::x11

@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "hotkeys/HotKeyBackend.h"
+#include "x11/Compositor.h"
 #include "x11/X11HotKeys.h"
 #include "x11/X11MouseEvents.h"
 #include "x11/X11OverlayDesktop.h"
@@ -15,6 +16,7 @@
 #include <xcb/xfixes.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace glimra::x11 {
 
@@ -22,14 +24,6 @@ namespace {
 
 xcb_window_t rootOf(xcb_connection_t* c) {
     return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-}
-
-// The screen number of $DISPLAY (":0.1" is screen 1), whose tray selection counts.
-int defaultScreenNumber() {
-    const QByteArray display = qgetenv("DISPLAY");
-    const qsizetype colon = display.lastIndexOf(':');
-    const qsizetype dot = display.indexOf('.', colon < 0 ? 0 : colon);
-    return dot < 0 ? 0 : display.mid(dot + 1).toInt();
 }
 
 } // namespace
@@ -56,8 +50,7 @@ std::unique_ptr<PanelDesktop> X11Desktop::makePanelDesktop() {
 }
 
 std::unique_ptr<carbon::HotKeyBackend> X11Desktop::makeOwnHotKeyBackend() {
-    std::unique_ptr<carbon::HotKeyBackend> grabs = X11HotKeys::make();
-    return grabs ? std::move(grabs) : std::make_unique<carbon::NoHotKeys>();
+    return carbon::orNoHotKeys(X11HotKeys::make());
 }
 
 std::unique_ptr<MouseEventSource> X11Desktop::makeMouseEventSource() {
@@ -111,23 +104,8 @@ bool X11Desktop::showPointer() {
 }
 
 bool X11Desktop::xembedTrayRuns() {
-    xcb_connection_t* c = qtConnection();
-    if (!c)
-        return false;
-    if (!trayAtom_) {
-        const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(defaultScreenNumber());
-        xcb_intern_atom_reply_t* atom =
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, name.size(), name.constData()), nullptr);
-        if (!atom)
-            return false;
-        trayAtom_ = atom->atom;
-        std::free(atom);
-    }
-    xcb_get_selection_owner_reply_t* owner =
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, trayAtom_), nullptr);
-    const bool owned = owner && owner->owner != XCB_NONE;
-    std::free(owner);
-    return owned;
+    // The tray of the screen Qt talks to.
+    return selectionOwned(qtConnection(), "_NET_SYSTEM_TRAY_S" + std::to_string(displayScreenNumber()));
 }
 
 } // namespace glimra::x11

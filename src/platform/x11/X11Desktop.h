@@ -6,7 +6,6 @@
 
 #include "Desktop.h"
 
-#include <cstdint>
 #include <optional>
 
 struct xcb_connection_t;
@@ -36,7 +35,6 @@ private:
     bool xfixesReady(xcb_connection_t* c);
 
     std::optional<bool> xfixes_;
-    uint32_t trayAtom_ = 0; // _NET_SYSTEM_TRAY_Sn of the default screen, once asked for
 };
 
 // Qt's own connection to the X server: the one its windows live on, and whose end takes a hidden
